@@ -1,0 +1,38 @@
+// The argument vector handed to vexal: up to 127 arguments of at most 127 characters, argument 0 empty.
+//
+// Both front-ends build it here. Terminal: from the process's own argv. Window: by splitting the
+// command line at single spaces (two spaces give an argument that begins with a space; a trailing
+// space gives an empty last argument). Input beyond the vector's rows is refused, never cut.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vx {
+
+inline constexpr int kMaxArgs = 127;      // rows 1..127
+inline constexpr int kMaxArgLength = 127; // characters, plus the terminating zero
+inline constexpr int kMaxCommandLine = 255;
+
+struct ArgVector {
+  char cmdpar[128][128] = {};
+  char* cmdpar2[128] = {};
+  int cmdno = 0;  // number of arguments; argc for vexal is cmdno + 1
+  ArgVector();
+  ArgVector(const ArgVector&) = delete;
+  ArgVector& operator=(const ArgVector&) = delete;
+  unsigned argc() const { return static_cast<unsigned>(cmdno) + 1; }
+  char** argv() { return cmdpar2; }
+};
+
+// Fills `out` from separate arguments (without the program's name). On refusal returns false and sets
+// `error` to the line to show (it begins with "Error").
+bool args_from_list(const std::vector<std::string>& args, ArgVector& out, std::string& error);
+
+// Fills `out` by the single-space split of a command line (after the program's name).
+bool args_from_command_line(const std::string& line, ArgVector& out, std::string& error);
+
+// The command line after the program's own name: its first word and the spaces after it skipped.
+std::string skip_program_name(const std::string& full_command_line);
+
+}  // namespace vx

@@ -1,0 +1,39 @@
+// The progress of a command file: `pbfsize` line feeds counted beforehand, position line * 100 / count.
+//
+// The core keeps the count and the shown/not-shown state; a front-end supplies a ProgressView that
+// draws it (the window's bar, the terminal's status). All calls come from the loader's thread.
+#pragma once
+
+#include <string>
+
+namespace vx {
+
+class ProgressView {
+ public:
+  virtual ~ProgressView() = default;
+  virtual void show(const std::string& file_name) = 0;  // label and bar appear
+  virtual void set_position(int percent) = 0;            // may exceed 100: shown full
+  virtual void hide() = 0;                               // label and bar go
+};
+
+// nullptr: nothing is drawn (the counting still happens).
+void set_progress_view(ProgressView* view);
+
+void initpbar(const char* fname);
+void setpbar(int a);
+void resetpbar();
+
+// The count in force, and putting an earlier one back after a nested file returns.
+int pbar_count();
+void pbar_restore(int count, const char* fname);
+
+// Back to no bar and no count, the view kept (a new run in the same process).
+void progress_reset();
+
+// Line feeds in a file, read in pieces of 65536 bytes; 0 when it can't be read.
+int count_line_feeds(const char* fname);
+
+// The position shown for line a of a file with `count` line feeds; a count of 0 shows full.
+int pbar_position(int a, int count);
+
+}  // namespace vx

@@ -1,0 +1,183 @@
+// The loader's driver: banner, usage, options, port, then the identity query or the argument loop.
+//
+// Options are taken out of the argument vector in a fixed order (b, p, i, m, then the words "ram"
+// and "old"), each by scanning from the last argument down, so the last one of a kind wins; a taken
+// argument is blanked (first character set to zero) and every later step skips it. What remains is
+// handled in command-line order: a name with a '.' is a command file, '@' a memory command, anything
+// else a raw command whose answer must not hold '!' or '?'.
+#include <cstdlib>
+#include <cstring>
+
+#include "frontend/finish.h"
+#include "frontend/mprintf.h"
+#include "loader/loader.h"
+#include "serial/comdrv.h"
+#include "serial/telegram.h"
+
+namespace vx {
+
+std::uint32_t olds24 = 0;
+std::uint32_t ramc = 0;
+
+namespace {
+
+char b[256];  // the command argument being handled
+
+constexpr std::uint32_t kDefaultBaud = 38400;
+constexpr short kDefaultPort = 0x3F8;
+constexpr signed char kDefaultIrq = 4;
+constexpr signed char kDefaultMode = 0;
+constexpr int kBaudDigits = 6;
+constexpr int kPortDigits = 4;
+constexpr char kIdentityQuery[] = "I000000\n";
+
+struct Settings {
+  std::uint32_t baud = kDefaultBaud;
+  short port = kDefaultPort;
+  signed char irq = kDefaultIrq;
+  signed char mode = kDefaultMode;
+};
+
+void print_banner() { mprintf("\n VQ-3140 loader ver. 0.95 (ZARVEN v1.28) (c) 2026 the vexal developers \n"); }
+
+bool asks_for_usage(const char* a) { return a[0] == '?' || (a[0] && a[1] == '?'); }
+
+void usage_test(std::uint32_t argc, char** argv) {
+  for (std::uint32_t i = argc; i-- > 1;) {
+    if (!asks_for_usage(argv[i])) continue;
+    mprintf(" Use: vexal.exe [p3f8] [i4] [b38400] [old] [file(-s)] [command(-s)]\n");
+    mprintf(" Option 'old' required for boards with BIOS version prior to 1.28\n");
+    mprintf(" Note: All options and commands are case sensitive ! \n");
+    finish(0);
+  }
+}
+
+// The last argument that begins with the letter and holds no '.'; 0 when there is none.
+std::uint32_t find_letter_option(std::uint32_t argc, char** argv, char letter) {
+  for (std::uint32_t i = argc; i-- > 1;)
+    if (argv[i][0] == letter && !std::strchr(argv[i], '.')) return i;
+  return 0;
+}
+
+long number_after_letter(const char* arg, int digits, int base) {
+  char field[8] = {};
+  std::strncpy(field, arg + 1, static_cast<std::size_t>(digits));
+  return std::strtol(field, nullptr, base);
+}
+
+void take_letter_options(std::uint32_t argc, char** argv, Settings& s) {
+  if (std::uint32_t i = find_letter_option(argc, argv, 'b')) {
+    s.baud = static_cast<std::uint32_t>(number_after_letter(argv[i], kBaudDigits, 10));
+    argv[i][0] = 0;
+  }
+  if (std::uint32_t i = find_letter_option(argc, argv, 'p')) {
+    s.port = static_cast<short>(number_after_letter(argv[i], kPortDigits, 16));
+    argv[i][0] = 0;
+  }
+  if (std::uint32_t i = find_letter_option(argc, argv, 'i')) {
+    s.irq = static_cast<signed char>(argv[i][1] - '0');
+    argv[i][0] = 0;
+  }
+  if (std::uint32_t i = find_letter_option(argc, argv, 'm'); i && argv[i][1] >= '0' && argv[i][1] <= '4') {
+    s.mode = static_cast<signed char>(argv[i][1] - '0');
+    argv[i][0] = 0;
+  }
+}
+
+std::uint32_t take_word_option(std::uint32_t argc, char** argv, const char* word) {
+  for (std::uint32_t i = argc; i-- > 1;) {
+    if (std::strcmp(argv[i], word) == 0) {
+      argv[i][0] = 0;
+      return i;
+    }
+  }
+  return 0;
+}
+
+void open_port(const Settings& s) {
+  mprintf("Serial UART port:%3x irq:%x baud:%d mode:%x", static_cast<int>(s.port), static_cast<int>(s.irq),
+          static_cast<int>(s.baud), s.mode >> 2);
+  if (zapni_UART(s.port, s.irq, static_cast<int>(s.baud), s.mode) != 0) {
+    mprintf("Wrong settings, can't initialize UART\n");
+    finish(2);
+  }
+  mprintf("\rSerial UART port:%3x irq:%x baud:%d mode:%x \n", comdrv_port, comdrv_irq, comdrv_baud,
+          comdrv_mode >> 2);
+  mprintf("UART init O.K.\n");
+}
+
+[[noreturn]] void identity_query() {
+  mprintf("Target ID:\n");
+  sendc(kIdentityQuery);
+  if (!o[0]) {
+    mprintf("Target didn't respond.\n");
+    finish(4);
+  }
+  mprintf("%s\n", o);
+  finish(0);
+}
+
+bool is_command_file(const char* a) { return std::strchr(a, '.') && a[0] != '@'; }
+
+void memory_command() {
+  mprintf("Executing:%s\n", b);
+  if (const char* error = zpracuj_prikaz(b)) {
+    mprintf("Error: %s:%s \n", error, b);
+    finish(9);
+  }
+}
+
+void raw_command() {
+  std::strcat(b, "\n");
+  mprintf("\rSend scmd: %s", b);
+  sendc(b);
+  mprintf("\rAnswer: %s", o);
+  if (std::strpbrk(o, "!?")) {
+    mprintf("Error: Negative response.\n");
+    finish(7);
+  }
+}
+
+void argument_loop(std::uint32_t argc, char** argv) {
+  o[0] = 0;
+  for (std::uint32_t i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (is_command_file(a)) {
+      zpracuj_soubor(a);
+      continue;
+    }
+    if (!a[0]) continue;
+    std::strncpy(b, a, sizeof b - 2);  // arguments hold at most 127 characters; room for the line feed
+    b[sizeof b - 2] = 0;
+    if (b[0] == '@')
+      memory_command();
+    else
+      raw_command();
+  }
+}
+
+}  // namespace
+
+int vexal(std::uint32_t argc, char** argv) {
+  Settings s;
+  print_banner();
+  usage_test(argc, argv);
+  take_letter_options(argc, argv, s);
+  ramc = take_word_option(argc, argv, "ram");
+  olds24 = take_word_option(argc, argv, "old");
+  open_port(s);
+  if (argc < 2) identity_query();
+  argument_loop(argc, argv);
+  // Records not closed by an S8 line would leave their last block unsent: send it before success.
+  if (block_pending()) sendbin();
+  mprintf("\nLoading completed with no errors.\n");
+  return 0;
+}
+
+void driver_reset() {
+  olds24 = 0;
+  ramc = 0;
+  std::memset(b, 0, sizeof b);
+}
+
+}  // namespace vx

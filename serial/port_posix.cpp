@@ -1,0 +1,185 @@
+// The serial port on Linux and other POSIX systems: termios, raw, 8 data bits, one stop bit.
+//
+// COM1 and COM2 are the devices named by VEXAL_COM1 and VEXAL_COM2 (default /dev/ttyS0, /dev/ttyS1).
+// The port is held exclusively, as the original platform opens it without sharing: flock() keeps out
+// other programs that lock (another vexal, most terminal programs), TIOCEXCL keeps out any further
+// open() of the tty by non-root users. The input queue is never flushed: a late answer stays queued
+// for the next exchange.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "serial/port.h"
+
+namespace vx {
+namespace {
+
+constexpr Millis kDrainPoll{1};
+
+std::string device_for(const std::string& com_name) {
+  const std::string var = "VEXAL_" + com_name;
+  if (const char* dev = std::getenv(var.c_str()); dev && *dev) return dev;
+  return com_name == "COM2" ? "/dev/ttyS1" : "/dev/ttyS0";
+}
+
+speed_t speed_for(unsigned baud) {
+  switch (baud) {
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+  }
+}
+
+std::string os_reason(int err) {
+  std::string why = std::strerror(err);
+  if (err == EACCES || err == EPERM)
+    why += " (the user may need to be in the dialout group: sudo usermod -aG dialout $USER, then log in again)";
+  return why;
+}
+
+class FdSource : public ByteSource {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+  std::size_t read_some(std::uint8_t* buf, std::size_t n, Millis wait) override {
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+    if (ready <= 0) return 0;  // time-out, or a signal: the window is measured again by the caller
+    const ssize_t got = ::read(fd_, buf, n);
+    if (got > 0) return static_cast<std::size_t>(got);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    // The device is gone or hung up (an unplugged adapter, a closed peer): nothing will come in this
+    // window, so wait it out instead of spinning on an endless stream of hang-up events.
+    std::this_thread::sleep_for(wait);
+    return 0;
+  }
+
+ private:
+  int fd_;
+};
+
+class PosixPort : public Port {
+ public:
+  PosixPort(int fd, bool exclusive) : fd_(fd), exclusive_(exclusive) {}
+  ~PosixPort() override {
+    // The exclusive flag outlives this descriptor while the far end keeps the tty open (a simulator's
+    // pseudo-terminal): clear it, or the next run of a non-root user would find the port busy.
+    if (exclusive_ && ::ioctl(fd_, TIOCNXCL) != 0) exclusive_ = false;  // closed next either way
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
+
+  bool write_frame(const std::uint8_t* data, std::size_t n, Millis limit) override {
+    const Millis deadline = steady_clock().now() + limit;
+    std::size_t done = 0;
+    while (done < n) {
+      const Millis left = deadline - steady_clock().now();
+      if (left.count() <= 0) return false;
+      pollfd p{fd_, POLLOUT, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      const ssize_t put = ::write(fd_, data + done, n - done);
+      if (put > 0) {
+        done += static_cast<std::size_t>(put);
+      } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
+        return false;
+      }
+    }
+    return drain(deadline);
+  }
+
+  std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) override {
+    FdSource src(fd_);
+    return collect_window(src, steady_clock(), buf, cap, window);
+  }
+
+ private:
+  // The read window starts when the request has left the port, as after FlushFileBuffers. tcdrain()
+  // would wait without a bound if the far end of a pseudo-terminal stopped reading, so watch the output
+  // queue until it is empty or the write's time is up.
+  bool drain(Millis deadline) const {
+    for (;;) {
+      int queued = 0;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return ::tcdrain(fd_) == 0;
+      if (queued == 0) return true;
+      if (steady_clock().now() >= deadline) return false;
+      std::this_thread::sleep_for(kDrainPoll);
+    }
+  }
+
+  int fd_;
+  bool exclusive_;
+};
+
+bool configure(int fd, const LineSettings& s, std::string& why) {
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) {
+    why = "not a serial port: " + os_reason(errno);
+    return false;
+  }
+  ::cfmakeraw(&t);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  if (s.parity != Parity::None) t.c_cflag |= PARENB;
+  if (s.parity == Parity::Odd) t.c_cflag |= PARODD;
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  const speed_t speed = speed_for(s.baud);
+  if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0) {
+    why = "can't set the line: " + os_reason(errno);
+    return false;
+  }
+  // DTR and RTS held off: the board must not need them. A pseudo-terminal has no modem lines, which
+  // is no failure.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+    why = "can't drop DTR and RTS: " + os_reason(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+OpenResult open_platform_port(const std::string& com_name, const LineSettings& settings) {
+  OpenResult r;
+  const std::string dev = device_for(com_name);
+  const int fd = ::open(dev.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    r.why = "can't open " + com_name + " (" + dev + "): " + os_reason(errno);
+    return r;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    r.why = com_name + " (" + dev + ") is in use by another program" +
+            (err == EWOULDBLOCK ? std::string() : ": " + os_reason(err));
+    return r;
+  }
+  std::string why;
+  if (!configure(fd, settings, why)) {
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    r.why = com_name + " (" + dev + "): " + why;
+    return r;
+  }
+  // Best effort: where the driver refuses TIOCEXCL, the flock above still keeps out other programs
+  // that lock the port.
+  const bool exclusive = ::ioctl(fd, TIOCEXCL) == 0;
+  r.port = std::make_unique<PosixPort>(fd, exclusive);
+  return r;
+}
+
+}  // namespace vx

@@ -1,0 +1,115 @@
+#include "serial/telegram.h"
+
+#include <cstring>
+
+#include "frontend/finish.h"
+#include "frontend/mprintf.h"
+#include "serial/comdrv.h"
+#include "serial/frame.h"
+
+namespace vx {
+
+unsigned char txbuff[256];
+unsigned char comdrv_rbuf[256];
+int txrxok = 0;
+char o[256];
+
+namespace {
+
+std::unique_ptr<Port> hPort;
+char b[256];  // the request being built by sendc: prefix, command text, terminating zero
+
+constexpr std::size_t kFrameBuf = ft12::kBufSize;
+constexpr std::size_t kMinFrame = ft12::kOverhead;
+constexpr char kNoAnswerMark = '~';
+
+Millis write_limit(std::size_t n) { return Millis(2 * static_cast<long>(n) + 200); }
+
+void send_and_receive(std::size_t delka) {
+  if (!hPort) return;  // no port: the exchange simply gets no answer
+  hPort->write_frame(txbuff, delka, write_limit(delka));
+  hPort->read_window(comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf));
+}
+
+// txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
+// buffer: no answer. An L below 4 carries no text: the text is empty.
+void judge_answer() {
+  const unsigned L = ft12::answer_L(comdrv_rbuf);
+  if (L > ft12::kMaxL) {
+    txrxok = 0;
+    comdrv_rbuf[ft12::kTextOffset] = 0;
+    return;
+  }
+  txrxok = comdrv_rbuf[L + ft12::kOverhead - 1] == ft12::kEnd ? 1 : 0;
+  comdrv_rbuf[L + ft12::kOverhead - 2] = 0;
+  if (L < ft12::kMinAnswerL) comdrv_rbuf[ft12::kTextOffset] = 0;
+}
+
+void copy_answer_text() {
+  std::strncpy(o, reinterpret_cast<const char*>(comdrv_rbuf + ft12::kTextOffset), sizeof o - 1);
+  o[sizeof o - 1] = 0;
+}
+
+}  // namespace
+
+int posli_telegram(const unsigned char* tel, int delka) {
+  std::memcpy(txbuff, tel, kFrameBuf);
+  std::memset(comdrv_rbuf, 0, kFrameBuf);
+  if (delka < static_cast<int>(kMinFrame) || delka > static_cast<int>(kFrameBuf)) {
+    txrxok = 0;  // a frame that can't be built is never sent
+    return 0;
+  }
+  ft12::complete_frame(txbuff, static_cast<std::size_t>(delka));
+  send_and_receive(static_cast<std::size_t>(delka));
+  judge_answer();
+  return 0;
+}
+
+void sendc(const char* p) {
+  int pokus = kTelegramAttempts;
+  o[0] = 0;
+  const bool await_answer = p[0] != kNoAnswerMark;
+  const char* text = await_answer ? p : p + 1;
+  const std::size_t len = std::strlen(text);
+  if (len > kMaxCommandText) {
+    mprintf("Error: Command too long (%3d characters, at most %3d).\n", static_cast<int>(len),
+            static_cast<int>(kMaxCommandText));
+    finish(3);
+  }
+  std::memset(b, 0, sizeof b);
+  std::memcpy(b, ft12::kPrefix, ft12::kPrefixSize);
+  std::memcpy(b + ft12::kPrefixSize, text, len);
+  const int delka = static_cast<int>(ft12::kPrefixSize + len + 2);
+  const auto* frame = reinterpret_cast<const unsigned char*>(b);
+  if (!await_answer) {
+    posli_telegram(frame, delka);
+    vyckej(1);
+    return;
+  }
+  do {
+    ocekavej_telegram();
+    posli_telegram(frame, delka);
+    vyckej(1);
+    if (txrxok == 1) {
+      copy_answer_text();
+      return;
+    }
+    --pokus;
+    mprintf(".");
+  } while (pokus);
+  mprintf("Error: No response.\n");
+  finish(5);
+}
+
+void link_reset() {
+  std::memset(txbuff, 0, sizeof txbuff);
+  std::memset(comdrv_rbuf, 0, sizeof comdrv_rbuf);
+  std::memset(o, 0, sizeof o);
+  txrxok = 0;
+}
+
+void link_attach(std::unique_ptr<Port> port) { hPort = std::move(port); }
+void link_detach() { hPort.reset(); }
+bool link_attached() { return hPort != nullptr; }
+
+}  // namespace vx

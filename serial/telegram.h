@@ -1,0 +1,39 @@
+// One telegram at a time: one request frame out, one answer frame in.
+//
+// posli_telegram is the frame layer: it completes the frame (L, checksum, end byte) in txbuff, sends
+// it, reads one answer window into comdrv_rbuf, sets txrxok (1 when the byte at L+5 is 0x16) and cuts
+// the answer text (offset 8 on) with a zero at L+4. One attempt; it never fails by itself.
+//
+// sendc is the command layer: prefix + command text, nine attempts ('.' after each failed one, then
+// "Error: No response.\n" and exit code 5), the answer text left in `o`. A text beginning with '~' is
+// sent once without it and `o` stays empty.
+//
+// The input queue is never purged: an answer that comes after its window is read by the next exchange.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "serial/port.h"
+
+namespace vx {
+
+inline constexpr int kTelegramAttempts = 9;
+inline constexpr std::size_t kMaxCommandText = 246;  // prefix + text + checksum + end fit 256 bytes
+
+extern unsigned char txbuff[256];
+extern unsigned char comdrv_rbuf[256];
+extern int txrxok;
+extern char o[256];  // the answer text of the last text telegram
+
+int posli_telegram(const unsigned char* tel, int delka);
+void sendc(const char* p);
+
+void link_reset();  // buffers and flags as at process start
+
+// The open port every exchange uses (set by zapni_UART); detaching closes it.
+void link_attach(std::unique_ptr<Port> port);
+void link_detach();
+bool link_attached();
+
+}  // namespace vx

@@ -1,0 +1,75 @@
+#include <cstddef>
+
+#include "frontend/diag.h"
+#include "serial/comdrv.h"
+#include "serial/port.h"
+#include "serial/telegram.h"
+
+namespace vx {
+
+int comdrv_port = 0;
+int comdrv_irq = 0;
+int comdrv_baud = 0;
+int comdrv_mode = 0;
+
+namespace {
+
+constexpr int kBaudRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr short kCom1Address = 0x3F8;
+constexpr short kCom2Address = 0x2F8;
+
+bool baud_supported(int baud) {
+  for (int rate : kBaudRates)
+    if (rate == baud) return true;
+  return false;
+}
+
+// Only the two low bits of the mode count; 3 gives odd parity like 1.
+Parity parity_for(signed char mode) {
+  switch (mode & 3) {
+    case 0: return Parity::None;
+    case 2: return Parity::Even;
+    default: return Parity::Odd;
+  }
+}
+
+const char* com_name_for(short port) {
+  if (port == kCom1Address) return "COM1";
+  if (port == kCom2Address) return "COM2";
+  return nullptr;
+}
+
+}  // namespace
+
+int zapni_UART(short port, signed char irq, int baud, signed char mode) {
+  if (!baud_supported(baud)) return 1;
+  LineSettings settings{static_cast<unsigned>(baud), parity_for(mode)};
+  const char* com = com_name_for(port);
+  if (!com) return 1;
+  OpenResult opened = open_port(com, settings);
+  if (!opened.port) {
+    diagnostic(opened.why);
+    return 1;
+  }
+  link_attach(std::move(opened.port));
+  comdrv_port = port;
+  comdrv_irq = irq;
+  comdrv_baud = baud;
+  comdrv_mode = mode;
+  return 0;
+}
+
+void comdrv_close() { link_detach(); }
+
+void comdrv_reset() {
+  link_detach();
+  comdrv_port = comdrv_irq = comdrv_baud = comdrv_mode = 0;
+}
+
+// The driver hooks: fixed points of every exchange where a board needing a handshake would be served.
+void ocekavej_telegram() {}
+void vyckej(int) {}
+int timeout_prijimace(unsigned) { return 1; }  // prijem_dokoncen
+int timeout_vysilace(unsigned) { return 1; }   // vysilani_ukonceno
+
+}  // namespace vx

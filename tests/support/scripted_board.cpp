@@ -1,0 +1,204 @@
+#include "tests/support/scripted_board.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "frontend/args.h"
+#include "frontend/console.h"
+#include "frontend/diag.h"
+#include "frontend/finish.h"
+#include "frontend/lineview.h"
+#include "serial/frame.h"
+
+namespace vx::test {
+
+Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::string text_of(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+Bytes hex_bytes(const std::string& spaced_hex) {
+  Bytes out;
+  std::istringstream in(spaced_hex);
+  std::string pair;
+  while (in >> pair) out.push_back(static_cast<std::uint8_t>(std::stoul(pair, nullptr, 16)));
+  return out;
+}
+
+std::string hex_string(const Bytes& b) {
+  std::string s;
+  char tmp[4];
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    std::snprintf(tmp, sizeof tmp, i ? " %02X" : "%02X", b[i]);
+    s += tmp;
+  }
+  return s;
+}
+
+namespace {
+ScriptedBoard* g_installed = nullptr;
+
+class ScriptedPort : public Port {
+ public:
+  explicit ScriptedPort(ScriptedBoard& board) : board_(board) {}
+  bool write_frame(const std::uint8_t* data, std::size_t n, Millis) override {
+    board_.on_request(Bytes(data, data + n));
+    return true;
+  }
+  std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) override {
+    return board_.read_window(buf, cap, window);
+  }
+
+ private:
+  ScriptedBoard& board_;
+};
+}  // namespace
+
+class ScriptedSource : public ByteSource {
+ public:
+  explicit ScriptedSource(ScriptedBoard& b) : b_(b) {}
+  std::size_t read_some(std::uint8_t* buf, std::size_t n, Millis wait) override {
+    auto& q = b_.queue_;
+    if (q.empty() || q.front().at > b_.clock.now() + wait) {
+      b_.clock.advance(wait);
+      return 0;
+    }
+    b_.clock.advance_to(q.front().at);
+    auto& front = q.front().bytes;
+    std::size_t k = std::min(n, front.size());
+    std::copy(front.begin(), front.begin() + static_cast<long>(k), buf);
+    front.erase(front.begin(), front.begin() + static_cast<long>(k));
+    if (front.empty()) q.erase(q.begin());
+    return k;
+  }
+
+ private:
+  ScriptedBoard& b_;
+};
+
+ScriptedBoard::ScriptedBoard() = default;
+
+ScriptedBoard::~ScriptedBoard() {
+  if (g_installed == this) uninstall();
+}
+
+void ScriptedBoard::install() {
+  g_installed = this;
+  set_port_opener([this](const std::string& com, const LineSettings& s) {
+    OpenResult r;
+    if (open_fails) {
+      r.why = "scripted board refuses to open";
+      return r;
+    }
+    ++opens;
+    opened_as = com;
+    settings_seen = s;
+    r.port = std::make_unique<ScriptedPort>(*this);
+    return r;
+  });
+}
+
+void ScriptedBoard::uninstall() {
+  g_installed = nullptr;
+  set_port_opener(nullptr);
+}
+
+std::string ScriptedBoard::request_text(const Bytes& frame) {
+  if (frame.size() < ft12::kTextOffset + 2) return {};
+  return std::string(frame.begin() + ft12::kTextOffset, frame.end() - 2);
+}
+
+std::vector<Chunk> ScriptedBoard::answer_text(const std::string& text) const {
+  return {Chunk{answer_gap, ft12::text_answer(text)}};
+}
+
+std::vector<Chunk> ScriptedBoard::answer_by_rules(const Bytes& request) {
+  std::string text = request_text(request);
+  auto it = answers.find(text);
+  if (it != answers.end()) {
+    if (!it->second) return {};
+    return answer_text(*it->second);
+  }
+  if (!text.empty() && (text[0] == 's' || text[0] == 'n')) return answer_text(block_answer);
+  if (text.rfind("I000000", 0) == 0) return answer_text(identity);
+  if (text.rfind("S8", 0) == 0) return answer_text(s8_answer);
+  return answer_text(default_answer);
+}
+
+void ScriptedBoard::on_request(const Bytes& frame) {
+  requests.push_back(frame);
+  std::vector<Chunk> chunks = handler ? handler(frame) : answer_by_rules(frame);
+  Millis t = clock.now();
+  for (auto& c : chunks) {
+    t += c.gap;
+    queue_.push_back(Arrival{t, c.bytes});
+  }
+}
+
+std::size_t ScriptedBoard::read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) {
+  ScriptedSource src(*this);
+  return collect_window(src, clock, buf, cap, window);
+}
+
+LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board) {
+  LoaderRun run;
+  board.install();
+  LineView view;
+  reset_loader_state();
+  console_set_tap([&](char c) {
+    run.stream.push_back(c);
+    view.putc(c);
+  });
+  set_diagnostic_sink([&](const std::string& line) { run.diagnostics.push_back(line); });
+  ArgVector av;
+  std::string error;
+  if (!args_from_list(args, av, error)) throw std::runtime_error("test arguments refused: " + error);
+  run.code = wvexal(av.argc(), av.argv());
+  console_set_tap(nullptr);
+  set_diagnostic_sink(nullptr);
+  ScriptedBoard::uninstall();
+  run.log = view.log_lines();
+  return run;
+}
+
+std::vector<std::string> log_from_settings(const LoaderRun& run) {
+  for (std::size_t i = 0; i < run.log.size(); ++i) {
+    if (run.log[i].rfind("Serial UART port", 0) == 0 || run.log[i].rfind(" Use:", 0) == 0)
+      return std::vector<std::string>(run.log.begin() + static_cast<long>(i), run.log.end());
+  }
+  return run.log;
+}
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/vexal-test-XXXXXX";
+  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+  previous_ = std::filesystem::current_path().string();
+  std::filesystem::current_path(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::current_path(previous_, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void TempDir::write(const std::string& name, const std::string& content) const {
+  std::ofstream f(path_ + "/" + name, std::ios::binary);
+  f << content;
+}
+
+std::string TempDir::read(const std::string& name) const {
+  std::ifstream f(path_ + "/" + name, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(path_ + "/" + name); }
+
+}  // namespace vx::test
