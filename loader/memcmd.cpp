@@ -1,0 +1,304 @@
+// The memory commands: "@binget", "@hexget" and "@binput" move bytes between the board's memory and
+// files on this side, one short text telegram at a time.
+//
+// zpracuj_prikaz reads the command at fixed positions (the word, a six-character address field, for the
+// reads a ',' and a six-character length field, then '>' or '<' and the file name up to the end of the
+// text or its line feed) and hands it to one of the three transfers. It returns an error text only for
+// a command it does not understand; the transfers themselves report every failure and end the run.
+//
+// The two reads share one loop (read_memory) and differ only in their ReadFormat: "@binget" asks for
+// 64 bytes per read telegram and writes raw bytes, "@hexget" asks for 16 and writes one dump line per
+// telegram with the digit pairs exactly as the board sent them. The bytes are counted as they arrive;
+// a count that differs from the length asked for is reported once the file is complete and closed.
+//
+// "@binput" reads its whole file before it sends anything, so a file that would run past the top of
+// the board's 24-bit address space, or that can't be read, is refused without touching the board.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frontend/finish.h"
+#include "frontend/mprintf.h"
+#include "loader/loader.h"
+#include "serial/telegram.h"
+
+namespace vx {
+namespace {
+
+// --- command syntax ---
+constexpr std::string_view kBinget = "@binget";
+constexpr std::string_view kHexget = "@hexget";
+constexpr std::string_view kBinput = "@binput";
+constexpr std::size_t kAddressField = 7;
+constexpr std::size_t kFieldWidth = 6;
+constexpr std::size_t kRangeSeparator = 13;  // ',' in a read, '<' in a write
+constexpr std::size_t kLengthField = 14;
+constexpr std::size_t kReadNameSeparator = 20;
+constexpr std::size_t kReadName = 21;
+constexpr std::size_t kWriteName = 14;
+// A command-file line counts its line feed, so from a file one character of name suffices.
+constexpr std::size_t kMinReadCommand = 23;
+constexpr std::size_t kMinWriteCommand = 15;
+constexpr int kFieldBase = 16;
+
+constexpr const char* kSyntaxError = "Syntax error";
+constexpr const char* kUnknownCommand = "Unknown command";
+
+// --- transfers ---
+constexpr int kRawChunk = 64;
+constexpr int kDumpChunk = 16;
+constexpr int kWriteChunk = 64;
+constexpr std::int64_t kAddressSpaceEnd = 0x1000000;  // the board's addresses are 24 bits wide
+constexpr std::size_t kFileReadBlock = 4096;
+
+constexpr int kExitFile = 3;
+constexpr int kExitAnswer = 7;
+constexpr int kExitLength = 9;
+
+constexpr const char* kCantOpen = "Error: Can't open file %s \n";
+constexpr const char* kCantWrite = "Error: Can't write to file %s \n";
+constexpr const char* kCantRead = "Error: Can't read file %s \n";
+constexpr const char* kCantClose = "Error: Can't close file %s \n";
+constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
+constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
+constexpr const char* kTooLong = "Error: File doesn't fit below address 1000000: %s \n";
+
+[[noreturn]] void fail(int code, const char* format, const char* text) {
+  mprintf(format, text);
+  finish(static_cast<signed char>(code));
+}
+
+// A file that is closed on every way out. A run that ends midway leaves the file with what was written
+// so far; only the regular close is checked, since a failed run has already reported its own error.
+class File {
+ public:
+  File(const char* name, const char* mode) : name_(name), f_(std::fopen(name, mode)) {
+    if (!f_) fail(kExitFile, kCantOpen, name_);
+  }
+  ~File() {
+    if (f_) std::fclose(f_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  const char* name() const { return name_; }
+
+  void write(const char* p, std::size_t n) {
+    if (std::fwrite(p, 1, n, f_) != n) fail(kExitFile, kCantWrite, name_);
+  }
+  std::size_t read(unsigned char* p, std::size_t n) {
+    std::size_t got = std::fread(p, 1, n, f_);
+    if (got < n && std::ferror(f_)) fail(kExitFile, kCantRead, name_);
+    return got;
+  }
+  // Flushing first tells a write that only fails on its way to the disk (a full disk) from a failed close.
+  void close_written() {
+    if (std::fflush(f_) != 0) fail(kExitFile, kCantWrite, name_);
+    close();
+  }
+  void close() {
+    FILE* f = f_;
+    f_ = nullptr;
+    if (std::fclose(f) != 0) fail(kExitFile, kCantClose, name_);
+  }
+
+ private:
+  const char* name_;
+  FILE* f_;
+};
+
+// --- telegrams ---
+
+// The answer text as sendc left it, never read beyond the buffer.
+std::string_view answer() { return std::string_view(o, strnlen(o, sizeof o)); }
+
+void send_formatted(const char* text, int length, std::size_t capacity) {
+  // The largest telegram is 138 characters, so this only guards against a format changed carelessly.
+  if (length < 0 || static_cast<std::size_t>(length) >= capacity) {
+    mprintf("Error: Telegram too long.\n");
+    finish(static_cast<signed char>(kExitAnswer));
+  }
+  sendc(text);
+}
+
+void send_read(std::int64_t adr, int asked) {
+  char text[kMaxCommandText + 1];
+  // Addresses go out as C's %X of a 32-bit int shows them, out-of-range ones included: the board
+  // refuses those itself.
+  int n = std::snprintf(text, sizeof text, "R%06X,%02X\n", static_cast<unsigned>(adr),
+                        static_cast<unsigned>(asked));
+  send_formatted(text, n, sizeof text);
+}
+
+void send_write(std::int64_t adr, const char* hex) {
+  char text[kMaxCommandText + 1];
+  int n = std::snprintf(text, sizeof text, "W%06X<%s\n", static_cast<unsigned>(adr), hex);
+  send_formatted(text, n, sizeof text);
+}
+
+// --- reading memory ---
+
+struct ReadFormat {
+  int chunk;
+  const char* mode;
+  bool hex_dump;  // dump lines with the pairs as text, and no '!' or '?' anywhere in an answer
+};
+constexpr ReadFormat kRawFormat{kRawChunk, "wb", false};
+constexpr ReadFormat kDumpFormat{kDumpChunk, "wt", true};
+
+void check_read_answer(const ReadFormat& format, std::string_view a) {
+  bool refused = format.hex_dump && a.find_first_of("!?") != std::string_view::npos;
+  if (a.empty() || a.front() != '=' || refused) fail(kExitAnswer, kUnexpected, o);
+}
+
+void write_line_start(File& file, std::int64_t adr) {
+  char head[16];
+  int n = std::snprintf(head, sizeof head, "%06X: ", static_cast<unsigned>(adr));
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) fail(kExitFile, kCantWrite, file.name());
+  file.write(head, static_cast<std::size_t>(n));
+}
+
+void write_pair(File& file, const ReadFormat& format, std::string_view pair) {
+  if (format.hex_dump) {
+    file.write(pair.data(), pair.size());
+    file.write(" ", 1);
+    return;
+  }
+  char digits[3] = {};
+  pair.copy(digits, sizeof digits - 1);
+  char byte = static_cast<char>(std::strtol(digits, nullptr, kFieldBase));
+  file.write(&byte, 1);
+}
+
+// The data of an answer: pairs from the second character on, while a pair starts with '0' or above in
+// signed order (so a line end, a '!' or any byte from 0x80 ends it); a lone last digit is a pair of its
+// own. Returns the number of pairs written.
+std::int32_t write_answer_data(File& file, const ReadFormat& format, std::string_view a) {
+  std::int32_t pairs = 0;
+  for (std::size_t i = 1; i < a.size() && static_cast<signed char>(a[i]) >= '0'; i += 2) {
+    write_pair(file, format, a.substr(i, 2));
+    ++pairs;
+  }
+  return pairs;
+}
+
+// The byte count can't overflow: at most 2^20 chunks of at most 127 pairs each.
+void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
+  File file(soubor, format.mode);
+  const std::int64_t end = std::int64_t{odkud} + kolik;
+  std::int32_t received = 0;
+  for (std::int64_t adr = odkud; adr < end; adr += format.chunk) {
+    int asked = static_cast<int>(std::min<std::int64_t>(format.chunk, end - adr));
+    send_read(adr, asked);
+    check_read_answer(format, answer());
+    if (format.hex_dump) write_line_start(file, adr);
+    received += write_answer_data(file, format, answer());
+    if (format.hex_dump) file.write("\n", 1);
+  }
+  file.close_written();
+  if (received != kolik) {
+    mprintf(kBadLength, received, kolik);
+    finish(static_cast<signed char>(kExitLength));
+  }
+}
+
+// --- writing memory ---
+
+std::vector<unsigned char> read_whole(File& file, std::size_t limit) {
+  std::vector<unsigned char> data;
+  unsigned char block[kFileReadBlock];
+  // One byte past the limit is enough to know the file does not fit.
+  while (data.size() <= limit) {
+    std::size_t got = file.read(block, sizeof block);
+    data.insert(data.end(), block, block + got);
+    if (got < sizeof block) break;
+  }
+  return data;
+}
+
+void hex_text(const unsigned char* p, std::size_t n, char* out) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < n; ++i) {
+    out[2 * i] = kDigits[p[i] >> 4];
+    out[2 * i + 1] = kDigits[p[i] & 0x0F];
+  }
+  out[2 * n] = '\0';
+}
+
+void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
+  char hex[2 * kWriteChunk + 1];
+  for (std::size_t done = 0; done < data.size(); done += kWriteChunk) {
+    std::size_t n = std::min<std::size_t>(kWriteChunk, data.size() - done);
+    hex_text(data.data() + done, n, hex);
+    send_write(kam + static_cast<std::int64_t>(done), hex);
+    std::string_view a = answer();
+    if (a.empty() || a.front() != '*') fail(kExitAnswer, kUnexpected, o);
+  }
+}
+
+// --- the command text ---
+
+std::int32_t hex_field(std::string_view text, std::size_t at) {
+  // A zero-terminated copy, so the conversion can't run on into the characters after the field.
+  char field[kFieldWidth + 1] = {};
+  text.copy(field, kFieldWidth, at);
+  return static_cast<std::int32_t>(std::strtol(field, nullptr, kFieldBase));
+}
+
+std::string file_name(std::string_view text, std::size_t at) {
+  std::string_view name = text.substr(at);
+  return std::string(name.substr(0, name.find('\n')));
+}
+
+const char* run_read_command(std::string_view text) {
+  if (text.size() < kMinReadCommand || text[kRangeSeparator] != ',' || text[kReadNameSeparator] != '>')
+    return kSyntaxError;
+  std::string name = file_name(text, kReadName);
+  std::int32_t odkud = hex_field(text, kAddressField);
+  std::int32_t kolik = hex_field(text, kLengthField);
+  if (text.starts_with(kHexget))
+    hexget(odkud, kolik, name.c_str());
+  else
+    binget(odkud, kolik, name.c_str());
+  return nullptr;
+}
+
+const char* run_write_command(std::string_view text) {
+  if (text.size() < kMinWriteCommand || text[kRangeSeparator] != '<') return kSyntaxError;
+  std::string name = file_name(text, kWriteName);
+  binput(hex_field(text, kAddressField), name.c_str());
+  return nullptr;
+}
+
+}  // namespace
+
+const char* zpracuj_prikaz(const char* p) {
+  std::string_view text(p);
+  if (text.starts_with(kBinget) || text.starts_with(kHexget)) return run_read_command(text);
+  if (text.starts_with(kBinput)) return run_write_command(text);
+  return kUnknownCommand;
+}
+
+void binget(std::int32_t odkud, std::int32_t kolik, const char* soubor) {
+  read_memory(kRawFormat, odkud, kolik, soubor);
+}
+
+void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor) {
+  read_memory(kDumpFormat, odkud, kolik, soubor);
+}
+
+void binput(std::int32_t kam, const char* soubor) {
+  File file(soubor, "rb");
+  const std::int64_t room = std::max<std::int64_t>(0, kAddressSpaceEnd - kam);
+  std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
+  file.close();
+  if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kTooLong, soubor);
+  write_memory(kam, data);
+}
+
+}  // namespace vx

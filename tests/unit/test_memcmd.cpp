@@ -1,0 +1,393 @@
+// The memory commands against a scripted board with a small memory behind its R and W telegrams.
+// Scripted answers (by exact request text) take precedence over the memory, for the bad-answer cases.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "loader/loader.h"
+#include "tests/support/scripted_board.h"
+
+namespace vx::test {
+namespace {
+
+constexpr unsigned kMemoryEnd = 0x1000000;
+constexpr unsigned kMaxRead = 0x40;
+
+class MemoryBoard {
+ public:
+  ScriptedBoard board;
+  std::map<std::string, std::string> scripted;  // request text -> answer text
+  std::map<unsigned, std::uint8_t> mem;         // absent bytes read as 0
+
+  MemoryBoard() {
+    board.handler = [this](const Bytes& request) {
+      return board.answer_text(answer(ScriptedBoard::request_text(request)));
+    };
+  }
+
+  void load(unsigned at, const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) mem[at + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(bytes[i]);
+  }
+  std::string bytes_at(unsigned at, std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s.push_back(static_cast<char>(mem[at + static_cast<unsigned>(i)]));
+    return s;
+  }
+  std::vector<std::string> requests() const {
+    std::vector<std::string> texts;
+    for (const auto& r : board.requests) texts.push_back(ScriptedBoard::request_text(r));
+    return texts;
+  }
+
+ private:
+  std::string answer(const std::string& text) {
+    if (auto it = scripted.find(text); it != scripted.end()) return it->second;
+    unsigned adr = 0, n = 0;
+    char sep = 0;
+    if (std::sscanf(text.c_str(), "R%x,%x", &adr, &n) == 2) return read(adr, n);
+    if (std::sscanf(text.c_str(), "W%x%c", &adr, &sep) == 2 && sep == '<') return write(adr, text);
+    return "?";
+  }
+  std::string read(unsigned adr, unsigned n) {
+    if (n > kMaxRead || adr >= kMemoryEnd || kMemoryEnd - adr < n) return "!";
+    std::string a = "=";
+    char pair[3];
+    for (unsigned i = 0; i < n; ++i) {
+      std::snprintf(pair, sizeof pair, "%02X", mem[adr + i]);
+      a += pair;
+    }
+    return a;
+  }
+  std::string write(unsigned adr, const std::string& text) {
+    std::string hex = text.substr(text.find('<') + 1);
+    if (!hex.empty() && hex.back() == '\n') hex.pop_back();
+    if (hex.size() % 2 || adr >= kMemoryEnd || kMemoryEnd - adr < hex.size() / 2) return "!";
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+      mem[adr + static_cast<unsigned>(i / 2)] = static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16));
+    return "*";
+  }
+};
+
+std::string pattern(std::size_t n, unsigned seed = 7) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s.push_back(static_cast<char>((i * seed + 3) & 0xFF));
+  return s;
+}
+
+bool has_line(const LoaderRun& run, const std::string& line) {
+  return std::find(run.log.begin(), run.log.end(), line) != run.log.end();
+}
+
+std::string log_of(const LoaderRun& run) {
+  std::string s;
+  for (const auto& l : run.log) s += l + "\n";
+  return s;
+}
+
+// --- commands refused before anything is sent ------------------------------------------------------
+
+struct Refusal {
+  const char* edge;
+  const char* text;
+  const char* error;
+};
+
+TEST(MemcmdSyntax, RefusedCommandsReturnTheirErrorText) {
+  const Refusal cases[] = {
+      {"word in capitals", "@BINGET000000,000010>x.bin", "Unknown command"},
+      {"word in mixed case", "@Hexget000000,000010>x.bin", "Unknown command"},
+      {"other word", "@bincmp000000,000010>x.bin", "Unknown command"},
+      {"word cut short", "@binge", "Unknown command"},
+      {"lone at sign", "@", "Unknown command"},
+      {"read with ';' for ','", "@binget000000;000010>x.bin", "Syntax error"},
+      {"read with '<' for '>'", "@hexget000000,000010<x.bin", "Syntax error"},
+      {"read of 22 characters", "@binget000000,000010>x", "Syntax error"},
+      {"read word alone", "@hexget", "Syntax error"},
+      {"write with '>' for '<'", "@binput000000>x.bin", "Syntax error"},
+      {"write with a short address", "@binput00000<x.bin", "Syntax error"},
+      {"write of 14 characters", "@binput000000<", "Syntax error"},
+  };
+  for (const auto& c : cases) {
+    const char* got = zpracuj_prikaz(c.text);
+    ASSERT_NE(got, nullptr) << c.edge;
+    EXPECT_STREQ(got, c.error) << c.edge;
+  }
+}
+
+TEST(MemcmdSyntax, RefusedCommandEndsTheRunWith9AndSendsNothing) {
+  TempDir dir;
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"@BINGET000000,000010>x.bin"}, mb.board);
+  EXPECT_EQ(run.code, 9);
+  EXPECT_TRUE(mb.requests().empty());
+  EXPECT_FALSE(dir.exists("x.bin"));
+}
+
+// --- the telegrams a read sends --------------------------------------------------------------------
+
+struct ReadCase {
+  const char* edge;
+  const char* command;
+  std::vector<std::string> requests;
+};
+
+TEST(MemcmdReads, ChunksAndFields) {
+  const ReadCase cases[] = {
+      {"length one past a chunk", "@binget000000,000041>x.bin", {"R000000,40\n", "R000040,01\n"}},
+      {"length of whole chunks", "@binget000100,000080>x.bin", {"R000100,40\n", "R000140,40\n"}},
+      {"hex dump chunks of 16", "@hexget0000F8,000011>d.txt", {"R0000F8,10\n", "R000108,01\n"}},
+      {"length zero", "@binget000000,000000>x.bin", {}},
+      {"fields stop at a non-digit", "@binget00010G,00002Z>x.bin", {"R000010,02\n"}},
+      {"fields with leading blanks", "@binget   010,    2 >x.bin", {"R000010,02\n"}},
+      {"field with a 0x prefix", "@binget0x0010,000002>x.bin", {"R000010,02\n"}},
+      {"lower-case digits", "@binget00abcd,000002>x.bin", {"R00ABCD,02\n"}},
+      {"field without digits reads 0", "@binget------,000002>x.bin", {"R000000,02\n"}},
+      {"last bytes of memory", "@bingetFFFFFE,000002>x.bin", {"RFFFFFE,02\n"}},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    MemoryBoard mb;
+    LoaderRun run = run_loader({c.command}, mb.board);
+    EXPECT_EQ(run.code, 0) << c.edge << "\n" << log_of(run);
+    EXPECT_EQ(mb.requests(), c.requests) << c.edge;
+  }
+}
+
+TEST(MemcmdReads, LengthPastTheTopOfMemoryDoesNotWrapTheRange) {
+  TempDir dir;
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"@bingetFFFFFF,FFFFFF>x.bin"}, mb.board);
+  // The first read already reaches past the memory, and the board refuses it.
+  EXPECT_EQ(mb.requests(), std::vector<std::string>{"RFFFFFF,40\n"});
+  EXPECT_EQ(run.code, 7);
+  EXPECT_TRUE(has_line(run, "Error: Unexpected response: !")) << log_of(run);
+}
+
+TEST(MemcmdReads, NegativeLengthSendsNothingAndReportsTheCount) {
+  TempDir dir;
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"@binget000000,-00002>x.bin"}, mb.board);
+  EXPECT_TRUE(mb.requests().empty());
+  EXPECT_EQ(run.code, 9);
+  EXPECT_TRUE(has_line(run, "Error: Bad length (    0/   -2).")) << log_of(run);
+  EXPECT_EQ(dir.read("x.bin"), "");
+}
+
+// --- what a read writes ----------------------------------------------------------------------------
+
+TEST(MemcmdReads, BingetWritesTheBytesInAddressOrder) {
+  TempDir dir;
+  MemoryBoard mb;
+  mb.load(0x012300, pattern(0x41));
+  LoaderRun run = run_loader({"@binget012300,000041>x.bin"}, mb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_EQ(dir.read("x.bin"), pattern(0x41));
+}
+
+TEST(MemcmdReads, HexgetWritesOneLinePerTelegram) {
+  TempDir dir;
+  MemoryBoard mb;
+  mb.load(0xF8, pattern(0x11, 1));
+  LoaderRun run = run_loader({"@hexget0000F8,000011>d.txt"}, mb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_EQ(dir.read("d.txt"),
+            "0000F8: 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 \n"
+            "000108: 13 \n");
+}
+
+TEST(MemcmdReads, LengthZeroEmptiesAnExistingFile) {
+  TempDir dir;
+  dir.write("x.bin", "old content");
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"@binget000000,000000>x.bin"}, mb.board);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(dir.read("x.bin"), "");
+}
+
+TEST(MemcmdReads, ShortFirstAnswerShiftsTheRestAndFailsAtTheEnd) {
+  TempDir dir;
+  MemoryBoard mb;
+  mb.load(0, pattern(0x41));
+  mb.scripted["R000000,40\n"] = "=" + std::string(63 * 2, 'A');
+  LoaderRun run = run_loader({"@binget000000,000041>x.bin"}, mb.board);
+  EXPECT_EQ(mb.requests().size(), 2u);
+  EXPECT_EQ(run.code, 9);
+  EXPECT_TRUE(has_line(run, "Error: Bad length (   64/   65).")) << log_of(run);
+  EXPECT_EQ(dir.read("x.bin"), std::string(63, '\xAA') + pattern(0x41).substr(0x40));
+}
+
+// --- answers of the wrong form ---------------------------------------------------------------------
+
+struct AnswerCase {
+  const char* edge;
+  const char* command;  // each reads or writes 2 bytes at 0: one telegram
+  std::string answer;
+  int code;
+  const char* line;                 // expected in the log, or nullptr
+  std::optional<std::string> file;  // expected content of the output file
+};
+
+TEST(MemcmdAnswers, FormAndPairRules) {
+  const char* binget = "@binget000000,000002>o.bin";
+  const char* hexget = "@hexget000000,000002>o.txt";
+  const char* binput = "@binput000000<in.bin";
+  const AnswerCase cases[] = {
+      {"read refused", binget, "!", 7, "Error: Unexpected response: !", std::nullopt},
+      {"read answered empty", binget, "", 7, "Error: Unexpected response:", std::nullopt},
+      {"read answered without '='", binget, "1234", 7, "Error: Unexpected response: 1234", std::nullopt},
+      {"'!' after '=' ends the data", binget, "=12!34", 9, "Error: Bad length (    1/    2).", "\x12"},
+      {"'?' after '=' is read as a digit", binget, "=12?3", 0, nullptr, std::string("\x12\0", 2)},
+      {"lone last digit is a pair", binget, "=123", 0, nullptr, "\x12\x03"},
+      {"byte from 0x80 ends the data", binget, "=12\x80" "34", 9, "Error: Bad length (    1/    2).", "\x12"},
+      {"line end ends the data", binget, "=1234\n56", 0, nullptr, "\x12\x34"},
+      {"fewer pairs than asked", binget, "=12", 9, "Error: Bad length (    1/    2).", "\x12"},
+      {"more pairs than asked", binget, "=123456", 9, "Error: Bad length (    3/    2).", "\x12\x34\x56"},
+      {"dump refuses '?' anywhere", hexget, "=12?3", 7, "Error: Unexpected response: =12?3", std::nullopt},
+      {"dump refuses '!' at the end", hexget, "=1234!", 7, "Error: Unexpected response: =1234!", std::nullopt},
+      {"dump keeps digits as received", hexget, "=0a1B", 0, nullptr, "000000: 0a 1B \n"},
+      {"dump lone last digit", hexget, "=123", 0, nullptr, "000000: 12 3 \n"},
+      {"write refused", binput, "!", 7, "Error: Unexpected response: !", std::nullopt},
+      {"write answered OK", binput, "OK", 7, "Error: Unexpected response: OK", std::nullopt},
+      {"write answered empty", binput, "", 7, "Error: Unexpected response:", std::nullopt},
+      {"write accepted with more text", binput, "*done", 0, nullptr, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("in.bin", "\x01\x02");
+    MemoryBoard mb;
+    mb.scripted["R000000,02\n"] = c.answer;
+    mb.scripted["W000000<0102\n"] = c.answer;
+    LoaderRun run = run_loader({c.command}, mb.board);
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
+    EXPECT_EQ(mb.requests().size(), 1u) << c.edge;
+    if (c.line) {
+      EXPECT_TRUE(has_line(run, c.line)) << c.edge << "\n" << log_of(run);
+    }
+    if (c.file) {
+      EXPECT_EQ(dir.read(c.command[1] == 'h' ? "o.txt" : "o.bin"), *c.file) << c.edge;
+    }
+  }
+}
+
+// --- writes ----------------------------------------------------------------------------------------
+
+TEST(MemcmdWrites, FileGoesOutInChunksOf64) {
+  const std::size_t sizes[] = {0, 1, 63, 64, 65, 128, 200};
+  for (std::size_t size : sizes) {
+    TempDir dir;
+    dir.write("in.bin", pattern(size));
+    MemoryBoard mb;
+    LoaderRun run = run_loader({"@binput012300<in.bin"}, mb.board);
+    EXPECT_EQ(run.code, 0) << size << "\n" << log_of(run);
+    EXPECT_EQ(mb.requests().size(), (size + 63) / 64) << size;
+    EXPECT_EQ(mb.bytes_at(0x012300, size), pattern(size)) << size;
+  }
+}
+
+TEST(MemcmdWrites, TelegramText) {
+  TempDir dir;
+  dir.write("in.bin", std::string("\x0A\x1B\x2C\xFF", 4));
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"@binput012300<in.bin"}, mb.board);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(mb.requests(), std::vector<std::string>{"W012300<0A1B2CFF\n"});
+}
+
+struct FitCase {
+  const char* edge;
+  const char* command;
+  std::size_t size;
+  int code;
+  std::size_t requests;
+};
+
+TEST(MemcmdWrites, FileMustFitBelowTheTopOfMemory) {
+  const FitCase cases[] = {
+      {"one chunk ending at the top", "@binputFFFFC0<in.bin", 64, 0, 1},
+      {"last byte of memory", "@binputFFFFFF<in.bin", 1, 0, 1},
+      {"empty file at the last address", "@binputFFFFFF<in.bin", 0, 0, 0},
+      {"one byte past the top", "@binputFFFFFF<in.bin", 2, 9, 0},
+      {"chunk and a half past the top", "@binputFFFFC0<in.bin", 100, 9, 0},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("in.bin", pattern(c.size));
+    MemoryBoard mb;
+    LoaderRun run = run_loader({c.command}, mb.board);
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
+    EXPECT_EQ(mb.requests().size(), c.requests) << c.edge;
+    if (c.code == 9) {
+      EXPECT_TRUE(has_line(run, "Error: File doesn't fit below address 1000000: in.bin")) << log_of(run);
+    }
+  }
+}
+
+// --- files -----------------------------------------------------------------------------------------
+
+struct FileCase {
+  const char* edge;
+  const char* command;
+  const char* line;
+  std::size_t requests;
+};
+
+TEST(MemcmdFiles, FailuresEndWith3) {
+  const FileCase cases[] = {
+      {"read into a missing directory", "@binget000000,000002>no/such.bin",
+       "Error: Can't open file no/such.bin", 0},
+      {"write from a missing file", "@binput000000<missing.bin", "Error: Can't open file missing.bin", 0},
+      {"write from a directory", "@binput000000<.", "Error: Can't read file .", 0},
+      {"raw read onto a full disk", "@binget000000,000002>/dev/full", "Error: Can't write to file /dev/full", 1},
+      {"dump onto a full disk", "@hexget000000,000002>/dev/full", "Error: Can't write to file /dev/full", 1},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    MemoryBoard mb;
+    LoaderRun run = run_loader({c.command}, mb.board);
+    EXPECT_EQ(run.code, 3) << c.edge << "\n" << log_of(run);
+    EXPECT_TRUE(has_line(run, c.line)) << c.edge << "\n" << log_of(run);
+    EXPECT_EQ(mb.requests().size(), c.requests) << c.edge;
+  }
+}
+
+TEST(MemcmdFiles, LongNameIsTakenWhole) {
+  TempDir dir;
+  std::string name(100, 'n');
+  MemoryBoard mb;
+  mb.load(0, "\x12\x34");
+  LoaderRun run = run_loader({"@binget000000,000002>" + name}, mb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_EQ(dir.read(name), "\x12\x34");
+}
+
+TEST(MemcmdFiles, NameWithBlanksIsTakenAsItStands) {
+  TempDir dir;
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"@binget000000,000001>a b "}, mb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_TRUE(dir.exists("a b "));
+}
+
+// --- from a command file ---------------------------------------------------------------------------
+
+TEST(MemcmdCommandFile, NameEndsBeforeTheLineFeed) {
+  TempDir dir;
+  dir.write("in.bin", "\xAB\xCD");
+  // The one-character name makes the read line exactly 23 characters with its line feed.
+  dir.write("cmds.txt", "@binput000010<in.bin\n@binget000010,000002>x\n@hexget000010,000002>d.txt\n");
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"cmds.txt"}, mb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_EQ(mb.requests(),
+            (std::vector<std::string>{"W000010<ABCD\n", "R000010,02\n", "R000010,02\n"}));
+  EXPECT_EQ(dir.read("x"), "\xAB\xCD");
+  EXPECT_EQ(dir.read("d.txt"), "000010: AB CD \n");
+}
+
+}  // namespace
+}  // namespace vx::test
