@@ -1,0 +1,188 @@
+// S2/S8 records into 128-byte blocks.
+//
+// binwrite stores a record's data bytes into the current block (binadr, binbuf, binmask); the block
+// goes to the board when a record's address leaves it, and at an S8 record, which also goes itself as
+// a text telegram and must be confirmed with "%*". sendbin packs the pending block (loader/block.h),
+// sends it with up to eight attempts and leaves the answer in `o`.
+//
+// Every pair is checked before it is used and every access to a line stays inside its string: a short
+// line fails at the first pair it lacks.
+#include <cstring>
+
+#include "frontend/finish.h"
+#include "frontend/mprintf.h"
+#include "loader/block.h"
+#include "loader/loader.h"
+#include "serial/comdrv.h"
+#include "serial/frame.h"
+#include "serial/telegram.h"
+
+namespace vx {
+
+std::uint32_t binadr = 0;
+unsigned char binbuf[kBlockSize];
+unsigned char binmask[kMaskBytes];
+
+namespace {
+
+constexpr int kBadFormatExit = 3;
+constexpr int kBlockRefusedExit = 4;
+constexpr int kS8RefusedExit = 6;
+constexpr int kBlockAttempts = 8;
+// posli_telegram is given the frame length: what was built plus the checksum and the end byte.
+constexpr std::size_t kChecksumAndEnd = 2;
+
+// Positions in a record line: type at 1, count pair at 2, three address pairs at 4, data from 10.
+constexpr std::size_t kTypePos = 1;
+constexpr std::size_t kCountPos = 2;
+constexpr std::size_t kAddressPos = 4;
+constexpr std::size_t kDataPos = 10;
+constexpr std::size_t kPairWidth = 2;
+constexpr char kTerminationType = '8';
+// The count covers the three address bytes and the checksum byte besides the data.
+constexpr unsigned kCountOverhead = 4;
+constexpr std::uint32_t kAddressSpace = 0x1000000;  // 24-bit addresses
+
+constexpr char kBlockAccepted = '*';
+constexpr char kRefusal = '!';
+constexpr char kS8Confirmation[] = "%*";
+constexpr char kNegativeMarks[] = "!?";
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// A field position that may lie beyond a short line is clamped to the line's end, where the pair
+// test then fails instead of reading past the string.
+const char* field(const char* b, std::size_t pos) { return b + strnlen(b, pos); }
+
+[[noreturn]] void bad_format(const char* rest) {
+  mprintf("Bad format:%s\n", rest);
+  finish(kBadFormatExit);
+}
+
+// The answer text of the last exchange, zero-terminated whatever the buffer holds after byte 8.
+struct AnswerText {
+  char text[ft12::kBufSize - ft12::kTextOffset + 1] = {};
+  AnswerText() {
+    const char* src = reinterpret_cast<const char*>(comdrv_rbuf) + ft12::kTextOffset;
+    std::memcpy(text, src, strnlen(src, sizeof text - 1));
+  }
+};
+
+bool block_answer_accepted(const char* a) {
+  if (a[0] == kBlockAccepted) return true;
+  return a[0] != '\0' && a[0] != kRefusal && a[1] == kBlockAccepted;
+}
+
+bool s8_answer_accepted(const char* a) {
+  return std::strncmp(a, kS8Confirmation, std::strlen(kS8Confirmation)) == 0 &&
+         std::strpbrk(a, kNegativeMarks) == nullptr;
+}
+
+std::size_t build_block_telegram(unsigned char (&tel)[ft12::kBufSize], const BlockPayload& payload) {
+  std::memcpy(tel, ft12::kPrefix, ft12::kPrefixSize);
+  std::memcpy(tel + ft12::kPrefixSize, payload.bytes.data(), payload.size);
+  return ft12::kPrefixSize + payload.size;
+}
+
+// Reads the record's address and count; refuses, before anything is stored, a count that can't
+// cover its own address and checksum and data that would run past the 24-bit address space.
+struct RecordHead {
+  std::uint32_t address;
+  std::uint32_t data_bytes;
+};
+
+RecordHead read_record_head(const char* b) {
+  const char* addr = field(b, kAddressPos);
+  std::uint32_t a = 0;
+  for (std::size_t k = 0; k < kAddressBytes; ++k) a = (a << 8) | gethb(addr + k * kPairWidth);
+  const char* count_pair = b + kCountPos;  // inside the line: the address pairs after it were read
+  unsigned count = gethb(count_pair);
+  if (count < kCountOverhead) bad_format(count_pair);
+  std::uint32_t n = count - kCountOverhead;
+  if (a + n > kAddressSpace) bad_format(count_pair);
+  return RecordHead{a, n};
+}
+
+void move_to_block_of(std::uint32_t a) {
+  if ((a & kBlockAddressMask) != binadr) sendbin();
+  binadr = a & kBlockAddressMask;
+}
+
+void store_data(RecordHead r, const char* data) {
+  std::uint32_t a = r.address;
+  std::uint32_t remaining = r.data_bytes;
+  do {
+    move_to_block_of(a);
+    std::size_t i = a - binadr;
+    for (; remaining > 0 && i < kBlockSize; ++i, --remaining, data += kPairWidth) {
+      binbuf[i] = static_cast<unsigned char>(gethb(data));
+      set_mask_bit(binmask, i);
+    }
+    a = binadr + kBlockSize;
+  } while (remaining > 0);
+}
+
+void finish_download(const char* b) {
+  if (block_pending()) sendbin();
+  mprintf("\rFlushing write buffer  ");
+  sendc(b);
+  if (!s8_answer_accepted(o)) {
+    mprintf("\nError: Unexpected response: %s\n", o);
+    finish(kS8RefusedExit);
+  }
+  mprintf("OK");
+}
+
+}  // namespace
+
+unsigned gethb(const char* p) {
+  int high = hex_digit(p[0]);
+  if (high < 0) bad_format(p);
+  int low = hex_digit(p[1]);
+  if (low < 0) bad_format(p);
+  return static_cast<unsigned>(high * 16 + low);
+}
+
+void binwrite(const char* b) {
+  mprintf("\rPacking...");
+  RecordHead r = read_record_head(b);
+  store_data(r, b + kDataPos);
+  if (field(b, kTypePos)[0] == kTerminationType) finish_download(b);
+}
+
+void sendbin() {
+  if (!block_pending()) return;
+  BlockPayload payload = encode_block(binadr, binbuf, binmask);
+  unsigned char tel[ft12::kBufSize] = {};
+  std::size_t built = build_block_telegram(tel, payload);
+  for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
+    mprintf("   Sending block %06X   ", binadr);
+    ocekavej_telegram();
+    posli_telegram(tel, static_cast<int>(built + kChecksumAndEnd));
+    vyckej(1);
+    if (!txrxok) continue;
+    AnswerText answer;
+    if (!block_answer_accepted(answer.text)) break;
+    std::memset(binmask, 0, sizeof binmask);
+    std::memcpy(o, answer.text, sizeof answer.text);
+    mprintf("OK");
+    return;
+  }
+  mprintf("\nError:%c|%s|\n", payload.letter(), AnswerText().text);
+  finish(kBlockRefusedExit);
+}
+
+bool block_pending() { return mask_any(binmask); }
+
+void block_reset() {
+  binadr = 0;
+  std::memset(binbuf, 0, sizeof binbuf);
+  std::memset(binmask, 0, sizeof binmask);
+}
+
+}  // namespace vx

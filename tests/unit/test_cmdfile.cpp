@@ -1,0 +1,247 @@
+// The command-file interpreter through the whole loader: every line kind, conditional chains,
+// expected answers, nesting and the text-mode reading, against the scripted board.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "loader/loader.h"
+#include "tests/support/scripted_board.h"
+
+namespace vx {
+namespace {
+
+using test::LoaderRun;
+using test::ScriptedBoard;
+using Texts = std::vector<std::string>;
+
+Texts sent(const ScriptedBoard& board) {
+  Texts out;
+  for (const auto& f : board.requests) out.push_back(ScriptedBoard::request_text(f));
+  return out;
+}
+
+bool has(const LoaderRun& run, const std::string& text) { return run.stream.find(text) != std::string::npos; }
+
+struct Script {
+  test::TempDir dir;
+  ScriptedBoard board;
+  Script() {
+    board.answers["A\n"] = "xyz";
+    board.answers["N\n"] = "no!";
+  }
+  LoaderRun run(const std::string& content, const std::string& name = "job.txt") {
+    dir.write(name, content);
+    return test::run_loader({name}, board);
+  }
+};
+
+struct Case {
+  const char* edge;
+  std::string file;
+  Texts sent;
+  int code;
+  std::string message = {};
+};
+
+void run_cases(const std::vector<Case>& cases) {
+  for (const auto& c : cases) {
+    Script s;
+    LoaderRun run = s.run(c.file);
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << run.stream;
+    EXPECT_EQ(sent(s.board), c.sent) << c.edge;
+    if (!c.message.empty()) {
+      EXPECT_TRUE(has(run, c.message)) << c.edge << ": no '" << c.message << "' in\n" << run.stream;
+    }
+  }
+}
+
+TEST(LineKinds, SkippedSentAndTested) {
+  run_cases({
+      {"comments, blank, indented and high-byte lines are skipped",
+       "; note\n\n \tA\n\tA\n\xC3" "A\nB\n", {"B\n"}, 0},
+      {"last line without line feed goes without one", "B\nC", {"B\n", "C"}, 0},
+      {"S-records other than S2/S8 are raw commands", "S00600004844521B\nS9030000FC\n",
+       {"S00600004844521B\n", "S9030000FC\n"}, 0},
+      {"'~' awaits no answer and leaves the answer empty", "~B\n?OK!C\n?\?!D\n", {"B\n", "D\n"}, 0},
+      {"negative answer ends with 6", "A\nN\n", {"A\n", "N\n"}, 6, "Error: Negative response."},
+      {"empty file sends nothing", "", {}, 0, "\nLoading: job.txt"},
+  });
+}
+
+TEST(LineKinds, NegativeAnswerIsSixFromAFileAndSevenFromTheCommandLine) {
+  Script s;
+  EXPECT_EQ(s.run("N\n").code, 6);
+  Script t;
+  EXPECT_EQ(test::run_loader({"N"}, t.board).code, 7);
+}
+
+TEST(LineKinds, MemoryCommandIsAnnouncedAndItsRefusalEndsWithNine) {
+  Script s;
+  LoaderRun run = s.run("@nonsense 1\n");
+  EXPECT_EQ(run.code, 9);
+  EXPECT_TRUE(has(run, "Executing:@nonsense 1"));
+  EXPECT_TRUE(has(run, "Error: Unknown command"));
+}
+
+// The six lines of the worked example, against three boards.
+TEST(WorkedExample, SixLines) {
+  const std::string file =
+      ";check the board\nI000000\n?READY!#update.txt\n??BUSY!I000000\n?!Board not ready\n"
+      "!OK!Last command failed\n";
+  struct Board {
+    const char* identity;
+    Texts sent;
+    int code;
+    const char* message;
+  } boards[] = {
+      {"READY", {"I000000\n", "U1\n"}, 0, "\nLoading: update.txt"},
+      {"BUSY", {"I000000\n", "I000000\n"}, 7, "Error: Last command failed"},
+      {"HALT", {"I000000\n"}, 7, "Error: Board not ready"},
+  };
+  for (const auto& b : boards) {
+    Script s;
+    s.board.identity = b.identity;
+    s.dir.write("update.txt", "U1\n");
+    LoaderRun run = s.run(file);
+    EXPECT_EQ(run.code, b.code) << b.identity;
+    EXPECT_EQ(sent(s.board), b.sent) << b.identity;
+    EXPECT_TRUE(has(run, b.message)) << b.identity << "\n" << run.stream;
+  }
+}
+
+// "A" is answered "xyz"; every other command "OK".
+TEST(Conditionals, Chains) {
+  run_cases({
+      {"?? at the start acts as ?", "A\n??yz!B\n", {"A\n", "B\n"}, 0},
+      {"?! at the start fails", "?!\n", {}, 7, "Error: No choice."},
+      {"?! with a message", "A\n?q!B\n?!Nope\n", {"A\n"}, 7, "Error: Nope"},
+      {"?! after a taken branch does nothing, other lines between", "A\n?x!B\nC\n?!fail\n",
+       {"A\n", "B\n", "C\n"}, 0},
+      {"else-if chain takes the first match only", "A\n?q!B\n??y!C\n??x!D\n?\?!E\n", {"A\n", "C\n"}, 0},
+      {"?\?! is the else branch", "A\n?q!B\n?\?!C\n", {"A\n", "C\n"}, 0},
+      {"nested test: both must match", "A\n?x!?y!B\n", {"A\n", "B\n"}, 0},
+      {"nested test: outer match, inner miss clears lastcond", "A\n?x!?q!B\n?\?!C\n", {"A\n", "C\n"}, 0},
+      {"empty action is the bare line feed", "A\n?xyz!\n", {"A\n", "\n"}, 0},
+      {"empty action on a last line without line feed", "A\n?xyz!", {"A\n", ""}, 0},
+      {"action beginning with ';' is sent", "A\n?x!;B\n", {"A\n", ";B\n"}, 0},
+      {"action beginning with a blank is sent", "A\n?x! B\n", {"A\n", " B\n"}, 0},
+      {"test text may hold blanks", "A\n? !B\n?xy z!C\n", {"A\n"}, 0},
+      {"action is an expected-answer test", "A\n?x!!q!Missing q\n", {"A\n"}, 7, "Error: Missing q"},
+      {"action is an S-record", "A\n?x!S804000000FB\n", {"A\n", "S804000000FB\n"}, 0, "Flushing write buffer  OK"},
+  });
+}
+
+TEST(Conditionals, BadSyntaxCountsEveryLine) {
+  run_cases({
+      {"test text without '!'", ";c\n\nA\n?xyz\n", {"A\n"}, 8, "line:    4 :?xyz"},
+      {"tab in the test text", "A\n?x\tz!B\n", {"A\n"}, 8, "Error: Bad syntax:job.txt"},
+      {"a lone '?' on a last line", "?", {}, 8, "line:    1 :?"},
+  });
+}
+
+TEST(ExpectedAnswer, Forms) {
+  run_cases({
+      {"contained", "A\n!yz\n", {"A\n"}, 0},
+      {"empty text is always contained", "A\n!\n", {"A\n"}, 0},
+      {"missing, no message", "A\n!q\n", {"A\n"}, 7, "Error: Incorrect response."},
+      {"missing, with message", "A\n!q!Wrong board\n", {"A\n"}, 7, "Error: Wrong board"},
+      {"case-sensitive", "A\n!XYZ\n", {"A\n"}, 7, "Error: Incorrect response."},
+      {"a tab ends the text", "A\n!yz\tq\n", {"A\n"}, 0},
+      {"leaves lastcond alone", "A\n?q!B\n!xyz\n??xyz!C\n", {"A\n", "C\n"}, 0},
+  });
+}
+
+TEST(NestedFiles, NamesAndState) {
+  struct NestCase {
+    const char* edge;
+    std::string outer;
+    std::string inner;
+    Texts sent;
+    int code;
+  } cases[] = {
+      {"text after the name is ignored", "#inner.txt and more\nB\n", "I\n", {"I\n", "B\n"}, 0},
+      {"empty name fails to open", "# inner.txt\n", "I\n", {}, 3},
+      {"the inner chain leaves the outer lastcond", "A\n?x!#inner.txt\n?\?!C\n", "?q!D\n", {"A\n"}, 0},
+      {"the inner answers are seen outside", "#inner.txt\n!xyz\n", "A\n", {"A\n"}, 0},
+      {"a nested file runs as the action of a branch", "A\n?x!#inner.txt\n", "I\n", {"A\n", "I\n"}, 0},
+      {"a missing nested file", "#absent.txt\n", "", {}, 3},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    s.dir.write("inner.txt", c.inner);
+    LoaderRun run = s.run(c.outer);
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << run.stream;
+    EXPECT_EQ(sent(s.board), c.sent) << c.edge;
+  }
+}
+
+TEST(NestedFiles, NamesResolveAgainstTheCurrentDirectory) {
+  Script s;
+  std::filesystem::create_directory(s.dir.path() + "/sub");
+  s.dir.write("sub/outer.txt", "#inner.txt\n");
+  s.dir.write("inner.txt", "I\n");
+  EXPECT_EQ(test::run_loader({"sub/outer.txt"}, s.board).code, 0);
+  EXPECT_EQ(sent(s.board), Texts{"I\n"});
+}
+
+TEST(NestedFiles, DepthLimit) {
+  for (int depth : {kMaxNesting, kMaxNesting + 1}) {
+    Script s;
+    for (int k = 1; k < depth; ++k) s.dir.write("f" + std::to_string(k) + ".txt", "#f" + std::to_string(k + 1) + ".txt\n");
+    s.dir.write("f" + std::to_string(depth) + ".txt", "D\n");
+    LoaderRun run = test::run_loader({"f1.txt"}, s.board);
+    if (depth <= kMaxNesting) {
+      EXPECT_EQ(run.code, 0) << depth;
+      EXPECT_EQ(sent(s.board), Texts{"D\n"});
+    } else {
+      EXPECT_EQ(run.code, 3) << depth;
+      EXPECT_TRUE(has(run, "Error: Command files nested deeper than 64: f65.txt"));
+      EXPECT_TRUE(sent(s.board).empty());
+    }
+  }
+}
+
+TEST(NestedFiles, SelfInclusionEndsCleanlyAndTheNextRunStartsAtDepthZero) {
+  Script s;
+  LoaderRun run = s.run("#self.txt\n", "self.txt");
+  EXPECT_EQ(run.code, 3);
+  EXPECT_TRUE(has(run, "Error: Command files nested deeper than 64: self.txt"));
+  Script t;
+  EXPECT_EQ(t.run("#one.txt\n", "two.txt").code, 3);  // one.txt is absent: a plain open failure
+  Script u;
+  u.dir.write("one.txt", "O\n");
+  EXPECT_EQ(u.run("#one.txt\n").code, 0);
+}
+
+TEST(TextMode, ReadsAsTheOriginalPlatform) {
+  const std::string long_line(300, 'L');
+  run_cases({
+      {"CR LF reads as LF", "B\r\nC\r\n", {"B\n", "C\n"}, 0},
+      {"a lone CR stays", "B\rC\n", {"B\rC\n"}, 0},
+      {"Ctrl-Z ends the file", "B\n\x1A" "C\n", {"B\n"}, 0},
+      {"Ctrl-Z inside a line ends it there", "B\nC\x1A" "D\n", {"B\n", "C"}, 0},
+      {"CR before Ctrl-Z stays", "B\r\x1A", {"B\r"}, 0},
+      {"a long line goes in pieces of 245", long_line + "\n",
+       {std::string(245, 'L'), std::string(55, 'L') + "\n"}, 0},
+      {"every piece counts as a line", std::string(245, 'X') + "\n?q\n", {std::string(245, 'X')}, 8,
+       "line:    3 :?q"},
+  });
+}
+
+TEST(Files, OpenAndReadFailures) {
+  Script s;
+  LoaderRun run = test::run_loader({"nofile.txt"}, s.board);
+  EXPECT_EQ(run.code, 3);
+  EXPECT_TRUE(has(run, "Error: Can't open file nofile.txt"));
+
+  Script d;
+  std::filesystem::create_directory(d.dir.path() + "/dir.txt");
+  LoaderRun dir = test::run_loader({"dir.txt"}, d.board);
+  EXPECT_EQ(dir.code, 3);
+  EXPECT_TRUE(has(dir, "Error: Can't read file dir.txt"));
+}
+
+}  // namespace
+}  // namespace vx

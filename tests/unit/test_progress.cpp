@@ -1,0 +1,117 @@
+// The progress core: counting, positions, and the calls a ProgressView receives while command files
+// run, nested ones included.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend/progress.h"
+#include "tests/support/scripted_board.h"
+
+namespace vx {
+namespace {
+
+using Events = std::vector<std::string>;
+
+struct Recorder : ProgressView {
+  Events events;
+  Recorder() {
+    progress_reset();  // a bar left by an earlier failed run is not this test's
+    set_progress_view(this);
+  }
+  ~Recorder() override { set_progress_view(nullptr); }
+  void show(const std::string& name) override { events.push_back("show " + name); }
+  void set_position(int percent) override { events.push_back(std::to_string(percent)); }
+  void hide() override { events.push_back("hide"); }
+};
+
+TEST(Position, PercentOfTheCount) {
+  struct Case {
+    int line, count, position;
+  } cases[] = {
+      {1, 4, 25}, {4, 4, 100}, {1, 3, 33}, {2, 3, 66}, {3, 2, 150},
+      {1, 0, 100},                      // no line feed: the one line is the whole file
+      {30000000, 1, 2147483647},        // line * 100 would overflow 32 bits
+  };
+  for (const auto& c : cases) EXPECT_EQ(pbar_position(c.line, c.count), c.position) << c.line << "/" << c.count;
+}
+
+TEST(Counting, LineFeedsInPieces) {
+  test::TempDir dir;
+  struct Case {
+    const char* edge;
+    std::size_t size;
+    int count;
+  } cases[] = {
+      {"empty", 0, 0},
+      {"one byte short of a piece", 65535, 65535},
+      {"exactly one piece, empty last piece", 65536, 65536},
+      {"one piece and one byte", 65537, 65537},
+      {"several pieces", 200000, 200000},
+  };
+  for (const auto& c : cases) {
+    dir.write("f", std::string(c.size, '\n'));
+    EXPECT_EQ(count_line_feeds("f"), c.count) << c.edge;
+  }
+  dir.write("g", "a\r\nb\nc");
+  EXPECT_EQ(count_line_feeds("g"), 2);
+  EXPECT_EQ(count_line_feeds("absent"), 0);
+}
+
+TEST(Calls, ShowOnceHideOnce) {
+  test::TempDir dir;
+  dir.write("f.txt", "a\nb\n");
+  Recorder rec;
+  progress_reset();
+  resetpbar();  // no bar: nothing
+  initpbar("f.txt");
+  setpbar(1);
+  setpbar(2);
+  initpbar("f.txt");  // a shown bar goes first
+  setpbar(1);
+  resetpbar();
+  resetpbar();
+  EXPECT_EQ(rec.events, (Events{"show f.txt", "50", "100", "hide", "show f.txt", "50", "hide"}));
+}
+
+TEST(Calls, WhileCommandFilesRun) {
+  struct Case {
+    const char* edge;
+    std::string file;
+    Events events;
+  } cases[] = {
+      {"four lines", "B\nB\nB\nB\n", {"show job.txt", "25", "50", "75", "100", "hide"}},
+      {"three lines truncate", "B\nB\nB\n", {"show job.txt", "33", "66", "100", "hide"}},
+      {"last line without line feed", "B\nB\nB", {"show job.txt", "50", "100", "150", "hide"}},
+      {"no line feed at all", "B", {"show job.txt", "100", "hide"}},
+      {"empty file shows nothing", "", {}},
+      {"a failure leaves the bar", "B\nN\nB\n", {"show job.txt", "33", "66"}},
+      {"the outer count is back after a nested file", "B\n#in.txt\nB\nB\n",
+       {"show job.txt", "25", "50", "hide", "show in.txt", "50", "100", "hide", "show job.txt", "75", "100",
+        "hide"}},
+      {"a nested file without line feed", "#flat.txt\nB\n",
+       {"show job.txt", "50", "hide", "show flat.txt", "100", "hide", "show job.txt", "100", "hide"}},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    test::ScriptedBoard board;
+    board.answers["N\n"] = "!";
+    dir.write("job.txt", c.file);
+    dir.write("in.txt", "I\nI\n");
+    dir.write("flat.txt", "I");
+    Recorder rec;
+    test::run_loader({"job.txt"}, board);
+    EXPECT_EQ(rec.events, c.events) << c.edge;
+  }
+}
+
+TEST(Calls, UnopenableFileIsCountedAsZeroAndShowsNothing) {
+  test::TempDir dir;
+  test::ScriptedBoard board;
+  Recorder rec;
+  EXPECT_EQ(test::run_loader({"absent.txt"}, board).code, 3);
+  EXPECT_TRUE(rec.events.empty());
+}
+
+}  // namespace
+}  // namespace vx

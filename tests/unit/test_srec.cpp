@@ -1,0 +1,274 @@
+// S-record packing and block transfer through the whole loader: a command file of records runs
+// against the scripted board, and the test reads the block telegrams the board received.
+#include <gtest/gtest.h>
+
+#include <bitset>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "loader/block.h"
+#include "serial/frame.h"
+#include "tests/support/scripted_board.h"
+
+namespace vx {
+namespace {
+
+using test::Bytes;
+using test::Chunk;
+using test::hex_bytes;
+using test::hex_string;
+using test::LoaderRun;
+using test::ScriptedBoard;
+
+constexpr std::size_t kPayloadAt = ft12::kPrefixSize;
+
+bool is_block(const Bytes& frame) {
+  return frame.size() > kPayloadAt && (frame[kPayloadAt] == 's' || frame[kPayloadAt] == 'n');
+}
+
+// "s 012345 3": letter, address field, bytes carried; "bad crc" when the block CRC does not match.
+std::string describe(const Bytes& frame) {
+  const std::uint8_t* p = frame.data() + kPayloadAt;
+  std::size_t payload = frame.size() - kPayloadAt - 2 - kCrcBytes;
+  std::uint16_t crc = crc_b599(p, payload);
+  if (p[payload] != (crc & 0xFF) || p[payload + 1] != (crc >> 8)) return "bad crc";
+  unsigned address = p[1] | p[2] << 8 | p[3] << 16;
+  std::size_t carried = p[0] == 's' ? p[4] : payload - kMaskHeaderSize;
+  char out[32];
+  std::snprintf(out, sizeof out, "%c %06X %zu", p[0], address, carried);
+  return out;
+}
+
+std::vector<std::string> blocks_of(const ScriptedBoard& board) {
+  std::vector<std::string> out;
+  for (const auto& f : board.requests)
+    if (is_block(f)) out.push_back(describe(f));
+  return out;
+}
+
+bool has(const LoaderRun& run, const std::string& text) { return run.stream.find(text) != std::string::npos; }
+
+// A 245-wide %s field: the text, then its fill of blanks, then what the format has after it.
+bool has_field(const LoaderRun& run, const std::string& before, const std::string& field, char after) {
+  std::size_t at = run.stream.find(before + field);
+  if (at == std::string::npos) return false;
+  std::size_t end = run.stream.find_first_not_of(' ', at + before.size() + field.size());
+  return end != std::string::npos && run.stream[end] == after;
+}
+
+struct Download {
+  test::TempDir dir;
+  ScriptedBoard board;
+  LoaderRun run(const std::string& records, std::vector<std::string> args = {"fw.s28"}) {
+    dir.write("fw.s28", records);
+    return test::run_loader(args, board);
+  }
+};
+
+// --- the worked examples, byte for byte ---
+
+TEST(WorkedExamples, RunEncodingThenS8) {
+  Download d;
+  LoaderRun run = d.run("S20701234511223329\nS804000000FB\n");
+  EXPECT_EQ(run.code, 0);
+  ASSERT_EQ(d.board.requests.size(), 2u);
+  EXPECT_EQ(hex_string(d.board.requests[0]),
+            "68 0E 0E 68 7F 7F 47 F5 73 45 23 01 03 11 22 33 27 84 2A 16");
+  EXPECT_EQ(d.board.requests[1], ft12::text_request("S804000000FB\n"));
+  EXPECT_TRUE(has(run, "   Sending block 012300   OK"));
+  EXPECT_TRUE(has(run, "\rFlushing write buffer  OK"));
+}
+
+TEST(WorkedExamples, MaskEncoding) {
+  Download d;
+  LoaderRun run = d.run("S206012300AABB70\nS205012310CCFA\nS804000000FB\n");
+  EXPECT_EQ(run.code, 0);
+  ASSERT_EQ(d.board.requests.size(), 2u);
+  EXPECT_EQ(hex_string(d.board.requests[0]),
+            "68 1D 1D 68 7F 7F 47 F5 6E 00 23 01 03 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+            "AA BB CC 8B 81 0D 16");
+}
+
+TEST(WorkedExamples, BlockBoundarySendsTheFirstBlockAtOnce) {
+  Download d;
+  LoaderRun run = d.run("S20801237E010203044B\n");
+  ASSERT_GE(d.board.requests.size(), 1u);
+  EXPECT_EQ(hex_string(d.board.requests[0]), "68 0D 0D 68 7F 7F 47 F5 73 7E 23 01 02 01 02 31 89 0E 16");
+  // Block 0x012380 stays pending; without an S8 line the end of the run still delivers it.
+  ASSERT_EQ(d.board.requests.size(), 2u);
+  EXPECT_EQ(hex_string(d.board.requests[1]), "68 0D 0D 68 7F 7F 47 F5 73 80 23 01 02 03 04 E4 59 97 16");
+  EXPECT_EQ(run.code, 0);
+}
+
+// --- how records become blocks ---
+
+TEST(Packing, RecordsToBlocks) {
+  const std::string full_block =  // 0x012300..0x01237F in four records of 32 bytes
+      "S224012300" + std::string(64, '1') + "00\n" + "S224012320" + std::string(64, '2') + "00\n" +
+      "S224012340" + std::string(64, '3') + "00\n" + "S224012360" + std::string(64, '4') + "00\n";
+  struct Case {
+    const char* edge;
+    std::string records;
+    std::vector<std::string> blocks;
+  } cases[] = {
+      {"one byte is a run of count 1", "S205012345AA00\nS804000000FB\n", {"s 012345 1"}},
+      {"a full block is one run of 0x80 from the base", full_block + "S804000000FB\n", {"s 012300 128"}},
+      {"records out of order send the block again with only the new bytes",
+       "S2060123000102FF\nS205012400AAFF\nS205012302BBFF\nS804000000FB\n",
+       {"s 012300 2", "s 012400 1", "s 012302 1"}},
+      {"the same address twice goes once", "S205000010AAFF\nS205000010BBFF\nS804000000FB\n", {"s 000010 1"}},
+      {"block zero, S8 inside it: sent before the S8", "S206000000A1A2FF\nS804000000FB\n", {"s 000000 2"}},
+      {"S8 with data stores it first", "S806000040C1C2FF\n", {"s 000040 2"}},
+      {"pairs beyond the count are ignored", "S2050123451122ZZ\nS804000000FB\n", {"s 012345 1"}},
+      {"lowercase digits", "S2050123ab5a00\nS804000000FB\n", {"s 0123AB 1"}},
+      {"data up to 0xFFFFFF", "S206FFFFFE0102FF\nS804000000FB\n", {"s FFFFFE 2"}},
+      {"two runs go as a mask", "S205000010AAFF\nS205000012BBFF\nS804000000FB\n", {"n 000000 2"}},
+      {"an S2 without data moves the block", "S205000010AAFF\nS204000100FF\nS804000100FB\n", {"s 000010 1"}},
+  };
+  for (const auto& c : cases) {
+    Download d;
+    LoaderRun run = d.run(c.records);
+    EXPECT_EQ(run.code, 0) << c.edge;
+    EXPECT_EQ(blocks_of(d.board), c.blocks) << c.edge;
+  }
+}
+
+TEST(Packing, LaterByteWinsWithinTheBlock) {
+  Download d;
+  d.run("S205000010AAFF\nS205000010BBFF\nS804000000FB\n");
+  ASSERT_FALSE(d.board.requests.empty());
+  EXPECT_EQ(d.board.requests[0][kPayloadAt + 5], 0xBB);
+}
+
+TEST(Packing, BlocksCollectRecordsFromSeveralFiles) {
+  Download d;
+  d.dir.write("a.s28", "S205000010AAFF\n");
+  d.dir.write("b.s28", "S205000011BBFF\nS804000000FB\n");
+  LoaderRun run = test::run_loader({"a.s28", "b.s28"}, d.board);
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(blocks_of(d.board), std::vector<std::string>{"s 000010 2"});
+}
+
+TEST(Packing, OptionOldSendsRecordsAsText) {
+  Download d;
+  LoaderRun run = d.run("S20701234511223329\nS804000000FB\n", {"old", "fw.s28"});
+  EXPECT_EQ(run.code, 0);
+  ASSERT_EQ(d.board.requests.size(), 2u);
+  EXPECT_EQ(d.board.requests[0], ft12::text_request("S20701234511223329\n"));
+  EXPECT_EQ(d.board.requests[1], ft12::text_request("S804000000FB\n"));
+}
+
+TEST(Packing, OptionOldTestsTheAnswerOfEveryRecord) {
+  Download d;
+  d.board.answers["S20701234511223329\n"] = "?";
+  EXPECT_EQ(d.run("S20701234511223329\n", {"old", "fw.s28"}).code, 6);
+}
+
+// --- refused records ---
+
+TEST(BadFormat, RefusedRecords) {
+  struct Case {
+    const char* edge;
+    std::string records;
+    std::string message;
+    std::size_t blocks_sent;
+  } cases[] = {
+      {"address digit", "S2050123G5AA00\n", "Bad format:G5AA00", 0},
+      {"count digit, read after the address", "S2X5012345AA\n", "Bad format:X5012345AA", 0},
+      {"data digit", "S2060123451Z00\n", "Bad format:1Z00", 0},
+      {"line ends before its address", "S2\n", "Bad format:", 0},
+      {"line ends before its count's data", "S20A012345AABB\n", "Bad format:", 0},
+      {"byte above 0x7F", "S205012345\xC1\xC1\n", "Bad format:", 0},
+      {"count below 4 stores nothing", "S205000010AAFF\nS203012345AA\n", "Bad format:03012345AA", 0},
+      {"count 0", "S200012345AABBCC\n", "Bad format:00012345AABBCC", 0},
+      {"data past 0xFFFFFF", "S206FFFFFF0102FF\n", "Bad format:06FFFFFF0102FF", 0},
+      {"blocks completed earlier in the line stay sent", "S20801237E0102ZZ04\n", "Bad format:ZZ04", 1},
+  };
+  for (const auto& c : cases) {
+    Download d;
+    LoaderRun run = d.run(c.records);
+    EXPECT_EQ(run.code, 3) << c.edge;
+    EXPECT_TRUE(has(run, c.message)) << c.edge << "\n" << run.stream;
+    EXPECT_EQ(blocks_of(d.board).size(), c.blocks_sent) << c.edge;
+  }
+}
+
+// --- the board's answers ---
+
+TEST(BlockAnswer, AcceptedAndRefusedTexts) {
+  struct Case {
+    std::string answer;
+    int code;
+  } cases[] = {{"*", 0}, {"A*", 0}, {"**", 0}, {"*!", 0}, {"!*", 4}, {"", 4}, {"OK", 4}, {"?", 4}};
+  for (const auto& c : cases) {
+    Download d;
+    d.board.block_answer = c.answer;
+    LoaderRun run = d.run("S205012345AA00\nS804000000FB\n");
+    EXPECT_EQ(run.code, c.code) << "answer '" << c.answer << "'";
+    EXPECT_EQ(blocks_of(d.board).size(), 1u) << "a refused block is never retried: '" << c.answer << "'";
+    if (c.code) {
+      EXPECT_TRUE(has_field(run, "\nError:s|", c.answer, '|')) << c.answer;
+    }
+  }
+}
+
+struct SilentBlocks {
+  int silent;
+  void install(ScriptedBoard& board) {
+    board.handler = [this, &board](const Bytes& req) -> std::vector<Chunk> {
+      if (is_block(req) && silent-- > 0) return {};
+      return board.answer_by_rules(req);
+    };
+  }
+};
+
+TEST(BlockAnswer, EightAttemptsWithoutDots) {
+  struct Case {
+    int silent;
+    int code;
+    std::size_t frames;
+  } cases[] = {{0, 0, 1}, {1, 0, 2}, {7, 0, 8}, {8, 4, 8}, {100, 4, 8}};
+  for (const auto& c : cases) {
+    Download d;
+    SilentBlocks s{c.silent};
+    s.install(d.board);
+    LoaderRun run = d.run("S2060000100102FF\nS804000000FB\n");
+    EXPECT_EQ(run.code, c.code) << c.silent << " silent";
+    EXPECT_EQ(blocks_of(d.board).size(), c.frames) << c.silent << " silent";
+    std::string attempt = "   Sending block 000000   ";
+    std::string shown;  // one text per attempt on the same line, no dot between them
+    for (std::size_t k = 0; k < c.frames; ++k) shown += attempt;
+    EXPECT_TRUE(has(run, shown + (c.code ? "\n" : "OK"))) << c.silent << " silent\n" << run.stream;
+    if (c.code) {
+      EXPECT_TRUE(has_field(run, "\nError:s|", "", '|'));
+    }
+  }
+}
+
+TEST(S8Answer, ConfirmationTexts) {
+  struct Case {
+    std::string answer;
+    int code;
+  } cases[] = {{"%*", 0}, {"%*done", 0}, {"%", 6}, {"*%", 6}, {"%*!", 6}, {"%*?", 6}, {"", 6}};
+  for (const auto& c : cases) {
+    Download d;
+    d.board.s8_answer = c.answer;
+    LoaderRun run = d.run("S804000000FB\n");
+    EXPECT_EQ(run.code, c.code) << "answer '" << c.answer << "'";
+    if (c.code) {
+      EXPECT_TRUE(has_field(run, "\nError: Unexpected response: ", c.answer, '\n')) << c.answer;
+    }
+  }
+}
+
+TEST(S8Answer, NothingPendingSendsNoBlockAndPrintsNoSending) {
+  Download d;
+  LoaderRun run = d.run("S804000000FB\n");
+  EXPECT_EQ(run.code, 0);
+  EXPECT_TRUE(blocks_of(d.board).empty());
+  EXPECT_FALSE(has(run, "Sending block"));
+}
+
+}  // namespace
+}  // namespace vx
