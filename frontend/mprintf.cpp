@@ -56,10 +56,12 @@ const char* parse_conversion(const char* f, Conversion& c) {
   return f;
 }
 
-int count_digits_written(const char* txt, char fill) {
-  // Numbers are written from position 0 upward; the first fill character ends them.
+// Numbers are written from position 0 upward over a cleared buffer; their length is where the zeros
+// begin, and the rest then takes the fill character (a fill of '0' could not tell digit from fill).
+int fill_after_number(char* txt, char fill) {
   int n = 0;
-  while (n < kWorkBufferSize && txt[n] != fill) ++n;
+  while (n < kWorkBufferSize && txt[n]) ++n;
+  std::memset(txt + n, fill, static_cast<std::size_t>(kWorkBufferSize - n));
   return n;
 }
 
@@ -73,7 +75,8 @@ void convert_string(Conversion& c, const char* s) {
 
 void convert(Conversion& c, va_list& ap) {
   const char fill = c.fillzeros ? '0' : ' ';
-  std::memset(li_tmpbuff, fill, sizeof li_tmpbuff);
+  const bool number = c.conv && std::strchr("duxXf", c.conv);
+  std::memset(li_tmpbuff, number ? 0 : fill, sizeof li_tmpbuff);
   switch (c.conv) {
     case 'c':
       c.length = 1;
@@ -105,7 +108,7 @@ void convert(Conversion& c, va_list& ap) {
     default:
       return;  // swallowed: no argument, the field is all fill
   }
-  c.written = count_digits_written(li_tmpbuff, fill);
+  c.written = fill_after_number(li_tmpbuff, fill);
 }
 
 void put_right(const Conversion& c) {

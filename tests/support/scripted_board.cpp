@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -132,7 +133,8 @@ std::vector<Chunk> ScriptedBoard::answer_by_rules(const Bytes& request) {
 void ScriptedBoard::on_request(const Bytes& frame) {
   requests.push_back(frame);
   std::vector<Chunk> chunks = handler ? handler(frame) : answer_by_rules(frame);
-  Millis t = clock.now();
+  // The board answers one request after the other: a new answer never overtakes one still queued.
+  Millis t = queue_.empty() ? clock.now() : std::max(clock.now(), queue_.back().at);
   for (auto& c : chunks) {
     t += c.gap;
     queue_.push_back(Arrival{t, c.bytes});
