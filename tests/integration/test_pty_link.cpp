@@ -1,0 +1,174 @@
+// The terminal front-end over a real pseudo-terminal: a small peer on the master side answers (or not),
+// and the read window is measured on the line: 15 ms after the last byte, 306 ms in all.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/frame.h"
+
+namespace vx {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Pty {
+  int master = -1, slave = -1;
+  std::string path;
+  Pty() {
+    char name[128];
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    path = name;
+  }
+  ~Pty() {
+    close(master);
+    close(slave);
+  }
+};
+
+// The peer: takes request frames off the master and answers each through `answer`.
+struct Peer {
+  Pty& pty;
+  std::function<Bytes(const Bytes&)> answer;
+  std::vector<Clock::time_point> request_times;
+  std::vector<Bytes> requests;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+
+  Peer(Pty& p, std::function<Bytes(const Bytes&)> a) : pty(p), answer(std::move(a)) {
+    thread = std::thread([this] { serve(); });
+  }
+  ~Peer() {
+    stop = true;
+    thread.join();
+  }
+  void serve() {
+    ft12::Receiver rx;
+    while (!stop) {
+      pollfd p{pty.master, POLLIN, 0};
+      if (poll(&p, 1, 10) <= 0) continue;
+      std::uint8_t buf[512];
+      ssize_t n = read(pty.master, buf, sizeof buf);
+      if (n <= 0) continue;
+      for (auto& ev : rx.feed(buf, static_cast<std::size_t>(n))) {
+        if (ev.kind != ft12::Receiver::Event::Kind::Frame) continue;
+        request_times.push_back(Clock::now());
+        requests.push_back(ev.bytes);
+        Bytes a = answer(ev.bytes);
+        if (!a.empty() && write(pty.master, a.data(), a.size()) != static_cast<ssize_t>(a.size())) return;
+      }
+    }
+  }
+};
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+Result run_vexal(const std::string& device, const std::vector<std::string>& args) {
+  int pipefd[2];
+  if (pipe(pipefd) != 0) throw std::runtime_error("pipe");
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipefd[1], STDOUT_FILENO);
+    close(pipefd[0]);
+    setenv("VEXAL_COM1", device.c_str(), 1);
+    std::vector<char*> argv;
+    std::string exe = std::string(VEXAL_BIN_DIR) + "/vexal";
+    argv.push_back(exe.data());
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  Result r;
+  char buf[4096];
+  for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<std::size_t>(n));
+  close(pipefd[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::vector<long> gaps_ms(const std::vector<Clock::time_point>& t) {
+  std::vector<long> out;
+  for (std::size_t i = 1; i < t.size(); ++i)
+    out.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(t[i] - t[i - 1]).count());
+  return out;
+}
+
+TEST(PtyLink, IdentityQueryIsAnswered) {
+  Pty pty;
+  Peer peer(pty, [](const Bytes&) { return ft12::text_answer("VQ-3140 ZARVEN v1.28"); });
+  Result r = run_vexal(pty.path, {});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Target ID:\nVQ-3140 ZARVEN v1.28\n\nExit code     0\n"), std::string::npos) << r.out;
+  ASSERT_EQ(peer.requests.size(), 1u);
+  EXPECT_EQ(peer.requests[0], ft12::text_request("I000000\n"));
+}
+
+TEST(PtyLink, SilentPeerWaitsTheFullWindowNineTimes) {
+  Pty pty;
+  Peer peer(pty, [](const Bytes&) { return Bytes{}; });
+  Result r = run_vexal(pty.path, {"X1"});
+  EXPECT_EQ(r.status, 5);
+  ASSERT_EQ(peer.requests.size(), 9u);
+  for (long g : gaps_ms(peer.request_times)) {
+    EXPECT_GE(g, 300) << "a read window ended early";
+    EXPECT_LT(g, 306 + 150) << "a read window ran long";
+  }
+}
+
+TEST(PtyLink, WindowEnds15msAfterTheLastByte) {
+  Pty pty;
+  // One byte that starts no frame, at once: the window closes 15 ms later and the attempt fails.
+  Peer peer(pty, [](const Bytes&) { return Bytes{0x00}; });
+  Result r = run_vexal(pty.path, {"X1"});
+  EXPECT_EQ(r.status, 5);
+  ASSERT_EQ(peer.requests.size(), 9u);
+  for (long g : gaps_ms(peer.request_times)) {
+    EXPECT_GE(g, 14) << "closed before 15 ms of silence";
+    EXPECT_LT(g, 120) << "waited far past 15 ms of silence";
+  }
+}
+
+TEST(PtyLink, PortHeldByAnotherVexalIsRefusedWithAReason) {
+  Pty pty;
+  Peer peer(pty, [](const Bytes&) { return Bytes{}; });  // keeps the first run busy for 9 windows
+  pid_t first = fork();
+  if (first == 0) {
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, STDOUT_FILENO);
+    setenv("VEXAL_COM1", pty.path.c_str(), 1);
+    std::string exe = std::string(VEXAL_BIN_DIR) + "/vexal";
+    execl(exe.c_str(), exe.c_str(), "X1", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (peer.requests.empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Result second = run_vexal(pty.path, {"X2"});
+  kill(first, SIGTERM);
+  waitpid(first, nullptr, 0);
+  EXPECT_EQ(second.status, 2);
+  EXPECT_NE(second.out.find("Wrong settings"), std::string::npos) << second.out;
+}
+
+}  // namespace
+}  // namespace vx
