@@ -1,0 +1,238 @@
+#include "board/faults.h"
+
+#include <array>
+#include <charconv>
+#include <cstdlib>
+#include <utility>
+
+#include "serial/frame.h"
+
+namespace vx::board {
+
+namespace {
+
+struct KindName {
+  FaultKind kind;
+  std::string_view name;
+};
+constexpr std::array<KindName, 8> kKinds{{
+    {FaultKind::Drop, "drop"},
+    {FaultKind::Late, "late"},
+    {FaultKind::Split, "split"},
+    {FaultKind::BadEnd, "bad-end"},
+    {FaultKind::BadChecksum, "bad-checksum"},
+    {FaultKind::Noise, "noise"},
+    {FaultKind::Refuse, "refuse"},
+    {FaultKind::Silent, "silent"},
+}};
+
+constexpr std::uint8_t kDamage = 0xFF;         // XORed into a damaged byte: never leaves it as it was
+constexpr double kTwoToMinus53 = 1.0 / 9007199254740992.0;
+constexpr unsigned kUnusedBits = 11;           // of 64, to keep the 53 a double holds
+
+bool parse_unsigned(std::string_view s, unsigned& out) {
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && end == s.data() + s.size() && !s.empty();
+}
+
+bool parse_rate(std::string_view s, double& out) {
+  std::string text(s);
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= 0.0 && v <= 1.0)) return false;
+  out = v;
+  return true;
+}
+
+bool find_kind(std::string_view name, FaultKind& kind) {
+  for (const auto& k : kKinds) {
+    if (k.name == name) {
+      kind = k.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The key's value applied to the rule; the reason when the key doesn't belong to the kind or the value is bad.
+std::string apply_key(FaultRule& r, std::string_view key, std::string_view value) {
+  unsigned n = 0;
+  bool number = parse_unsigned(value, n);
+  if (key == "every" && r.kind != FaultKind::Silent) {
+    if (!number || n == 0) return "every needs a whole number of 1 or more";
+    r.every = n;
+  } else if (key == "rate" && r.kind != FaultKind::Silent) {
+    if (!parse_rate(value, r.rate)) return "rate needs a number from 0 to 1";
+  } else if (key == "after" && r.kind == FaultKind::Silent) {
+    if (!number) return "after needs a whole number";
+    r.after = n;
+  } else if ((key == "delay" && r.kind == FaultKind::Late) || (key == "pause" && r.kind == FaultKind::Split)) {
+    if (!number || n == 0) return std::string(key) + " needs a number of milliseconds, 1 or more";
+    r.delay = Millis(n);
+  } else if (key == "bytes" && r.kind == FaultKind::Noise) {
+    if (!number || n < kMinNoiseBytes || n > kMaxNoiseBytes) return "bytes needs a number from 2 to 64";
+    r.bytes = n;
+  } else {
+    return "'" + std::string(key) + "' does not apply to " + std::string(fault_name(r.kind));
+  }
+  return {};
+}
+
+FaultRule defaults_for(FaultKind kind) {
+  FaultRule r;
+  r.kind = kind;
+  if (kind == FaultKind::Late) r.delay = kDefaultLateBy;
+  if (kind == FaultKind::Split) r.delay = kDefaultSplitPause;
+  if (kind == FaultKind::Noise) r.bytes = kDefaultNoiseBytes;
+  return r;
+}
+
+std::string check_complete(const FaultRule& r, bool has_every, bool has_rate, bool has_after) {
+  if (r.kind == FaultKind::Silent) return has_after ? "" : "silent needs after=N";
+  if (has_every == has_rate) return std::string(fault_name(r.kind)) + " needs one of every=N and rate=P";
+  return {};
+}
+
+// Noise must not pass for an answer: the loader takes the second byte it receives as L and looks for the
+// end byte L+5 bytes in, so the second noise byte is moved until it points at no end byte.
+void keep_noise_unreadable(Bytes& noise, const Bytes& frame) {
+  Bytes line = noise;
+  line.insert(line.end(), frame.begin(), frame.end());
+  for (unsigned tries = 0; tries < 256; ++tries) {
+    std::size_t end_at = std::size_t{line[1]} + ft12::kOverhead - 1;
+    if (end_at >= line.size() || line[end_at] != ft12::kEnd) break;
+    do {
+      ++line[1];
+    } while (line[1] == ft12::kStart || line[1] == ft12::kEnd);
+  }
+  noise[1] = line[1];
+}
+
+}  // namespace
+
+std::string_view fault_name(FaultKind kind) {
+  for (const auto& k : kKinds)
+    if (k.kind == kind) return k.name;
+  return "?";
+}
+
+bool parse_fault(std::string_view spec, FaultRule& out, std::string& why) {
+  std::size_t colon = spec.find(':');
+  std::string_view name = spec.substr(0, colon);
+  FaultKind kind;
+  if (!find_kind(name, kind)) {
+    why = "unknown fault '" + std::string(name) +
+          "' (drop, late, split, bad-end, bad-checksum, noise, refuse, silent)";
+    return false;
+  }
+  FaultRule r = defaults_for(kind);
+  bool has_every = false, has_rate = false, has_after = false;
+  std::string_view rest = colon == std::string_view::npos ? std::string_view{} : spec.substr(colon + 1);
+  while (!rest.empty()) {
+    std::size_t comma = rest.find(',');
+    std::string_view item = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+    std::size_t eq = item.find('=');
+    if (eq == std::string_view::npos) {
+      why = "'" + std::string(item) + "' is not KEY=VALUE";
+      return false;
+    }
+    std::string_view key = item.substr(0, eq);
+    why = apply_key(r, key, item.substr(eq + 1));
+    if (!why.empty()) return false;
+    has_every |= key == "every";
+    has_rate |= key == "rate";
+    has_after |= key == "after";
+  }
+  why = check_complete(r, has_every, has_rate, has_after);
+  if (!why.empty()) return false;
+  out = r;
+  return true;
+}
+
+std::string FaultDecision::names() const {
+  std::string s;
+  auto add = [&s](bool on, std::string_view name) {
+    if (!on) return;
+    if (!s.empty()) s += ',';
+    s += name;
+  };
+  add(silent, "silent");
+  add(drop, "drop");
+  add(refuse, "refuse");
+  add(bad_checksum, "bad-checksum");
+  add(bad_end, "bad-end");
+  add(!noise.empty(), "noise");
+  add(split.has_value(), "split");
+  add(late.has_value(), "late");
+  return s;
+}
+
+FaultPlan::FaultPlan(std::vector<FaultRule> rules, std::uint64_t seed)
+    : rules_(std::move(rules)), random_(seed) {}
+
+double FaultPlan::draw() { return static_cast<double>(random_() >> kUnusedBits) * kTwoToMinus53; }
+
+bool FaultPlan::fires(const FaultRule& rule, std::uint64_t number) {
+  if (rule.every) return number % rule.every == 0;
+  return draw() < rule.rate;
+}
+
+Bytes FaultPlan::noise(unsigned n) {
+  Bytes b;
+  while (b.size() < n) {
+    auto v = static_cast<std::uint8_t>(random_());
+    if (v != ft12::kStart && v != ft12::kEnd) b.push_back(v);
+  }
+  return b;
+}
+
+FaultDecision FaultPlan::next(bool is_block) {
+  FaultDecision d;
+  ++telegrams_;
+  if (is_block) ++blocks_;
+  for (const FaultRule& r : rules_) {
+    if (r.kind == FaultKind::Silent) {
+      d.silent |= telegrams_ > r.after;
+      continue;
+    }
+    if (r.kind == FaultKind::Refuse) {
+      d.refuse |= is_block && fires(r, blocks_);
+      continue;
+    }
+    if (!fires(r, telegrams_)) continue;
+    switch (r.kind) {
+      case FaultKind::Drop: d.drop = true; break;
+      case FaultKind::Late: d.late = r.delay; break;
+      case FaultKind::Split: d.split = r.delay; break;
+      case FaultKind::BadEnd: d.bad_end = true; break;
+      case FaultKind::BadChecksum: d.bad_checksum = true; break;
+      case FaultKind::Noise: d.noise = noise(r.bytes); break;
+      case FaultKind::Refuse:
+      case FaultKind::Silent: break;
+    }
+  }
+  return d;
+}
+
+std::vector<Part> shape_answer(Bytes frame, const FaultDecision& d) {
+  std::vector<Part> parts;
+  if (frame.size() < ft12::kOverhead) return parts;
+  if (d.bad_checksum) frame[frame.size() - 2] ^= kDamage;
+  if (d.bad_end) frame.back() ^= kDamage;
+  if (!d.noise.empty()) {
+    Bytes noise = d.noise;
+    keep_noise_unreadable(noise, frame);
+    parts.push_back(Part{Micros{0}, std::move(noise), "noise", ""});
+  }
+  if (!d.split) {
+    parts.push_back(Part{Micros{0}, std::move(frame), "out", ""});
+    return parts;
+  }
+  auto middle = frame.begin() + static_cast<std::ptrdiff_t>(frame.size() / 2);
+  parts.push_back(Part{Micros{0}, Bytes(frame.begin(), middle), "out", "split 1/2"});
+  parts.push_back(Part{*d.split, Bytes(middle, frame.end()), "out", "split 2/2"});
+  return parts;
+}
+
+}  // namespace vx::board

@@ -1,0 +1,38 @@
+// The line log (--log): one line per frame in or out, rejected input and noise, for tests and bug reports.
+//
+//   <ms since start, 3 decimals> <dir> <bytes as spaced hex>[  | <note>]
+//
+// dir is "in" (a request frame), "out" (an answer or a part of one), "rej" (input bytes the receiver threw
+// away), "noise" (noise sent before an answer), "drop" (an answer the board did not send) or "note" (an
+// event without bytes). The note says what the board made of a request, the answer text and any fault.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board/transmitter.h"
+
+namespace vx::board {
+
+class Log {
+ public:
+  using Sink = std::function<void(const std::string& line)>;
+
+  Log() = default;  // logs nothing
+  explicit Log(Sink sink) : sink_(std::move(sink)) {}
+
+  void bytes(Micros t, std::string_view dir, const Bytes& b, std::string_view note = {}) const;
+  void note(Micros t, std::string_view text) const;
+
+ private:
+  Sink sink_;
+};
+
+std::string format_log_line(Micros t, std::string_view dir, const Bytes& b, std::string_view note);
+// A text in double quotes with line ends, quotes and bytes outside printable ASCII escaped.
+std::string quoted(std::string_view text);
+
+}  // namespace vx::board

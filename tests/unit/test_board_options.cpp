@@ -1,0 +1,164 @@
+// The simulator's command line, the fault rules and the memory image files.
+#include <gtest/gtest.h>
+
+#include "board/options.h"
+#include "tests/support/scripted_board.h"
+
+namespace vx::board {
+namespace {
+
+struct Refused {
+  std::vector<std::string> args;
+  const char* reason_holds;
+};
+
+TEST(Options, Refused) {
+  const Refused cases[] = {
+      {{"--bogus"}, "unknown option"},
+      {{"--baud"}, "needs a value"},
+      {{"--baud", "0"}, "--baud"},
+      {{"--baud", "fast"}, "--baud"},
+      {{"--parity", "mark"}, "none, odd or even"},
+      {{"--think", "-1"}, "--think"},
+      {{"--answer", "NOEQUALS"}, "TEXT=ANSWER"},
+      {{"--answer", "X=" + std::string(247, 'a')}, "longer than an answer frame"},
+      {{"--identity", std::string(247, 'a')}, "longer than an answer frame"},
+      {{"--load", "image.bin"}, "FILE@ADDR"},
+      {{"--load", "image.bin@1000000"}, "FILE@ADDR"},
+      {{"--load", "@100"}, "FILE@ADDR"},
+      {{"--dump", "out.bin@FFFFFF,2"}, "inside the 16 MiB"},
+      {{"--dump", "out.bin@100"}, "FILE@ADDR,LEN"},
+      {{"--fault", "explode:every=1"}, "unknown fault"},
+      {{"--seed", "x"}, "--seed"},
+      {{"--old-bios=yes"}, "takes no value"},
+  };
+  for (const auto& c : cases) {
+    Options o;
+    std::string why;
+    EXPECT_FALSE(parse_options(c.args, o, why)) << c.args[0];
+    EXPECT_NE(why.find(c.reason_holds), std::string::npos) << c.args[0] << ": " << why;
+  }
+}
+
+TEST(Options, AllTogether) {
+  Options o;
+  std::string why;
+  ASSERT_TRUE(parse_options({"--link", "/tmp/vq", "--baud=9600", "--parity", "even", "--think", "5",
+                             "--identity", "VQ test", "--old-bios", "--answer", "PING=PONG", "--answer",
+                             "A=B=C", "--load", "a.bin@0x012300", "--load", "b@FF", "--dump",
+                             "out.bin@012300,100", "--fault", "late:every=3", "--fault", "silent:after=9",
+                             "--seed", "77", "--log", "-"},
+                            o, why))
+      << why;
+  EXPECT_EQ(o.link, "/tmp/vq");
+  EXPECT_EQ(o.baud, 9600u);
+  EXPECT_EQ(o.parity, Parity::Even);
+  EXPECT_EQ(o.think, Millis(5));
+  EXPECT_EQ(o.board.identity, "VQ test");
+  EXPECT_TRUE(o.board.old_bios);
+  EXPECT_EQ(o.board.answers.at("PING"), "PONG");
+  EXPECT_EQ(o.board.answers.at("A"), "B=C");  // the first '=' separates
+  ASSERT_EQ(o.loads.size(), 2u);
+  EXPECT_EQ(o.loads[0].address, 0x012300u);
+  EXPECT_EQ(o.loads[1].file, "b");
+  EXPECT_EQ(o.loads[1].address, 0xFFu);
+  ASSERT_TRUE(o.dump);
+  EXPECT_EQ(o.dump->range.address, 0x012300u);
+  EXPECT_EQ(o.dump->range.length, 0x100u);
+  EXPECT_EQ(o.faults.size(), 2u);
+  EXPECT_EQ(o.seed, 77u);
+  EXPECT_EQ(o.log, "-");
+}
+
+TEST(Options, Defaults) {
+  Options o;
+  std::string why;
+  ASSERT_TRUE(parse_options({"--dump", "all.bin"}, o, why));
+  EXPECT_EQ(o.baud, 0u);
+  EXPECT_EQ(o.seed, 1u);
+  EXPECT_EQ(o.dump->range.address, 0u);
+  EXPECT_EQ(o.dump->range.length, kMemorySize);
+}
+
+struct FaultCase {
+  const char* spec;
+  bool ok;
+  FaultKind kind;
+  unsigned every;
+  double rate;
+  long delay_ms;
+};
+
+TEST(FaultRules, Table) {
+  const FaultCase cases[] = {
+      {"drop:every=5", true, FaultKind::Drop, 5, 0, 0},
+      {"late:rate=0.25", true, FaultKind::Late, 0, 0.25, 400},
+      {"late:every=1,delay=700", true, FaultKind::Late, 1, 0, 700},
+      {"split:every=2", true, FaultKind::Split, 2, 0, 40},
+      {"split:every=2,pause=20", true, FaultKind::Split, 2, 0, 20},
+      {"bad-end:every=1", true, FaultKind::BadEnd, 1, 0, 0},
+      {"bad-checksum:rate=1", true, FaultKind::BadChecksum, 0, 1, 0},
+      {"noise:every=4,bytes=8", true, FaultKind::Noise, 4, 0, 0},
+      {"refuse:every=1", true, FaultKind::Refuse, 1, 0, 0},
+      {"silent:after=0", true, FaultKind::Silent, 0, 0, 0},
+      {"drop", false, FaultKind::Drop, 0, 0, 0},                  // needs every or rate
+      {"drop:every=2,rate=0.5", false, FaultKind::Drop, 0, 0, 0}, // not both
+      {"drop:every=0", false, FaultKind::Drop, 0, 0, 0},
+      {"drop:rate=1.5", false, FaultKind::Drop, 0, 0, 0},
+      {"drop:rate=-0.1", false, FaultKind::Drop, 0, 0, 0},
+      {"drop:every", false, FaultKind::Drop, 0, 0, 0},
+      {"drop:delay=5,every=1", false, FaultKind::Drop, 0, 0, 0},  // delay is late's
+      {"silent", false, FaultKind::Silent, 0, 0, 0},
+      {"silent:every=3", false, FaultKind::Silent, 0, 0, 0},
+      {"noise:every=1,bytes=1", false, FaultKind::Noise, 0, 0, 0},
+      {"noise:every=1,bytes=65", false, FaultKind::Noise, 0, 0, 0},
+      {"late:every=1,delay=0", false, FaultKind::Late, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    FaultRule r;
+    std::string why;
+    ASSERT_EQ(parse_fault(c.spec, r, why), c.ok) << c.spec << ": " << why;
+    if (!c.ok) {
+      EXPECT_FALSE(why.empty()) << c.spec;
+      continue;
+    }
+    EXPECT_EQ(r.kind, c.kind) << c.spec;
+    EXPECT_EQ(r.every, c.every) << c.spec;
+    EXPECT_DOUBLE_EQ(r.rate, c.rate) << c.spec;
+    if (c.delay_ms) {
+      EXPECT_EQ(r.delay, Millis(c.delay_ms)) << c.spec;
+    }
+  }
+}
+
+TEST(MemoryImage, LoadAtTheEndFitsOneBeyondDoesNot) {
+  test::TempDir dir;
+  dir.write("three.bin", "abc");
+  Memory m;
+  std::string why;
+  EXPECT_TRUE(load_image(m, "three.bin", 0xFFFFFD, why)) << why;
+  Bytes got;
+  m.read(0xFFFFFC, 4, got);
+  EXPECT_EQ(test::text_of(got), "\xFF" "abc");
+  EXPECT_FALSE(load_image(m, "three.bin", 0xFFFFFE, why));
+  EXPECT_NE(why.find("does not fit"), std::string::npos);
+  EXPECT_FALSE(load_image(m, "missing.bin", 0, why));
+}
+
+TEST(MemoryImage, DumpOfARangeAndOfTheWholeMemory) {
+  test::TempDir dir;
+  Memory m;
+  m.write(0x012300, Bytes{1, 2, 3});
+  std::string why;
+  ASSERT_TRUE(dump_image(m, "part.bin", Range{0x0122FF, 5}, why)) << why;
+  EXPECT_EQ(dir.read("part.bin"), std::string("\xFF\x01\x02\x03\xFF", 5));
+  ASSERT_TRUE(dump_image(m, "all.bin", Range{}, why)) << why;
+  std::string all = dir.read("all.bin");
+  ASSERT_EQ(all.size(), kMemorySize);
+  EXPECT_EQ(all.substr(0x012300, 3), "\x01\x02\x03");
+  EXPECT_FALSE(dir.exists("all.bin.partial"));
+  EXPECT_FALSE(dump_image(m, "no/such/dir/x.bin", Range{}, why));
+}
+
+}  // namespace
+}  // namespace vx::board
