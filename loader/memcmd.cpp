@@ -175,16 +175,20 @@ void write_pair(File& file, const ReadFormat& format, std::string_view pair) {
   file.write(&byte, 1);
 }
 
-// The data of an answer: pairs from the second character on, while a pair starts with '0' or above in
-// signed order (so a line end, a '!' or any byte from 0x80 ends it); a lone last digit is a pair of its
-// own. Returns the number of pairs written.
+// The data of an answer runs from its second character up to the first one below '0' in signed order
+// (the end, a line end, a '!', any byte from 0x80). Cutting there before pairing keeps such a character
+// out of the dump even when it stands second in a pair; a lone last digit is then a pair of its own.
+std::string_view answer_data(std::string_view a) {
+  std::size_t end = 1;
+  while (end < a.size() && static_cast<signed char>(a[end]) >= '0') ++end;
+  return a.substr(1, end - 1);
+}
+
+// Returns the number of pairs written.
 std::int32_t write_answer_data(File& file, const ReadFormat& format, std::string_view a) {
-  std::int32_t pairs = 0;
-  for (std::size_t i = 1; i < a.size() && static_cast<signed char>(a[i]) >= '0'; i += 2) {
-    write_pair(file, format, a.substr(i, 2));
-    ++pairs;
-  }
-  return pairs;
+  std::string_view data = answer_data(a);
+  for (std::size_t i = 0; i < data.size(); i += 2) write_pair(file, format, data.substr(i, 2));
+  return static_cast<std::int32_t>((data.size() + 1) / 2);
 }
 
 // The byte count can't overflow: at most 2^20 chunks of at most 127 pairs each.
