@@ -1,0 +1,167 @@
+#!/bin/bash
+# Firmware downloads into the board simulator, checked byte for byte: every image is made by srec_cat
+# from random binaries, downloaded with vexal, and the simulator's 16 MiB memory dump must equal
+# srec_cat's binary of the same records (0xFF where no record put data).
+#
+#   bash download.sh BIN_DIR SOURCE_DIR
+#
+# Sourced by the other download*.sh scripts for its helpers; run on its own it checks plain layouts.
+set -uo pipefail
+
+BIN=${1:?usage: download.sh BIN_DIR SOURCE_DIR}
+WORK=$(mktemp -d /tmp/vexal-e2e-XXXXXX)
+SIM_PID=
+FAILURES=0
+MEMORY_END=0x1000000
+
+cleanup() {
+  [[ -n $SIM_PID ]] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+for tool in vexal vq3140-sim; do
+  [[ -x $BIN/$tool ]] || { echo "missing $BIN/$tool"; exit 1; }
+done
+command -v srec_cat >/dev/null || { echo "srec_cat is needed (package srecord)"; exit 1; }
+
+# start_sim [simulator options...]: a fresh board with erased memory on $WORK/com1.
+start_sim() {
+  rm -f "$WORK/com1" "$WORK/dump.bin"
+  "$BIN/vq3140-sim" --link "$WORK/com1" --dump "$WORK/dump.bin" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+  SIM_PID=$!
+  for _ in $(seq 250); do
+    [[ -e $WORK/com1 ]] && return 0
+    sleep 0.02
+  done
+  echo "simulator did not come up: $(cat "$WORK/sim.err")"
+  return 1
+}
+
+# stop_sim: ends the board, which writes its memory to $WORK/dump.bin.
+stop_sim() {
+  kill -TERM "$SIM_PID" && wait "$SIM_PID"
+  SIM_PID=
+}
+
+# run_vexal ARGS...: the loader in $WORK against the board; its status in VEXAL_STATUS.
+run_vexal() {
+  (cd "$WORK" && VEXAL_COM1="$WORK/com1" timeout 120 "$BIN/vexal" "$@" >"$WORK/vexal.out" 2>&1)
+  VEXAL_STATUS=$?
+}
+
+# random_bin NAME SIZE: SIZE random bytes in $WORK/NAME.
+random_bin() { head -c "$2" /dev/urandom >"$WORK/$1"; }
+
+# to_srec OUT RECORD_SIZE S8_ADDRESS INPUT_ARGS...: S2 records with an S8 end record, nothing else.
+to_srec() {
+  local out=$1 size=$2 start=$3
+  shift 3
+  srec_cat "$@" -o "$WORK/$out" -motorola -address-length=3 -Output_Block_Size "$size" \
+    -disable=header -disable=data-count -execution-start-address="$start" 2>/dev/null
+}
+
+# expected_image ARGS...: what the memory must hold after the record files among ARGS are written.
+# Filling 16 MiB is the slow part of a check, so the image of the last file list is kept.
+IMAGE_OF=
+expected_image() {
+  [[ $IMAGE_OF == "$*" && -f $WORK/image.bin ]] && return 0
+  local inputs=()
+  for f in "$@"; do
+    [[ -f $WORK/$f ]] && inputs+=("$WORK/$f" -motorola)  # loader options such as old are no files
+  done
+  rm -f "$WORK/image.bin"
+  IMAGE_OF=
+  srec_cat '(' "${inputs[@]}" ')' -fill 0xFF 0 "$MEMORY_END" -o "$WORK/image.bin" -binary 2>/dev/null &&
+    IMAGE_OF="$*"
+}
+
+report() {
+  if [[ $1 == ok ]]; then
+    echo "ok      $2"
+  else
+    echo "FAILED  $2: $3"
+    tail -n 5 "$WORK/vexal.out" | sed 's/^/        | /'
+    FAILURES=$((FAILURES + 1))
+  fi
+}
+
+# judge NAME EXPECT: EXPECT is
+#   match           the run succeeded and the memory equals the image;
+#   match-or-error  as match, or the run ended with an "Error" line and a code from 3 to 9 (whatever
+#                   the memory holds then), but never success with a memory that differs;
+#   error:N         the run ended with exit code N and an "Error" line.
+judge() {
+  local name=$1 expect=$2 same=no
+  cmp -s "$WORK/dump.bin" "$WORK/image.bin" && same=yes
+  local failed_with_error=no
+  grep -q "Error" "$WORK/vexal.out" && [[ $VEXAL_STATUS -ge 3 && $VEXAL_STATUS -le 9 ]] && failed_with_error=yes
+  case $expect in
+    match)
+      if [[ $VEXAL_STATUS -ne 0 ]]; then report failed "$name" "vexal ended with $VEXAL_STATUS"
+      elif [[ $same != yes ]]; then report failed "$name" "memory differs: $(cmp "$WORK/dump.bin" "$WORK/image.bin" | head -1)"
+      else report ok "$name"; fi ;;
+    match-or-error)
+      if [[ $VEXAL_STATUS -eq 0 && $same == yes ]]; then report ok "$name (identical)"
+      elif [[ $VEXAL_STATUS -eq 0 ]]; then report failed "$name" "success reported with a memory that differs"
+      elif [[ $failed_with_error == yes ]]; then report ok "$name (ended with exit code $VEXAL_STATUS)"
+      else report failed "$name" "vexal ended with $VEXAL_STATUS and no error line"; fi ;;
+    error:*)
+      if [[ $VEXAL_STATUS -eq ${expect#error:} && $failed_with_error == yes ]]; then report ok "$name"
+      else report failed "$name" "expected exit code ${expect#error:}, got $VEXAL_STATUS"; fi ;;
+  esac
+}
+
+# download NAME "SIM OPTIONS" ARGS...: runs vexal with ARGS against a fresh board and judges the result
+# against $EXPECT (default: match).
+download() {
+  local name=$1 sim_options=$2
+  shift 2
+  # shellcheck disable=SC2086
+  start_sim $sim_options || { report failed "$name" "no simulator"; return; }
+  run_vexal "$@"
+  stop_sim
+  if ! expected_image "$@"; then
+    report failed "$name" "srec_cat made no image"
+    return
+  fi
+  judge "$name" "${EXPECT:-match}"
+}
+
+# out_of_order IN OUT: the S2 lines of IN shuffled, its S8 line last.
+out_of_order() {
+  { grep '^S2' "$WORK/$1" | shuf; grep '^S8' "$WORK/$1"; } >"$WORK/$2"
+}
+
+# without_s8 IN OUT: the records of IN with no end record.
+without_s8() { grep -v '^S8' "$WORK/$1" >"$WORK/$2"; }
+
+check_layouts() {
+  random_bin a.bin 4096
+  random_bin b.bin 3000
+  random_bin c.bin 700
+
+  to_srec r16.s28 16 0x010000 "$WORK/a.bin" -binary -offset 0x010000
+  download "S2 records of 16 bytes at 0x010000" "" r16.s28
+
+  to_srec r32.s28 32 0x010000 "$WORK/a.bin" -binary -offset 0x010000
+  download "S2 records of 32 bytes at 0x010000" "" r32.s28
+
+  to_srec gaps.s28 32 0x020000 "$WORK/b.bin" -binary -offset 0x020000 \
+    "$WORK/c.bin" -binary -offset 0x030011 "$WORK/c.bin" -binary -offset 0x031000
+  download "image with gaps" "" gaps.s28
+
+  out_of_order r16.s28 shuffled.s28
+  download "records out of address order" "" shuffled.s28
+}
+
+# finish_checks: the script's status.
+finish_checks() {
+  [[ $FAILURES -eq 0 ]] || { echo "$FAILURES check(s) failed"; exit 1; }
+  echo "all checks passed"
+}
+
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+  check_layouts
+  finish_checks
+fi
