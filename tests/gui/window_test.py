@@ -1,0 +1,428 @@
+#!/usr/bin/env python3
+"""vexalw on a virtual X display, against the board simulator over a pseudo-terminal.
+
+    window_test.py BIN_DIR SCENARIO [--keep DIR]
+
+Scenarios:
+  download  a command file downloads firmware: the console shows text, "Loading..." and the bar
+            appear while it runs, the end box comes up with the bar gone, Return on the box ends the
+            process with status 0, and the board's memory holds the firmware.
+  close     the window is closed mid-transfer: the process ends at once with status 0, no end box.
+  refused   too many arguments: the refusal shows in the console, then the end box; status 0.
+  close_at_box
+            with the end box up, Escape on the main window leaves it alone, closing the main
+            window ends the process at once with status 0.
+
+Everything is read off screenshots of the root window (ImageMagick's import) at the window's own
+position, so the test sees what a user sees. Xvfb picks its own free display (-displayfd). A missing
+tool skips the test (exit status 77). --keep DIR keeps the screenshots.
+"""
+import argparse
+import ctypes
+import os
+import random
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# The window's geometry, client coordinates.
+CLIENT_W, CLIENT_H = 640, 480
+CONSOLE_H = 400
+LABEL = (20, 405, 75, 20)
+BAR = (100, 400, 400, 30)
+STRIP_PROBE = (520, 410, 100, 60)   # strip, right of the bar: never drawn on
+ICON = (20, 20, 40, 40)             # in the end box
+
+FIRMWARE_BASE = 0x10000
+FIRMWARE_SIZE = 24 * 1024           # a few seconds at 115200 baud
+SIM_BAUD = "115200"
+
+WINDOW_APPEARS = 15.0
+BAR_APPEARS = 30.0
+RUN_ENDS = 120.0
+PROCESS_ENDS = 5.0
+CLOSE_ENDS_AT_ONCE = 2.0
+ESCAPE_GRACE = 1.0                  # how long an Escape is given to (wrongly) end the program
+POLL = 0.25
+
+
+class Skip(Exception):
+    pass
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    print("ok:", what)
+
+
+def wait_for(what, timeout, probe):
+    """Polls probe() until it returns a true value, at most `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(POLL)
+
+
+# ---- the display -----------------------------------------------------------------------------------
+
+class VirtualDisplay:
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = self.read_display_number(read_end)
+        os.close(read_end)
+        if not number:
+            self.close()
+            raise Failure("Xvfb did not report its display number")
+        self.name = ":" + number
+
+    @staticmethod
+    def read_display_number(fd):
+        """Reads up to the line feed: Xvfb may write the number and the line feed separately, and
+        dies of the broken pipe if the reader has gone in between."""
+        text, deadline = b"", time.monotonic() + WINDOW_APPEARS
+        while not text.endswith(b"\n"):
+            ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+            piece = os.read(fd, 32) if ready else b""
+            if not piece:
+                return ""
+            text += piece
+        return text.decode().strip()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(timeout=10)
+
+
+class Screen:
+    """Screenshots of the root window, read as RGB rows."""
+
+    def __init__(self, env, keep_dir):
+        self.env, self.keep_dir, self.count = env, keep_dir, 0
+
+    def shot(self, name=None):
+        ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.env,
+                             capture_output=True, check=True).stdout
+        if name and self.keep_dir:
+            subprocess.run(["convert", "ppm:-", os.path.join(self.keep_dir, name + ".png")],
+                           input=ppm, check=True)
+        return Image(ppm)
+
+
+class Image:
+    def __init__(self, ppm):
+        fields, pos = [], 0
+        while len(fields) < 4:  # P6 width height maxval, whitespace-separated
+            while ppm[pos:pos + 1].isspace():
+                pos += 1
+            end = pos
+            while not ppm[end:end + 1].isspace():
+                end += 1
+            fields.append(ppm[pos:end])
+            pos = end
+        self.width, self.height = int(fields[1]), int(fields[2])
+        if fields[0] != b"P6" or fields[3] != b"255":
+            raise Failure("screenshot is not an 8-bit PPM")
+        self.data = ppm[pos + 1:]
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def count(self, rect, origin, test):
+        (ox, oy), (x, y, w, h) = origin, rect
+        return sum(1 for yy in range(oy + y, oy + y + h) for xx in range(ox + x, ox + x + w)
+                   if test(self.pixel(xx, yy)))
+
+
+def dark(p):
+    return sum(p) < 3 * 90
+
+
+def white(p):
+    return min(p) > 245
+
+
+def greenish(p):
+    r, g, b = p
+    return g > 120 and g > r + 60 and g > b + 60
+
+
+def yellowish(p):
+    r, g, b = p
+    return r > 200 and g > 200 and b < 80
+
+
+# ---- windows -----------------------------------------------------------------------------------
+
+def find_window(env, title):
+    out = subprocess.run(["xdotool", "search", "--name", "^%s$" % title], env=env,
+                         capture_output=True, text=True).stdout.split()
+    return out[0] if out else None
+
+
+def window_origin(env, window):
+    out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=env,
+                         capture_output=True, text=True, check=True).stdout
+    values = dict(line.split("=", 1) for line in out.split())
+    return int(values["X"]), int(values["Y"])
+
+
+def close_window(display_name, window):
+    """What a window manager does for the close box: WM_DELETE_WINDOW in a WM_PROTOCOLS message."""
+    x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                    ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 24)]  # XEvent is 24 longs
+
+    client_message = 33
+    dpy = x11.XOpenDisplay(display_name.encode())
+    if not dpy:
+        raise Failure("can't open " + display_name)
+    event = ClientMessage(type=client_message, display=dpy, window=int(window), format=32)
+    event.message_type = x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+    event.data[0] = x11.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+    sent = x11.XSendEvent(dpy, int(window), 0, 0, ctypes.byref(event))
+    x11.XFlush(dpy)
+    x11.XCloseDisplay(dpy)
+    if not sent:
+        raise Failure("XSendEvent failed")
+
+
+# ---- the board and the firmware ------------------------------------------------------------------
+
+def srec_cat(work, *args):
+    done = subprocess.run(["srec_cat"] + list(args), cwd=work, capture_output=True, text=True)
+    if done.returncode != 0:
+        raise Failure("srec_cat failed: " + done.stderr)
+
+
+def make_firmware(work):
+    rng = random.Random(3140)
+    data = bytes(rng.getrandbits(8) for _ in range(FIRMWARE_SIZE))
+    with open(os.path.join(work, "data.bin"), "wb") as out:
+        out.write(data)
+    # S2 records and the S8 end record only: no header or count records, which would go to the
+    # board as raw commands.
+    srec_cat(work, "data.bin", "-binary", "-offset", hex(FIRMWARE_BASE),
+             "-execution-start-address=" + hex(FIRMWARE_BASE), "-o", "fw.s28", "-motorola",
+             "-address-length=3", "-disable=header", "-disable=data-count")
+    srec_cat(work, "fw.s28", "-motorola", "-offset", "-" + hex(FIRMWARE_BASE), "-o", "fw.bin", "-binary")
+    with open(os.path.join(work, "job.txt"), "w") as job:
+        job.write("; firmware download\n#fw.s28\n")
+    with open(os.path.join(work, "fw.bin"), "rb") as back:
+        check(back.read() == data, "srec_cat round trip of the firmware")
+    return data
+
+
+class Board:
+    def __init__(self, bin_dir, work):
+        self.link = os.path.join(work, "com1")
+        self.dump = os.path.join(work, "memory.img")
+        sim = os.path.join(bin_dir, "vq3140-sim")
+        if os.access(sim, os.X_OK):
+            command = [sim, "--link", self.link, "--dump", self.dump, "--baud", SIM_BAUD]
+        else:
+            command = [sys.executable, os.path.join(HERE, "fake_board.py"), "--link", self.link,
+                       "--dump", self.dump]
+            print("note: vq3140-sim not built, using the stand-in board")
+        self.proc = subprocess.Popen(command, cwd=work)
+        wait_for("the board's link", WINDOW_APPEARS, lambda: os.path.exists(self.link))
+
+    def stop(self):
+        """Ends the board; returns its memory image."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            self.proc.wait(timeout=10)
+        with open(self.dump, "rb") as image:
+            return image.read()
+
+
+# ---- scenarios -------------------------------------------------------------------------------------
+
+class Run:
+    """vexalw with its arguments, in the work directory, on the display."""
+
+    def __init__(self, bin_dir, work, env, args):
+        self.env = env
+        self.proc = subprocess.Popen([os.path.join(bin_dir, "vexalw")] + args, cwd=work, env=env)
+        self.window = wait_for("the window VexalW", WINDOW_APPEARS, lambda: self.alive_window("VexalW"))
+        self.origin = window_origin(env, self.window)
+
+    def alive_window(self, title):
+        if self.proc.poll() is not None:
+            raise Failure("vexalw ended early with status %d" % self.proc.returncode)
+        return find_window(self.env, title)
+
+    def wait_end(self, timeout):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("vexalw did not end within %.1f s" % timeout)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def check_running_window(run, image):
+    check(image.count((0, 0, CLIENT_W, CONSOLE_H), run.origin, dark) > 300, "console text drawn (dark pixels)")
+    check(image.count((0, 0, CLIENT_W, CONSOLE_H), run.origin, white) > CLIENT_W * CONSOLE_H // 2,
+          "console background white")
+    check(image.count(LABEL, run.origin, dark) > 20, "label 'Loading...' drawn")
+    check(image.count(BAR, run.origin, greenish) > 0, "progress bar shown")
+    check(image.count(STRIP_PROBE, run.origin, lambda p: not dark(p) and not white(p))
+          == STRIP_PROBE[2] * STRIP_PROBE[3], "strip keeps its grey")
+
+
+def painted(image, origin, rect, test):
+    return image if image.count(rect, origin, test) > 0 else None
+
+
+def check_end_box(run, screen, name):
+    box = wait_for("the end box", RUN_ENDS, lambda: run.alive_window("Vexal"))
+    origin = window_origin(run.env, box)
+    image = wait_for("the end box's exclamation icon", WINDOW_APPEARS,
+                     lambda: painted(screen.shot(), origin, ICON, yellowish))
+    screen.shot(name)
+    check(True, "end box with its exclamation icon")
+    check(image.count((0, 0, CLIENT_W, CONSOLE_H), run.origin, dark) > 300, "console still drawn")
+    return box, image
+
+
+def dismiss_and_expect_status_0(run, box):
+    # xdotool may complain when the box vanishes between key press and release: judged by the end.
+    subprocess.run(["xdotool", "key", "--window", box, "Return"], env=run.env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    check(run.wait_end(PROCESS_ENDS) == 0, "Return on the end box ends the process with status 0")
+
+
+def scenario_download(bin_dir, work, env, screen):
+    firmware = make_firmware(work)
+    board = Board(bin_dir, work)
+    run = None
+    try:
+        run = Run(bin_dir, work, env, ["b" + SIM_BAUD, "job.txt"])
+        image = wait_for("the progress bar", BAR_APPEARS, lambda: painted(screen.shot(), run.origin, BAR, greenish))
+        screen.shot("running")
+        check_running_window(run, image)
+        box, image = check_end_box(run, screen, "finished")
+        check(image.count(BAR, run.origin, greenish) == 0, "bar gone at the end")
+        check(image.count(LABEL, run.origin, dark) == 0, "label gone at the end")
+        dismiss_and_expect_status_0(run, box)
+    finally:
+        if run:
+            run.kill()
+        memory = board.stop()
+    check(memory[FIRMWARE_BASE:FIRMWARE_BASE + len(firmware)] == firmware, "board memory holds the firmware")
+
+
+def scenario_close(bin_dir, work, env, screen):
+    firmware = make_firmware(work)
+    board = Board(bin_dir, work)
+    run = None
+    try:
+        run = Run(bin_dir, work, env, ["b" + SIM_BAUD, "job.txt"])
+        wait_for("the progress bar", BAR_APPEARS, lambda: painted(screen.shot(), run.origin, BAR, greenish))
+        closed_at = time.monotonic()
+        close_window(env["DISPLAY"], run.window)
+        status = run.wait_end(CLOSE_ENDS_AT_ONCE)
+        print("ended %.2f s after the close" % (time.monotonic() - closed_at))
+        check(status == 0, "closing the window mid-transfer ends the process with status 0")
+    finally:
+        if run:
+            run.kill()
+        memory = board.stop()
+    check(memory[FIRMWARE_BASE:FIRMWARE_BASE + len(firmware)] != firmware, "the transfer was cut short")
+
+
+def scenario_refused(bin_dir, work, env, screen):
+    run = Run(bin_dir, work, env, ["x"] * 128)
+    try:
+        box, image = check_end_box(run, screen, "refused")
+        check(image.count(BAR, run.origin, greenish) == 0, "no bar for a refused run")
+        dismiss_and_expect_status_0(run, box)
+    finally:
+        run.kill()
+
+
+def scenario_close_at_box(bin_dir, work, env, screen):
+    run = Run(bin_dir, work, env, ["x"] * 128)
+    try:
+        check_end_box(run, screen, "close-at-box")
+        subprocess.run(["xdotool", "key", "--window", run.window, "Escape"], env=env, check=True)
+        try:
+            run.proc.wait(timeout=ESCAPE_GRACE)
+        except subprocess.TimeoutExpired:
+            pass
+        check(run.proc.poll() is None, "Escape on the main window does not end the program")
+        close_window(env["DISPLAY"], run.window)
+        check(run.wait_end(CLOSE_ENDS_AT_ONCE) == 0, "closing the window under the end box: status 0")
+    finally:
+        run.kill()
+
+
+SCENARIOS = {"download": scenario_download, "close": scenario_close, "refused": scenario_refused,
+             "close_at_box": scenario_close_at_box}
+TOOLS = ["Xvfb", "xdotool", "import", "convert", "srec_cat"]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("bin_dir")
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--keep", help="directory to keep the screenshots in")
+    args = parser.parse_args()
+    missing = [tool for tool in TOOLS if not shutil.which(tool)]
+    if missing:
+        print("SKIP: not installed: " + ", ".join(missing))
+        return SKIP
+    if args.keep:
+        os.makedirs(args.keep, exist_ok=True)
+    display = VirtualDisplay()
+    try:
+        with tempfile.TemporaryDirectory(prefix="vexalw-") as work:
+            env = dict(os.environ, DISPLAY=display.name, VEXAL_COM1=os.path.join(work, "com1"))
+            # A ThreadSanitizer build stops at its first report, which fails the run.
+            env["TSAN_OPTIONS"] = (env.get("TSAN_OPTIONS", "") + " halt_on_error=1").strip()
+            SCENARIOS[args.scenario](os.path.abspath(args.bin_dir), work, env, Screen(env, args.keep))
+    except Failure as failure:
+        print("FAIL:", failure)
+        return 1
+    finally:
+        display.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
