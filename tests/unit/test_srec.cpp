@@ -122,8 +122,8 @@ TEST(Packing, RecordsToBlocks) {
       {"S8 with data stores it first", "S806000040C1C2FF\n", {"s 000040 2"}},
       {"pairs beyond the count are ignored", "S2050123451122ZZ\nS804000000FB\n", {"s 012345 1"}},
       {"lowercase digits", "S2050123ab5a00\nS804000000FB\n", {"s 0123AB 1"}},
+      {"only an S8: no block", "S804000000FB\n", {}},
       {"data up to 0xFFFFFF", "S206FFFFFE0102FF\nS804000000FB\n", {"s FFFFFE 2"}},
-      {"two runs go as a mask", "S205000010AAFF\nS205000012BBFF\nS804000000FB\n", {"n 000000 2"}},
       {"an S2 without data moves the block", "S205000010AAFF\nS204000100FF\nS804000100FB\n", {"s 000010 1"}},
   };
   for (const auto& c : cases) {
@@ -134,22 +134,6 @@ TEST(Packing, RecordsToBlocks) {
   }
 }
 
-TEST(Packing, LaterByteWinsWithinTheBlock) {
-  Download d;
-  d.run("S205000010AAFF\nS205000010BBFF\nS804000000FB\n");
-  ASSERT_FALSE(d.board.requests.empty());
-  EXPECT_EQ(d.board.requests[0][kPayloadAt + 5], 0xBB);
-}
-
-TEST(Packing, BlocksCollectRecordsFromSeveralFiles) {
-  Download d;
-  d.dir.write("a.s28", "S205000010AAFF\n");
-  d.dir.write("b.s28", "S205000011BBFF\nS804000000FB\n");
-  LoaderRun run = test::run_loader({"a.s28", "b.s28"}, d.board);
-  EXPECT_EQ(run.code, 0);
-  EXPECT_EQ(blocks_of(d.board), std::vector<std::string>{"s 000010 2"});
-}
-
 TEST(Packing, OptionOldSendsRecordsAsText) {
   Download d;
   LoaderRun run = d.run("S20701234511223329\nS804000000FB\n", {"old", "fw.s28"});
@@ -158,14 +142,6 @@ TEST(Packing, OptionOldSendsRecordsAsText) {
   EXPECT_EQ(d.board.requests[0], ft12::text_request("S20701234511223329\n"));
   EXPECT_EQ(d.board.requests[1], ft12::text_request("S804000000FB\n"));
 }
-
-TEST(Packing, OptionOldTestsTheAnswerOfEveryRecord) {
-  Download d;
-  d.board.answers["S20701234511223329\n"] = "?";
-  EXPECT_EQ(d.run("S20701234511223329\n", {"old", "fw.s28"}).code, 6);
-}
-
-// --- refused records ---
 
 TEST(BadFormat, RefusedRecords) {
   struct Case {
@@ -260,14 +236,6 @@ TEST(S8Answer, ConfirmationTexts) {
       EXPECT_TRUE(has_field(run, "\nError: Unexpected response: ", c.answer, '\n')) << c.answer;
     }
   }
-}
-
-TEST(S8Answer, NothingPendingSendsNoBlockAndPrintsNoSending) {
-  Download d;
-  LoaderRun run = d.run("S804000000FB\n");
-  EXPECT_EQ(run.code, 0);
-  EXPECT_TRUE(blocks_of(d.board).empty());
-  EXPECT_FALSE(has(run, "Sending block"));
 }
 
 }  // namespace
