@@ -39,6 +39,7 @@ LABEL = (20, 405, 75, 20)
 BAR = (100, 400, 400, 30)
 STRIP_PROBE = (520, 410, 100, 60)   # strip, right of the bar: never drawn on
 ICON = (20, 20, 40, 40)             # in the end box
+MIN_TEXT_PIXELS = 300               # the banner alone has thousands
 
 FIRMWARE_BASE = 0x10000
 FIRMWARE_SIZE = 24 * 1024           # a few seconds at 115200 baud
@@ -84,8 +85,12 @@ def wait_for(what, timeout, probe):
 class VirtualDisplay:
     def __init__(self):
         read_end, write_end = os.pipe()
+        # -noreset: an X server resets when its last client leaves, and a client that connects
+        # during the reset is refused; the test's own short-lived clients (xdotool, import) would
+        # make vexalw's start-up a gamble.
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+             "-noreset"],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = self.read_display_number(read_end)
@@ -120,17 +125,21 @@ class Screen:
     def __init__(self, env, keep_dir):
         self.env, self.keep_dir, self.count = env, keep_dir, 0
 
-    def shot(self, name=None):
+    def shot(self):
         ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.env,
                              capture_output=True, check=True).stdout
-        if name and self.keep_dir:
-            subprocess.run(["convert", "ppm:-", os.path.join(self.keep_dir, name + ".png")],
-                           input=ppm, check=True)
         return Image(ppm)
+
+    def keep(self, image, name):
+        """Saves the screenshot a check was made on, when asked to keep them."""
+        if self.keep_dir:
+            subprocess.run(["convert", "ppm:-", os.path.join(self.keep_dir, name + ".png")],
+                           input=image.ppm, check=True)
 
 
 class Image:
     def __init__(self, ppm):
+        self.ppm = ppm
         fields, pos = [], 0
         while len(fields) < 4:  # P6 width height maxval, whitespace-separated
             while ppm[pos:pos + 1].isspace():
@@ -295,8 +304,16 @@ class Run:
             self.proc.wait()
 
 
+def console_has_text(image, origin):
+    return image.count((0, 0, CLIENT_W, CONSOLE_H), origin, dark) > MIN_TEXT_PIXELS
+
+
+def bar_and_text(image, origin):
+    return image if painted(image, origin, BAR, greenish) and console_has_text(image, origin) else None
+
+
 def check_running_window(run, image):
-    check(image.count((0, 0, CLIENT_W, CONSOLE_H), run.origin, dark) > 300, "console text drawn (dark pixels)")
+    check(console_has_text(image, run.origin), "console text drawn (dark pixels)")
     check(image.count((0, 0, CLIENT_W, CONSOLE_H), run.origin, white) > CLIENT_W * CONSOLE_H // 2,
           "console background white")
     check(image.count(LABEL, run.origin, dark) > 20, "label 'Loading...' drawn")
@@ -314,9 +331,9 @@ def check_end_box(run, screen, name):
     origin = window_origin(run.env, box)
     image = wait_for("the end box's exclamation icon", WINDOW_APPEARS,
                      lambda: painted(screen.shot(), origin, ICON, yellowish))
-    screen.shot(name)
+    screen.keep(image, name)
     check(True, "end box with its exclamation icon")
-    check(image.count((0, 0, CLIENT_W, CONSOLE_H), run.origin, dark) > 300, "console still drawn")
+    check(console_has_text(image, run.origin), "console still drawn")
     return box, image
 
 
@@ -333,8 +350,10 @@ def scenario_download(bin_dir, work, env, screen):
     run = None
     try:
         run = Run(bin_dir, work, env, ["b" + SIM_BAUD, "job.txt"])
-        image = wait_for("the progress bar", BAR_APPEARS, lambda: painted(screen.shot(), run.origin, BAR, greenish))
-        screen.shot("running")
+        # The bar appears as soon as the first line is read, the console text at the next tick.
+        image = wait_for("the progress bar and the console text", BAR_APPEARS,
+                         lambda: bar_and_text(screen.shot(), run.origin))
+        screen.keep(image, "running")
         check_running_window(run, image)
         box, image = check_end_box(run, screen, "finished")
         check(image.count(BAR, run.origin, greenish) == 0, "bar gone at the end")
