@@ -66,7 +66,7 @@ constexpr const char* kCantRead = "Error: Can't read file %s \n";
 constexpr const char* kCantClose = "Error: Can't close file %s \n";
 constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
 constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
-constexpr const char* kTooLong = "Error: File doesn't fit below address 1000000: %s \n";
+constexpr const char* kDoesNotFit = "Error: File doesn't fit below address 1000000: %s \n";
 
 [[noreturn]] void fail(int code, const char* format, const char* text) {
   mprintf(format, text);
@@ -301,7 +301,7 @@ void binput(std::int32_t kam, const char* soubor) {
   const std::int64_t room = std::max<std::int64_t>(0, kAddressSpaceEnd - kam);
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
   file.close();
-  if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kTooLong, soubor);
+  if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kDoesNotFit, soubor);
   write_memory(kam, data);
 }
 

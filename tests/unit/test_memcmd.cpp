@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "frontend/finish.h"
 #include "loader/loader.h"
+#include "serial/comdrv.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx::test {
@@ -166,6 +168,26 @@ TEST(MemcmdReads, LengthPastTheTopOfMemoryDoesNotWrapTheRange) {
   EXPECT_EQ(mb.requests(), std::vector<std::string>{"RFFFFFF,40\n"});
   EXPECT_EQ(run.code, 7);
   EXPECT_TRUE(has_line(run, "Error: Unexpected response: !")) << log_of(run);
+}
+
+// Callers other than the command parser may pass any 32-bit range: its end must not wrap.
+TEST(MemcmdReads, RangeEndingPastTheInt32RangeDoesNotWrap) {
+  TempDir dir;
+  MemoryBoard mb;
+  mb.board.install();
+  reset_loader_state();
+  ASSERT_EQ(zapni_UART(0x3F8, 4, 38400, 0), 0);
+  int code = -1;
+  try {
+    binget(0x7FFFFFF0, 0x40, "x.bin");
+  } catch (const RunEnded& e) {
+    code = e.code;
+  }
+  comdrv_close();
+  ScriptedBoard::uninstall();
+  // A wrapped end would send nothing and report a bad length (9); the board refuses the address (7).
+  EXPECT_EQ(code, 7);
+  EXPECT_EQ(mb.requests(), std::vector<std::string>{"R7FFFFFF0,40\n"});
 }
 
 TEST(MemcmdReads, NegativeLengthSendsNothingAndReportsTheCount) {
