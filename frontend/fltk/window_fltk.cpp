@@ -42,7 +42,7 @@
 namespace {
 
 // Main window, client coordinates.
-constexpr char kTitle[] = "VexalW";
+constexpr char szAppName[] = "VexalW";  // the title, and the window class for the window manager
 constexpr int kClientWidth = 640;
 constexpr int kClientHeight = 480;
 constexpr int kStripHeight = 80;
@@ -88,21 +88,21 @@ void print_line(const std::string& text) {
   vx::li_putc('\n');
 }
 
-// The refusal reads as a run that ended at once, as in the terminal front-end.
-void refuse(const std::string& error) {
+// A run that ends before the loader starts (refused arguments) reads like one the loader ended.
+void end_at_once(const std::string& error) {
   print_line(error);
   vx::mprintf("Exit code %d", kRefusedCode);
 }
 
 void run_loader(LoaderRun& run) {
   vx::reset_loader_state();
-  if (run.refused) return refuse(run.refusal);
+  if (run.refused) return end_at_once(run.refusal);
   try {
     static_cast<void>(vx::wvexal(run.args.argc(), run.args.argv()));  // the code is in the console
   } catch (const std::exception& e) {
     // Not a run end the loader knows: say so on the console, where the user is looking.
     vx::diagnostic(std::string("internal failure: ") + e.what());
-    refuse(std::string("Error: internal failure: ") + e.what());
+    end_at_once(std::string("Error: internal failure: ") + e.what());
   }
 }
 
@@ -133,39 +133,40 @@ void on_main_window_close(Fl_Widget*, void*) {
 class ConsoleWindow : public Fl_Window {
  public:
   explicit ConsoleWindow(int font_size)
-      : Fl_Window(0, 0, kClientWidth, kClientHeight, kTitle),
-        font_size_(font_size),
-        bar_(kBarX, kBarY, kBarWidth, kBarHeight) {
-    bar_.minimum(vxw::kBarEmpty);
-    bar_.maximum(vxw::kBarFull);
-    bar_.selection_color(kBarColor);
-    bar_.hide();
+      : Fl_Window(0, 0, kClientWidth, kClientHeight, szAppName),
+        wtermfont(font_size),
+        hwndPB(kBarX, kBarY, kBarWidth, kBarHeight) {
+    hwndPB.minimum(vxw::kBarEmpty);
+    hwndPB.maximum(vxw::kBarFull);
+    hwndPB.selection_color(kBarColor);
+    hwndPB.hide();
     end();
-    xclass(kTitle);
+    xclass(szAppName);
     callback(on_main_window_close);
   }
   ~ConsoleWindow() override {
-    if (back_) fl_delete_offscreen(back_);
+    if (hdcBuffer) fl_delete_offscreen(hdcBuffer);
   }
   ConsoleWindow(const ConsoleWindow&) = delete;
   ConsoleWindow& operator=(const ConsoleWindow&) = delete;
 
   // Needs the display open. The strip keeps this colour; the console area is painted at each tick.
   bool create_back_buffer() {
-    back_ = fl_create_offscreen(kClientWidth, kClientHeight);
-    if (!back_) return false;
+    hdcBuffer = fl_create_offscreen(kClientWidth, kClientHeight);
+    if (!hdcBuffer) return false;
     fill_back_buffer(0, 0, kClientWidth, kClientHeight, FL_BACKGROUND_COLOR);
     return true;
   }
 
-  void draw_console(const vx::ConsoleSnapshot& snapshot) {
-    const std::vector<std::string> lines = vxw::console_lines(snapshot.text);
-    fl_begin_offscreen(back_);
+  // The whole console area, from a consistent snapshot of the store, every tick.
+  void display() {
+    const std::vector<std::string> lines = vxw::console_lines(vx::console_snapshot().text);
+    fl_begin_offscreen(hdcBuffer);
     fl_push_clip(0, 0, kClientWidth, kConsoleHeight);
     fl_color(FL_WHITE);
     fl_rectf(0, 0, kClientWidth, kConsoleHeight);
     fl_color(FL_BLACK);
-    fl_font(FL_COURIER, font_size_);
+    fl_font(FL_COURIER, wtermfont);
     int baseline = kLinePitch - fl_descent();
     for (const std::string& line : lines) {
       fl_draw(line.data(), static_cast<int>(line.size()), 0, baseline);
@@ -179,18 +180,18 @@ class ConsoleWindow : public Fl_Window {
   void apply(const vxw::BarState& state) {
     if (state.shown != label_shown_) draw_loading_label(state.shown);
     if (!state.shown) {
-      if (bar_.visible()) bar_.hide();
+      if (hwndPB.visible()) hwndPB.hide();
       return;
     }
-    bar_.value(static_cast<float>(state.percent));
-    if (!bar_.visible()) bar_.show();
+    hwndPB.value(static_cast<float>(state.percent));
+    if (!hwndPB.visible()) hwndPB.show();
   }
 
  protected:
   // Paints from the back buffer, then the bar on top of the strip.
   void draw() override {
-    if (back_)
-      fl_copy_offscreen(0, 0, w(), h(), back_, 0, 0);
+    if (hdcBuffer)
+      fl_copy_offscreen(0, 0, w(), h(), hdcBuffer, 0, 0);
     else
       fl_rectf(0, 0, w(), h(), FL_BACKGROUND_COLOR);
     draw_children();
@@ -198,7 +199,7 @@ class ConsoleWindow : public Fl_Window {
 
  private:
   void fill_back_buffer(int x, int y, int w, int h, Fl_Color color) {
-    fl_begin_offscreen(back_);
+    fl_begin_offscreen(hdcBuffer);
     fl_rectf(x, y, w, h, color);
     fl_end_offscreen();
     damage(FL_DAMAGE_USER1, x, y, w, h);
@@ -210,7 +211,7 @@ class ConsoleWindow : public Fl_Window {
     fill_back_buffer(kLabelLeft, kLabelTop, width, height, FL_BACKGROUND_COLOR);
     label_shown_ = shown;
     if (!shown) return;
-    fl_begin_offscreen(back_);
+    fl_begin_offscreen(hdcBuffer);
     fl_push_clip(kLabelLeft, kLabelTop, width, height);
     fl_color(FL_FOREGROUND_COLOR);
     fl_font(FL_HELVETICA, kLabelFontSize);
@@ -219,9 +220,9 @@ class ConsoleWindow : public Fl_Window {
     fl_end_offscreen();
   }
 
-  int font_size_;
-  Fl_Progress bar_;
-  Fl_Offscreen back_ = 0;
+  int wtermfont;        // the console font's size (the face is FLTK's Courier)
+  Fl_Progress hwndPB;   // the progress bar; hidden while no command file runs
+  Fl_Offscreen hdcBuffer = 0;  // the back buffer: the whole client area
   bool label_shown_ = false;
 };
 
@@ -264,7 +265,7 @@ class EndBox : public Fl_Window {
     ok_.callback(on_end_box_dismiss);
     end();
     set_non_modal();
-    xclass(kTitle);
+    xclass(szAppName);
     callback(on_end_box_dismiss);
   }
 
@@ -280,7 +281,7 @@ struct Gui {
   ConsoleWindow* window = nullptr;
   vxw::BarMailbox* mailbox = nullptr;
 
-  void refresh_console() const { window->draw_console(vx::console_snapshot()); }
+  void refresh_console() const { window->display(); }
   void refresh_bar() const {
     if (auto state = mailbox->take()) window->apply(*state);
   }
@@ -306,9 +307,9 @@ void wait_for_events() {
   if (Fl::wait() == 0) std::_Exit(0);
 }
 
-bool start_worker(std::thread& worker, LoaderRun& run) {
+bool start_worker(std::thread& hvexal, LoaderRun& run) {
   try {
-    worker = std::thread(worker_main, &run);
+    hvexal = std::thread(worker_main, &run);
     return true;
   } catch (const std::system_error& e) {
     vx::diagnostic(std::string("vexalw: can't start the loader's thread: ") + e.what());
@@ -323,10 +324,10 @@ void take_arguments(int argc, char** argv, LoaderRun& run) {
 
 // Runs the event loop until the worker reports the end of the run; false when it could not start.
 bool run_loader_in_window(LoaderRun& run) {
-  std::thread worker;
-  if (!start_worker(worker, run)) return false;
+  std::thread hvexal;
+  if (!start_worker(hvexal, run)) return false;
   while (!run.over.load()) wait_for_events();
-  worker.join();
+  hvexal.join();
   return true;
 }
 
