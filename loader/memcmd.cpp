@@ -14,6 +14,7 @@
 // "@binput" reads its whole file before it sends anything, so a file that would run past the top of
 // the board's 24-bit address space, or that can't be read, is refused without touching the board.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -191,11 +192,10 @@ std::int32_t write_answer_data(File& file, const ReadFormat& format, std::string
   return static_cast<std::int32_t>((data.size() + 1) / 2);
 }
 
-// The byte count can't overflow: at most 2^20 chunks of at most 127 pairs each.
 void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
   File file(soubor, format.mode);
   const std::int64_t end = std::int64_t{odkud} + kolik;
-  std::int32_t received = 0;
+  std::int64_t received = 0;
   for (std::int64_t adr = odkud; adr < end; adr += format.chunk) {
     int asked = static_cast<int>(std::min<std::int64_t>(format.chunk, end - adr));
     send_read(adr, asked);
@@ -206,7 +206,7 @@ void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t koli
   }
   file.close_written();
   if (received != kolik) {
-    mprintf(kBadLength, received, kolik);
+    mprintf(kBadLength, static_cast<std::int32_t>(std::min<std::int64_t>(received, INT_MAX)), kolik);
     finish(static_cast<signed char>(kExitLength));
   }
 }
