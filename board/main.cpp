@@ -187,7 +187,7 @@ int fail(const std::string& why) {
 
 int finish(const Options& o, const Board& board, const Session& session) {
   const SessionCounts& c = session.counts();
-  std::fprintf(stderr, "vq3140-sim: %llu telegrams, %llu answered, %llu rejected\n",
+  std::fprintf(stderr, "vq3140-sim: %llu telegrams, %llu answered, %llu bytes rejected\n",
                static_cast<unsigned long long>(c.telegrams), static_cast<unsigned long long>(c.answered),
                static_cast<unsigned long long>(c.rejected));
   if (!o.dump) return 0;

@@ -46,7 +46,6 @@ Session::Session(Board& board, FaultPlan faults, LineModel model, Log log)
 void Session::receive(Micros now, const std::uint8_t* p, std::size_t n) {
   if (!receiver_.idle() && now - last_input_ > kFrameIdle) {
     receiver_.reset();
-    ++counts_.rejected;
     log_.note(now, "unfinished frame thrown away: the line was idle");
   }
   last_input_ = now;
@@ -63,7 +62,7 @@ void Session::receive(Micros now, const std::uint8_t* p, std::size_t n) {
       on_frame(now, event.bytes);
       continue;
     }
-    ++counts_.rejected;
+    counts_.rejected += event.bytes.size();
     std::string_view reason = event.why ? event.why : "";
     if (reason != why) log_rejected();
     why = reason;

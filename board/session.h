@@ -40,7 +40,7 @@ struct SessionCounts {
   std::uint64_t telegrams = 0;  // request frames for this board
   std::uint64_t answered = 0;   // answers handed to the transmitter
   std::uint64_t ignored = 0;    // frames not for this board
-  std::uint64_t rejected = 0;   // receiver rejections
+  std::uint64_t rejected = 0;   // input bytes the receiver threw away
 };
 
 class Session {
