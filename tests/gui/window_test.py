@@ -31,6 +31,8 @@ import time
 
 SKIP = 77
 
+SCREEN_W, SCREEN_H = 1024, 768
+
 # The window's geometry, client coordinates.
 CLIENT_W, CLIENT_H = 640, 480
 CONSOLE_H = 400
@@ -88,7 +90,8 @@ class VirtualDisplay:
         # during the reset is refused; the test's own short-lived clients (xdotool, import) would
         # make vexalw's start-up a gamble.
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H),
+             "-nolisten", "tcp",
              "-noreset"],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
@@ -122,36 +125,25 @@ class Screen:
     """Screenshots of the root window, read as RGB rows."""
 
     def __init__(self, env, keep_dir):
-        self.env, self.keep_dir, self.count = env, keep_dir, 0
+        self.env, self.keep_dir = env, keep_dir
 
     def shot(self):
-        ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.env,
+        rgb = subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], env=self.env,
                              capture_output=True, check=True).stdout
-        return Image(ppm)
+        if len(rgb) != SCREEN_W * SCREEN_H * 3:
+            raise Failure("screenshot of %d bytes, not %dx%d RGB" % (len(rgb), SCREEN_W, SCREEN_H))
+        return Image(rgb)
 
     def keep(self, image, name):
         """Saves the screenshot a check was made on, when asked to keep them."""
         if self.keep_dir:
-            subprocess.run(["convert", "ppm:-", os.path.join(self.keep_dir, name + ".png")],
-                           input=image.ppm, check=True)
+            subprocess.run(["convert", "-size", "%dx%d" % (SCREEN_W, SCREEN_H), "-depth", "8", "rgb:-",
+                            os.path.join(self.keep_dir, name + ".png")], input=image.data, check=True)
 
 
 class Image:
-    def __init__(self, ppm):
-        self.ppm = ppm
-        fields, pos = [], 0
-        while len(fields) < 4:  # P6 width height maxval, whitespace-separated
-            while ppm[pos:pos + 1].isspace():
-                pos += 1
-            end = pos
-            while not ppm[end:end + 1].isspace():
-                end += 1
-            fields.append(ppm[pos:end])
-            pos = end
-        self.width, self.height = int(fields[1]), int(fields[2])
-        if fields[0] != b"P6" or fields[3] != b"255":
-            raise Failure("screenshot is not an 8-bit PPM")
-        self.data = ppm[pos + 1:]
+    def __init__(self, rgb):
+        self.data, self.width = rgb, SCREEN_W
 
     def pixel(self, x, y):
         i = (y * self.width + x) * 3
