@@ -31,6 +31,7 @@ void reset_loader_state() {
   cmdfile_reset();
   block_reset();
   resetpbar();
+  progress_reset();
 }
 
 }  // namespace vx

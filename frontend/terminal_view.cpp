@@ -1,8 +1,5 @@
 #include "frontend/terminal_view.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 namespace vx {
@@ -40,7 +37,7 @@ std::string TerminalPrinter::status() const {
 }
 
 void TerminalPrinter::redraw_current(bool force) {
-  const Millis now = clock_.now();
+  const Micros now = clock_.now();
   if (!force && now - last_redraw_ < kRedrawInterval) return;
   last_redraw_ = now;
   const std::string tail = status();
@@ -76,12 +73,6 @@ void TerminalPrinter::set_position(int percent) {
 void TerminalPrinter::hide() {
   progress_shown_ = false;
   if (live_) redraw_current(true);
-}
-
-int terminal_columns(std::FILE* out, int fallback) {
-  winsize ws{};
-  if (::ioctl(fileno(out), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-  return fallback;
 }
 
 }  // namespace vx

@@ -37,7 +37,7 @@ class TerminalPrinter : public ProgressView {
   const Clock& clock_;
   int columns_;
   LineView view_;
-  Millis last_redraw_{-1000};
+  Micros last_redraw_{Millis(-1000)};
   bool progress_shown_ = false;
   std::string progress_file_;
   int progress_percent_ = 0;

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
+
+#include "serial/frame.h"
 
 namespace vx {
 
-Millis ReadWindow::wait_for_next(Millis since_start, std::optional<Millis> since_last_byte) const {
-  Millis left = total - since_start;
+Micros ReadWindow::wait_for_next(Micros since_start, std::optional<Micros> since_last_byte) const {
+  Micros left = total - since_start;
   if (since_last_byte) left = std::min(left, inter_byte - *since_last_byte);
   return left;
 }
@@ -14,8 +17,11 @@ Millis ReadWindow::wait_for_next(Millis since_start, std::optional<Millis> since
 namespace {
 class SteadyClock : public Clock {
  public:
-  Millis now() const override {
-    return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
+  Micros now() const override {
+    return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch());
+  }
+  void sleep_for(Micros d) const override {
+    if (d.count() > 0) std::this_thread::sleep_for(d);
   }
 };
 
@@ -28,24 +34,89 @@ const Clock& steady_clock() {
   return clock;
 }
 
-std::size_t collect_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
-                           const ReadWindow& window) {
-  const Millis start = clock.now();
-  std::optional<Millis> last_byte;
-  std::size_t n = 0;
-  while (n < cap) {
-    const Millis now = clock.now();
-    std::optional<Millis> since_last;
-    if (last_byte) since_last = now - *last_byte;
-    const Millis wait = window.wait_for_next(now - start, since_last);
+namespace {
+// One pass of the window rules: reads until the window closes, the buffer is full, or (with an early
+// end) `complete` says the bytes so far are a whole answer.
+template <typename Complete>
+void run_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
+                const ReadWindow& window, WindowResult& r, Complete complete) {
+  while (r.n < cap) {
+    const Micros now = clock.now();
+    std::optional<Micros> since_last;
+    if (r.last_byte) since_last = now - *r.last_byte;
+    const Micros wait = window.wait_for_next(now - r.start, since_last);
     if (wait.count() <= 0) break;
-    const std::size_t got = src.read_some(buf + n, cap - n, wait);
-    if (got) {
-      n += got;
-      last_byte = clock.now();
+    const std::size_t got = src.read_some(buf + r.n, cap - r.n, wait);
+    if (!got) continue;
+    r.n += got;
+    r.last_byte = clock.now();
+    if (complete(buf, r.n)) {
+      r.ended_at_frame = true;
+      break;
     }
   }
-  return n;
+}
+}  // namespace
+
+WindowResult collect_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
+                            const ReadWindow& window) {
+  WindowResult r;
+  r.start = clock.now();
+  run_window(src, clock, buf, cap, window, r, [&](const std::uint8_t* b, std::size_t n) {
+    return window.end_at_frame && ft12::answer_complete(b, n);
+  });
+  return r;
+}
+
+Micros idle_interval(unsigned baud) {
+  constexpr long kIdleBits = 33;
+  if (baud == 0) return Micros(0);
+  return Micros((kIdleBits * 1000000L + baud - 1) / baud);
+}
+
+std::size_t AnswerReader::read(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) {
+  last_ = collect_window(src_, clock_, buf, cap, window);
+  last_window_ = window;
+  last_cap_ = cap;
+  return last_.n;
+}
+
+void AnswerReader::settle(Micros idle_gap) {
+  if (last_.ended_at_frame) {
+    drop_rest_of_early_window(idle_gap);
+  } else if (last_.last_byte) {
+    // Whatever comes now is a late answer and stays queued for the next exchange: only wait.
+    clock_.sleep_for(*last_.last_byte + idle_gap - clock_.now());
+  }
+  last_ = WindowResult{};
+}
+
+// The full window would have gone on reading after the frame: bytes that follow within 15 ms of the
+// last one (up to the buffer's size) belong to this answer and are dropped, never taken as the start
+// of the next one. Meanwhile the line stays idle for the gap; once a trailing byte shows, the rest of
+// the full window is waited out, exactly as the full window would have.
+void AnswerReader::drop_rest_of_early_window(Micros idle_gap) {
+  std::uint8_t scratch[ft12::kBufSize];
+  std::size_t room = last_cap_ > last_.n ? last_cap_ - last_.n : 0;
+  bool trailing = false;
+  while (room > 0) {
+    const Micros now = clock_.now();
+    Micros wait;
+    if (trailing) {
+      wait = last_window_.wait_for_next(now - last_.start, now - *last_.last_byte);
+      if (wait.count() <= 0) break;
+    } else {
+      wait = std::max(Micros(0), *last_.last_byte + idle_gap - now);
+    }
+    const std::size_t got = src_.read_some(scratch, std::min(room, sizeof scratch), wait);
+    if (!got) {
+      if (!trailing && wait.count() == 0) break;
+      continue;
+    }
+    room -= got;
+    trailing = true;
+    last_.last_byte = clock_.now();
+  }
 }
 
 void set_port_opener(PortOpener opener) {

@@ -7,6 +7,13 @@
 // the next one, or `total` after the read began (1 ms per byte asked for + 50 ms, so 306 ms for 256),
 // or the buffer is full. ReadWindow states that rule once; collect_window applies it to any ByteSource
 // on any Clock, so the POSIX back-end and the scripted tests share the same logic.
+//
+// Early end (the default): the window also ends as soon as a complete answer frame is in (L at byte 1,
+// the end byte at L+5), instead of waiting out the 15 ms of silence. The result is the same as with the
+// full window: an AnswerReader remembers such an early end and, before the next request, reads and
+// drops what the full window would still have read (bytes that follow within 15 ms of the last one,
+// up to the buffer's 256), and keeps the line idle for 33 bit times after the last byte received. A
+// window that ended without a complete frame leaves what comes later queued for the next exchange.
 #pragma once
 
 #include <chrono>
@@ -20,23 +27,26 @@
 namespace vx {
 
 using Millis = std::chrono::milliseconds;
+using Micros = std::chrono::microseconds;
 
 struct ReadWindow {
-  Millis inter_byte{15};
-  Millis total{306};
+  Micros inter_byte{Millis(15)};
+  Micros total{Millis(306)};
+  bool end_at_frame = false;  // end as soon as a complete answer frame is in
 
   // The Win32 time-outs of a read of `asked` bytes: 15 ms between bytes, asked * 1 + 50 ms in all.
-  static ReadWindow for_read_of(std::size_t asked) {
-    return ReadWindow{Millis(15), Millis(static_cast<long>(asked) + 50)};
+  static ReadWindow for_read_of(std::size_t asked, bool end_at_frame = false) {
+    return ReadWindow{Millis(15), Millis(static_cast<long>(asked) + 50), end_at_frame};
   }
   // How long to wait for the next byte; zero or less means the window has closed.
-  Millis wait_for_next(Millis since_start, std::optional<Millis> since_last_byte) const;
+  Micros wait_for_next(Micros since_start, std::optional<Micros> since_last_byte) const;
 };
 
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual Millis now() const = 0;  // monotonic
+  virtual Micros now() const = 0;  // monotonic
+  virtual void sleep_for(Micros d) const = 0;
 };
 const Clock& steady_clock();
 
@@ -44,12 +54,40 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   // Waits at most `wait` for bytes and returns how many it put into buf (0: none came in time).
-  virtual std::size_t read_some(std::uint8_t* buf, std::size_t n, Millis wait) = 0;
+  // A wait of zero takes only what has already arrived.
+  virtual std::size_t read_some(std::uint8_t* buf, std::size_t n, Micros wait) = 0;
 };
 
-// Reads into buf[0..cap) under the window; returns the number of bytes read.
-std::size_t collect_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
-                           const ReadWindow& window);
+struct WindowResult {
+  std::size_t n = 0;            // bytes read
+  bool ended_at_frame = false;  // a complete answer frame ended the window early
+  Micros start{0};              // when the window began
+  std::optional<Micros> last_byte;
+};
+
+// Reads into buf[0..cap) under the window.
+WindowResult collect_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
+                            const ReadWindow& window);
+
+// The idle time the line keeps between an answer and the next request: 33 bit times (FT 1.2).
+Micros idle_interval(unsigned baud);
+
+// Reads answer windows from one source and keeps the line polite between them (see above).
+class AnswerReader {
+ public:
+  AnswerReader(ByteSource& src, const Clock& clock) : src_(src), clock_(clock) {}
+  std::size_t read(std::uint8_t* buf, std::size_t cap, const ReadWindow& window);
+  // Call before each request goes out.
+  void settle(Micros idle_gap);
+
+ private:
+  void drop_rest_of_early_window(Micros idle_gap);
+  ByteSource& src_;
+  const Clock& clock_;
+  WindowResult last_;
+  ReadWindow last_window_;
+  std::size_t last_cap_ = 0;
+};
 
 enum class Parity { None, Odd, Even };
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,7 +23,7 @@
 namespace vx {
 namespace {
 
-constexpr Millis kDrainPoll{1};
+constexpr Micros kDrainPoll{200};
 
 std::string device_for(const std::string& com_name) {
   const std::string var = "VEXAL_" + com_name;
@@ -53,9 +54,10 @@ std::string os_reason(int err) {
 class FdSource : public ByteSource {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
-  std::size_t read_some(std::uint8_t* buf, std::size_t n, Millis wait) override {
+  std::size_t read_some(std::uint8_t* buf, std::size_t n, Micros wait) override {
     pollfd p{fd_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+    const timespec ts{static_cast<time_t>(wait.count() / 1000000), static_cast<long>(wait.count() % 1000000) * 1000};
+    const int ready = ::ppoll(&p, 1, &ts, nullptr);
     if (ready <= 0) return 0;  // time-out, or a signal: the window is measured again by the caller
     const ssize_t got = ::read(fd_, buf, n);
     if (got > 0) return static_cast<std::size_t>(got);
@@ -72,7 +74,8 @@ class FdSource : public ByteSource {
 
 class PosixPort : public Port {
  public:
-  PosixPort(int fd, bool exclusive) : fd_(fd), exclusive_(exclusive) {}
+  PosixPort(int fd, bool exclusive, unsigned baud)
+      : fd_(fd), exclusive_(exclusive), idle_gap_(idle_interval(baud)), source_(fd), reader_(source_, steady_clock()) {}
   ~PosixPort() override {
     // The exclusive flag outlives this descriptor while the far end keeps the tty open (a simulator's
     // pseudo-terminal): clear it, or the next run of a non-root user would find the port busy.
@@ -82,13 +85,14 @@ class PosixPort : public Port {
   }
 
   bool write_frame(const std::uint8_t* data, std::size_t n, Millis limit) override {
-    const Millis deadline = steady_clock().now() + limit;
+    reader_.settle(idle_gap_);
+    const Micros deadline = steady_clock().now() + limit;
     std::size_t done = 0;
     while (done < n) {
-      const Millis left = deadline - steady_clock().now();
+      const Micros left = deadline - steady_clock().now();
       if (left.count() <= 0) return false;
       pollfd p{fd_, POLLOUT, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      if (::poll(&p, 1, static_cast<int>(left.count() / 1000) + 1) <= 0) continue;
       const ssize_t put = ::write(fd_, data + done, n - done);
       if (put > 0) {
         done += static_cast<std::size_t>(put);
@@ -100,15 +104,14 @@ class PosixPort : public Port {
   }
 
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) override {
-    FdSource src(fd_);
-    return collect_window(src, steady_clock(), buf, cap, window);
+    return reader_.read(buf, cap, window);
   }
 
  private:
   // The read window starts when the request has left the port, as after FlushFileBuffers. tcdrain()
   // would wait without a bound if the far end of a pseudo-terminal stopped reading, so watch the output
   // queue until it is empty or the write's time is up.
-  bool drain(Millis deadline) const {
+  bool drain(Micros deadline) const {
     for (;;) {
       int queued = 0;
       if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return ::tcdrain(fd_) == 0;
@@ -120,6 +123,9 @@ class PosixPort : public Port {
 
   int fd_;
   bool exclusive_;
+  Micros idle_gap_;
+  FdSource source_;
+  AnswerReader reader_;
 };
 
 bool configure(int fd, const LineSettings& s, std::string& why) {
@@ -151,6 +157,17 @@ bool configure(int fd, const LineSettings& s, std::string& why) {
   return true;
 }
 
+// USB adapters hold received bytes up to 16 ms before passing them on, which would eat the time an
+// early end saves; ask the driver to pass them at once. Ports without the setting (a pseudo-terminal,
+// most adapters' drivers answer ENOTTY or EINVAL) are fine as they are.
+void set_low_latency(int fd) {
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;
+  if (ss.flags & ASYNC_LOW_LATENCY) return;
+  ss.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd, TIOCSSERIAL, &ss) != 0) return;  // refused: the default latency stays
+}
+
 }  // namespace
 
 OpenResult open_platform_port(const std::string& com_name, const LineSettings& settings) {
@@ -178,7 +195,8 @@ OpenResult open_platform_port(const std::string& com_name, const LineSettings& s
   // Best effort: where the driver refuses TIOCEXCL, the flock above still keeps out other programs
   // that lock the port.
   const bool exclusive = ::ioctl(fd, TIOCEXCL) == 0;
-  r.port = std::make_unique<PosixPort>(fd, exclusive);
+  set_low_latency(fd);
+  r.port = std::make_unique<PosixPort>(fd, exclusive, settings.baud);
   return r;
 }
 

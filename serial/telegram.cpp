@@ -17,6 +17,7 @@ char o[256];
 namespace {
 
 std::unique_ptr<Port> hPort;
+bool g_early_end = true;
 char b[256];  // the request being built by sendc: prefix, command text, terminating zero
 
 constexpr std::size_t kFrameBuf = ft12::kBufSize;
@@ -28,7 +29,7 @@ Millis write_limit(std::size_t n) { return Millis(2 * static_cast<long>(n) + 200
 void send_and_receive(std::size_t delka) {
   if (!hPort) return;  // no port: the exchange simply gets no answer
   hPort->write_frame(txbuff, delka, write_limit(delka));
-  hPort->read_window(comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf));
+  hPort->read_window(comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf, g_early_end));
 }
 
 // txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
@@ -107,6 +108,9 @@ void link_reset() {
   std::memset(o, 0, sizeof o);
   txrxok = 0;
 }
+
+void link_set_early_end(bool on) { g_early_end = on; }
+bool link_early_end() { return g_early_end; }
 
 void link_attach(std::unique_ptr<Port> port) { hPort = std::move(port); }
 void link_detach() { hPort.reset(); }

@@ -31,6 +31,11 @@ void sendc(const char* p);
 
 void link_reset();  // buffers and flags as at process start
 
+// Whether an exchange ends as soon as its answer frame is complete (the default) or always waits out
+// the full read window (for a board that needs the original timing: VEXAL_WINDOW=full).
+void link_set_early_end(bool on);
+bool link_early_end();
+
 // The open port every exchange uses (set by zapni_UART); detaching closes it.
 void link_attach(std::unique_ptr<Port> port);
 void link_detach();

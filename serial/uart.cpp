@@ -1,4 +1,6 @@
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 #include "frontend/diag.h"
 #include "serial/comdrv.h"
@@ -39,6 +41,12 @@ const char* com_name_for(short port) {
   return nullptr;
 }
 
+// VEXAL_WINDOW=full keeps every exchange waiting out the whole read window, as boards were first served.
+bool full_window_requested() {
+  const char* w = std::getenv("VEXAL_WINDOW");
+  return w && std::strcmp(w, "full") == 0;
+}
+
 }  // namespace
 
 int zapni_UART(short port, signed char irq, int baud, signed char mode) {
@@ -52,6 +60,7 @@ int zapni_UART(short port, signed char irq, int baud, signed char mode) {
     return 1;
   }
   link_attach(std::move(opened.port));
+  link_set_early_end(!full_window_requested());
   comdrv_port = port;
   comdrv_irq = irq;
   comdrv_baud = baud;

@@ -1,12 +1,11 @@
 #include "tests/support/scripted_board.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -47,6 +46,7 @@ class ScriptedPort : public Port {
  public:
   explicit ScriptedPort(ScriptedBoard& board) : board_(board) {}
   bool write_frame(const std::uint8_t* data, std::size_t n, Millis) override {
+    board_.before_request();
     board_.on_request(Bytes(data, data + n));
     return true;
   }
@@ -62,7 +62,7 @@ class ScriptedPort : public Port {
 class ScriptedSource : public ByteSource {
  public:
   explicit ScriptedSource(ScriptedBoard& b) : b_(b) {}
-  std::size_t read_some(std::uint8_t* buf, std::size_t n, Millis wait) override {
+  std::size_t read_some(std::uint8_t* buf, std::size_t n, Micros wait) override {
     auto& q = b_.queue_;
     if (q.empty() || q.front().at > b_.clock.now() + wait) {
       b_.clock.advance(wait);
@@ -81,7 +81,11 @@ class ScriptedSource : public ByteSource {
   ScriptedBoard& b_;
 };
 
-ScriptedBoard::ScriptedBoard() = default;
+ScriptedBoard::ScriptedBoard()
+    : source_(std::make_unique<ScriptedSource>(*this)), reader_(std::make_unique<AnswerReader>(*source_, clock)) {}
+
+void ScriptedBoard::before_request() { reader_->settle(idle_interval(baud)); }
+
 
 ScriptedBoard::~ScriptedBoard() {
   if (g_installed == this) uninstall();
@@ -132,18 +136,25 @@ std::vector<Chunk> ScriptedBoard::answer_by_rules(const Bytes& request) {
 
 void ScriptedBoard::on_request(const Bytes& frame) {
   requests.push_back(frame);
+  request_times.push_back(clock.now());
+  // The request's own line time passes before the board can answer it.
+  if (baud) clock.advance(Micros(static_cast<long>(frame.size()) * 10 * 1000000L / baud));
   std::vector<Chunk> chunks = handler ? handler(frame) : answer_by_rules(frame);
-  // The board answers one request after the other: a new answer never overtakes one still queued.
-  Millis t = queue_.empty() ? clock.now() : std::max(clock.now(), queue_.back().at);
-  for (auto& c : chunks) {
-    t += c.gap;
+  // Each answer is timed from its own request, but never overtakes one still queued (the board sends
+  // one frame after the other), and can't begin before the request has been received: its first byte
+  // comes at least one character time after the request's last.
+  const Micros one_char = baud ? Micros(10 * 1000000L / baud) : Micros(0);
+  Micros t = clock.now();
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    const Chunk& c = chunks[i];
+    t += i == 0 ? std::max(c.gap, one_char) : c.gap;
+    if (i == 0 && !queue_.empty()) t = std::max(t, queue_.back().at);
     queue_.push_back(Arrival{t, c.bytes});
   }
 }
 
 std::size_t ScriptedBoard::read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) {
-  ScriptedSource src(*this);
-  return collect_window(src, clock, buf, cap, window);
+  return reader_->read(buf, cap, window);
 }
 
 LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board) {
@@ -175,10 +186,17 @@ std::vector<std::string> log_from_settings(const LoaderRun& run) {
   return run.log;
 }
 
+// The system's temporary folder, so the tests run on Win32 too; create_directory fails on a name
+// that exists, so a folder is never shared with another test run.
 TempDir::TempDir() {
-  char tmpl[] = "/tmp/vexal-test-XXXXXX";
-  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
+  std::random_device seed;
+  std::mt19937_64 pick(seed());
+  for (int attempt = 0; path_.empty(); ++attempt) {
+    if (attempt == 100) throw std::runtime_error("can't create a temporary folder");
+    const auto candidate = std::filesystem::temp_directory_path() / ("vexal-test-" + std::to_string(pick()));
+    std::error_code ec;
+    if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+  }
   previous_ = std::filesystem::current_path().string();
   std::filesystem::current_path(path_);
 }

@@ -22,18 +22,21 @@ using Bytes = std::vector<std::uint8_t>;
 
 class FakeClock : public Clock {
  public:
-  Millis now() const override { return t_; }
-  void advance(Millis d) { t_ += d; }
-  void advance_to(Millis t) {
+  Micros now() const override { return t_; }
+  void sleep_for(Micros d) const override {
+    if (d.count() > 0) t_ += d;
+  }
+  void advance(Micros d) { t_ += d; }
+  void advance_to(Micros t) {
     if (t > t_) t_ = t;
   }
 
  private:
-  Millis t_{0};
+  mutable Micros t_{0};
 };
 
 struct Chunk {
-  Millis gap;  // after the end of the request, or after the chunk before
+  Micros gap;  // after the end of the request, or after the chunk before
   Bytes bytes;
 };
 
@@ -52,7 +55,7 @@ class ScriptedBoard {
   std::string default_answer = "OK";
   std::string block_answer = "*";
   std::string s8_answer = "%*";
-  Millis answer_gap{1};  // when the answer begins after the request
+  Micros answer_gap{Millis(1)};  // when the answer begins after the request
 
   // Replaces the rules for a request: return the chunks to send (empty: no answer).
   std::function<std::vector<Chunk>(const Bytes& request)> handler;
@@ -76,16 +79,24 @@ class ScriptedBoard {
   std::vector<Chunk> answer_by_rules(const Bytes& request);
   std::vector<Chunk> answer_text(const std::string& text) const;
 
+  // Line speed for the idle interval between answer and request (0: none).
+  unsigned baud = 38400;
+  // When each request was written (the fake clock), parallel to `requests`.
+  std::vector<Micros> request_times;
+
   // The port side (used by the scripted port).
+  void before_request();
   void on_request(const Bytes& frame);
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window);
 
  private:
   struct Arrival {
-    Millis at;
+    Micros at;
     Bytes bytes;
   };
   std::vector<Arrival> queue_;
+  std::unique_ptr<ByteSource> source_;
+  std::unique_ptr<AnswerReader> reader_;
   friend class ScriptedSource;
 };
 
