@@ -69,3 +69,12 @@ win32_point_com1() {
   ln -sfn "$1" "$VEXAL_COM1_LINK"
   ln -sfn "${2:-$VEXAL_WINE_CACHE/no-com2}" "$VEXAL_COM2_LINK"
 }
+
+# Starts the wineserver and wine's services detached from the caller's descriptors: a service started
+# by the program itself would inherit its standard output (a caller reading that pipe to its end would
+# wait for the service) and the lock. The server stays VEXAL_WINE_LINGER seconds after the last program,
+# so a series of runs pays the start once.
+win32_start() {
+  wineserver -p "${VEXAL_WINE_LINGER:-15}" </dev/null >/dev/null 2>&1 9>&- || true
+  "$WINE" wineboot </dev/null >/dev/null 2>&1 9>&- || { echo "Error: wine does not start" >&2; return 1; }
+}

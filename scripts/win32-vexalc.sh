@@ -13,5 +13,6 @@ exe=${VEXALC_EXE:-$here/../build-mingw/bin/vexalc.exe}
 
 win32_prefix || exit 125
 win32_lock  # COM1 is one link for every run on this prefix
+win32_start || exit 125
 win32_point_com1 "${VEXAL_COM1:-$VEXAL_WINE_CACHE/no-com1}" "${VEXAL_COM2:-}"
-"$WINE" "$exe" "$@"
+"$WINE" "$exe" "$@" 9>&-
