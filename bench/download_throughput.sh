@@ -6,6 +6,8 @@
 # 15 ms of silence after each answer, and the board's think time.
 #
 #   bench/download_throughput.sh BIN_DIR [KIB [BAUD [RECORD_BYTES]]]     defaults: 64 KiB, 115200, 32
+#
+# Runs the download twice, with the early end of the read window (the default) and with the full window.
 set -uo pipefail
 
 BIN=$(cd "${1:?usage: download_throughput.sh BIN_DIR [KIB [BAUD [RECORD_BYTES]]]}" && pwd)
@@ -25,36 +27,40 @@ head -c $((KIB * 1024)) /dev/urandom >"$work/fw.bin"
 srec_cat "$work/fw.bin" -binary -offset 0x010000 -o "$work/fw.s28" -motorola -address-length=3 \
   -Output_Block_Size "$RECORD" -disable=header -disable=data-count -execution-start-address=0x010000
 
-"$BIN/vq3140-sim" --link "$work/com1" --baud "$BAUD" --log "$work/line.log" >/dev/null 2>&1 &
-sim_pid=$!
-for _ in $(seq 250); do [[ -e $work/com1 ]] && break; sleep 0.02; done
+# One download with the read window given (early: ends at the complete answer frame, the default;
+# full: VEXAL_WINDOW=full waits out 15 ms of silence after every answer). Prints one row.
+download() {
+  local mode=$1 window=
+  [[ $mode = full ]] && window=full
+  rm -f "$work/com1" "$work/line.log"
+  "$BIN/vq3140-sim" --link "$work/com1" --baud "$BAUD" --log "$work/line.log" >/dev/null 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 250); do [[ -e $work/com1 ]] && break; sleep 0.02; done
+  local start end status
+  start=$(date +%s.%N)
+  (cd "$work" && VEXAL_WINDOW=$window VEXAL_COM1="$work/com1" "$BIN/vexal" b"$BAUD" fw.s28 >"$work/vexal.out")
+  status=$?
+  end=$(date +%s.%N)
+  kill -TERM "$sim_pid" && wait "$sim_pid"
+  sim_pid=
+  [[ $status -eq 0 ]] || { echo "the download failed with exit code $status"; tail -3 "$work/vexal.out"; exit 1; }
 
-start=$(date +%s.%N)
-(cd "$work" && VEXAL_COM1="$work/com1" "$BIN/vexal" b"$BAUD" fw.s28 >"$work/vexal.out")
-status=$?
-end=$(date +%s.%N)
-kill -TERM "$sim_pid" && wait "$sim_pid"
-sim_pid=
-[[ $status -eq 0 ]] || { echo "the download failed with exit code $status"; tail -3 "$work/vexal.out"; exit 1; }
+  # A log line: "<ms> <dir> <hex bytes...>[  | note]"; in = request frames, out = answers.
+  awk -v mode="$mode" -v bytes=$((KIB * 1024)) -v t0="$start" -v t1="$end" -v baud="$BAUD" -v bits="$BITS_PER_BYTE" '
+    $2 == "in" || $2 == "out" {
+      n = 0
+      for (i = 3; i <= NF && $i != "|"; i++) n++
+      if ($2 == "in") { rq++; rb += n } else { an++; ab += n }
+    }
+    END {
+      took = t1 - t0
+      line = (rb + ab) * bits / baud
+      printf "  %-6s %6d %9.2f s %9.0f B/s %9.0f B/s %8.1f %% %9.1f ms\n", mode, rq, took, bytes / took,
+             bytes / line, 100 * line / took, 1000 * took / rq
+    }' "$work/line.log"
+}
 
-# A log line: "<ms> <dir> <hex bytes...>[  | note]"; in = request frames, out = answers.
-read -r requests answers request_bytes answer_bytes < <(awk '
-  $2 == "in" || $2 == "out" {
-    n = 0
-    for (i = 3; i <= NF && $i != "|"; i++) n++
-    if ($2 == "in") { rq++; rb += n } else { an++; ab += n }
-  }
-  END { print rq + 0, an + 0, rb + 0, ab + 0 }' "$work/line.log")
-
-awk -v bytes=$((KIB * 1024)) -v t0="$start" -v t1="$end" -v baud="$BAUD" -v bits="$BITS_PER_BYTE" \
-    -v rq="$requests" -v an="$answers" -v rb="$request_bytes" -v ab="$answer_bytes" -v rec="$RECORD" '
-  BEGIN {
-    took = t1 - t0
-    line = (rb + ab) * bits / baud
-    printf "download of %d bytes in %d-byte S2 records at %d baud\n", bytes, rec, baud
-    printf "  telegrams      %d requests (%d bytes), %d answers (%d bytes)\n", rq, rb, an, ab
-    printf "  took           %.2f s   %.0f bytes/s\n", took, bytes / took
-    printf "  line limit     %.2f s   %.0f bytes/s (every frame back to back)\n", line, bytes / line
-    printf "  ratio          %.1f %% of the line limit\n", 100 * line / took
-    printf "  per telegram   %.1f ms, of which the frames %.1f ms\n", 1000 * took / rq, 1000 * line / rq
-  }'
+echo "download of $((KIB * 1024)) bytes in $RECORD-byte S2 records at $BAUD baud through vq3140-sim"
+echo "  window telegrams      took      speed  line limit    ratio  per telegram"
+download early
+download full
