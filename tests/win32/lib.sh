@@ -1,0 +1,176 @@
+# Helpers of the wine end-to-end tests (sourced after scripts/win32-env.sh).
+#
+# Every wait is a poll with a bound. Screenshots are taken of the window's client area (its own X
+# window under wine), so the coordinates are the program's client coordinates.
+
+WORK=$(mktemp -d /tmp/vexal-win32-XXXXXX)
+SIM_PID=
+XVFB_PID=
+WINDOW_PID=
+WINDOW_STATUS=
+PASSED=0
+POLL_STEP=0.1
+
+cleanup() {
+  [ -n "$WINDOW_PID" ] && kill "$WINDOW_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  [ -n "${VEXAL_KEEP_WORK:-}" ] || rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL $*"
+  echo "     (work folder: $WORK; set VEXAL_KEEP_WORK=1 to keep it)"
+  exit 1
+}
+pass() {
+  echo "PASS $*"
+  PASSED=$((PASSED + 1))
+}
+finish_checks() { echo "$PASSED passed"; }
+
+require_tools() {
+  win32_pick_wine || exit 1
+  local t
+  for t in "$@"; do
+    [ "$t" = wine_ok ] && continue
+    command -v "$t" >/dev/null || { echo "missing tool: $t (scripts/install-deps.sh --win32)"; exit 1; }
+  done
+}
+
+# poll TENTHS COMMAND...: runs COMMAND every tenth of a second until it succeeds; false after TENTHS.
+poll() {
+  local n=$1
+  shift
+  for _ in $(seq "$n"); do
+    "$@" && return 0
+    sleep "$POLL_STEP"
+  done
+  return 1
+}
+
+start_xvfb() {
+  local d
+  for d in $(seq 90 130); do
+    [ -e "/tmp/.X$d-lock" ] || [ -e "/tmp/.X11-unix/X$d" ] && continue
+    Xvfb ":$d" -screen 0 800x600x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 9>&- &
+    XVFB_PID=$!
+    export DISPLAY=":$d"
+    poll 100 xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+    kill "$XVFB_PID" 2>/dev/null
+  done
+  fail "Xvfb does not start"
+}
+
+sim_up() { [ -e "$WORK/com1" ]; }
+
+# start_sim [simulator options...]: a fresh board on $WORK/com1, COM1 pointed at it.
+start_sim() {
+  rm -f "$WORK/com1"
+  "$SIM" --link "$WORK/com1" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" 9>&- &
+  SIM_PID=$!
+  poll 100 sim_up || fail "the simulator did not come up: $(cat "$WORK/sim.err")"
+  win32_point_com1 "$WORK/com1"
+}
+
+# Nothing but the simulator holds the pseudo-terminal any more (wine's server lets go of a port a
+# little after the program has ended).
+pty_released() {
+  local pty
+  pty=$(readlink -f "$WORK/com1")
+  ! find /proc/[0-9]*/fd -maxdepth 1 -lname "$pty" 2>/dev/null | grep -qv "^/proc/$SIM_PID/"
+}
+
+# stop_sim: waits until wine has let go of the port, then ends the board (which writes its dump).
+stop_sim() {
+  poll 100 pty_released || echo "note: wine still holds the port"
+  kill -TERM "$SIM_PID" && wait "$SIM_PID"
+  SIM_PID=
+}
+
+start_window() {
+  (cd "$WORK" && exec "$WINE" "$BIN/vexal.exe" "$@" </dev/null >"$WORK/window.out" 2>&1 9>&-) &
+  WINDOW_PID=$!
+}
+
+window_ended() { ! kill -0 "$WINDOW_PID" 2>/dev/null; }
+
+# wait_window_end SECONDS: the process status in WINDOW_STATUS.
+wait_window_end() {
+  poll $(($1 * 10)) window_ended || return 1
+  wait "$WINDOW_PID"
+  WINDOW_STATUS=$?
+  WINDOW_PID=
+}
+
+# wait_for_window NAME_REGEX SECONDS: prints the X window's id.
+wait_for_window() {
+  local id=
+  for _ in $(seq $(($2 * 10))); do
+    id=$(xdotool search --name "$1" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep "$POLL_STEP"
+  done
+  return 1
+}
+
+shot() { import -window "$1" "$2" 2>/dev/null; }
+
+# mean_of PNG GEOMETRY: the mean brightness (0 black .. 1 white) of a part of the image.
+mean_of() { convert "$1" -crop "$2" +repage -colorspace gray -format '%[fx:mean]' info: 2>/dev/null; }
+
+below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+
+deviation_of() { convert "$1" -crop "$2" +repage -colorspace gray -format '%[fx:standard_deviation]' info: 2>/dev/null; }
+
+expect_dark() {  # PNG GEOMETRY WHAT: something is drawn there (text on a plain ground)
+  local sd
+  sd=$(deviation_of "$1" "$2")
+  below 0.05 "$sd" || fail "$3: nothing drawn (deviation $sd)"
+}
+
+expect_plain() {  # PNG GEOMETRY WHAT: one flat colour there
+  local sd
+  sd=$(deviation_of "$1" "$2")
+  below "$sd" 0.01 || fail "$3: not plain (deviation $sd)"
+}
+
+# The left end of the bar is filled: the bar has taken a position.
+bar_has_moved() {
+  shot "$1" "$WORK/poll.png" || return 1
+  local m
+  m=$(mean_of "$WORK/poll.png" "$BAR_START")
+  below "$m" 0.8
+}
+
+# text_bands PNG: the number of text lines in the console area. A row is dark when any glyph touches
+# it; a line is a run of at least 4 dark rows, lines are apart by at least 2 light rows (a descender
+# and the next line's ascender leave 3).
+text_bands() {
+  convert "$1" -crop "$CONSOLE" +repage -colorspace gray -scale "1x${CONSOLE_HEIGHT}!" -depth 8 txt:- 2>/dev/null |
+    awk -F'[(),]' '
+      function close_band() { if (rows >= 4) n++; rows = 0 }
+      NR > 1 { if ($3 + 0 < 253) { if (light >= 2) close_band(); rows++; light = 0 } else light++ }
+      END { close_band(); print n + 0 }'
+}
+
+# expect_bands PNG COUNT WHAT: the console shows COUNT lines of text.
+expect_bands() {
+  local got
+  got=$(text_bands "$1")
+  [ "$got" -eq "$2" ] || fail "$3: $got text lines, expected $2"
+}
+
+# The console is redrawn every 200 ms: wait for two ticks.
+sleep_until_tick() { sleep 0.5; }
+
+dismiss() { xdotool key --window "$1" Return 2>/dev/null; }
+
+# Moves the end box off the window, so a shot of the window shows the console alone.
+move_aside() { xdotool windowmove "$1" 640 500 2>/dev/null; }
+
+close_window() {
+  xdotool windowfocus "$1" 2>/dev/null
+  xdotool key alt+F4 2>/dev/null
+}

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# vexal.exe end to end under wine and Xvfb, against the board simulator on COM1:
+#   - a firmware download: the label and the bar show while the command file runs, the console shows
+#     the run, the end box comes up, the process ends with status 0 after it is dismissed and the
+#     board's memory equals the firmware;
+#   - the window closed in the middle of a download: the process ends at once, with no end box;
+#   - a command line beyond the split's limits: two console lines (the "Error" line and the exit code)
+#     and the end box.
+#
+#   bash tests/win32/window.sh MINGW_BIN_DIR SIMULATOR
+# Needs wine, Xvfb, xdotool, ImageMagick and srec_cat. Exits non-zero on the first failure.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+BIN=$(cd "${1:?usage: window.sh MINGW_BIN_DIR SIMULATOR}" && pwd)
+SIM=${2:?usage: window.sh MINGW_BIN_DIR SIMULATOR}
+source "$here/../../scripts/win32-env.sh"
+source "$here/lib.sh"
+
+# Client coordinates of the window's parts (the client is its own X window under wine).
+CONSOLE_HEIGHT=370
+CONSOLE=632x$CONSOLE_HEIGHT+0+0
+BAR=396x26+102+402           # inside the control's frame
+BAR_START=40x20+104+405      # its left end, filled from the first line on
+LABEL=75x20+20+405
+STRIP=632x80+0+373
+
+require_tools wine_ok Xvfb xdotool import convert srec_cat
+start_xvfb
+win32_prefix && win32_lock && win32_start || fail "wine does not start"
+
+make_firmware() {  # NAME BYTES
+  head -c "$2" /dev/urandom >"$WORK/$1.bin"
+  srec_cat "$WORK/$1.bin" -binary -offset 0x10000 -o "$WORK/$1.s28" -motorola -address-length=3 \
+    -disable=header -disable=data-count -execution-start-address=0x10000
+}
+
+check_download() {
+  make_firmware fw 40000
+  start_sim --dump "$WORK/dump.bin"
+  start_window fw.s28
+  local win
+  win=$(wait_for_window '^VexalW$' 30) || fail "no window"
+  poll 300 bar_has_moved "$win" || fail "the progress bar never showed a position"
+  shot "$win" "$WORK/loading.png"
+  expect_dark "$WORK/loading.png" "$LABEL" "the label \"Loading...\""
+  expect_dark "$WORK/loading.png" "$CONSOLE" "the console text"
+  expect_bands "$WORK/loading.png" 5 "console lines while loading"
+
+  local box
+  box=$(wait_for_window '^Vexal$' 120) || fail "no end box"
+  move_aside "$box"
+  sleep_until_tick
+  shot "$win" "$WORK/end.png"
+  expect_plain "$WORK/end.png" "$STRIP" "the strip after the bar went"
+  expect_bands "$WORK/end.png" 7 "console lines at the end (the last one: the exit code)"
+  run_console_while_held
+  dismiss "$box"
+  wait_window_end 20 || fail "the process did not end after the box was dismissed"
+  [ "$WINDOW_STATUS" -eq 0 ] || fail "process status $WINDOW_STATUS, expected 0"
+  stop_sim
+  srec_cat "$WORK/fw.s28" -motorola -fill 0xFF 0 0x1000000 -o "$WORK/image.bin" -binary 2>/dev/null
+  cmp -s "$WORK/image.bin" "$WORK/dump.bin" || fail "the board's memory differs from the firmware"
+  pass "download: bar, label, console, end box, status 0, memory equals the firmware"
+}
+
+# While the end box is up the port is still open, without sharing: on Windows a second loader can't
+# have it. Wine 8 does not keep other processes out of a COM port opened without sharing, so under
+# wine this is only reported.
+run_console_while_held() {
+  local out status
+  out=$(cd "$WORK" && "$WINE" "$BIN/vexalc.exe" 2>&1 9>&-)
+  status=$?
+  if [ "$status" -eq 2 ] && grep -q "Wrong settings, can't initialize UART" <<<"$out"; then
+    pass "COM1 held by the window: a second loader is refused with exit code 2"
+  else
+    echo "note: a second loader opened COM1 while the window held it (status $status): wine shares COM ports"
+  fi
+}
+
+check_close_mid_transfer() {
+  make_firmware big 120000
+  start_sim
+  start_window big.s28
+  local win
+  win=$(wait_for_window '^VexalW$' 30) || fail "no window"
+  poll 300 bar_has_moved "$win" || fail "the progress bar never moved"
+  close_window "$win"
+  wait_window_end 10 || fail "closing the window did not end the process"
+  [ "$WINDOW_STATUS" -eq 0 ] || fail "status $WINDOW_STATUS after closing, expected 0"
+  ! xdotool search --name '^Vexal$' >/dev/null 2>&1 || fail "an end box came up after closing"
+  stop_sim
+  pass "window closed mid-transfer: the process ends at once, status 0, no end box"
+}
+
+check_refused_command_line() {
+  start_sim
+  local long
+  long=$(printf 'x%.0s' $(seq 300))
+  start_window "$long"
+  local win box
+  win=$(wait_for_window '^VexalW$' 30) || fail "no window"
+  box=$(wait_for_window '^Vexal$' 30) || fail "no end box for a refused command line"
+  move_aside "$box"
+  sleep_until_tick
+  shot "$win" "$WORK/refused.png"
+  expect_bands "$WORK/refused.png" 2 "console lines of a refused command line (Error, exit code)"
+  dismiss "$box"
+  wait_window_end 20 || fail "the process did not end"
+  stop_sim
+  pass "command line over 255 characters: refused in the console, end box, status $WINDOW_STATUS"
+}
+
+check_download
+check_close_mid_transfer
+check_refused_command_line
+finish_checks
