@@ -1,15 +1,19 @@
 // The memory commands: "@binget", "@hexget" and "@binput" move bytes between the board's memory and
-// files on this side, one short text telegram at a time.
+// files on this side, one short text telegram at a time; "@verify" reads back what an S-record file
+// puts into the memory and compares.
 //
 // zpracuj_prikaz reads the command at fixed positions (the word, a six-character address field, for the
 // reads a ',' and a six-character length field, then '>' or '<' and the file name up to the end of the
-// text or its line feed) and hands it to one of the three transfers. It returns an error text only for
-// a command it does not understand; the transfers themselves report every failure and end the run.
+// text or its line feed; "@verify" has only the '<' at 7 and the name) and hands it to one of the
+// transfers. It returns an error text only for a command it does not understand; the transfers
+// themselves report every failure and end the run.
 //
-// The two reads share one loop (read_memory) and differ only in their ReadFormat: "@binget" asks for
-// 64 bytes per read telegram and writes raw bytes, "@hexget" asks for 16 and writes one dump line per
-// telegram with the digit pairs exactly as the board sent them. The bytes are counted as they arrive;
-// a count that differs from the length asked for is reported once the file is complete and closed.
+// All reads share one loop (read_chunks): "@binget" asks for 64 bytes per read telegram and writes raw
+// bytes, "@hexget" asks for 16 and writes one dump line per telegram with the digit pairs exactly as the
+// board sent them. The bytes are counted as they arrive; a count that differs from the length asked for
+// is reported once the file is complete and closed. "@verify" reads each range its file covers with the
+// raw reads' telegrams and compares chunk by chunk: a chunk of the wrong length can't be compared byte
+// for byte, so it ends the run at once.
 //
 // "@binput" reads its whole file before it sends anything, so a file that would run past the top of
 // the board's 24-bit address space, or that can't be read, is refused without touching the board.
@@ -19,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +31,7 @@
 #include "frontend/finish.h"
 #include "frontend/mprintf.h"
 #include "loader/loader.h"
+#include "loader/verify.h"
 #include "serial/telegram.h"
 
 namespace vx {
@@ -35,6 +41,7 @@ namespace {
 constexpr std::string_view kBinget = "@binget";
 constexpr std::string_view kHexget = "@hexget";
 constexpr std::string_view kBinput = "@binput";
+constexpr std::string_view kVerify = "@verify";
 constexpr std::size_t kAddressField = 7;
 constexpr std::size_t kFieldWidth = 6;
 constexpr std::size_t kRangeSeparator = 13;  // ',' in a read, '<' in a write
@@ -42,9 +49,12 @@ constexpr std::size_t kLengthField = 14;
 constexpr std::size_t kReadNameSeparator = 20;
 constexpr std::size_t kReadName = 21;
 constexpr std::size_t kWriteName = 14;
+constexpr std::size_t kVerifyNameSeparator = 7;
+constexpr std::size_t kVerifyName = 8;
 // A command-file line counts its line feed, so from a file one character of name suffices.
 constexpr std::size_t kMinReadCommand = 23;
 constexpr std::size_t kMinWriteCommand = 15;
+constexpr std::size_t kMinVerifyCommand = 9;
 constexpr int kFieldBase = 16;
 
 constexpr const char* kSyntaxError = "Syntax error";
@@ -56,10 +66,12 @@ constexpr int kDumpChunk = 16;
 constexpr int kWriteChunk = 64;
 constexpr std::int64_t kAddressSpaceEnd = 0x1000000;  // the board's addresses are 24 bits wide
 constexpr std::size_t kFileReadBlock = 4096;
+constexpr std::size_t kAnySize = std::numeric_limits<std::size_t>::max();
 
 constexpr int kExitFile = 3;
 constexpr int kExitAnswer = 7;
 constexpr int kExitLength = 9;
+constexpr int kExitDifference = 9;
 
 constexpr const char* kCantOpen = "Error: Can't open file %s \n";
 constexpr const char* kCantWrite = "Error: Can't write to file %s \n";
@@ -68,6 +80,7 @@ constexpr const char* kCantClose = "Error: Can't close file %s \n";
 constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
 constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
 constexpr const char* kDoesNotFit = "Error: File doesn't fit below address 1000000: %s \n";
+constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X, found %02X.\n";
 
 [[noreturn]] void fail(int code, const char* format, const char* text) {
   mprintf(format, text);
@@ -164,15 +177,20 @@ void write_line_start(File& file, std::int64_t adr) {
   file.write(head, static_cast<std::size_t>(n));
 }
 
+// A pair's value as the C library converts it; a lone last digit is a pair of its own.
+unsigned char pair_value(std::string_view pair) {
+  char digits[3] = {};
+  pair.copy(digits, sizeof digits - 1);
+  return static_cast<unsigned char>(std::strtol(digits, nullptr, kFieldBase));
+}
+
 void write_pair(File& file, const ReadFormat& format, std::string_view pair) {
   if (format.hex_dump) {
     file.write(pair.data(), pair.size());
     file.write(" ", 1);
     return;
   }
-  char digits[3] = {};
-  pair.copy(digits, sizeof digits - 1);
-  char byte = static_cast<char>(std::strtol(digits, nullptr, kFieldBase));
+  const char byte = static_cast<char>(pair_value(pair));
   file.write(&byte, 1);
 }
 
@@ -185,25 +203,35 @@ std::string_view answer_data(std::string_view a) {
   return a.substr(1, end - 1);
 }
 
+std::int32_t pair_count(std::string_view data) { return static_cast<std::int32_t>((data.size() + 1) / 2); }
+
 // Returns the number of pairs written.
-std::int32_t write_answer_data(File& file, const ReadFormat& format, std::string_view a) {
-  std::string_view data = answer_data(a);
+std::int32_t write_data(File& file, const ReadFormat& format, std::string_view data) {
   for (std::size_t i = 0; i < data.size(); i += 2) write_pair(file, format, data.substr(i, 2));
-  return static_cast<std::int32_t>((data.size() + 1) / 2);
+  return pair_count(data);
+}
+
+// The read telegrams for [odkud, odkud + kolik) in chunks of the format's size, the last one shorter;
+// each answer's form is checked, then its data goes to take(chunk address, bytes asked for, data).
+template <typename TakeData>
+void read_chunks(const ReadFormat& format, std::int64_t odkud, std::int64_t kolik, TakeData take) {
+  const std::int64_t end = odkud + kolik;
+  for (std::int64_t adr = odkud; adr < end; adr += format.chunk) {
+    const int asked = static_cast<int>(std::min<std::int64_t>(format.chunk, end - adr));
+    send_read(adr, asked);
+    check_read_answer(format, answer());
+    take(adr, asked, answer_data(answer()));
+  }
 }
 
 void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
   File file(soubor, format.mode);
-  const std::int64_t end = std::int64_t{odkud} + kolik;
   std::int64_t received = 0;
-  for (std::int64_t adr = odkud; adr < end; adr += format.chunk) {
-    int asked = static_cast<int>(std::min<std::int64_t>(format.chunk, end - adr));
-    send_read(adr, asked);
-    check_read_answer(format, answer());
+  read_chunks(format, odkud, kolik, [&](std::int64_t adr, int, std::string_view data) {
     if (format.hex_dump) write_line_start(file, adr);
-    received += write_answer_data(file, format, answer());
+    received += write_data(file, format, data);
     if (format.hex_dump) file.write("\n", 1);
-  }
+  });
   file.close_written();
   if (received != kolik) {
     mprintf(kBadLength, static_cast<std::int32_t>(std::min<std::int64_t>(received, INT_MAX)), kolik);
@@ -245,6 +273,40 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
   }
 }
 
+// --- verifying memory ---
+
+ExpectedImage read_expected_image(const char* soubor) {
+  File file(soubor, "rb");
+  const std::vector<unsigned char> text = read_whole(file, kAnySize);
+  file.close();
+  return image_of_records(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+}
+
+void compare_chunk(const ExpectedImage& image, std::int64_t adr, int asked, std::string_view data) {
+  const std::int32_t received = pair_count(data);
+  if (received != asked) {
+    mprintf(kBadLength, received, asked);
+    finish(static_cast<signed char>(kExitLength));
+  }
+  for (int i = 0; i < asked; ++i) {
+    const auto address = static_cast<std::uint32_t>(adr + i);
+    const unsigned found = pair_value(data.substr(2 * static_cast<std::size_t>(i), 2));
+    const unsigned expected = image.at(address);
+    if (found == expected) continue;
+    mprintf(kDifference, address, expected, found);
+    finish(static_cast<signed char>(kExitDifference));
+  }
+}
+
+// mprintf's fields have a fixed width (5 for %d, showing only the last five digits): give the count a
+// field exactly as wide as its digits, so 16 MiB shows whole and a small count stands without blanks.
+void print_verified(std::size_t bytes) {
+  int digits = 1;
+  for (std::size_t rest = bytes; rest >= 10; rest /= 10) ++digits;
+  const std::string format = "Verified %" + std::to_string(digits) + "d bytes.\n";
+  mprintf(format.c_str(), static_cast<int>(bytes));
+}
+
 // --- the command text ---
 
 std::int32_t hex_field(std::string_view text, std::size_t at) {
@@ -279,12 +341,20 @@ const char* run_write_command(std::string_view text) {
   return nullptr;
 }
 
+const char* run_verify_command(std::string_view text) {
+  if (text.size() < kMinVerifyCommand || text[kVerifyNameSeparator] != '<') return kSyntaxError;
+  std::string name = file_name(text, kVerifyName);
+  verify(name.c_str());
+  return nullptr;
+}
+
 }  // namespace
 
 const char* zpracuj_prikaz(const char* p) {
   std::string_view text(p);
   if (text.starts_with(kBinget) || text.starts_with(kHexget)) return run_read_command(text);
   if (text.starts_with(kBinput)) return run_write_command(text);
+  if (text.starts_with(kVerify)) return run_verify_command(text);
   return kUnknownCommand;
 }
 
@@ -303,6 +373,23 @@ void binput(std::int32_t kam, const char* soubor) {
   file.close();
   if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kDoesNotFit, soubor);
   write_memory(kam, data);
+}
+
+// A difference is only meaningful against what the board holds now, so a block still being packed goes
+// out first (its progress line then ends, as the download's last block does); the file is read whole
+// before that, so a bad file leaves the board untouched.
+void verify(const char* soubor) {
+  const ExpectedImage image = read_expected_image(soubor);
+  if (block_pending()) {
+    sendbin();
+    mprintf("\n");
+  }
+  for (const MemoryRange& range : image.ranges()) {
+    read_chunks(kRawFormat, range.start, range.length, [&](std::int64_t adr, int asked, std::string_view data) {
+      compare_chunk(image, adr, asked, data);
+    });
+  }
+  print_verified(image.covered());
 }
 
 }  // namespace vx

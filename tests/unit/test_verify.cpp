@@ -1,0 +1,347 @@
+// "@verify": the ranges a file covers, the read telegrams that cover them, and every way it ends.
+// Reads go to a scripted board whose memory the test fills; unwritten bytes read 0xFF, as on a fresh board.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "frontend/finish.h"
+#include "loader/loader.h"
+#include "loader/verify.h"
+#include "tests/support/scripted_board.h"
+
+namespace vx::test {
+namespace {
+
+constexpr unsigned kMemoryEnd = 0x1000000;
+constexpr unsigned kMaxRead = 0x40;
+constexpr std::uint8_t kErased = 0xFF;
+
+// One record line with its count and checksum; `data` holds the raw bytes.
+std::string srec(char type, unsigned address, const std::string& data) {
+  const unsigned count = static_cast<unsigned>(data.size()) + 4;
+  unsigned sum = count + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF);
+  char head[16];
+  std::snprintf(head, sizeof head, "S%c%02X%06X", type, count, address & 0xFFFFFF);
+  std::string line = head;
+  char pair[3];
+  for (unsigned char c : data) {
+    std::snprintf(pair, sizeof pair, "%02X", c);
+    line += pair;
+    sum += c;
+  }
+  std::snprintf(pair, sizeof pair, "%02X", ~sum & 0xFF);
+  return line + pair + "\n";
+}
+
+std::string pattern(std::size_t n, unsigned seed = 7) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s.push_back(static_cast<char>((i * seed + 3) & 0xFF));
+  return s;
+}
+
+// Records of at most 32 bytes holding `data` from `address` on.
+std::string records(unsigned address, const std::string& data) {
+  std::string text;
+  for (std::size_t i = 0; i < data.size(); i += 32) text += srec('2', address + static_cast<unsigned>(i), data.substr(i, 32));
+  return text;
+}
+
+class ReadBackBoard {
+ public:
+  ScriptedBoard board;
+  std::map<std::string, std::string> scripted;  // request text -> answer text
+  std::map<unsigned, std::uint8_t> mem;
+
+  ReadBackBoard() {
+    board.handler = [this](const Bytes& request) {
+      return board.answer_text(answer(ScriptedBoard::request_text(request)));
+    };
+  }
+  void load(unsigned at, const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) mem[at + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(bytes[i]);
+  }
+  std::vector<std::string> requests() const {
+    std::vector<std::string> texts;
+    for (const auto& r : board.requests) texts.push_back(ScriptedBoard::request_text(r));
+    return texts;
+  }
+
+ private:
+  std::string answer(const std::string& text) {
+    if (auto it = scripted.find(text); it != scripted.end()) return it->second;
+    if (!text.empty() && (text[0] == 's' || text[0] == 'n')) return "*";  // a block: accepted
+    unsigned adr = 0, n = 0;
+    if (std::sscanf(text.c_str(), "R%x,%x", &adr, &n) != 2) return "?";
+    if (n > kMaxRead || adr >= kMemoryEnd || kMemoryEnd - adr < n) return "!";
+    std::string a = "=";
+    char pair[3];
+    for (unsigned i = 0; i < n; ++i) {
+      auto it = mem.find(adr + i);
+      std::snprintf(pair, sizeof pair, "%02X", it == mem.end() ? kErased : it->second);
+      a += pair;
+    }
+    return a;
+  }
+};
+
+bool has_line(const LoaderRun& run, const std::string& line) {
+  return std::find(run.log.begin(), run.log.end(), line) != run.log.end();
+}
+
+std::string log_of(const LoaderRun& run) {
+  std::string s;
+  for (const auto& l : run.log) s += l + "\n";
+  return s;
+}
+
+// --- the ranges a file covers ----------------------------------------------------------------------
+
+struct RangeCase {
+  const char* edge;
+  std::string text;
+  std::vector<MemoryRange> ranges;
+};
+
+TEST(VerifyImage, RangesMergeAndSplitByAddress) {
+  const RangeCase cases[] = {
+      {"one record", srec('2', 0x010000, "abcd"), {{0x010000, 4}}},
+      {"adjacent records merge", srec('2', 0x10, "ab") + srec('2', 0x12, "cd"), {{0x10, 4}}},
+      {"records out of order merge", srec('2', 0x12, "cd") + srec('2', 0x10, "ab"), {{0x10, 4}}},
+      {"overlapping records merge", srec('2', 0x10, "abcd") + srec('2', 0x12, "xyz"), {{0x10, 5}}},
+      {"repeated record counts once", srec('2', 0x10, "ab") + srec('2', 0x10, "ab"), {{0x10, 2}}},
+      {"a gap of one byte splits", srec('2', 0x10, "ab") + srec('2', 0x13, "cd"), {{0x10, 2}, {0x13, 2}}},
+      {"range across a page boundary", srec('2', 0xFE, "abcd"), {{0xFE, 4}}},
+      {"last bytes of memory", srec('2', 0xFFFFFE, "ab"), {{0xFFFFFE, 2}}},
+      {"S8 with data adds it", srec('2', 0x10, "ab") + srec('8', 0x12, "c"), {{0x10, 3}}},
+      {"S8 without data adds nothing", srec('2', 0x10, "ab") + srec('8', 0x0, ""), {{0x10, 2}}},
+      {"record without data adds nothing", srec('2', 0x10, ""), {}},
+      {"other record types ignored",
+       srec('0', 0, "hdr") + srec('1', 0x20, "ab") + srec('3', 0x30, "ab") + srec('9', 0, ""), {}},
+      {"comments and commands ignored", ";S2 in a comment\nI000000\n@binget000000,000001>x\n\n", {}},
+      {"CR LF line ends", "S206000010414266\r\nS206000012434460\r\n", {{0x10, 4}}},
+      {"last line without a line end", "S206000010414266", {{0x10, 2}}},
+      {"Ctrl-Z ends the text", srec('2', 0x10, "ab") + "\x1A" + srec('2', 0x40, "cd"), {{0x10, 2}}},
+      {"empty file", "", {}},
+  };
+  for (const auto& c : cases) {
+    const ExpectedImage image = image_of_records(c.text);
+    EXPECT_EQ(image.ranges(), c.ranges) << c.edge;
+    std::size_t bytes = 0;
+    for (const auto& r : c.ranges) bytes += r.length;
+    EXPECT_EQ(image.covered(), bytes) << c.edge;
+  }
+}
+
+TEST(VerifyImage, LaterRecordsByteWins) {
+  const ExpectedImage image = image_of_records(srec('2', 0x10, "abcd") + srec('2', 0x11, "XY"));
+  std::string held;
+  for (unsigned a = 0x10; a < 0x14; ++a) held.push_back(static_cast<char>(image.at(a)));
+  EXPECT_EQ(held, "aXYd");
+}
+
+// --- records the download would refuse -------------------------------------------------------------
+
+struct BadRecordCase {
+  const char* edge;
+  std::string line;
+  const char* message;
+};
+
+TEST(VerifyBadRecords, EndWith3BeforeAnyTelegram) {
+  const BadRecordCase cases[] = {
+      {"data pair not hexadecimal", "S2060000104G42E6\n", "Bad format:4G42E6"},
+      {"address pair not hexadecimal", "S206000X104142E6\n", "Bad format:0X104142E6"},
+      {"count below the address and checksum", "S2030000104142E6\n", "Bad format:030000104142E6"},
+      {"data past the top of memory", "S206FFFFFF4142E6\n", "Bad format:06FFFFFF4142E6"},
+      {"data shorter than the count", "S2080000104142\n", "Bad format:"},
+      {"record cut inside its address", "S20600\n", "Bad format:"},
+      {"S8 with a bad address", "S804ZZ0000FB\n", "Bad format:ZZ0000FB"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    // A good record before the bad one: the file is read whole before the board is asked anything.
+    dir.write("f.s28", srec('2', 0x100, "ok") + c.line);
+    ReadBackBoard rb;
+    LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
+    EXPECT_EQ(run.code, 3) << c.edge << "\n" << log_of(run);
+    EXPECT_TRUE(has_line(run, c.message)) << c.edge << "\n" << log_of(run);
+    EXPECT_TRUE(rb.requests().empty()) << c.edge;
+  }
+}
+
+// --- what the read-back asks for -------------------------------------------------------------------
+
+struct ReadCase {
+  const char* edge;
+  std::string file;
+  std::vector<std::string> requests;
+  const char* result;
+};
+
+TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
+  const ReadCase cases[] = {
+      {"one byte past a chunk", records(0x012300, pattern(65)), {"R012300,40\n", "R012340,01\n"}, "Verified 65 bytes."},
+      {"whole chunks", records(0x100, pattern(128)), {"R000100,40\n", "R000140,40\n"}, "Verified 128 bytes."},
+      {"gap between two ranges", records(0x100, pattern(3)) + records(0x200, pattern(70)),
+       {"R000100,03\n", "R000200,40\n", "R000240,06\n"}, "Verified 73 bytes."},
+      {"chunk stops at the range's end", records(0x100, pattern(10)) + records(0x10B, pattern(2)),
+       {"R000100,0A\n", "R00010B,02\n"}, "Verified 12 bytes."},
+      {"overlapping records read once", records(0x100, pattern(40)) + records(0x110, pattern(40)),
+       {"R000100,38\n"}, "Verified 56 bytes."},
+      {"ranges read in address order", records(0x300, pattern(1)) + records(0x100, pattern(1)),
+       {"R000100,01\n", "R000300,01\n"}, "Verified 2 bytes."},
+      {"top of memory", records(0xFFFFFC, pattern(4)), {"RFFFFFC,04\n"}, "Verified 4 bytes."},
+      {"no records", ";nothing here\n", {}, "Verified 0 bytes."},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("f.s28", c.file);
+    ReadBackBoard rb;
+    for (const ExpectedImage image = image_of_records(c.file); const auto& r : image.ranges())
+      for (unsigned a = r.start; a < r.start + r.length; ++a) rb.mem[a] = image.at(a);
+    LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
+    EXPECT_EQ(run.code, 0) << c.edge << "\n" << log_of(run);
+    EXPECT_EQ(rb.requests(), c.requests) << c.edge;
+    EXPECT_TRUE(has_line(run, c.result)) << c.edge << "\n" << log_of(run);
+  }
+}
+
+// mprintf's %d shows five digits; a count of six must still show whole.
+TEST(VerifyReads, CountOfSixDigitsShowsWhole) {
+  TempDir dir;
+  const std::string data = pattern(100000, 13);
+  dir.write("f.s28", records(0x020000, data));
+  ReadBackBoard rb;
+  rb.load(0x020000, data);
+  LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_TRUE(has_line(run, "Verified 100000 bytes.")) << log_of(run);
+  EXPECT_EQ(rb.requests().size(), (100000u + 63) / 64);
+}
+
+// --- how it fails ----------------------------------------------------------------------------------
+
+struct FailureCase {
+  const char* edge;
+  std::map<std::string, std::string> scripted;  // over a board that holds the file's 100 bytes at 0x1000
+  std::map<unsigned, std::uint8_t> changed;
+  int code;
+  const char* line;
+  std::size_t requests;
+};
+
+TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
+  const FailureCase cases[] = {
+      {"first byte differs", {}, {{0x1000, 0x00}}, 9, "Error: Verify failed at 001000: expected 03, found 00.", 1},
+      {"last byte differs", {}, {{0x1063, 0xFF}}, 9, "Error: Verify failed at 001063: expected B8, found FF.", 2},
+      {"first of two differences reported", {}, {{0x1041, 0x11}, {0x1042, 0x22}}, 9,
+       "Error: Verify failed at 001041: expected CA, found 11.", 2},
+      {"read refused", {{"R001040,24\n", "!"}}, {}, 7, "Error: Unexpected response: !", 2},
+      {"read answered without '='", {{"R001000,40\n", "*"}}, {}, 7, "Error: Unexpected response: *", 1},
+      {"answer one byte short", {{"R001000,40\n", "=" + std::string(126, '0')}}, {}, 9,
+       "Error: Bad length (   63/   64).", 1},
+      {"answer one byte long", {{"R001040,24\n", "=" + std::string(74, '0')}}, {}, 9,
+       "Error: Bad length (   37/   36).", 2},
+      {"lone last digit is a byte of its own", {{"R001040,24\n", "=" + std::string(71, '0')}}, {}, 9,
+       "Error: Verify failed at 001040: expected C3, found 00.", 2},
+  };
+  const std::string data = pattern(100);
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("f.s28", records(0x1000, data));
+    ReadBackBoard rb;
+    rb.load(0x1000, data);
+    for (const auto& [a, v] : c.changed) rb.mem[a] = v;
+    rb.scripted = c.scripted;
+    LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
+    EXPECT_TRUE(has_line(run, c.line)) << c.edge << "\n" << log_of(run);
+    EXPECT_EQ(rb.requests().size(), c.requests) << c.edge;
+  }
+}
+
+TEST(VerifyFailures, FileThatCantBeOpenedEndsWith3) {
+  TempDir dir;
+  ReadBackBoard rb;
+  LoaderRun run = run_loader({"@verify<missing.s28"}, rb.board);
+  EXPECT_EQ(run.code, 3);
+  EXPECT_TRUE(has_line(run, "Error: Can't open file missing.s28")) << log_of(run);
+  EXPECT_TRUE(rb.requests().empty());
+}
+
+// --- the command text ------------------------------------------------------------------------------
+
+struct Refusal {
+  const char* edge;
+  const char* text;
+  const char* error;
+};
+
+TEST(VerifySyntax, RefusedCommandsReturnTheirErrorText) {
+  const Refusal cases[] = {
+      {"word alone", "@verify", "Syntax error"},
+      {"'<' without a name", "@verify<", "Syntax error"},
+      {"'>' for '<'", "@verify>f.s28", "Syntax error"},
+      {"name straight after the word", "@verifyf.s28", "Syntax error"},
+      {"word in capitals", "@VERIFY<f.s28", "Unknown command"},
+      {"word cut short", "@verif<f.s28", "Unknown command"},
+  };
+  for (const auto& c : cases) {
+    const char* got = zpracuj_prikaz(c.text);
+    ASSERT_NE(got, nullptr) << c.edge;
+    EXPECT_STREQ(got, c.error) << c.edge;
+  }
+}
+
+TEST(VerifySyntax, OneCharacterNameFromTheCommandLine) {
+  TempDir dir;
+  dir.write("f", srec('2', 0x10, "ab"));
+  ReadBackBoard rb;
+  rb.load(0x10, "ab");
+  LoaderRun run = run_loader({"@verify<f"}, rb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_TRUE(has_line(run, "Verified 2 bytes.")) << log_of(run);
+}
+
+// --- in a command file -----------------------------------------------------------------------------
+
+// Records without an S8 leave their last block pending: it must reach the board before it is read.
+TEST(VerifyCommandFile, PendingBlockGoesOutBeforeTheFirstRead) {
+  TempDir dir;
+  const std::string data = pattern(40);
+  dir.write("fw.s28", records(0x2000, data));
+  dir.write("job.txt", "#fw.s28\n@verify<fw.s28\n");
+  ReadBackBoard rb;
+  rb.load(0x2000, data);
+  LoaderRun run = run_loader({"job.txt"}, rb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  const std::vector<std::string> sent = rb.requests();
+  ASSERT_EQ(sent.size(), 2u) << log_of(run);
+  EXPECT_EQ(sent[0][0], 's');  // the 40 bytes as one run
+  EXPECT_EQ(sent[1], "R002000,28\n");
+  EXPECT_TRUE(has_line(run, "Verified 40 bytes.")) << log_of(run);
+}
+
+TEST(VerifyCommandFile, NameEndsBeforeTheLineFeed) {
+  TempDir dir;
+  dir.write("f", srec('2', 0x10, "ab"));
+  // "@verify<\n" has the minimum length only with its line feed, and names no file.
+  dir.write("job.txt", "@verify<f\n");
+  dir.write("empty.txt", "@verify<\n");
+  ReadBackBoard rb;
+  rb.load(0x10, "ab");
+  LoaderRun run = run_loader({"job.txt"}, rb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_EQ(rb.requests(), std::vector<std::string>{"R000010,02\n"});
+  ReadBackBoard rb2;
+  LoaderRun empty = run_loader({"empty.txt"}, rb2.board);
+  EXPECT_EQ(empty.code, 3) << log_of(empty);
+  EXPECT_TRUE(has_line(empty, "Error: Can't open file")) << log_of(empty);
+}
+
+}  // namespace
+}  // namespace vx::test
