@@ -13,9 +13,10 @@
 // with probability P, 0 to 1). refuse counts block telegrams only; the others count every telegram.
 //
 // Reproducible: the decisions are a function of the rules, the seed and the sequence of telegrams. Each
-// telegram draws once for each rate rule, in the order the rules were given, whether or not an earlier rule
-// fired, from a 64-bit Mersenne twister turned into a fraction by its top 53 bits (no library distribution,
-// whose results may differ between standard libraries).
+// telegram draws once for each rate rule (a refuse rule: each block telegram), in the order the rules were
+// given, whether or not an earlier rule fired, from a 64-bit Mersenne twister turned into a fraction by its
+// top 53 bits (no library distribution, whose results may differ between standard libraries). Noise bytes
+// come from the same generator.
 #pragma once
 
 #include <chrono>

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -173,6 +174,34 @@ TEST_F(SimLine, ExistingLinkIsReplacedButAFileIsNot) {
   EXPECT_EQ(e.status, 1);
   EXPECT_NE(dir.read("refused.err").find("not a symbolic link"), std::string::npos);
   EXPECT_EQ(dir.read("plain"), "keep me");
+}
+
+// A serial device stands in for a cable here: the far end of another pseudo-terminal pair. The board
+// takes the UART's pacing for granted there, so even at 2400 baud it answers at once.
+TEST_F(SimLine, ServesOnASerialDevice) {
+  int master = -1, slave = -1;
+  char name[128];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  close(slave);
+  start({"--device", name, "--baud", "2400"});
+  Bytes request = ft12::text_request("I000000\n");
+  ASSERT_EQ(write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  Bytes got;
+  auto sent = Clock::now();
+  for (pollfd p{master, POLLIN, 0}; got.size() < 30 && poll(&p, 1, 1000) > 0;) {
+    std::uint8_t buf[64];
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    got.insert(got.end(), buf, buf + n);
+  }
+  EXPECT_EQ(got, ft12::text_answer("VQ-3140 ZARVEN v1.28"));
+  // Paced as on a pseudo-terminal it would take 75 ms for the request and 121 ms for the answer.
+  EXPECT_LT(ms_between(sent, Clock::now()), 190) << "paced although the UART paces";
+  termios t{};
+  ASSERT_EQ(tcgetattr(master, &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), B2400);
+  sim->stop();
+  close(master);
 }
 
 TEST_F(SimLine, BadOptionsAreRefusedWithAReason) {
