@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "serial/frame.h"
+#include "serial/trace.h"
 
 namespace vx {
 
@@ -113,6 +114,7 @@ void AnswerReader::drop_rest_of_early_window(Micros idle_gap) {
       if (!trailing && wait.count() == 0) break;
       continue;
     }
+    trace_dropped(scratch, got);
     room -= got;
     trailing = true;
     last_.last_byte = clock_.now();

@@ -6,6 +6,7 @@
 #include "frontend/mprintf.h"
 #include "serial/comdrv.h"
 #include "serial/frame.h"
+#include "serial/trace.h"
 
 namespace vx {
 
@@ -28,8 +29,11 @@ Millis write_limit(std::size_t n) { return Millis(2 * static_cast<long>(n) + 200
 
 void send_and_receive(std::size_t delka) {
   if (!hPort) return;  // no port: the exchange simply gets no answer
-  hPort->write_frame(txbuff, delka, write_limit(delka));
-  hPort->read_window(comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf, g_early_end));
+  const bool sent = hPort->write_frame(txbuff, delka, write_limit(delka));
+  trace_sent(txbuff, delka, sent);
+  const std::size_t got =
+      hPort->read_window(comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf, g_early_end));
+  trace_received(comdrv_rbuf, got);
 }
 
 // txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
@@ -112,8 +116,14 @@ void link_reset() {
 void link_set_early_end(bool on) { g_early_end = on; }
 bool link_early_end() { return g_early_end; }
 
-void link_attach(std::unique_ptr<Port> port) { hPort = std::move(port); }
-void link_detach() { hPort.reset(); }
+void link_attach(std::unique_ptr<Port> port) {
+  hPort = std::move(port);
+  trace_open_from_environment();
+}
+void link_detach() {
+  hPort.reset();
+  trace_close();
+}
 bool link_attached() { return hPort != nullptr; }
 
 }  // namespace vx

@@ -1,0 +1,154 @@
+#include "serial/trace.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "frontend/diag.h"
+#include "serial/frame.h"
+
+namespace vx {
+namespace {
+
+constexpr double kMicrosPerMilli = 1000.0;
+constexpr int kDirectionWidth = 4;
+constexpr std::uint8_t kFirstPrintable = 0x20;
+constexpr std::uint8_t kLastPrintable = 0x7E;
+constexpr char kNothingCame[] = "nothing received";
+constexpr char kWriteIncomplete[] = "write not completed";
+constexpr char kDroppedNote[] = "after an answer frame, dropped";
+
+std::string hex_bytes(const std::uint8_t* p, std::size_t n) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string s;
+  s.reserve(3 * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i) s.push_back(' ');
+    s.push_back(kDigits[p[i] >> 4]);
+    s.push_back(kDigits[p[i] & 0x0F]);
+  }
+  return s;
+}
+
+// The escape for a byte of a text, or 0 when it is shown as it is; '?' marks a byte that keeps the
+// frame from being shown as text at all.
+char escape_for(std::uint8_t c) {
+  switch (c) {
+    case '\n': return 'n';
+    case '\r': return 'r';
+    case '\t': return 't';
+    case '"': return '"';
+    case '\\': return '\\';
+    default: return (c >= kFirstPrintable && c <= kLastPrintable) ? 0 : '?';
+  }
+}
+
+std::string quoted(const std::uint8_t* p, std::size_t n) {
+  std::string s = "\"";
+  for (std::size_t i = 0; i < n; ++i) {
+    const char e = escape_for(p[i]);
+    if (e == '?') return {};
+    if (e) s.push_back('\\');
+    s.push_back(e ? e : static_cast<char>(p[i]));
+  }
+  return s + "\"";
+}
+
+std::string joined(std::string_view first, std::string_view second) {
+  if (first.empty()) return std::string(second);
+  if (second.empty()) return std::string(first);
+  return std::string(first) + "; " + std::string(second);
+}
+
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* t = now == static_cast<std::time_t>(-1) ? nullptr : std::gmtime(&now);
+  char text[32];
+  if (!t || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", t) == 0) return "(time unknown)";
+  return text;
+}
+
+std::unique_ptr<FrameTrace> g_trace;
+
+}  // namespace
+
+std::string frame_text(const std::uint8_t* p, std::size_t n) {
+  if (n < ft12::kTextOffset || p[0] != ft12::kStart || !ft12::answer_complete(p, n)) return {};
+  const unsigned L = ft12::answer_L(p);
+  if (L < ft12::kMinAnswerL) return {};
+  return quoted(p + ft12::kTextOffset, L + ft12::kOverhead - 2 - ft12::kTextOffset);
+}
+
+std::string trace_line(Micros since_start, std::string_view direction, const std::uint8_t* p, std::size_t n,
+                       std::string_view note) {
+  char head[48];
+  const int w = std::snprintf(head, sizeof head, "%10.3f %-*.*s", static_cast<double>(since_start.count()) / kMicrosPerMilli,
+                              kDirectionWidth, static_cast<int>(direction.size()), direction.data());
+  std::string line = (w > 0 && static_cast<std::size_t>(w) < sizeof head) ? head : "?";
+  if (n) line += " " + hex_bytes(p, n);
+  if (!note.empty()) line += "  | " + std::string(note);
+  return line + "\n";
+}
+
+FrameTrace::FrameTrace(const std::string& path, const Clock& clock)
+    : path_(path), clock_(clock), start_(clock.now()), file_(std::fopen(path.c_str(), "a")) {
+  if (!file_) {
+    diagnostic("can't open the trace file " + path_ + ": " + std::strerror(errno) + "; the run goes on without a trace");
+    return;
+  }
+  write("note", nullptr, 0, "trace opened " + utc_now());
+}
+
+FrameTrace::~FrameTrace() {
+  if (file_ && std::fclose(file_) != 0)
+    diagnostic("can't close the trace file " + path_ + ": " + std::strerror(errno));
+}
+
+void FrameTrace::sent(const std::uint8_t* p, std::size_t n, bool completed) {
+  write("tx", p, n, joined(frame_text(p, n), completed ? "" : kWriteIncomplete));
+}
+
+void FrameTrace::received(const std::uint8_t* p, std::size_t n) {
+  write("rx", p, n, n ? frame_text(p, n) : kNothingCame);
+}
+
+void FrameTrace::dropped(const std::uint8_t* p, std::size_t n) { write("drop", p, n, kDroppedNote); }
+
+void FrameTrace::write(std::string_view direction, const std::uint8_t* p, std::size_t n, std::string_view note) {
+  if (!file_) return;
+  const std::string line = trace_line(clock_.now() - start_, direction, p, n, note);
+  if (std::fputs(line.c_str(), file_) == EOF || std::fflush(file_) != 0) give_up();
+}
+
+// Said once: the file is closed and later lines are not attempted.
+void FrameTrace::give_up() {
+  const int err = errno;
+  // What could be written is flushed or lost already; the close can tell nothing more.
+  static_cast<void>(std::fclose(file_));
+  file_ = nullptr;
+  diagnostic("can't write the trace file " + path_ + ": " + std::strerror(err) + "; the trace stops, the run goes on");
+}
+
+void trace_open_from_environment() {
+  g_trace.reset();
+  const char* path = std::getenv(kTraceVariable);
+  if (path && *path) g_trace = std::make_unique<FrameTrace>(path, steady_clock());
+}
+
+void trace_close() { g_trace.reset(); }
+
+void trace_sent(const std::uint8_t* p, std::size_t n, bool completed) {
+  if (g_trace) g_trace->sent(p, n, completed);
+}
+
+void trace_received(const std::uint8_t* p, std::size_t n) {
+  if (g_trace) g_trace->received(p, n);
+}
+
+void trace_dropped(const std::uint8_t* p, std::size_t n) {
+  if (g_trace) g_trace->dropped(p, n);
+}
+
+}  // namespace vx
