@@ -108,15 +108,6 @@ TEST_F(SimLine, AnswersFramesAndIgnoresGarbage) {
   EXPECT_NE(log.find(" rej   67 61 72 62 61 67 65  | not a start byte"), std::string::npos) << log;
 }
 
-TEST_F(SimLine, SurvivesThePortBeingOpenedAndClosedManyTimes) {
-  start({});
-  for (int i = 0; i < 20; ++i) {
-    Port port(link());
-    ASSERT_TRUE(port.is_open()) << i;
-    ASSERT_EQ(port.exchange(ft12::text_request("I000000\n")), ft12::text_answer("VQ-3140 ZARVEN v1.28")) << i;
-  }
-}
-
 TEST_F(SimLine, DumpIsCompleteAfterSigtermAndTheLinkIsGone) {
   dir.write("pre.bin", std::string(1000, '\x42'));
   start({"--load", dir.path() + "/pre.bin@000800", "--dump", dir.path() + "/all.bin"});
@@ -202,14 +193,6 @@ TEST_F(SimLine, ServesOnASerialDevice) {
   EXPECT_EQ(cfgetospeed(&t), B2400);
   sim->stop();
   close(master);
-}
-
-TEST_F(SimLine, BadOptionsAreRefusedWithAReason) {
-  Exit e = board::testing::run_program({kBin + "/vq3140-sim", "--fault", "late:every=0"});
-  EXPECT_EQ(e.status, 1);
-  Exit help = board::testing::run_program({kBin + "/vq3140-sim", "--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--fault KIND:every=N"), std::string::npos);
 }
 
 }  // namespace

@@ -57,13 +57,6 @@ TEST_F(SimLoader, IdentityWithoutArguments) {
   EXPECT_NE(r.out.find("Exit code     0"), std::string::npos) << r.out;
 }
 
-TEST_F(SimLoader, ConfiguredIdentity) {
-  start({"--identity", "VQ-3140 ZARVEN v1.31 bench"});
-  Exit r = vexal({});
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("VQ-3140 ZARVEN v1.31 bench"), std::string::npos) << r.out;
-}
-
 TEST_F(SimLoader, RawCommandsPositiveAndNegative) {
   start({"--answer", "PING=PONG", "--answer", "ARM=!not ready"});
   Exit ok = vexal({"PING"});
@@ -128,60 +121,6 @@ TEST_F(SimLoader, MemoryCommandsRoundTripAndTheDumpMatches) {
   EXPECT_EQ(stopped.status, 0);
   EXPECT_EQ(dir.read("dump.bin"), image);
   EXPECT_FALSE(dir.exists("com1"));
-}
-
-TEST_F(SimLoader, LoadedImageIsReadBack) {
-  dir.write("pre.bin", "\x01\x02\x03\x04");
-  start({"--load", dir.path() + "/pre.bin@FFFFFC"});
-  Exit r = vexal({"@hexgetFFFFFA,000006>dump.hex"});
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(dir.read("dump.hex"), "FFFFFA: FF FF 01 02 03 04 \n");
-}
-
-const char* const kFirmware =
-    "S0030000FC\n"
-    "S20701234511223329\n"
-    "S206012300AABB70\n"
-    "S20801237E010203044B\n"
-    "S804000000FB\n";
-
-TEST_F(SimLoader, SRecordsGoAsBlocks) {
-  dir.write("boot.s28", kFirmware);
-  start({"--dump", dir.path() + "/mem.bin@012300,100"});
-  Exit r = vexal({"boot.s28"});
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("Loading completed with no errors."), std::string::npos) << r.out;
-  sim->stop();
-  std::string mem = dir.read("mem.bin");
-  ASSERT_EQ(mem.size(), 0x100u);
-  EXPECT_EQ(mem.substr(0x00, 2), "\xAA\xBB");
-  EXPECT_EQ(mem.substr(0x45, 3), "\x11\x22\x33");
-  EXPECT_EQ(mem.substr(0x7E, 4), "\x01\x02\x03\x04");
-  EXPECT_EQ(mem.substr(0x82, 1), "\xFF");
-  EXPECT_GE(count_of(log(), "block '"), 2u) << log();
-}
-
-TEST_F(SimLoader, OldBiosTakesRecordsAsTextAndRefusesBlocks) {
-  dir.write("boot.s28", kFirmware);
-  start({"--old-bios", "--dump", dir.path() + "/mem.bin@012300,100"});
-  Exit old = vexal({"old", "boot.s28"});
-  EXPECT_EQ(old.status, 0) << old.out;
-  Exit blocks = vexal({"boot.s28"});
-  EXPECT_EQ(blocks.status, 4) << blocks.out;
-  EXPECT_NE(blocks.out.find("!block telegrams not supported"), std::string::npos) << blocks.out;
-  sim->stop();
-  std::string mem = dir.read("mem.bin");
-  ASSERT_EQ(mem.size(), 0x100u);
-  EXPECT_EQ(mem.substr(0x45, 3), "\x11\x22\x33");
-  EXPECT_EQ(mem.substr(0x7E, 4), "\x01\x02\x03\x04");
-}
-
-TEST_F(SimLoader, RefusedBlockStopsTheDownload) {
-  dir.write("boot.s28", kFirmware);
-  start({"--fault", "refuse:every=1"});
-  Exit r = vexal({"boot.s28"});
-  EXPECT_EQ(r.status, 4) << r.out;
-  EXPECT_NE(r.out.find("|!refused"), std::string::npos) << r.out;
 }
 
 TEST_F(SimLoader, ManyRunsOnOneBoard) {

@@ -213,16 +213,6 @@ TEST(Session, ThinkTimeDelaysTheAnswer) {
   EXPECT_EQ(sent[0].due, Micros{51000});
 }
 
-TEST(Session, RealPortTakesNoLineTimeOfItsOwn) {
-  LineModel m{9600, kBitsPerByte};
-  m.wire_paced = true;
-  Rig rig(m);
-  rig.receive(Micros{1000}, kIdentityRequest);
-  auto sent = rig.drain();
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].due, Micros{1000});
-}
-
 TEST(Transmitter, EmissionsNeverInterleave) {
   Transmitter tx(Micros{1000});
   tx.send(Emission{Micros{0}, {Part{Micros{0}, Bytes(10, 1), "out", ""}}});

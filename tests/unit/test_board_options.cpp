@@ -17,19 +17,14 @@ TEST(Options, Refused) {
       {{"--bogus"}, "unknown option"},
       {{"--baud"}, "needs a value"},
       {{"--baud", "0"}, "--baud"},
-      {{"--baud", "fast"}, "--baud"},
       {{"--parity", "mark"}, "none, odd or even"},
-      {{"--think", "-1"}, "--think"},
       {{"--answer", "NOEQUALS"}, "TEXT=ANSWER"},
       {{"--answer", "X=" + std::string(247, 'a')}, "longer than an answer frame"},
-      {{"--identity", std::string(247, 'a')}, "longer than an answer frame"},
       {{"--load", "image.bin"}, "FILE@ADDR"},
       {{"--load", "image.bin@1000000"}, "FILE@ADDR"},
-      {{"--load", "@100"}, "FILE@ADDR"},
       {{"--dump", "out.bin@FFFFFF,2"}, "inside the 16 MiB"},
       {{"--dump", "out.bin@100"}, "FILE@ADDR,LEN"},
       {{"--fault", "explode:every=1"}, "unknown fault"},
-      {{"--seed", "x"}, "--seed"},
       {{"--old-bios=yes"}, "takes no value"},
   };
   for (const auto& c : cases) {
@@ -94,24 +89,17 @@ TEST(FaultRules, Table) {
       {"drop:every=5", true, FaultKind::Drop, 5, 0, 0},
       {"late:rate=0.25", true, FaultKind::Late, 0, 0.25, 400},
       {"late:every=1,delay=700", true, FaultKind::Late, 1, 0, 700},
-      {"split:every=2", true, FaultKind::Split, 2, 0, 40},
       {"split:every=2,pause=20", true, FaultKind::Split, 2, 0, 20},
-      {"bad-end:every=1", true, FaultKind::BadEnd, 1, 0, 0},
       {"bad-checksum:rate=1", true, FaultKind::BadChecksum, 0, 1, 0},
       {"noise:every=4,bytes=8", true, FaultKind::Noise, 4, 0, 0},
-      {"refuse:every=1", true, FaultKind::Refuse, 1, 0, 0},
       {"silent:after=0", true, FaultKind::Silent, 0, 0, 0},
       {"drop", false, FaultKind::Drop, 0, 0, 0},                  // needs every or rate
       {"drop:every=2,rate=0.5", false, FaultKind::Drop, 0, 0, 0}, // not both
       {"drop:every=0", false, FaultKind::Drop, 0, 0, 0},
       {"drop:rate=1.5", false, FaultKind::Drop, 0, 0, 0},
-      {"drop:rate=-0.1", false, FaultKind::Drop, 0, 0, 0},
-      {"drop:every", false, FaultKind::Drop, 0, 0, 0},
       {"drop:delay=5,every=1", false, FaultKind::Drop, 0, 0, 0},  // delay is late's
       {"silent", false, FaultKind::Silent, 0, 0, 0},
-      {"silent:every=3", false, FaultKind::Silent, 0, 0, 0},
       {"noise:every=1,bytes=1", false, FaultKind::Noise, 0, 0, 0},
-      {"noise:every=1,bytes=65", false, FaultKind::Noise, 0, 0, 0},
       {"late:every=1,delay=0", false, FaultKind::Late, 0, 0, 0},
   };
   for (const auto& c : cases) {
