@@ -9,6 +9,8 @@ echo "== Build (warnings are errors)"
 scripts/build.sh build
 echo "== Tests"
 (cd build && ctest --output-on-failure -j2 --timeout 600)
+echo "== Debian package from build/: contents, dependencies, programs run from a scratch root"
+scripts/package.sh build
 
 echo "== Build with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Builds the Debian package (vexal_VERSION_ARCH.deb) in a build folder and checks it: the files it holds,
+# its control fields, that apt can resolve its dependencies, and that the programs and manual pages
+# work when unpacked into a scratch root.
+#
+#   scripts/package.sh [BUILD_DIR]      default build/; builds it first when it is not there
+#
+# Then, on Debian 12:  sudo apt-get install ./build/vexal_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+[ -f "$dir/CMakeCache.txt" ] || scripts/build.sh "$dir"
+cmake "$dir" >/dev/null  # a build configured before the packaging rules came picks them up
+
+scratch=$(mktemp -d /tmp/vexal-package-XXXXXX)
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+failed=0
+fail() {
+  echo "package: FAIL: $*"
+  failed=1
+}
+
+(cd "$dir" && cpack -G DEB) >"$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log"; exit 1; }
+deb=$(sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p' "$scratch/cpack.log")
+[ -f "$deb" ] || { cat "$scratch/cpack.log"; echo "package: cpack named no package"; exit 1; }
+
+with_window=0
+[ -x "$dir/bin/vexalw" ] && with_window=1
+
+check_contents() {
+  local listing=$scratch/contents.txt path
+  dpkg-deb -c "$deb" | awk '{ print $NF }' >"$listing"
+  local expected=(./usr/bin/vexal ./usr/bin/vq3140-sim
+                  ./usr/share/man/man1/vexal.1.gz ./usr/share/man/man1/vq3140-sim.1.gz
+                  ./usr/share/doc/vexal/README.md ./usr/share/doc/vexal/docs/simulator.md
+                  ./usr/share/doc/vexal/examples/download.txt ./usr/share/doc/vexal/examples/firmware.s28)
+  [ $with_window = 1 ] && expected+=(./usr/bin/vexalw ./usr/share/man/man1/vexalw.1.gz
+                                     ./usr/share/applications/vexalw.desktop)
+  for path in "${expected[@]}"; do
+    grep -qxF "$path" "$listing" || fail "$path is not in the package"
+  done
+  if grep -v '^\./usr/' "$listing" | grep -q .; then fail "files outside /usr: $(grep -v '^\./usr/' "$listing")"; fi
+}
+
+check_fields() {
+  local version depends
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
+  [ "$(dpkg-deb -f "$deb" Package)" = vexal ] || fail "the package is not named vexal"
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version $(dpkg-deb -f "$deb" Version), expected $version"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  [[ $depends == *libc6* && $depends == *libstdc++6* ]] || fail "Depends lacks the C and C++ run-time: $depends"
+  [[ $with_window = 0 || $depends == *libfltk1.3* ]] || fail "Depends lacks FLTK: $depends"
+  echo "package: $deb ($(du -k "$deb" | cut -f1) KiB), Depends: $depends"
+}
+
+# apt resolves the dependencies against the archive this machine knows (a dry run: nothing is installed).
+check_installable() {
+  command -v apt-get >/dev/null || return 0
+  apt-get install -s -q "$(realpath "$deb")" >"$scratch/apt.log" 2>&1 ||
+    { fail "apt-get can't install the package:"; tail -n 20 "$scratch/apt.log"; }
+}
+
+check_unpacked() {
+  local root=$scratch/root out
+  dpkg-deb -x "$deb" "$root"
+  out=$("$root/usr/bin/vexal" '?' 2>&1) || fail "vexal ? ended with status $?"
+  for line in " Use: vexal.exe [p3f8] [i4] [b38400] [old] [file(-s)] [command(-s)]" \
+              " Option 'old' required for boards with BIOS version prior to 1.28" \
+              " Note: All options and commands are case sensitive !"; do
+    grep -qF -- "$line" <<<"$out" || fail "vexal ? did not print '$line'"
+  done
+  "$root/usr/bin/vq3140-sim" --version >/dev/null || fail "vq3140-sim --version failed"
+  if [ $with_window = 1 ] && ldd "$root/usr/bin/vexalw" | grep -q 'not found'; then
+    fail "vexalw lacks libraries: $(ldd "$root/usr/bin/vexalw" | grep 'not found')"
+  fi
+  # The unpacked loader and simulator talk to each other.
+  "$root/usr/bin/vq3140-sim" --link "$scratch/com1" >/dev/null 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -e "$scratch/com1" ] && break; sleep 0.05; done
+  out=$(VEXAL_COM1=$scratch/com1 "$root/usr/bin/vexal" 2>&1) || fail "the identity query ended with status $?"
+  grep -q '^VQ-3140 ZARVEN v1.28' <<<"$out" || fail "no identity from the simulator: $out"
+  check_manual_pages "$root"
+  grep -qx 'Exec=vexalw %F' "$root/usr/share/applications/vexalw.desktop" 2>/dev/null || [ $with_window = 0 ] ||
+    fail "the desktop entry does not start vexalw"
+}
+
+# Every page formats without a warning from groff.
+check_manual_pages() {
+  command -v groff >/dev/null || return 0
+  local page warnings
+  for page in "$1"/usr/share/man/man1/*.1.gz; do
+    warnings=$(zcat "$page" | groff -man -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
+  done
+}
+
+check_contents
+check_fields
+check_installable
+check_unpacked
+[ $failed = 0 ] && echo "package: all checks passed"
+exit $failed
