@@ -13,6 +13,9 @@
 // it for ever while the worker sits in a serial wait. One thread drawing also means the back buffer and
 // the window's device context are never used by two threads at once.
 //
+// Drawing calls that fail leave the picture as it was; the next tick or paint draws it all again, so
+// a failed step only ends the drawing at that point and is never retried in a loop.
+//
 // Ends: the loader's run ends in finish (the core prints "Exit code %d" and wvexal returns); the worker
 // shows the message box, stops the console's repaint and calls exit(0). Closing the window ends the
 // process at once through WM_DESTROY, wherever the worker is.
@@ -83,8 +86,9 @@ RECT console_area(HWND w) {
 // Copies a rectangle of the back buffer to the window.
 void show_from_buffer(HWND w, const RECT& r) {
   HDC hdcWindow = GetDC(w);
-  if (!hdcWindow) return;  // the next paint or tick shows it
-  BitBlt(hdcWindow, r.left, r.top, r.right - r.left, r.bottom - r.top, hdcBuffer, r.left, r.top, SRCCOPY);
+  if (!hdcWindow) return;
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  BitBlt(hdcWindow, r.left, r.top, width, height, hdcBuffer, r.left, r.top, SRCCOPY);  // see the header
   ReleaseDC(w, hdcWindow);
 }
 
@@ -93,8 +97,9 @@ void display() {
   if (!hdcBuffer) return;
   RECT area = console_area(hwnd);
   const vx::ConsoleSnapshot snap = vx::console_snapshot();
-  FillRect(hdcBuffer, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  DrawTextA(hdcBuffer, snap.text.data(), static_cast<int>(snap.text.size()), &area, 0);
+  if (!FillRect(hdcBuffer, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)))) return;
+  if (!snap.text.empty() && !DrawTextA(hdcBuffer, snap.text.data(), static_cast<int>(snap.text.size()), &area, 0))
+    return;
   show_from_buffer(hwnd, area);
 }
 
@@ -226,7 +231,8 @@ DWORD WINAPI wvexal_thread(LPVOID) {
   } else {
     refuse(g_refusal);
   }
-  MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION);
+  // Without a box (MessageBoxA returns 0) there is nothing to wait for: the run ends as well.
+  static_cast<void>(MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION));
   SendMessageA(hwnd, WM_VEXAL_RUN_ENDED, 0, 0);
   std::exit(0);
 }
