@@ -13,9 +13,12 @@ echo "== Debian package from build/: contents, dependencies, programs run from a
 scripts/package.sh build
 
 echo "== Build with AddressSanitizer and UndefinedBehaviorSanitizer"
-scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF
+scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug
 echo "== Tests under the sanitizers"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2 --timeout 600 -L 'unit|integration')
+
+echo "== Win32 build and its tests under wine"
+VEXAL_LINUX_BUILD=build scripts/win32-test.sh
 
 if [ -x ../shared/acceptance/run ]; then
   echo "== Acceptance cases (independent; reported, see README for the cases we dispute)"

@@ -46,6 +46,6 @@ bash tests/win32/window.sh "$mingw/bin" "$linux/bin/vq3140-sim"
 if [ -x ../shared/acceptance/run ]; then
   echo "== Acceptance cases on the Win32 build (reported)"
   result=$(../shared/acceptance/run scripts/win32-vexalc.sh | tail -1 || true)
-  echo "acceptance (Win32): $result"
+  echo "acceptance on Win32: ${result/passed, /passed and }"
 fi
 echo "== All Win32 tests passed"
