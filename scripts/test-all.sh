@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 echo "== Build (warnings are errors)"
-scripts/build.sh build
+VEXAL_BUILD_TYPE=Release scripts/build.sh build
 echo "== Tests"
 (cd build && ctest --output-on-failure -j2 --timeout 600)
 echo "== Debian package from build/: contents, dependencies, programs run from a scratch root"
