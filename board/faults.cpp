@@ -116,9 +116,9 @@ std::string_view fault_name(FaultKind kind) {
   return "?";
 }
 
-bool parse_fault(std::string_view spec, FaultRule& out, std::string& why) {
-  std::size_t colon = spec.find(':');
-  std::string_view name = spec.substr(0, colon);
+bool parse_fault(std::string_view rule_text, FaultRule& out, std::string& why) {
+  std::size_t colon = rule_text.find(':');
+  std::string_view name = rule_text.substr(0, colon);
   FaultKind kind;
   if (!find_kind(name, kind)) {
     why = "unknown fault '" + std::string(name) +
@@ -127,7 +127,7 @@ bool parse_fault(std::string_view spec, FaultRule& out, std::string& why) {
   }
   FaultRule r = defaults_for(kind);
   bool has_every = false, has_rate = false, has_after = false;
-  std::string_view rest = colon == std::string_view::npos ? std::string_view{} : spec.substr(colon + 1);
+  std::string_view rest = colon == std::string_view::npos ? std::string_view{} : rule_text.substr(colon + 1);
   while (!rest.empty()) {
     std::size_t comma = rest.find(',');
     std::string_view item = rest.substr(0, comma);

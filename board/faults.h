@@ -51,7 +51,7 @@ struct FaultRule {
   unsigned bytes = 0;  // noise
 };
 
-bool parse_fault(std::string_view spec, FaultRule& out, std::string& why);
+bool parse_fault(std::string_view rule_text, FaultRule& out, std::string& why);
 std::string_view fault_name(FaultKind kind);
 
 struct FaultDecision {

@@ -239,10 +239,10 @@ TEST(Transmitter, EarlierEmissionGoesFirstUnlessTheLineIsBusy) {
 
 // --- faults ---------------------------------------------------------------------------------------
 
-FaultRule rule(const char* spec) {
+FaultRule rule(const char* rule_text) {
   FaultRule r;
   std::string why;
-  EXPECT_TRUE(parse_fault(spec, r, why)) << spec << ": " << why;
+  EXPECT_TRUE(parse_fault(rule_text, r, why)) << rule_text << ": " << why;
   return r;
 }
 

@@ -76,7 +76,7 @@ TEST(Options, Defaults) {
 }
 
 struct FaultCase {
-  const char* spec;
+  const char* rule_text;
   bool ok;
   FaultKind kind;
   unsigned every;
@@ -105,16 +105,16 @@ TEST(FaultRules, Table) {
   for (const auto& c : cases) {
     FaultRule r;
     std::string why;
-    ASSERT_EQ(parse_fault(c.spec, r, why), c.ok) << c.spec << ": " << why;
+    ASSERT_EQ(parse_fault(c.rule_text, r, why), c.ok) << c.rule_text << ": " << why;
     if (!c.ok) {
-      EXPECT_FALSE(why.empty()) << c.spec;
+      EXPECT_FALSE(why.empty()) << c.rule_text;
       continue;
     }
-    EXPECT_EQ(r.kind, c.kind) << c.spec;
-    EXPECT_EQ(r.every, c.every) << c.spec;
-    EXPECT_DOUBLE_EQ(r.rate, c.rate) << c.spec;
+    EXPECT_EQ(r.kind, c.kind) << c.rule_text;
+    EXPECT_EQ(r.every, c.every) << c.rule_text;
+    EXPECT_DOUBLE_EQ(r.rate, c.rate) << c.rule_text;
     if (c.delay_ms) {
-      EXPECT_EQ(r.delay, Millis(c.delay_ms)) << c.spec;
+      EXPECT_EQ(r.delay, Millis(c.delay_ms)) << c.rule_text;
     }
   }
 }
