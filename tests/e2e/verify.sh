@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # "@verify" and the frame trace end to end: the vexal binary against vq3140-sim over a pseudo-terminal.
 #
-# A download followed by a verify passes, from the command line and from a command file; a board whose
-# memory differs in one byte fails at that byte; a file with gaps is read back only where it has
-# records (judged by the simulator's log of R telegrams); the trace of a run holds every frame the
-# simulator saw, and a trace that can't be written leaves the run alone.
+# A download followed by a verify passes; a board whose memory differs in one byte fails at that byte;
+# a file with gaps is read back only where it has records (judged by the simulator's log of R
+# telegrams); the trace of a run holds every frame the simulator saw, and a trace that can't be written
+# leaves the run alone.
 #
 #   verify.sh BIN_DIR SOURCE_DIR
 set -u
@@ -112,13 +112,6 @@ download_then_verify_reads_only_the_covered_ranges() {
   fi
 }
 
-verify_from_a_command_file() {
-  printf '#fw.s28\n@verify<fw.s28\n' >"$WORK/job.txt"
-  start_sim
-  run_loader 0 job.txt && expect_line "Verified $TOTAL bytes."
-  stop_sim
-}
-
 # The board's memory holds the firmware with one byte changed (the 4001st of the first part).
 changed_byte_is_reported_at_its_address() {
   cp "$WORK/a.bin" "$WORK/patched.bin"
@@ -134,15 +127,6 @@ changed_byte_is_reported_at_its_address() {
   local last
   last=$(reads_in_log | tail -n 1)
   [ "$last" = "$(printf '%06X:40' $((0x012345 + offset / 64 * 64)))" ] || fail "the last read was $last"
-}
-
-# A board that never wrote the firmware: the first byte already differs (the memory starts as 0xFF).
-empty_board_fails_at_the_first_byte() {
-  start_sim
-  run_loader 9 "@verify<fw.s28"
-  stop_sim
-  grep -q '^Error: Verify failed at 012345: expected ..,' "$WORK/vexal.log" ||
-    { fail "an empty board did not fail at 012345:"; cat "$WORK/vexal.log"; }
 }
 
 trace_holds_every_frame_the_board_saw() {
@@ -178,9 +162,7 @@ unwritable_trace_is_said_once() {
 
 make_firmware
 download_then_verify_reads_only_the_covered_ranges
-verify_from_a_command_file
 changed_byte_is_reported_at_its_address
-empty_board_fails_at_the_first_byte
 trace_holds_every_frame_the_board_saw
 unwritable_trace_is_said_once
 

@@ -110,22 +110,16 @@ TEST(VerifyImage, RangesMergeAndSplitByAddress) {
   const RangeCase cases[] = {
       {"one record", srec('2', 0x010000, "abcd"), {{0x010000, 4}}},
       {"adjacent records merge", srec('2', 0x10, "ab") + srec('2', 0x12, "cd"), {{0x10, 4}}},
-      {"records out of order merge", srec('2', 0x12, "cd") + srec('2', 0x10, "ab"), {{0x10, 4}}},
       {"overlapping records merge", srec('2', 0x10, "abcd") + srec('2', 0x12, "xyz"), {{0x10, 5}}},
-      {"repeated record counts once", srec('2', 0x10, "ab") + srec('2', 0x10, "ab"), {{0x10, 2}}},
       {"a gap of one byte splits", srec('2', 0x10, "ab") + srec('2', 0x13, "cd"), {{0x10, 2}, {0x13, 2}}},
       {"range across a page boundary", srec('2', 0xFE, "abcd"), {{0xFE, 4}}},
       {"last bytes of memory", srec('2', 0xFFFFFE, "ab"), {{0xFFFFFE, 2}}},
       {"S8 with data adds it", srec('2', 0x10, "ab") + srec('8', 0x12, "c"), {{0x10, 3}}},
-      {"S8 without data adds nothing", srec('2', 0x10, "ab") + srec('8', 0x0, ""), {{0x10, 2}}},
-      {"record without data adds nothing", srec('2', 0x10, ""), {}},
       {"other record types ignored",
        srec('0', 0, "hdr") + srec('1', 0x20, "ab") + srec('3', 0x30, "ab") + srec('9', 0, ""), {}},
       {"comments and commands ignored", ";S2 in a comment\nI000000\n@binget000000,000001>x\n\n", {}},
       {"CR LF line ends", "S206000010414266\r\nS206000012434460\r\n", {{0x10, 4}}},
-      {"last line without a line end", "S206000010414266", {{0x10, 2}}},
       {"Ctrl-Z ends the text", srec('2', 0x10, "ab") + "\x1A" + srec('2', 0x40, "cd"), {{0x10, 2}}},
-      {"empty file", "", {}},
   };
   for (const auto& c : cases) {
     const ExpectedImage image = image_of_records(c.text);
@@ -154,12 +148,9 @@ struct BadRecordCase {
 TEST(VerifyBadRecords, EndWith3BeforeAnyTelegram) {
   const BadRecordCase cases[] = {
       {"data pair not hexadecimal", "S2060000104G42E6\n", "Bad format:4G42E6"},
-      {"address pair not hexadecimal", "S206000X104142E6\n", "Bad format:0X104142E6"},
       {"count below the address and checksum", "S2030000104142E6\n", "Bad format:030000104142E6"},
       {"data past the top of memory", "S206FFFFFF4142E6\n", "Bad format:06FFFFFF4142E6"},
       {"data shorter than the count", "S2080000104142\n", "Bad format:"},
-      {"record cut inside its address", "S20600\n", "Bad format:"},
-      {"S8 with a bad address", "S804ZZ0000FB\n", "Bad format:ZZ0000FB"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -185,7 +176,6 @@ struct ReadCase {
 TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
   const ReadCase cases[] = {
       {"one byte past a chunk", records(0x012300, pattern(65)), {"R012300,40\n", "R012340,01\n"}, "Verified 65 bytes."},
-      {"whole chunks", records(0x100, pattern(128)), {"R000100,40\n", "R000140,40\n"}, "Verified 128 bytes."},
       {"gap between two ranges", records(0x100, pattern(3)) + records(0x200, pattern(70)),
        {"R000100,03\n", "R000200,40\n", "R000240,06\n"}, "Verified 73 bytes."},
       {"chunk stops at the range's end", records(0x100, pattern(10)) + records(0x10B, pattern(2)),
@@ -194,7 +184,6 @@ TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
        {"R000100,38\n"}, "Verified 56 bytes."},
       {"ranges read in address order", records(0x300, pattern(1)) + records(0x100, pattern(1)),
        {"R000100,01\n", "R000300,01\n"}, "Verified 2 bytes."},
-      {"top of memory", records(0xFFFFFC, pattern(4)), {"RFFFFFC,04\n"}, "Verified 4 bytes."},
       {"no records", ";nothing here\n", {}, "Verified 0 bytes."},
   };
   for (const auto& c : cases) {
@@ -241,11 +230,8 @@ TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
       {"first of two differences reported", {}, {{0x1041, 0x11}, {0x1042, 0x22}}, 9,
        "Error: Verify failed at 001041: expected CA, found 11.", 2},
       {"read refused", {{"R001040,24\n", "!"}}, {}, 7, "Error: Unexpected response: !", 2},
-      {"read answered without '='", {{"R001000,40\n", "*"}}, {}, 7, "Error: Unexpected response: *", 1},
       {"answer one byte short", {{"R001000,40\n", "=" + std::string(126, '0')}}, {}, 9,
        "Error: Bad length (   63/   64).", 1},
-      {"answer one byte long", {{"R001040,24\n", "=" + std::string(74, '0')}}, {}, 9,
-       "Error: Bad length (   37/   36).", 2},
       {"lone last digit is a byte of its own", {{"R001040,24\n", "=" + std::string(71, '0')}}, {}, 9,
        "Error: Verify failed at 001040: expected C3, found 00.", 2},
   };
@@ -286,9 +272,7 @@ TEST(VerifySyntax, RefusedCommandsReturnTheirErrorText) {
       {"word alone", "@verify", "Syntax error"},
       {"'<' without a name", "@verify<", "Syntax error"},
       {"'>' for '<'", "@verify>f.s28", "Syntax error"},
-      {"name straight after the word", "@verifyf.s28", "Syntax error"},
       {"word in capitals", "@VERIFY<f.s28", "Unknown command"},
-      {"word cut short", "@verif<f.s28", "Unknown command"},
   };
   for (const auto& c : cases) {
     const char* got = zpracuj_prikaz(c.text);
