@@ -89,8 +89,15 @@ check_unpacked() {
   out=$(VEXAL_COM1=$scratch/com1 "$root/usr/bin/vexal" 2>&1) || fail "the identity query ended with status $?"
   grep -q '^VQ-3140 ZARVEN v1.28' <<<"$out" || fail "no identity from the simulator: $out"
   check_manual_pages "$root"
-  grep -qx 'Exec=vexalw %F' "$root/usr/share/applications/vexalw.desktop" 2>/dev/null || [ $with_window = 0 ] ||
-    fail "the desktop entry does not start vexalw"
+  [ $with_window = 1 ] && check_desktop_entry "$root/usr/share/applications/vexalw.desktop"
+  return 0
+}
+
+check_desktop_entry() {
+  grep -qx 'Exec=vexalw %F' "$1" || fail "the desktop entry does not start vexalw"
+  if command -v desktop-file-validate >/dev/null && ! desktop-file-validate "$1"; then
+    fail "the desktop entry is not valid"
+  fi
 }
 
 # Every page formats without a warning from groff.
