@@ -6,7 +6,8 @@
 #    and the simulator and the Linux vexal into VEXAL_LINUX_BUILD (default build-lin-check);
 # 3. runs the unit tests under wine (ctest, wine as the cross-compiling emulator);
 # 4. runs the wine end-to-end tests against the simulator: tests/win32/console.sh (the port back-end
-#    through vexalc.exe) and tests/win32/window.sh (vexal.exe under Xvfb);
+#    through vexalc.exe), tests/win32/early_end.sh (the early end against the full window, with
+#    throughput figures) and tests/win32/window.sh (vexal.exe under Xvfb);
 # 5. reports the acceptance cases beside the project run on vexalc.exe (not a failure: see the README
 #    for the cases we dispute).
 # The wine prefix is cached in VEXAL_WINE_CACHE (default ~/.cache/vexal-wine).
@@ -40,6 +41,8 @@ echo "== Unit tests under wine (left out, as the POSIX platform's own: ${posix_o
 
 echo "== Port back-end under wine (vexalc.exe against the simulator)"
 bash tests/win32/console.sh "$mingw/bin" "$linux/bin/vq3140-sim" "$linux/bin/vexal"
+echo "== Early end under wine (a download through vexalc.exe, early end against the full window)"
+bash tests/win32/early_end.sh "$mingw/bin" "$linux/bin/vq3140-sim" "$linux/bin/vexal"
 echo "== Window under wine and Xvfb (vexal.exe against the simulator)"
 bash tests/win32/window.sh "$mingw/bin" "$linux/bin/vq3140-sim"
 
