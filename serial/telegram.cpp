@@ -25,6 +25,27 @@ constexpr std::size_t kFrameBuf = ft12::kBufSize;
 constexpr std::size_t kMinFrame = ft12::kOverhead;
 constexpr char kNoAnswerMark = '~';
 
+// A request sent again after an attempt went unanswered can be answered twice: the late answer to the
+// attempt before comes in the retry's window and is taken, and the retry's own answer follows. Left
+// queued, that second answer would be taken by the next, different request in place of its own (a read
+// would put one chunk's bytes in the next chunk's place and report success; a '*' could stand for a
+// refused block). So before a different request follows a retried one, what still arrives is read and
+// dropped: full read windows until one of them stays silent, at least two (a late answer comes within
+// the window after its own), at most kMaxStragglerWindows against a line that never falls silent.
+// A late answer to a request that was not retried (a '~' text) is still taken by the next exchange.
+constexpr int kMinStragglerWindows = 2;
+constexpr int kMaxStragglerWindows = 8;
+
+struct LastRequest {
+  unsigned char frame[kFrameBuf] = {};
+  std::size_t length = 0;
+  bool answered = true;
+  bool retried = false;  // sent again after an unanswered attempt: a second answer may be on its way
+
+  bool same_as(const unsigned char* f, std::size_t n) const { return n == length && std::memcmp(f, frame, n) == 0; }
+};
+LastRequest g_last;
+
 Millis write_limit(std::size_t n) { return Millis(2 * static_cast<long>(n) + 200); }
 
 void send_and_receive(std::size_t delka) {
@@ -50,6 +71,28 @@ void judge_answer() {
   if (L < ft12::kMinAnswerL) comdrv_rbuf[ft12::kTextOffset] = 0;
 }
 
+void drop_stragglers() {
+  if (!hPort) return;
+  unsigned char scratch[kFrameBuf];
+  for (int window = 0; window < kMaxStragglerWindows; ++window) {
+    const std::size_t got = hPort->read_window(scratch, sizeof scratch, ReadWindow::for_read_of(kFrameBuf));
+    if (got) trace_dropped(scratch, got);
+    if (got == 0 && window + 1 >= kMinStragglerWindows) return;
+  }
+}
+
+// Called with the completed frame before it goes out, and with its result after.
+void before_sending(const unsigned char* frame, std::size_t n) {
+  const bool retry = g_last.same_as(frame, n);
+  if (retry && !g_last.answered) g_last.retried = true;
+  if (!retry && g_last.retried) {
+    drop_stragglers();
+    g_last.retried = false;
+  }
+  std::memcpy(g_last.frame, frame, n);
+  g_last.length = n;
+}
+
 void copy_answer_text() {
   std::strncpy(o, reinterpret_cast<const char*>(comdrv_rbuf + ft12::kTextOffset), sizeof o - 1);
   o[sizeof o - 1] = 0;
@@ -65,8 +108,10 @@ int posli_telegram(const unsigned char* tel, int delka) {
     return 0;
   }
   ft12::complete_frame(txbuff, static_cast<std::size_t>(delka));
+  before_sending(txbuff, static_cast<std::size_t>(delka));
   send_and_receive(static_cast<std::size_t>(delka));
   judge_answer();
+  g_last.answered = txrxok == 1;
   return 0;
 }
 
@@ -111,6 +156,7 @@ void link_reset() {
   std::memset(comdrv_rbuf, 0, sizeof comdrv_rbuf);
   std::memset(o, 0, sizeof o);
   txrxok = 0;
+  g_last = LastRequest{};
 }
 
 void link_set_early_end(bool on) { g_early_end = on; }

@@ -9,6 +9,8 @@
 // sent once without it and `o` stays empty.
 //
 // The input queue is never purged: an answer that comes after its window is read by the next exchange.
+// Only a request that was sent again after an unanswered attempt can be answered twice; its second
+// answer is read and dropped before a different request goes out, so it can't stand in for that one's.
 #pragma once
 
 #include <cstddef>
