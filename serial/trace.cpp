@@ -87,9 +87,10 @@ std::string trace_line(Micros since_start, std::string_view direction, const std
   const int w = std::snprintf(head, sizeof head, "%10.3f %-*.*s", static_cast<double>(since_start.count()) / kMicrosPerMilli,
                               kDirectionWidth, static_cast<int>(direction.size()), direction.data());
   std::string line = (w > 0 && static_cast<std::size_t>(w) < sizeof head) ? head : "?";
-  if (n) line += " " + hex_bytes(p, n);
-  if (!note.empty()) line += "  | " + std::string(note);
-  return line + "\n";
+  if (n) line.append(" ").append(hex_bytes(p, n));
+  if (!note.empty()) line.append("  | ").append(note);
+  line.push_back('\n');
+  return line;
 }
 
 FrameTrace::FrameTrace(const std::string& path, const Clock& clock)
