@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""Fault campaign: many small downloads and memory round trips through a misbehaving board.
+
+Every run starts its own vq3140-sim (unpaced) with faults drawn from a seeded generator, lets vexal download
+random firmware or write and read back a random file, stops the board and checks the invariant:
+
+  - exit code 0: the board's memory equals the firmware (0xFF where no record put data), or equals the
+    file written, and a file read back equals the memory;
+  - any other end: one of the loader's exit codes (2 to 9), the console's "Exit code" line agreeing, and
+    the line that says what failed ("Error...", "Bad format...", "Target didn't respond.");
+  - no run outlives its bound (9 attempts of 306 ms per telegram, and then some).
+
+Prints the outcome table by fault kind; exits 1 when any run broke the invariant. The same --seed gives
+the same runs, faults and firmware: a failing run is repeated with --only N (add --keep to keep its files).
+
+    scripts/fault-campaign.py --bin build/bin                  # 1000 runs
+    scripts/fault-campaign.py --bin build/bin --runs 120       # CI's short campaign
+"""
+import argparse
+import collections
+import concurrent.futures
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+MEMORY_END = 0x1000000
+BLOCK = 128
+ERASED = 0xFF
+FAULT_KINDS = ["none", "drop", "late", "split", "bad-end", "bad-checksum", "noise", "refuse", "silent", "mixed"]
+LOADER_CODES = set(range(2, 10))
+FAILURE_MARKS = ("Error", "Bad format", "Target didn't respond", "Wrong settings")
+WINDOW_S = 0.306          # the loader's read window
+ATTEMPTS = 9              # text telegrams; blocks get 8
+SLOWEST_FAULT_S = 0.7     # the longest late answer or split pause drawn below
+SIM_START_LIMIT_S = 10
+SIM_STOP_LIMIT_S = 10
+
+
+# --- what the board should end up holding ---
+
+def s2_record(address, data):
+    body = bytes([len(data) + 4]) + address.to_bytes(3, "big") + data
+    return "S2" + body.hex().upper() + "%02X" % (~sum(body) & 0xFF)
+
+
+def s8_record(address):
+    body = bytes([4]) + address.to_bytes(3, "big")
+    return "S8" + body.hex().upper() + "%02X" % (~sum(body) & 0xFF)
+
+
+def random_firmware(rng):
+    """S-record lines and the image they make: one or two segments, a few blocks, sometimes out of order."""
+    image = {}
+    records = []
+    for _ in range(rng.choice([1, 1, 2])):
+        size = rng.randint(1, 400)
+        top = rng.random() < 0.1
+        base = MEMORY_END - size - rng.randint(0, 200) if top else rng.randrange(0, MEMORY_END - size)
+        base = max(base, 0)
+        step = rng.choice([16, 32, 32, 64, rng.randint(1, 100)])
+        data = bytes(rng.getrandbits(8) for _ in range(size))
+        records += [(base + off, data[off:off + step]) for off in range(0, size, step)]
+    if rng.random() < 0.2:
+        rng.shuffle(records)
+    for address, chunk in records:  # in sending order: a later record wins where segments overlap
+        for i, b in enumerate(chunk):
+            image[address + i] = b
+    lines = [s2_record(a, d) for a, d in records] + [s8_record(records[0][0])]
+    return lines, image
+
+
+def covering_range(addresses):
+    lo = min(addresses) & ~(BLOCK - 1)
+    hi = min(MEMORY_END, (max(addresses) | (BLOCK - 1)) + 1)
+    return lo, hi - lo
+
+
+# --- the faults ---
+
+def every_or_rate(rng):
+    return "every=%d" % rng.randint(2, 6) if rng.random() < 0.5 else "rate=%.2f" % rng.uniform(0.05, 0.4)
+
+
+def fault_rule(rng, kind, telegrams):
+    if kind == "silent":
+        return "silent:after=%d" % rng.randint(0, telegrams)
+    rule = "%s:%s" % (kind, every_or_rate(rng))
+    if kind == "late":
+        rule += ",delay=%d" % rng.choice([150, 300, 320, 400, 700])
+    if kind == "split":
+        rule += ",pause=%d" % rng.choice([5, 14, 20, 40, 300])
+    if kind == "noise":
+        rule += ",bytes=%d" % rng.randint(2, 64)
+    return rule
+
+
+def fault_options(rng, kind, telegrams):
+    if kind == "none":
+        return []
+    kinds = [kind] if kind != "mixed" else rng.sample(FAULT_KINDS[1:-2], rng.randint(2, 3))
+    options = []
+    for k in kinds:
+        options += ["--fault", fault_rule(rng, k, telegrams)]
+    return options + ["--seed", str(rng.randint(1, 1 << 30))]
+
+
+# --- one run ---
+
+class Run:
+    def __init__(self, number, seed):
+        self.number = number
+        rng = random.Random(seed * 1_000_003 + number)
+        self.job = "download" if rng.random() < 0.7 else "roundtrip"
+        self.kind = FAULT_KINDS[number % len(FAULT_KINDS)]
+        if self.job == "download":
+            self.lines, self.image = random_firmware(rng)
+            self.range = covering_range(self.image.keys())
+            telegrams = len({a // BLOCK for a in self.image}) + 1  # the blocks and the S8 line
+        else:
+            size = rng.randint(1, 300)
+            self.address = rng.randrange(0, MEMORY_END - size) if rng.random() < 0.9 else MEMORY_END - size
+            self.data = bytes(rng.getrandbits(8) for _ in range(size))
+            self.range = (self.address, size)
+            telegrams = 2 * ((size + 63) // 64)
+        self.faults = fault_options(rng, self.kind, telegrams)
+        # Each telegram may take all its attempts and a slow fault on top; the rest is start-up.
+        self.bound_s = 10 + 2 * telegrams * ATTEMPTS * (WINDOW_S + SLOWEST_FAULT_S)
+
+    def loader_args(self):
+        if self.job == "download":
+            return ["fw.s28"]
+        a, n = self.address, len(self.data)
+        return ["@binput%06X<in.bin" % a, "@binget%06X,%06X>out.bin" % (a, n)]
+
+    def write_inputs(self, work):
+        if self.job == "download":
+            with open(os.path.join(work, "fw.s28"), "w") as f:
+                f.write("\n".join(self.lines) + "\n")
+        else:
+            with open(os.path.join(work, "in.bin"), "wb") as f:
+                f.write(self.data)
+
+    def expected_memory(self):
+        if self.job == "roundtrip":
+            return self.data
+        lo, n = self.range
+        return bytes(self.image.get(lo + i, ERASED) for i in range(n))
+
+    def describe(self):
+        return "run %d: %s, %s %s" % (self.number, self.job, self.kind, " ".join(self.faults))
+
+
+def start_sim(bin_dir, work, run):
+    link = os.path.join(work, "com1")
+    lo, n = run.range
+    cmd = [os.path.join(bin_dir, "vq3140-sim"), "--link", link, "--dump", "%s@%X,%X" % (os.path.join(work, "dump.bin"), lo, n)]
+    sim = subprocess.Popen(cmd + run.faults, stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "sim.err"), "w"))
+    deadline = time.monotonic() + SIM_START_LIMIT_S
+    while not os.path.exists(link):
+        if sim.poll() is not None or time.monotonic() > deadline:
+            sim.kill()
+            sim.wait()
+            raise RuntimeError("the simulator did not start: " + open(os.path.join(work, "sim.err")).read())
+        time.sleep(0.005)
+    return sim, link
+
+
+def stop_sim(sim):
+    sim.send_signal(signal.SIGTERM)
+    try:
+        sim.wait(SIM_STOP_LIMIT_S)
+    except subprocess.TimeoutExpired:
+        sim.kill()
+        sim.wait()
+        raise RuntimeError("the simulator did not stop")
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def judge(run, code, console, work):
+    """The outcome's name, and a violation text or None."""
+    if code is None:
+        return "HANG", "no end within %.0f s" % run.bound_s
+    shown = re.findall(r"Exit code +(-?\d+)", console)
+    if not shown or int(shown[-1]) != code:
+        return "exit %d" % code, "the console's exit code %s is not the status %d" % (shown[-1:] or "none", code)
+    if code == 0:
+        if read(os.path.join(work, "dump.bin")) != run.expected_memory():
+            return "WRONG IMAGE", "success reported, but the board's memory differs"
+        if run.job == "roundtrip" and read(os.path.join(work, "out.bin")) != run.data:
+            return "WRONG READ", "success reported, but the file read differs from the memory"
+        return "identical", None
+    if code not in LOADER_CODES:
+        return "exit %d" % code, "exit code %d is none of the loader's (a crash?)" % code
+    if not any(mark in console for mark in FAILURE_MARKS):
+        return "exit %d" % code, "exit code %d without a line saying what failed" % code
+    return "exit %d" % code, None
+
+
+def run_loader(bin_dir, work, run, link):
+    env = dict(os.environ, VEXAL_COM1=link)
+    try:
+        done = subprocess.run([os.path.join(bin_dir, "vexal")] + run.loader_args(), cwd=work, env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=run.bound_s)
+        return done.returncode, done.stdout.decode("latin-1")
+    except subprocess.TimeoutExpired as e:
+        return None, (e.stdout or b"").decode("latin-1")
+
+
+def execute(run, bin_dir, keep_root):
+    work = tempfile.mkdtemp(prefix="vexal-fault-%d-" % run.number, dir=keep_root)
+    try:
+        run.write_inputs(work)
+        sim, link = start_sim(bin_dir, work, run)
+        started = time.monotonic()
+        try:
+            code, console = run_loader(bin_dir, work, run, link)
+        finally:
+            seconds = time.monotonic() - started
+            stop_sim(sim)
+        outcome, violation = judge(run, code, console, work)
+        if violation:
+            with open(os.path.join(work, "console.txt"), "w") as f:
+                f.write(console)
+        return outcome, violation, seconds, work
+    except (OSError, RuntimeError) as e:
+        return "ERROR", "the run could not be carried out: %s" % e, 0.0, work
+    finally:
+        if keep_root is None:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def print_table(results):
+    outcomes = sorted({o for _, o, _ in results}, key=lambda o: (o != "identical", o))
+    header = "%-13s %5s " % ("fault", "runs") + " ".join("%11s" % o for o in outcomes)
+    print(header)
+    print("-" * len(header))
+    for kind in FAULT_KINDS + ["all"]:
+        rows = [r for r in results if kind in ("all", r[0].kind)]
+        if not rows:
+            continue
+        counts = collections.Counter(o for _, o, _ in rows)
+        print("%-13s %5d " % (kind, len(rows)) + " ".join("%11d" % counts[o] for o in outcomes))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--bin", default="build/bin", help="folder with vexal and vq3140-sim")
+    parser.add_argument("--runs", type=int, default=1000)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--jobs", type=int, default=2, help="runs at once")
+    parser.add_argument("--only", type=int, help="repeat only this run")
+    parser.add_argument("--keep", action="store_true", help="keep the runs' folders (in a folder printed at the end)")
+    args = parser.parse_args()
+
+    args.bin = os.path.abspath(args.bin)
+    for tool in ("vexal", "vq3140-sim"):
+        if not os.access(os.path.join(args.bin, tool), os.X_OK):
+            sys.exit("missing %s/%s" % (args.bin, tool))
+    keep_root = tempfile.mkdtemp(prefix="vexal-faults-") if args.keep else None
+    numbers = [args.only] if args.only is not None else range(args.runs)
+    runs = [Run(n, args.seed) for n in numbers]
+
+    started = time.monotonic()
+    results, violations, slowest = [], [], 0.0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
+        futures = {pool.submit(execute, run, args.bin, keep_root): run for run in runs}
+        for future in concurrent.futures.as_completed(futures):
+            run = futures[future]
+            outcome, violation, seconds, work = future.result()
+            results.append((run, outcome, seconds))
+            slowest = max(slowest, seconds)
+            if violation:
+                violations.append("%s\n    %s%s" % (run.describe(), violation, "\n    kept in " + work if keep_root else ""))
+
+    print("fault campaign: %d runs, seed %d, %d at once, %.0f s (slowest run %.1f s)"
+          % (len(results), args.seed, args.jobs, time.monotonic() - started, slowest))
+    print_table(results)
+    for v in violations:
+        print("VIOLATION " + v)
+    print("%d violation(s)" % len(violations))
+    return 1 if violations else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

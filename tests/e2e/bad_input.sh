@@ -1,0 +1,176 @@
+#!/bin/bash
+# The bad-input catalogue (docs/bad-input.md), the rows that need the real program, a real port or a
+# board that goes away: each mistake ends with its exit code and message (the port's reason on standard
+# error), and the board's log shows what reached it: for most rows nothing at all.
+#
+#   bash bad_input.sh BIN_DIR SOURCE_DIR
+set -uo pipefail
+
+BIN=$(realpath "${1:?usage: bad_input.sh BIN_DIR SOURCE_DIR}")
+WORK=$(mktemp -d /tmp/vexal-bad-input-XXXXXX)
+SIM_PID=
+FAILURES=0
+UNPLUG_AFTER_S=1     # the board vanishes this long into a run
+UNPLUG_BOUND_S=30    # nine attempts of 306 ms, and much room: past this it would be a hang
+
+cleanup() {
+  [[ -n $SIM_PID ]] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+for tool in vexal vq3140-sim; do
+  [[ -x $BIN/$tool ]] || { echo "missing $BIN/$tool"; exit 1; }
+done
+
+# start_sim [options...]: a fresh board on $WORK/com1 that logs what it receives.
+start_sim() {
+  rm -f "$WORK/com1" "$WORK/sim.log"
+  "$BIN/vq3140-sim" --link "$WORK/com1" --log "$WORK/sim.log" "$@" >/dev/null 2>"$WORK/sim.err" &
+  SIM_PID=$!
+  for _ in $(seq 250); do
+    [[ -e $WORK/com1 ]] && return 0
+    sleep 0.02
+  done
+  echo "simulator did not come up: $(cat "$WORK/sim.err")"
+  exit 1
+}
+
+stop_sim() {
+  [[ -n $SIM_PID ]] && kill -TERM "$SIM_PID" 2>/dev/null
+  wait "$SIM_PID" 2>/dev/null
+  SIM_PID=
+}
+
+# Telegrams the board received since the run began (one board may serve several runs).
+log_count() { awk '$2 == "in"' "$WORK/sim.log" 2>/dev/null | wc -l; }
+received() { echo $(($(log_count) - BEFORE)); }
+
+# run_vexal ARGS...: the loader in $WORK; status, seconds, output and standard error kept.
+run_vexal() {
+  local start=$SECONDS
+  BEFORE=$(log_count)
+  (cd "$WORK" && VEXAL_COM1=${PORT:-$WORK/com1} timeout 120 "$BIN/vexal" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt")
+  STATUS=$?
+  TOOK=$((SECONDS - start))
+}
+
+fail() {
+  echo "FAILED  $1: $2"
+  sed 's/^/        | /' "$WORK/out.txt" | tr '\r' '\n' | tail -n 4
+  FAILURES=$((FAILURES + 1))
+}
+
+# expect MISTAKE CODE MESSAGE TELEGRAMS [STDERR]: the last run ended with CODE, printed MESSAGE, the
+# board received TELEGRAMS telegrams ('-': any number), and standard error holds STDERR. The console
+# breaks lines at 80 columns, so the message is looked for with the breaks taken out.
+expect() {
+  local mistake=$1 code=$2 message=$3 telegrams=$4 stderr=${5:-}
+  if [[ $STATUS -ne $code ]]; then fail "$mistake" "exit code $STATUS, not $code"
+  elif ! tr -d '\n' <"$WORK/out.txt" | grep -qF -- "$message"; then fail "$mistake" "no '$message'"
+  elif [[ $telegrams != - && $(received) -ne $telegrams ]]; then fail "$mistake" "the board received $(received) telegram(s), not $telegrams"
+  elif [[ -n $stderr ]] && ! grep -qF -- "$stderr" "$WORK/err.txt"; then fail "$mistake" "standard error lacks '$stderr': $(cat "$WORK/err.txt")"
+  else echo "ok      $mistake (exit code $code)"; fi
+}
+
+# srecords FROM TO: S2 records of 32 bytes covering FROM..TO, then the S8 record.
+srecords() {
+  python3 - "$1" "$2" <<'EOF'
+import sys
+lo, hi = int(sys.argv[1], 16), int(sys.argv[2], 16)
+for a in range(lo, hi, 32):
+    body = bytes([36]) + a.to_bytes(3, "big") + bytes((a + i) & 0xFF for i in range(32))
+    print("S2" + body.hex().upper() + "%02X" % (~sum(body) & 0xFF))
+print("S804000000FB")
+EOF
+}
+
+check_arguments_and_files() {
+  start_sim
+  run_vexal "$(printf 'x%.0s' $(seq 128))"
+  expect "an argument of 128 characters" 1 "Error: Argument 1 is longer than 127 characters." 0
+  run_vexal $(seq 128)
+  expect "128 arguments" 1 "Error: Too many arguments (at most 127)." 0
+  run_vexal missing.txt
+  expect "a command file that is not there" 3 "Error: Can't open file missing.txt" 0
+  mkdir -p "$WORK/folder.txt"
+  run_vexal folder.txt
+  expect "a command file that is a folder" 3 "Error: Can't read file folder.txt" 0
+  run_vexal "@binget000000,000010>no/such/folder.bin"
+  expect "a memory read into a folder that is not there" 3 "Error: Can't open file no/such/folder.bin" 0
+  run_vexal "@binget000000,000080>/dev/full"
+  expect "a memory read onto a full disk" 3 "Error: Can't write to file /dev/full" 2
+  run_vexal "@binput000000<folder.txt"
+  expect "a memory write from a folder" 3 "Error: Can't read file folder.txt" 0
+  head -c 100 /dev/zero >"$WORK/big.bin"
+  run_vexal "@binputFFFFC0<big.bin"
+  expect "a memory write past the top of memory" 9 "Error: File doesn't fit below address 1000000: big.bin" 0
+  printf 'S2%s\n' "$(printf '0%.0s' $(seq 260))" >"$WORK/long.s28"
+  run_vexal long.s28
+  expect "an S-record line longer than 245 characters" 3 "Bad format:" 0
+  printf '\x7fELF\x02\x01\x01\x00\x00\x00\n\x03\x00>\x00' >"$WORK/program.bin.txt"
+  run_vexal program.bin.txt
+  expect "a binary program as a command file: its first line is refused by the board" 6 "Error: Negative response." 1
+  stop_sim
+}
+
+check_ports() {
+  PORT=$WORK/no-such-device run_vexal I000000
+  expect "a port that is not there" 2 "Wrong settings, can't initialize UART" - "can't open COM1 ($WORK/no-such-device)"
+  PORT=/dev/null run_vexal I000000
+  expect "a port that is no serial port" 2 "Wrong settings, can't initialize UART" - "not a serial port"
+
+  start_sim --fault silent:after=0
+  (cd "$WORK" && VEXAL_COM1=$WORK/com1 timeout 60 "$BIN/vexal" I000000 >"$WORK/holder.txt" 2>&1) &
+  local holder=$!
+  for _ in $(seq 250); do
+    grep -q "UART init O.K." "$WORK/holder.txt" 2>/dev/null && break
+    sleep 0.02
+  done
+  run_vexal I000000
+  expect "a port another vexal holds" 2 "Wrong settings, can't initialize UART" - "is in use by another program"
+  wait "$holder"
+  stop_sim
+
+  if [[ $(id -u) -eq 0 ]] && command -v runuser >/dev/null && [[ -x $BIN/vexal ]]; then
+    start_sim
+    chmod 755 "$WORK"
+    BEFORE=$(log_count)
+    (cd "$WORK" && VEXAL_COM1=$WORK/com1 runuser -u nobody -- "$BIN/vexal" I000000 >"$WORK/out.txt" 2>"$WORK/err.txt")
+    STATUS=$?
+    expect "a port the user may not open" 2 "Wrong settings, can't initialize UART" 0 "Permission denied (the user may need to be in the dialout group"
+    stop_sim
+  else
+    echo "skip    a port the user may not open (needs root to play another user)"
+  fi
+}
+
+# unplug NAME CODE MESSAGE ARGS...: the board vanishes a second into the run (its end of the line
+# closes, as when a USB adapter is pulled); the run must end with CODE within the bound.
+unplug() {
+  local mistake=$1 code=$2 message=$3
+  shift 3
+  start_sim
+  (sleep $UNPLUG_AFTER_S; kill -KILL "$SIM_PID") &
+  local killer=$!
+  {
+    run_vexal "$@"
+    wait "$killer"
+    wait "$SIM_PID"
+  } 2>/dev/null  # the board was killed on purpose: no notice of it
+  SIM_PID=
+  if [[ $TOOK -gt $UNPLUG_BOUND_S ]]; then fail "$mistake" "took $TOOK s"; return; fi
+  expect "$mistake" "$code" "$message" -
+}
+
+check_unplugged() {
+  srecords 000000 100000 >"$WORK/big.s28"
+  unplug "the board unplugged during a memory read" 5 "Error: No response." "@binget000000,FFFFFF>all.bin"
+  unplug "the board unplugged during a download (a block never answered)" 4 "Error:s|" big.s28
+}
+
+check_arguments_and_files
+check_ports
+check_unplugged
+[[ $FAILURES -eq 0 ]] || { echo "$FAILURES check(s) failed"; exit 1; }
+echo "all checks passed"
