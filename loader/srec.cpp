@@ -13,6 +13,7 @@
 #include "frontend/mprintf.h"
 #include "loader/block.h"
 #include "loader/loader.h"
+#include "loader/record.h"
 #include "serial/comdrv.h"
 #include "serial/frame.h"
 #include "serial/telegram.h"
@@ -25,23 +26,18 @@ unsigned char binmask[kMaskBytes];
 
 namespace {
 
-constexpr int kBadFormatExit = 3;
 constexpr int kBlockRefusedExit = 4;
 constexpr int kS8RefusedExit = 6;
 constexpr int kBlockAttempts = 8;
 // posli_telegram is given the frame length: what was built plus the checksum and the end byte.
 constexpr std::size_t kChecksumAndEnd = 2;
 
-// Positions in a record line: type at 1, count pair at 2, three address pairs at 4, data from 10.
-constexpr std::size_t kTypePos = 1;
-constexpr std::size_t kCountPos = 2;
-constexpr std::size_t kAddressPos = 4;
-constexpr std::size_t kDataPos = 10;
-constexpr std::size_t kPairWidth = 2;
-constexpr char kTerminationType = '8';
-// The count covers the three address bytes and the checksum byte besides the data.
-constexpr unsigned kCountOverhead = 4;
-constexpr std::uint32_t kAddressSpace = 0x1000000;  // 24-bit addresses
+using record::bad_format;
+using record::field;
+using record::kDataPos;
+using record::kPairWidth;
+using record::kTerminationType;
+using record::kTypePos;
 
 constexpr char kBlockAccepted = '*';
 constexpr char kRefusal = '!';
@@ -55,14 +51,6 @@ int hex_digit(char c) {
   return -1;
 }
 
-// A field position that may lie beyond a short line is clamped to the line's end, where the pair
-// test then fails instead of reading past the string.
-const char* field(const char* b, std::size_t pos) { return b + strnlen(b, pos); }
-
-[[noreturn]] void bad_format(const char* rest) {
-  mprintf("Bad format:%s\n", rest);
-  finish(kBadFormatExit);
-}
 
 // The answer text of the last exchange, zero-terminated whatever the buffer holds after byte 8.
 struct AnswerText {
@@ -89,31 +77,13 @@ std::size_t build_block_telegram(unsigned char (&tel)[ft12::kBufSize], const Blo
   return ft12::kPrefixSize + payload.size;
 }
 
-// Reads the record's address and count; refuses, before anything is stored, a count that can't
-// cover its own address and checksum and data that would run past the 24-bit address space.
-struct RecordHead {
-  std::uint32_t address;
-  std::uint32_t data_bytes;
-};
-
-RecordHead read_record_head(const char* b) {
-  const char* addr = field(b, kAddressPos);
-  std::uint32_t a = 0;
-  for (std::size_t k = 0; k < kAddressBytes; ++k) a = (a << 8) | gethb(addr + k * kPairWidth);
-  const char* count_pair = b + kCountPos;  // inside the line: the address pairs after it were read
-  unsigned count = gethb(count_pair);
-  if (count < kCountOverhead) bad_format(count_pair);
-  std::uint32_t n = count - kCountOverhead;
-  if (a + n > kAddressSpace) bad_format(count_pair);
-  return RecordHead{a, n};
-}
 
 void move_to_block_of(std::uint32_t a) {
   if ((a & kBlockAddressMask) != binadr) sendbin();
   binadr = a & kBlockAddressMask;
 }
 
-void store_data(RecordHead r, const char* data) {
+void store_data(record::Head r, const char* data) {
   std::uint32_t a = r.address;
   std::uint32_t remaining = r.data_bytes;
   do {
@@ -150,7 +120,7 @@ unsigned gethb(const char* p) {
 
 void binwrite(const char* b) {
   mprintf("\rPacking...");
-  RecordHead r = read_record_head(b);
+  const record::Head r = record::read_head(b);
   store_data(r, b + kDataPos);
   if (field(b, kTypePos)[0] == kTerminationType) finish_download(b);
 }

@@ -7,58 +7,20 @@
 #include "frontend/mprintf.h"
 #include "loader/block.h"
 #include "loader/loader.h"
+#include "loader/record.h"
 
 namespace vx {
 namespace {
 
-// Positions in a record line: type at 1, count pair at 2, three address pairs at 4, data from 10.
-constexpr char kRecordMark = 'S';
-constexpr char kDataRecord = '2';
-constexpr char kTerminationRecord = '8';
-constexpr std::size_t kTypePos = 1;
-constexpr std::size_t kCountPos = 2;
-constexpr std::size_t kAddressPos = 4;
-constexpr std::size_t kDataPos = 10;
-constexpr std::size_t kPairWidth = 2;
-// The count covers the three address bytes and the checksum byte besides the data.
-constexpr unsigned kCountOverhead = 4;
-constexpr std::uint32_t kAddressSpace = 0x1000000;  // 24-bit addresses
-
-constexpr int kBadFormatExit = 3;
+using record::kDataPos;
+using record::kPairWidth;
 constexpr char kLineFeed = '\n';
 constexpr char kCarriageReturn = '\r';
 constexpr char kCtrlZ = '\x1A';
 
-[[noreturn]] void bad_format(const char* rest) {
-  mprintf("Bad format:%s\n", rest);
-  finish(kBadFormatExit);
-}
-
-// A position that may lie beyond a short line is clamped to the line's end, where gethb then fails
-// instead of reading past the string.
-const char* field(const char* line, std::size_t pos) { return line + strnlen(line, pos); }
-
 bool gives_data(const char* line) {
-  return line[0] == kRecordMark && (line[kTypePos] == kDataRecord || line[kTypePos] == kTerminationRecord);
-}
-
-struct RecordHead {
-  std::uint32_t address;
-  std::uint32_t data_bytes;
-};
-
-// The address pairs are read before the count, as the download reads them, so a record that is bad in
-// both places names the same place in either.
-RecordHead read_head(const char* line) {
-  const char* address = field(line, kAddressPos);
-  std::uint32_t a = 0;
-  for (std::size_t k = 0; k < kAddressBytes; ++k) a = (a << 8) | gethb(address + k * kPairWidth);
-  const char* count_pair = line + kCountPos;  // inside the line: the address pairs after it were read
-  const unsigned count = gethb(count_pair);
-  if (count < kCountOverhead) bad_format(count_pair);
-  const std::uint32_t n = count - kCountOverhead;
-  if (a + n > kAddressSpace) bad_format(count_pair);
-  return RecordHead{a, n};
+  return line[0] == record::kMark &&
+         (line[record::kTypePos] == record::kDataType || line[record::kTypePos] == record::kTerminationType);
 }
 
 }  // namespace
@@ -93,7 +55,7 @@ std::vector<MemoryRange> ExpectedImage::ranges() const {
 
 void add_record_line(ExpectedImage& image, const char* line) {
   if (!gives_data(line)) return;
-  const RecordHead head = read_head(line);
+  const record::Head head = record::read_head(line);
   const char* data = line + kDataPos;  // the address pairs before it were read, so it lies inside
   for (std::uint32_t i = 0; i < head.data_bytes; ++i, data += kPairWidth)
     image.put(head.address + i, static_cast<std::uint8_t>(gethb(data)));
