@@ -47,9 +47,12 @@ std::vector<std::string> lines_of(const std::uint8_t* data, std::size_t size) {
     }
   }
   if (!cur.empty()) lines.push_back(cur);
+  // The loader sees a line up to its first zero byte. binwrite is handed the lines that begin with 'S';
+  // it never reads that character, but an S8 line goes out whole, where a '~' would send it without
+  // awaiting the answer and an 's' or 'n' would be taken for a block.
   for (auto& line : lines) {
-    line = std::string(line.c_str());  // the loader sees a line up to its first zero byte
-    if (!line.empty() && line[0] == '~') line[0] = 'S';  // '~' would send the S8 line without an answer
+    line = std::string(line.c_str());
+    if (!line.empty()) line[0] = 'S';
   }
   return lines;
 }
