@@ -9,7 +9,8 @@
 # Environment: FUZZ_BUILD (default build-fuzz), FUZZ_JOBS (targets run at once, default 1),
 # FUZZ_SHORT_SECONDS (default 15). Prints one line per target (executions, rate, corpus, findings) and
 # fails when any target found something: a crash, a leak, a sanitizer report, an invariant violated or
-# an input that ran past the time-out. The inputs are kept in BUILD/findings/<target>/.
+# an input that ran past the time-out. The inputs are kept in BUILD/findings/<target>/, the logs in
+# BUILD/logs/<target>-<mode>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,7 +21,7 @@ JOBS=${FUZZ_JOBS:-1}
 INPUT_TIMEOUT=10   # seconds for one input: every target's runs are bounded far below this
 MAX_LEN=4096
 
-usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 mode=${1:-}
 case $mode in
@@ -36,10 +37,10 @@ command -v "$CXX" >/dev/null || { echo "$CXX is needed: scripts/install-deps.sh 
 cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER="$CXX" >/dev/null
 cmake --build "$BUILD" -j2 >/dev/null
 
-# run_target NAME: one target against its corpus; its log in BUILD/logs/NAME.log.
+# run_target NAME: one target against its corpus.
 run_target() {
   local t=$1 corpus
-  local findings=$BUILD/findings/$t log=$BUILD/logs/$t.log
+  local findings=$BUILD/findings/$t log=$BUILD/logs/$t-$mode.log
   mkdir -p "$findings" "$BUILD/logs"
   if [[ $mode == short ]]; then
     # A scratch copy: CI must not grow, or depend on, anything but the committed seeds.

@@ -20,6 +20,26 @@ echo "== Tests under the sanitizers"
 echo "== Win32 build and its tests under wine"
 VEXAL_LINUX_BUILD=build scripts/win32-test.sh
 
+# --- Bad input and faults: fuzzing, a short fault campaign, the threads under ThreadSanitizer ----------
+echo "== Fuzzing: each target 10 s on the committed seeds (clang, ASan + UBSan; a finding fails)"
+scripts/install-deps.sh --fuzz
+FUZZ_SHORT_SECONDS=10 FUZZ_JOBS=2 scripts/fuzz.sh short
+echo "== Fault campaign, short: downloads and memory round trips through a board with random faults"
+scripts/fault-campaign.py --bin build/bin --runs 100
+echo "== Console and window tests under ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXAL_WERROR=ON -DVEXAL_TSAN=ON >/dev/null
+cmake --build build-tsan -j"$(nproc)" --target test_console test_window_parts vexalw vq3140-sim
+tsan_reports=$(mktemp -d)
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 log_path=$tsan_reports/report" \
+  ctest --output-on-failure --timeout 600 -L 'unit|gui' -E '_NOT_BUILT$')
+if [ -n "$(ls -A "$tsan_reports")" ]; then
+  cat "$tsan_reports"/*
+  echo "ThreadSanitizer reported a race"
+  exit 1
+fi
+rm -rf "$tsan_reports"
+# --- end of bad input and faults -----------------------------------------------------------------------
+
 if [ -x ../shared/acceptance/run ]; then
   echo "== Acceptance cases (independent; reported, see README for the cases we dispute)"
   result=$(../shared/acceptance/run build/bin/vexal | tail -1 || true)
