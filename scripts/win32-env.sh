@@ -78,3 +78,13 @@ win32_start() {
   wineserver -p "${VEXAL_WINE_LINGER:-15}" </dev/null >/dev/null 2>&1 9>&- || true
   "$WINE" wineboot </dev/null >/dev/null 2>&1 9>&- || { echo "Error: wine does not start" >&2; return 1; }
 }
+
+# Ends a running wineserver so that the next start belongs to this display. Wine's desktop process
+# takes the display it is started with and keeps it for the server's life: a server left over from
+# console runs without a display (or from another Xvfb) would show no window at all. Call it with the
+# lock held, so no other run of ours is using that server.
+win32_restart_on_display() {
+  wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
+  wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
+  win32_start
+}

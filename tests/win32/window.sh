@@ -26,7 +26,7 @@ STRIP=632x80+0+373
 
 require_tools wine_ok Xvfb xdotool import convert srec_cat
 start_xvfb
-win32_prefix && win32_lock && win32_start || fail "wine does not start"
+win32_prefix && win32_lock && win32_restart_on_display || fail "wine does not start"
 
 make_firmware() {  # NAME BYTES
   head -c "$2" /dev/urandom >"$WORK/$1.bin"
