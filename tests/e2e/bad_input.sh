@@ -7,40 +7,12 @@
 set -uo pipefail
 
 BIN=$(realpath "${1:?usage: bad_input.sh BIN_DIR SOURCE_DIR}")
-WORK=$(mktemp -d /tmp/vexal-bad-input-XXXXXX)
-SIM_PID=
+source "$(dirname "$0")/lib/board.sh"
+e2e_begin bad-input
+SIM_OPTIONS=(--log "$WORK/sim.log")    # the board logs what it receives
 FAILURES=0
 UNPLUG_AFTER_S=1     # the board vanishes this long into a run
 UNPLUG_BOUND_S=30    # nine attempts of 306 ms, and much room: past this it would be a hang
-
-cleanup() {
-  [[ -n $SIM_PID ]] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-for tool in vexal vq3140-sim; do
-  [[ -x $BIN/$tool ]] || { echo "missing $BIN/$tool"; exit 1; }
-done
-
-# start_sim [options...]: a fresh board on $WORK/com1 that logs what it receives.
-start_sim() {
-  rm -f "$WORK/com1" "$WORK/sim.log"
-  "$BIN/vq3140-sim" --link "$WORK/com1" --log "$WORK/sim.log" "$@" >/dev/null 2>"$WORK/sim.err" &
-  SIM_PID=$!
-  for _ in $(seq 250); do
-    [[ -e $WORK/com1 ]] && return 0
-    sleep 0.02
-  done
-  echo "simulator did not come up: $(cat "$WORK/sim.err")"
-  exit 1
-}
-
-stop_sim() {
-  [[ -n $SIM_PID ]] && kill -TERM "$SIM_PID" 2>/dev/null
-  wait "$SIM_PID" 2>/dev/null
-  SIM_PID=
-}
 
 # Telegrams the board received since the run began (one board may serve several runs).
 log_count() { awk '$2 == "in"' "$WORK/sim.log" 2>/dev/null | wc -l; }

@@ -8,41 +8,14 @@
 # Sourced by the other download*.sh scripts for its helpers; run on its own it checks plain layouts.
 set -uo pipefail
 
-BIN=${1:?usage: download.sh BIN_DIR SOURCE_DIR}
-WORK=$(mktemp -d /tmp/vexal-e2e-XXXXXX)
-SIM_PID=
+BIN=$(realpath "${1:?usage: download.sh BIN_DIR SOURCE_DIR}")
+source "$(dirname "${BASH_SOURCE[0]}")/lib/board.sh"
+command -v srec_cat >/dev/null || { echo "srec_cat is needed (package srecord)"; exit 1; }
+e2e_begin e2e
+# Every board starts with erased memory and writes it to $WORK/dump.bin when it is stopped.
+SIM_OPTIONS=(--dump "$WORK/dump.bin")
 FAILURES=0
 MEMORY_END=0x1000000
-
-cleanup() {
-  [[ -n $SIM_PID ]] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-for tool in vexal vq3140-sim; do
-  [[ -x $BIN/$tool ]] || { echo "missing $BIN/$tool"; exit 1; }
-done
-command -v srec_cat >/dev/null || { echo "srec_cat is needed (package srecord)"; exit 1; }
-
-# start_sim [simulator options...]: a fresh board with erased memory on $WORK/com1.
-start_sim() {
-  rm -f "$WORK/com1" "$WORK/dump.bin"
-  "$BIN/vq3140-sim" --link "$WORK/com1" --dump "$WORK/dump.bin" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
-  SIM_PID=$!
-  for _ in $(seq 250); do
-    [[ -e $WORK/com1 ]] && return 0
-    sleep 0.02
-  done
-  echo "simulator did not come up: $(cat "$WORK/sim.err")"
-  return 1
-}
-
-# stop_sim: ends the board, which writes its memory to $WORK/dump.bin.
-stop_sim() {
-  kill -TERM "$SIM_PID" && wait "$SIM_PID"
-  SIM_PID=
-}
 
 # run_vexal ARGS...: the loader in $WORK against the board; its status in VEXAL_STATUS.
 run_vexal() {

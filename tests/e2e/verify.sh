@@ -10,40 +10,11 @@
 set -u
 
 BIN=$(cd "$1" && pwd) || exit 1
-for program in vexal vq3140-sim; do
-  [ -x "$BIN/$program" ] || { echo "$BIN/$program is missing"; exit 1; }
-done
+source "$(dirname "$0")/lib/board.sh"
 command -v srec_cat >/dev/null || { echo "srec_cat is missing (package srecord)"; exit 1; }
-WORK=$(mktemp -d /tmp/vexal-e2e-verify-XXXXXX)
-SIM_PID=
+e2e_begin e2e-verify
+SIM_OPTIONS=(--log "$WORK/sim.log")
 FAILED=0
-
-stop_sim() {
-  if [ -n "$SIM_PID" ]; then
-    kill -TERM "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-    SIM_PID=
-  fi
-}
-cleanup() {
-  stop_sim
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-# start_sim [simulator options...]: a fresh board behind $WORK/com1, frames logged to $WORK/sim.log
-start_sim() {
-  rm -f "$WORK/com1" "$WORK/sim.log"
-  "$BIN/vq3140-sim" --link "$WORK/com1" --log "$WORK/sim.log" "$@" >"$WORK/sim.out" 2>&1 &
-  SIM_PID=$!
-  for _ in $(seq 200); do
-    [ -e "$WORK/com1" ] && return 0
-    sleep 0.05
-  done
-  echo "vq3140-sim did not come up:"
-  cat "$WORK/sim.out"
-  exit 1
-}
 
 fail() {
   echo "FAIL: $*"

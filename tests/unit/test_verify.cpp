@@ -1,5 +1,5 @@
 // "@verify": the ranges a file covers, the read telegrams that cover them, and every way it ends.
-// Reads go to a scripted board whose memory the test fills; unwritten bytes read 0xFF, as on a fresh board.
+// Reads go to a memory board the test fills; unwritten bytes read 0xFF, as on a fresh board.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,13 +11,11 @@
 #include "frontend/finish.h"
 #include "loader/loader.h"
 #include "loader/verify.h"
-#include "tests/support/scripted_board.h"
+#include "tests/support/memory_board.h"
 
 namespace vx::test {
 namespace {
 
-constexpr unsigned kMemoryEnd = 0x1000000;
-constexpr unsigned kMaxRead = 0x40;
 constexpr std::uint8_t kErased = 0xFF;
 
 // One record line with its count and checksum; `data` holds the raw bytes.
@@ -37,65 +35,11 @@ std::string srec(char type, unsigned address, const std::string& data) {
   return line + pair + "\n";
 }
 
-std::string pattern(std::size_t n, unsigned seed = 7) {
-  std::string s;
-  for (std::size_t i = 0; i < n; ++i) s.push_back(static_cast<char>((i * seed + 3) & 0xFF));
-  return s;
-}
-
 // Records of at most 32 bytes holding `data` from `address` on.
 std::string records(unsigned address, const std::string& data) {
   std::string text;
   for (std::size_t i = 0; i < data.size(); i += 32) text += srec('2', address + static_cast<unsigned>(i), data.substr(i, 32));
   return text;
-}
-
-class ReadBackBoard {
- public:
-  ScriptedBoard board;
-  std::map<std::string, std::string> scripted;  // request text -> answer text
-  std::map<unsigned, std::uint8_t> mem;
-
-  ReadBackBoard() {
-    board.handler = [this](const Bytes& request) {
-      return board.answer_text(answer(ScriptedBoard::request_text(request)));
-    };
-  }
-  void load(unsigned at, const std::string& bytes) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) mem[at + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(bytes[i]);
-  }
-  std::vector<std::string> requests() const {
-    std::vector<std::string> texts;
-    for (const auto& r : board.requests) texts.push_back(ScriptedBoard::request_text(r));
-    return texts;
-  }
-
- private:
-  std::string answer(const std::string& text) {
-    if (auto it = scripted.find(text); it != scripted.end()) return it->second;
-    if (!text.empty() && (text[0] == 's' || text[0] == 'n')) return "*";  // a block: accepted
-    unsigned adr = 0, n = 0;
-    if (std::sscanf(text.c_str(), "R%x,%x", &adr, &n) != 2) return "?";
-    if (n > kMaxRead || adr >= kMemoryEnd || kMemoryEnd - adr < n) return "!";
-    std::string a = "=";
-    char pair[3];
-    for (unsigned i = 0; i < n; ++i) {
-      auto it = mem.find(adr + i);
-      std::snprintf(pair, sizeof pair, "%02X", it == mem.end() ? kErased : it->second);
-      a += pair;
-    }
-    return a;
-  }
-};
-
-bool has_line(const LoaderRun& run, const std::string& line) {
-  return std::find(run.log.begin(), run.log.end(), line) != run.log.end();
-}
-
-std::string log_of(const LoaderRun& run) {
-  std::string s;
-  for (const auto& l : run.log) s += l + "\n";
-  return s;
 }
 
 // --- the ranges a file covers ----------------------------------------------------------------------
@@ -156,7 +100,7 @@ TEST(VerifyBadRecords, EndWith3BeforeAnyTelegram) {
     TempDir dir;
     // A good record before the bad one: the file is read whole before the board is asked anything.
     dir.write("f.s28", srec('2', 0x100, "ok") + c.line);
-    ReadBackBoard rb;
+    MemoryBoard rb{kErased};
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
     EXPECT_EQ(run.code, 3) << c.edge << "\n" << log_of(run);
     EXPECT_TRUE(has_line(run, c.message)) << c.edge << "\n" << log_of(run);
@@ -189,7 +133,7 @@ TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
   for (const auto& c : cases) {
     TempDir dir;
     dir.write("f.s28", c.file);
-    ReadBackBoard rb;
+    MemoryBoard rb{kErased};
     for (const ExpectedImage image = image_of_records(c.file); const auto& r : image.ranges())
       for (unsigned a = r.start; a < r.start + r.length; ++a) rb.mem[a] = image.at(a);
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
@@ -204,7 +148,7 @@ TEST(VerifyReads, CountOfSixDigitsShowsWhole) {
   TempDir dir;
   const std::string data = pattern(100000, 13);
   dir.write("f.s28", records(0x020000, data));
-  ReadBackBoard rb;
+  MemoryBoard rb{kErased};
   rb.load(0x020000, data);
   LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
@@ -239,7 +183,7 @@ TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
   for (const auto& c : cases) {
     TempDir dir;
     dir.write("f.s28", records(0x1000, data));
-    ReadBackBoard rb;
+    MemoryBoard rb{kErased};
     rb.load(0x1000, data);
     for (const auto& [a, v] : c.changed) rb.mem[a] = v;
     rb.scripted = c.scripted;
@@ -252,7 +196,7 @@ TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
 
 TEST(VerifyFailures, FileThatCantBeOpenedEndsWith3) {
   TempDir dir;
-  ReadBackBoard rb;
+  MemoryBoard rb{kErased};
   LoaderRun run = run_loader({"@verify<missing.s28"}, rb.board);
   EXPECT_EQ(run.code, 3);
   EXPECT_TRUE(has_line(run, "Error: Can't open file missing.s28")) << log_of(run);
@@ -284,7 +228,7 @@ TEST(VerifySyntax, RefusedCommandsReturnTheirErrorText) {
 TEST(VerifySyntax, OneCharacterNameFromTheCommandLine) {
   TempDir dir;
   dir.write("f", srec('2', 0x10, "ab"));
-  ReadBackBoard rb;
+  MemoryBoard rb{kErased};
   rb.load(0x10, "ab");
   LoaderRun run = run_loader({"@verify<f"}, rb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
@@ -299,7 +243,7 @@ TEST(VerifyCommandFile, PendingBlockGoesOutBeforeTheFirstRead) {
   const std::string data = pattern(40);
   dir.write("fw.s28", records(0x2000, data));
   dir.write("job.txt", "#fw.s28\n@verify<fw.s28\n");
-  ReadBackBoard rb;
+  MemoryBoard rb{kErased};
   rb.load(0x2000, data);
   LoaderRun run = run_loader({"job.txt"}, rb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
@@ -316,12 +260,12 @@ TEST(VerifyCommandFile, NameEndsBeforeTheLineFeed) {
   // "@verify<\n" has the minimum length only with its line feed, and names no file.
   dir.write("job.txt", "@verify<f\n");
   dir.write("empty.txt", "@verify<\n");
-  ReadBackBoard rb;
+  MemoryBoard rb{kErased};
   rb.load(0x10, "ab");
   LoaderRun run = run_loader({"job.txt"}, rb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
   EXPECT_EQ(rb.requests(), std::vector<std::string>{"R000010,02\n"});
-  ReadBackBoard rb2;
+  MemoryBoard rb2{kErased};
   LoaderRun empty = run_loader({"empty.txt"}, rb2.board);
   EXPECT_EQ(empty.code, 3) << log_of(empty);
   EXPECT_TRUE(has_line(empty, "Error: Can't open file")) << log_of(empty);
