@@ -43,13 +43,7 @@ std::string MemoryBoard::answer(const std::string& text) {
 
 std::string MemoryBoard::read(unsigned adr, unsigned n) const {
   if (n > kMaxRead || adr >= kMemoryEnd || kMemoryEnd - adr < n) return "!";
-  std::string a = "=";
-  char pair[3];
-  for (unsigned i = 0; i < n; ++i) {
-    std::snprintf(pair, sizeof pair, "%02X", at(adr + i));
-    a += pair;
-  }
-  return a;
+  return read_answer_of(bytes_at(adr, n));
 }
 
 std::string MemoryBoard::write(unsigned adr, const std::string& text) {
@@ -64,6 +58,16 @@ std::string MemoryBoard::write(unsigned adr, const std::string& text) {
 std::uint8_t MemoryBoard::at(unsigned adr) const {
   auto it = mem.find(adr);
   return it == mem.end() ? erased_ : it->second;
+}
+
+std::string read_answer_of(const std::string& bytes) {
+  std::string a = "=";
+  char pair[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(pair, sizeof pair, "%02X", c);
+    a += pair;
+  }
+  return a;
 }
 
 std::string pattern(std::size_t n, unsigned seed) {

@@ -38,6 +38,9 @@ class MemoryBoard {
   std::uint8_t erased_;
 };
 
+// A read telegram's answer: '=' and the bytes as upper-case digit pairs.
+std::string read_answer_of(const std::string& bytes);
+
 // n bytes of a repeating pattern that differs with the seed.
 std::string pattern(std::size_t n, unsigned seed = 7);
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "serial/frame.h"
-#include "tests/support/scripted_board.h"
+#include "tests/support/memory_board.h"
 
 namespace vx {
 namespace {
@@ -24,23 +24,17 @@ constexpr Millis kLate{400};  // after the loader's 306 ms read window, inside t
 
 std::uint8_t memory_at(unsigned address) { return static_cast<std::uint8_t>(address * 7 + 3); }
 
-// "=" and the bytes a read telegram "R%06X,%02X\n" asks for, from memory_at.
-std::string read_answer(const std::string& request) {
-  unsigned address = 0, count = 0;
-  if (std::sscanf(request.c_str(), "R%6x,%2x", &address, &count) != 2) return "?syntax";
-  std::string text = "=";
-  char pair[3];
-  for (unsigned i = 0; i < count; ++i) {
-    std::snprintf(pair, sizeof pair, "%02X", memory_at(address + i));
-    text += pair;
-  }
-  return text;
-}
-
 std::string memory_bytes(unsigned address, unsigned count) {
   std::string bytes;
   for (unsigned i = 0; i < count; ++i) bytes.push_back(static_cast<char>(memory_at(address + i)));
   return bytes;
+}
+
+// The answer to a read telegram "R%06X,%02X\n" from memory_at.
+std::string read_answer(const std::string& request) {
+  unsigned address = 0, count = 0;
+  if (std::sscanf(request.c_str(), "R%6x,%2x", &address, &count) != 2) return "?syntax";
+  return test::read_answer_of(memory_bytes(address, count));
 }
 
 TEST(LateAnswers, EveryReadAnswerLateStillFillsTheFileInOrder) {
