@@ -106,9 +106,11 @@ check_ports() {
 
   if [[ $(id -u) -eq 0 ]] && command -v runuser >/dev/null && [[ -x $BIN/vexal ]]; then
     start_sim
+    # A copy in the work folder: the build may stand where the other user can't reach it (under /root).
     chmod 755 "$WORK"
+    install -m 755 "$BIN/vexal" "$WORK/vexal-as-nobody"
     BEFORE=$(log_count)
-    (cd "$WORK" && VEXAL_COM1=$WORK/com1 runuser -u nobody -- "$BIN/vexal" I000000 >"$WORK/out.txt" 2>"$WORK/err.txt")
+    (cd "$WORK" && VEXAL_COM1=$WORK/com1 runuser -u nobody -- "$WORK/vexal-as-nobody" I000000 >"$WORK/out.txt" 2>"$WORK/err.txt")
     STATUS=$?
     expect "a port the user may not open" 2 "Wrong settings, can't initialize UART" 0 "Permission denied (the user may need to be in the dialout group"
     stop_sim
