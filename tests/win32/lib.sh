@@ -14,7 +14,12 @@ POLL_STEP=0.1
 cleanup() {
   [ -n "$WINDOW_PID" ] && kill "$WINDOW_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  if [ -n "$XVFB_PID" ]; then
+    # The wineserver's desktop lives on this display: a server whose display went away stays forever.
+    wineserver -k </dev/null >/dev/null 2>&1 9>&-
+    wineserver -w </dev/null >/dev/null 2>&1 9>&-
+    kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  fi
   [ -n "${VEXAL_KEEP_WORK:-}" ] || rm -rf "$WORK"
 }
 trap cleanup EXIT
