@@ -12,32 +12,7 @@ BIN=$(cd "$1" && pwd) || exit 1
 source "$(dirname "$0")/lib/board.sh"
 e2e_begin e2e-memory
 SIM_OPTIONS=(--log "$WORK/sim.log")
-FAILED=0
-
-fail() {
-  echo "FAIL: $*"
-  FAILED=1
-}
-
-# run_loader CODE ARGS...: runs vexal in $WORK, expects the exit status CODE and a log ending in that code
-run_loader() {
-  local want=$1
-  shift
-  (cd "$WORK" && VEXAL_COM1="$WORK/com1" "$BIN/vexal" "$@" >"$WORK/vexal.log" 2>&1)
-  local got=$?
-  local last
-  last=$(grep -v '^ *$' "$WORK/vexal.log" | tail -n 1)
-  if [ "$got" != "$want" ]; then
-    fail "vexal $* exited with $got, expected $want"
-    cat "$WORK/vexal.log"
-    return 1
-  fi
-  if ! [[ "$last" =~ ^Exit\ code\ +$want\ *$ ]]; then
-    fail "vexal $* ended its log with '$last'"
-    return 1
-  fi
-  return 0
-}
+source "$(dirname "$0")/lib/loader.sh"
 
 random_file() {  # NAME BYTES
   head -c "$2" /dev/urandom >"$WORK/$1"

@@ -14,27 +14,7 @@ source "$(dirname "$0")/lib/board.sh"
 command -v srec_cat >/dev/null || { echo "srec_cat is missing (package srecord)"; exit 1; }
 e2e_begin e2e-verify
 SIM_OPTIONS=(--log "$WORK/sim.log")
-FAILED=0
-
-fail() {
-  echo "FAIL: $*"
-  FAILED=1
-}
-
-# run_loader CODE ARGS...: runs vexal in $WORK (log in vexal.log, standard error in vexal.err) and
-# expects the exit status CODE
-run_loader() {
-  local want=$1
-  shift
-  (cd "$WORK" && VEXAL_COM1="$WORK/com1" "$BIN/vexal" "$@" >"$WORK/vexal.log" 2>"$WORK/vexal.err")
-  local got=$?
-  if [ "$got" != "$want" ]; then
-    fail "vexal $* exited with $got, expected $want"
-    cat "$WORK/vexal.log" "$WORK/vexal.err"
-    return 1
-  fi
-  return 0
-}
+source "$(dirname "$0")/lib/loader.sh"
 
 expect_line() {  # TEXT: a line of vexal.log, trailing blanks aside
   sed 's/ *$//' "$WORK/vexal.log" | grep -qxF "$1" || { fail "no line '$1' in the log:"; cat "$WORK/vexal.log"; }
