@@ -84,7 +84,13 @@ win32_start() {
 # console runs without a display (or from another Xvfb) would show no window at all. Call it with the
 # lock held, so no other run of ours is using that server.
 win32_restart_on_display() {
+  win32_stop
+  win32_start
+}
+
+# Ends the wineserver and wine's services. Here they don't end on their own when the last program has
+# gone (seen: servers hours old), so every script that starts them ends them.
+win32_stop() {
   wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
   wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
-  win32_start
 }

@@ -34,6 +34,7 @@ cmake --build "$linux" -j"$jobs" --target vq3140-sim vexal
 
 source scripts/win32-env.sh
 win32_prefix
+trap win32_stop EXIT
 win32_start
 
 echo "== Unit tests under wine (left out, as the POSIX platform's own: ${posix_only//|/ })"

@@ -16,8 +16,7 @@ cleanup() {
   [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
   if [ -n "$XVFB_PID" ]; then
     # The wineserver's desktop lives on this display: a server whose display went away stays forever.
-    wineserver -k </dev/null >/dev/null 2>&1 9>&-
-    wineserver -w </dev/null >/dev/null 2>&1 9>&-
+    win32_stop
     kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
   fi
   [ -n "${VEXAL_KEEP_WORK:-}" ] || rm -rf "$WORK"
