@@ -25,14 +25,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Debian's /usr/bin/wine prefers the 32-bit loader, which cannot run on a kernel without 32-bit
-# support; the 64-bit loader runs our 64-bit programs on either.
+# support; the 64-bit loader runs our 64-bit programs on either. wine-run.sh repeats a run whose only
+# fault was the loader's own exit.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   if(EXISTS /usr/lib/wine/wine64)
-    set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+    set(VEXAL_WINE /usr/lib/wine/wine64)
   else()
     find_program(VEXAL_WINE NAMES wine64 wine)
-    if(VEXAL_WINE)
-      set(CMAKE_CROSSCOMPILING_EMULATOR ${VEXAL_WINE})
-    endif()
+  endif()
+  if(VEXAL_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${VEXAL_WINE})
   endif()
 endif()
