@@ -89,7 +89,7 @@ win32_restart_on_display() {
 }
 
 # Ends the wineserver and wine's services. Here they don't end on their own when the last program has
-# gone (seen: servers hours old), so every script that starts them ends them.
+# gone (seen: servers still there 45 minutes later), so every script that starts them ends them.
 win32_stop() {
   wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
   wineserver -w </dev/null >/dev/null 2>&1 9>&- || true

@@ -15,7 +15,7 @@ cleanup() {
   [ -n "$WINDOW_PID" ] && kill "$WINDOW_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
   if [ -n "$XVFB_PID" ]; then
-    # The wineserver's desktop lives on this display: a server whose display went away stays forever.
+    # The wineserver's desktop lives on this display: ended with it, as it would not end on its own.
     win32_stop
     kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
   fi
