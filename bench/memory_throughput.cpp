@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 
 extern char** environ;
 

@@ -18,11 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "frontend/args.h"
-#include "frontend/console.h"
-#include "frontend/finish.h"
-#include "loader/block.h"
-#include "serial/frame.h"
+#include "loader/args.h"
+#include "console/console.h"
+#include "console/finish.h"
+#include "loader/run.h"
+#include "protocol/block.h"
+#include "protocol/frame.h"
 #include "serial/port.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 
 namespace vx::board {
 

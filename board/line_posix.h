@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "serial/port.h"
+#include "protocol/line.h"
 
 namespace vx::board {
 

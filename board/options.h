@@ -12,7 +12,7 @@
 #include "board/board.h"
 #include "board/faults.h"
 #include "board/memory.h"
-#include "serial/port.h"
+#include "protocol/line.h"
 
 namespace vx::board {
 

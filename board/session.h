@@ -19,7 +19,7 @@
 #include "board/faults.h"
 #include "board/log.h"
 #include "board/transmitter.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 
 namespace vx::board {
 

@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#include "loader/block.h"
+#include "protocol/block.h"
 
 namespace vx::board {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/finish.h"
+#include "console/finish.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/record_model.h"
 #include "fuzz/sparse_board.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/console.h"
-#include "frontend/lineview.h"
+#include "console/console.h"
+#include "console/lineview.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

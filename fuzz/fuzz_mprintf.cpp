@@ -4,7 +4,7 @@
 // the conversions ask for them. The format is cut after each conversion and every piece printed by its
 // own call with exactly the one argument its conversion takes (an unsigned for d u x X, an int for c, a
 // double for f, a bounded string for s, none for the rest), so no call can read an argument it was not
-// given. The cutting follows the grammar in frontend/mprintf.h; a piece it got wrong would end inside
+// given. The cutting follows the grammar in console/mprintf.h; a piece it got wrong would end inside
 // its conversion, which mprintf stops at without reading an argument.
 //
 // Invariant besides the sanitizers: every conversion writes a field of exactly its width.
@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "frontend/console.h"
-#include "frontend/mprintf.h"
+#include "console/console.h"
+#include "console/mprintf.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -20,11 +20,12 @@
 #include <utility>
 #include <vector>
 
-#include "frontend/console.h"
-#include "frontend/diag.h"
-#include "frontend/finish.h"
+#include "console/console.h"
+#include "console/diag.h"
+#include "console/finish.h"
+#include "loader/run.h"
 #include "serial/comdrv.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "serial/port.h"
 
 namespace vx::fuzz {

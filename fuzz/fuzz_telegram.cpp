@@ -16,10 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "frontend/finish.h"
+#include "console/finish.h"
+#include "loader/run.h"
 #include "fuzz/fuzz_support.h"
 #include "serial/comdrv.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "serial/telegram.h"
 #include "tests/support/scripted_board.h"
 

@@ -16,9 +16,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "frontend/finish.h"
-#include "frontend/mprintf.h"
-#include "frontend/progress.h"
+#include "console/finish.h"
+#include "console/mprintf.h"
+#include "console/progress.h"
 #include "loader/loader.h"
 #include "serial/telegram.h"
 

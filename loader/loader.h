@@ -1,6 +1,6 @@
 // The loader core: the driver, the command-file interpreter, the memory commands and the S-record
 // packing. Everything here runs on the loader's thread, one step after another; every failure prints
-// one line and ends the run through finish (frontend/finish.h).
+// one line and ends the run through finish (console/finish.h).
 #pragma once
 
 #include <cstdint>

@@ -28,8 +28,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/finish.h"
-#include "frontend/mprintf.h"
+#include "console/finish.h"
+#include "console/mprintf.h"
 #include "loader/loader.h"
 #include "loader/verify.h"
 #include "serial/telegram.h"

@@ -2,20 +2,20 @@
 //
 // binwrite stores a record's data bytes into the current block (binadr, binbuf, binmask); the block
 // goes to the board when a record's address leaves it, and at an S8 record, which also goes itself as
-// a text telegram and must be confirmed with "%*". sendbin packs the pending block (loader/block.h),
+// a text telegram and must be confirmed with "%*". sendbin packs the pending block (protocol/block.h),
 // sends it with up to eight attempts and leaves the answer in `o`.
 //
 // Every pair is checked before it is used and every access to a line stays inside its string: a short
 // line fails at the first pair it lacks.
 #include <cstring>
 
-#include "frontend/finish.h"
-#include "frontend/mprintf.h"
-#include "loader/block.h"
+#include "console/finish.h"
+#include "console/mprintf.h"
+#include "protocol/block.h"
 #include "loader/loader.h"
-#include "loader/record.h"
+#include "loader/record_head.h"
 #include "serial/comdrv.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "serial/telegram.h"
 
 namespace vx {

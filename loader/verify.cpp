@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "frontend/finish.h"
-#include "frontend/mprintf.h"
-#include "loader/block.h"
+#include "console/finish.h"
+#include "console/mprintf.h"
+#include "protocol/block.h"
 #include "loader/loader.h"
-#include "loader/record.h"
+#include "loader/record_head.h"
 
 namespace vx {
 namespace {

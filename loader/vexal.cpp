@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/finish.h"
-#include "frontend/mprintf.h"
+#include "console/finish.h"
+#include "console/mprintf.h"
 #include "loader/loader.h"
 #include "serial/comdrv.h"
 #include "serial/telegram.h"

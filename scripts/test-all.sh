@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+echo "== Layers: no include climbs a layer"
+scripts/check-layers.sh
 echo "== Build (warnings are errors)"
 VEXAL_BUILD_TYPE=Release scripts/build.sh build
 echo "== Tests"

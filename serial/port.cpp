@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <mutex>
-#include <thread>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "serial/trace.h"
 
 namespace vx {
@@ -16,26 +15,9 @@ Micros ReadWindow::wait_for_next(Micros since_start, std::optional<Micros> since
 }
 
 namespace {
-class SteadyClock : public Clock {
- public:
-  Micros now() const override {
-    return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch());
-  }
-  void sleep_for(Micros d) const override {
-    if (d.count() > 0) std::this_thread::sleep_for(d);
-  }
-};
-
 std::mutex g_opener_lock;
 PortOpener g_opener;
-}  // namespace
 
-const Clock& steady_clock() {
-  static const SteadyClock clock;
-  return clock;
-}
-
-namespace {
 // One pass of the window rules: reads until the window closes, the buffer is full, or (with an early
 // end) `complete` says the bytes so far are a whole answer.
 template <typename Complete>
@@ -67,12 +49,6 @@ WindowResult collect_window(ByteSource& src, const Clock& clock, std::uint8_t* b
     return window.end_at_frame && ft12::answer_complete(b, n);
   });
   return r;
-}
-
-Micros idle_interval(unsigned baud) {
-  constexpr long kIdleBits = 33;
-  if (baud == 0) return Micros(0);
-  return Micros((kIdleBits * 1000000L + baud - 1) / baud);
 }
 
 std::size_t AnswerReader::read(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) {

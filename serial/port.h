@@ -24,10 +24,10 @@
 #include <optional>
 #include <string>
 
-namespace vx {
+#include "console/clock.h"
+#include "protocol/line.h"
 
-using Millis = std::chrono::milliseconds;
-using Micros = std::chrono::microseconds;
+namespace vx {
 
 struct ReadWindow {
   Micros inter_byte{Millis(15)};
@@ -41,14 +41,6 @@ struct ReadWindow {
   // How long to wait for the next byte; zero or less means the window has closed.
   Micros wait_for_next(Micros since_start, std::optional<Micros> since_last_byte) const;
 };
-
-class Clock {
- public:
-  virtual ~Clock() = default;
-  virtual Micros now() const = 0;  // monotonic
-  virtual void sleep_for(Micros d) const = 0;
-};
-const Clock& steady_clock();
 
 class ByteSource {
  public:
@@ -69,9 +61,6 @@ struct WindowResult {
 WindowResult collect_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
                             const ReadWindow& window);
 
-// The idle time the line keeps between an answer and the next request: 33 bit times (FT 1.2).
-Micros idle_interval(unsigned baud);
-
 // Reads answer windows from one source and keeps the line polite between them (see above).
 class AnswerReader {
  public:
@@ -87,13 +76,6 @@ class AnswerReader {
   WindowResult last_;
   ReadWindow last_window_;
   std::size_t last_cap_ = 0;
-};
-
-enum class Parity { None, Odd, Even };
-
-struct LineSettings {
-  unsigned baud = 38400;
-  Parity parity = Parity::None;
 };
 
 class Port {

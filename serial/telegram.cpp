@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "frontend/finish.h"
-#include "frontend/mprintf.h"
+#include "console/finish.h"
+#include "console/mprintf.h"
 #include "serial/comdrv.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "serial/trace.h"
 
 namespace vx {

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <memory>
 
-#include "frontend/diag.h"
-#include "serial/frame.h"
+#include "console/diag.h"
+#include "protocol/frame.h"
 
 namespace vx {
 namespace {

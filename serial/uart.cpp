@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/diag.h"
+#include "console/diag.h"
 #include "serial/comdrv.h"
 #include "serial/port.h"
 #include "serial/telegram.h"

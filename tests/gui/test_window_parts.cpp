@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "frontend/console.h"
-#include "frontend/fltk/bar_mailbox.h"
-#include "frontend/fltk/console_page.h"
+#include "console/console.h"
+#include "frontends/fltk/bar_mailbox.h"
+#include "frontends/fltk/console_page.h"
 
 namespace {
 

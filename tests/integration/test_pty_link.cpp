@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 
 namespace vx {
 namespace {

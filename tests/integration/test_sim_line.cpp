@@ -12,8 +12,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "board/sim_process.h"
-#include "serial/frame.h"
+#include "tests/support/sim_process.h"
+#include "protocol/frame.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "board/sim_process.h"
+#include "tests/support/sim_process.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {

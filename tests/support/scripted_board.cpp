@@ -9,12 +9,13 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "frontend/args.h"
-#include "frontend/console.h"
-#include "frontend/diag.h"
-#include "frontend/finish.h"
-#include "frontend/lineview.h"
-#include "serial/frame.h"
+#include "loader/args.h"
+#include "console/console.h"
+#include "console/diag.h"
+#include "console/finish.h"
+#include "loader/run.h"
+#include "console/lineview.h"
+#include "protocol/frame.h"
 
 namespace vx::test {
 

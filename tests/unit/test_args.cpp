@@ -1,7 +1,7 @@
 // The argument vector: the window's single-space split, the limits, the program name.
 #include <gtest/gtest.h>
 
-#include "frontend/args.h"
+#include "loader/args.h"
 
 namespace vx {
 namespace {

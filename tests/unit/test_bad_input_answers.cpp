@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "tests/support/memory_board.h"
 
 namespace vx {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "loader/block.h"
+#include "protocol/block.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "board/session.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx::board {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "board/telegrams.h"
-#include "loader/block.h"
+#include "protocol/block.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx::board {

@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
-#include "frontend/console.h"
-#include "frontend/lineview.h"
+#include "console/console.h"
+#include "console/lineview.h"
 
 namespace vx {
 namespace {

@@ -1,7 +1,7 @@
 // The driver against a scripted board: options, usage, identity, raw commands, exit codes.
 #include <gtest/gtest.h>
 
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <random>
 
-#include "frontend/finish.h"
+#include "console/finish.h"
+#include "loader/run.h"
 #include "serial/comdrv.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "serial/telegram.h"
 #include "tests/support/scripted_board.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/finish.h"
+#include "console/finish.h"
+#include "loader/run.h"
 #include "loader/loader.h"
 #include "serial/comdrv.h"
 #include "tests/support/memory_board.h"

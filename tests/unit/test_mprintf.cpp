@@ -4,8 +4,8 @@
 #include <climits>
 #include <string>
 
-#include "frontend/console.h"
-#include "frontend/mprintf.h"
+#include "console/console.h"
+#include "console/mprintf.h"
 
 namespace vx {
 namespace {

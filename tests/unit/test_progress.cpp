@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/progress.h"
+#include "console/progress.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "loader/block.h"
-#include "serial/frame.h"
+#include "protocol/block.h"
+#include "protocol/frame.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {

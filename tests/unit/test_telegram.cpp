@@ -3,10 +3,11 @@
 
 #include <cstring>
 
-#include "frontend/console.h"
-#include "frontend/finish.h"
+#include "console/console.h"
+#include "console/finish.h"
+#include "loader/run.h"
 #include "serial/comdrv.h"
-#include "serial/frame.h"
+#include "protocol/frame.h"
 #include "serial/telegram.h"
 #include "tests/support/scripted_board.h"
 

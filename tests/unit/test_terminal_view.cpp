@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frontend/terminal_view.h"
+#include "frontends/terminal/terminal_view.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/diag.h"
-#include "serial/frame.h"
+#include "console/diag.h"
+#include "protocol/frame.h"
 #include "serial/trace.h"
 #include "tests/support/scripted_board.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/finish.h"
+#include "console/finish.h"
 #include "loader/loader.h"
 #include "loader/verify.h"
 #include "tests/support/memory_board.h"

@@ -1,0 +1,18 @@
+# Folders are layers: protocol < console < serial < loader < front-ends. Each layer's library sees only
+# itself and the layers below it. Its include directory in the build tree holds links to exactly those
+# folders, so an #include that climbs a layer (or crosses to another front-end) fails to compile;
+# scripts/check-layers.sh reads the same rule off the sources.
+#
+#   vexal_layer(TARGET FOLDER [LOWER_FOLDER...])
+# TARGET must exist; FOLDER is the target's own folder, relative to the source root.
+function(vexal_layer target folder)
+  set(dir ${CMAKE_BINARY_DIR}/layers/${target})
+  foreach(seen ${folder} ${ARGN})
+    get_filename_component(parent ${dir}/${seen} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    if(NOT EXISTS ${dir}/${seen})
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${seen} ${dir}/${seen} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(${target} PUBLIC ${dir})
+endfunction()

@@ -1,0 +1,377 @@
+// vexalw: the loader in a window of its own.
+//
+// The process's arguments go to the loader as they do in the terminal front-end (same limits, same
+// refusal). The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
+// the loader runs on a worker thread from start to end. The two meet in three places only:
+//
+//  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
+//    into the console area of the back buffer (an off-screen image of the whole client area);
+//  - the progress bar, whose calls the worker hands over through a BarMailbox and an FLTK awake
+//    request, because only the GUI thread may create, show or draw widgets;
+//  - the end of the run: the worker sets `over` and wakes the event loop, which then shows the end
+//    box "Vexal has finished" while the console keeps being redrawn; dismissing it ends the process.
+//
+// Closing the main window ends the process at once with status 0, wherever the loader is. That is
+// done with std::_Exit: no destructor or exit handler runs, so nothing the worker is still using is
+// torn down under it.
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Progress.H>
+#include <FL/Fl_Return_Button.H>
+#include <FL/Fl_Window.H>
+#include <FL/fl_draw.H>
+#include <FL/x.H>
+
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "loader/args.h"
+#include "console/console.h"
+#include "console/diag.h"
+#include "console/finish.h"
+#include "loader/run.h"
+#include "frontends/fltk/bar_mailbox.h"
+#include "frontends/fltk/console_page.h"
+#include "console/mprintf.h"
+#include "console/progress.h"
+
+namespace {
+
+// Main window, client coordinates.
+constexpr char szAppName[] = "VexalW";  // the title, and the window class for the window manager
+constexpr int kClientWidth = 640;
+constexpr int kClientHeight = 480;
+constexpr int kStripHeight = 80;
+constexpr int kConsoleHeight = kClientHeight - kStripHeight;
+constexpr double kTickSeconds = 0.2;
+
+// Console font: Courier at 14 is 8 pixels wide with the usual fonts, so 80 columns fill the width.
+constexpr int kPreferredFontSize = 14;
+constexpr int kSmallestFontSize = 8;
+constexpr int kLinePitch = 17;
+
+// The progress strip.
+constexpr char kLoadingText[] = "Loading...";
+constexpr int kLabelLeft = 20, kLabelTop = 405, kLabelRight = 95, kLabelBottom = 425;
+constexpr int kLabelFontSize = 14;
+constexpr int kBarX = 100, kBarY = 400, kBarWidth = 400, kBarHeight = 30;
+const Fl_Color kBarColor = fl_rgb_color(6, 176, 37);
+
+// The end box.
+constexpr char kEndCaption[] = "Vexal";
+constexpr char kEndText[] = "Vexal has finished";
+constexpr int kBoxWidth = 300, kBoxHeight = 120;
+constexpr int kIconX = 20, kIconY = 20, kIconSize = 40;
+constexpr int kTextX = 76, kTextY = 20, kTextWidth = 204, kTextHeight = 40;
+constexpr int kOkWidth = 90, kOkHeight = 28, kOkMargin = 12;
+constexpr int kTextFontSize = 14, kIconMarkSize = 26;
+
+constexpr int kRefusedCode = 1;
+constexpr int kStartupFailure = 1;
+
+// ---- the worker's side ------------------------------------------------------------------------
+
+// Written before the worker starts and only read by it afterwards, except `over`.
+struct LoaderRun {
+  vx::ArgVector args;
+  bool refused = false;
+  std::string refusal;  // the "Error" line of a refusal
+  std::atomic<bool> over{false};
+};
+
+void print_line(const std::string& text) {
+  for (char c : text) vx::li_putc(c);
+  vx::li_putc('\n');
+}
+
+// A run that ends before the loader starts (refused arguments) reads like one the loader ended.
+void end_at_once(const std::string& error) {
+  print_line(error);
+  vx::mprintf("Exit code %d", kRefusedCode);
+}
+
+void run_loader(LoaderRun& run) {
+  vx::reset_loader_state();
+  if (run.refused) return end_at_once(run.refusal);
+  try {
+    static_cast<void>(vx::wvexal(run.args.argc(), run.args.argv()));  // the code is in the console
+  } catch (const std::exception& e) {
+    // Not a run end the loader knows: say so on the console, where the user is looking.
+    vx::diagnostic(std::string("internal failure: ") + e.what());
+    end_at_once(std::string("Error: internal failure: ") + e.what());
+  }
+}
+
+void on_wake(void*);
+
+// The worker's last act: the event loop learns that the run is over. Should the awake queue be
+// full, the loop still sees `over` when the next tick wakes it.
+void worker_main(LoaderRun* run) {
+  run_loader(*run);
+  run->over.store(true);
+  static_cast<void>(Fl::awake(on_wake, nullptr));
+}
+
+// ---- the window -------------------------------------------------------------------------------
+
+double courier_column_width(int size) {
+  fl_font(FL_COURIER, size);
+  const std::string columns(vx::kConsoleColumns, 'M');
+  return fl_width(columns.c_str()) / vx::kConsoleColumns;
+}
+
+void on_main_window_close(Fl_Widget*, void*) {
+  // FLTK also calls a window's callback for the Escape key; only a real close ends the program.
+  if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+  std::_Exit(0);
+}
+
+class ConsoleWindow : public Fl_Window {
+ public:
+  explicit ConsoleWindow(int font_size)
+      : Fl_Window(0, 0, kClientWidth, kClientHeight, szAppName),
+        wtermfont(font_size),
+        hwndPB(kBarX, kBarY, kBarWidth, kBarHeight) {
+    hwndPB.minimum(vxw::kBarEmpty);
+    hwndPB.maximum(vxw::kBarFull);
+    hwndPB.selection_color(kBarColor);
+    hwndPB.hide();
+    end();
+    xclass(szAppName);
+    callback(on_main_window_close);
+  }
+  ~ConsoleWindow() override {
+    if (hdcBuffer) fl_delete_offscreen(hdcBuffer);
+  }
+  ConsoleWindow(const ConsoleWindow&) = delete;
+  ConsoleWindow& operator=(const ConsoleWindow&) = delete;
+
+  // Needs the display open. The strip keeps this colour; the console area is painted at each tick.
+  bool create_back_buffer() {
+    hdcBuffer = fl_create_offscreen(kClientWidth, kClientHeight);
+    if (!hdcBuffer) return false;
+    fill_back_buffer(0, 0, kClientWidth, kClientHeight, FL_BACKGROUND_COLOR);
+    return true;
+  }
+
+  // The whole console area, from a consistent snapshot of the store, every tick.
+  void display() {
+    const std::vector<std::string> lines = vxw::console_lines(vx::console_snapshot().text);
+    fl_begin_offscreen(hdcBuffer);
+    fl_push_clip(0, 0, kClientWidth, kConsoleHeight);
+    fl_color(FL_WHITE);
+    fl_rectf(0, 0, kClientWidth, kConsoleHeight);
+    fl_color(FL_BLACK);
+    fl_font(FL_COURIER, wtermfont);
+    int baseline = kLinePitch - fl_descent();
+    for (const std::string& line : lines) {
+      fl_draw(line.data(), static_cast<int>(line.size()), 0, baseline);
+      baseline += kLinePitch;
+    }
+    fl_pop_clip();
+    fl_end_offscreen();
+    damage(FL_DAMAGE_USER1, 0, 0, kClientWidth, kConsoleHeight);
+  }
+
+  void apply(const vxw::BarState& state) {
+    if (state.shown != label_shown_) draw_loading_label(state.shown);
+    if (!state.shown) {
+      if (hwndPB.visible()) hwndPB.hide();
+      return;
+    }
+    hwndPB.value(static_cast<float>(state.percent));
+    if (!hwndPB.visible()) hwndPB.show();
+  }
+
+ protected:
+  // Paints from the back buffer, then the bar on top of the strip.
+  void draw() override {
+    if (hdcBuffer)
+      fl_copy_offscreen(0, 0, w(), h(), hdcBuffer, 0, 0);
+    else
+      fl_rectf(0, 0, w(), h(), FL_BACKGROUND_COLOR);
+    draw_children();
+  }
+
+ private:
+  void fill_back_buffer(int x, int y, int w, int h, Fl_Color color) {
+    fl_begin_offscreen(hdcBuffer);
+    fl_rectf(x, y, w, h, color);
+    fl_end_offscreen();
+    damage(FL_DAMAGE_USER1, x, y, w, h);
+  }
+
+  // The label lives in the back buffer, drawn without a background of its own over the strip.
+  void draw_loading_label(bool shown) {
+    const int width = kLabelRight - kLabelLeft, height = kLabelBottom - kLabelTop;
+    fill_back_buffer(kLabelLeft, kLabelTop, width, height, FL_BACKGROUND_COLOR);
+    label_shown_ = shown;
+    if (!shown) return;
+    fl_begin_offscreen(hdcBuffer);
+    fl_push_clip(kLabelLeft, kLabelTop, width, height);
+    fl_color(FL_FOREGROUND_COLOR);
+    fl_font(FL_HELVETICA, kLabelFontSize);
+    fl_draw(kLoadingText, kLabelLeft, kLabelTop, width, height, FL_ALIGN_CENTER, nullptr, 0);
+    fl_pop_clip();
+    fl_end_offscreen();
+  }
+
+  int wtermfont;        // the console font's size (the face is FLTK's Courier)
+  Fl_Progress hwndPB;   // the progress bar; hidden while no command file runs
+  Fl_Offscreen hdcBuffer = 0;  // the back buffer: the whole client area
+  bool label_shown_ = false;
+};
+
+// ---- the end box --------------------------------------------------------------------------------
+
+class ExclamationIcon : public Fl_Widget {
+ public:
+  ExclamationIcon(int x, int y, int size) : Fl_Widget(x, y, size, size) {}
+
+ protected:
+  void draw() override {
+    const int left = x(), top = y(), right = x() + w() - 1, bottom = y() + h() - 1, mid = x() + w() / 2;
+    fl_color(FL_YELLOW);
+    fl_polygon(mid, top, right, bottom, left, bottom);
+    fl_color(FL_BLACK);
+    fl_loop(mid, top, right, bottom, left, bottom);
+    fl_font(FL_HELVETICA_BOLD, kIconMarkSize);
+    fl_draw("!", left, top + h() / 4, w(), h() * 3 / 4, FL_ALIGN_CENTER, nullptr, 0);
+  }
+};
+
+void on_end_box_dismiss(Fl_Widget* widget, void*) {
+  Fl_Window* box = widget->as_window() ? widget->as_window() : widget->window();
+  box->hide();
+}
+
+// Its own small window rather than fl_alert: an FLTK modal box would swallow the main window's close
+// request, and closing the main window must end the program while the box is up too.
+class EndBox : public Fl_Window {
+ public:
+  explicit EndBox(const Fl_Window& over)
+      : Fl_Window(over.x() + (over.w() - kBoxWidth) / 2, over.y() + (over.h() - kBoxHeight) / 2,
+                  kBoxWidth, kBoxHeight, kEndCaption),
+        icon_(kIconX, kIconY, kIconSize),
+        text_(kTextX, kTextY, kTextWidth, kTextHeight, kEndText),
+        ok_(kBoxWidth - kOkWidth - kOkMargin, kBoxHeight - kOkHeight - kOkMargin, kOkWidth, kOkHeight,
+            "OK") {
+    text_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    text_.labelsize(kTextFontSize);
+    ok_.callback(on_end_box_dismiss);
+    end();
+    set_non_modal();
+    xclass(szAppName);
+    callback(on_end_box_dismiss);
+  }
+
+ private:
+  ExclamationIcon icon_;
+  Fl_Box text_;
+  Fl_Return_Button ok_;
+};
+
+// ---- the GUI thread -------------------------------------------------------------------------------
+
+struct Gui {
+  ConsoleWindow* window = nullptr;
+  vxw::BarMailbox* mailbox = nullptr;
+
+  void refresh_console() const { window->display(); }
+  void refresh_bar() const {
+    if (auto state = mailbox->take()) window->apply(*state);
+  }
+};
+
+Gui g_gui;  // reached from FLTK's callbacks, which carry no context the awake path could share
+
+void on_wake(void*) {
+  if (g_gui.window) g_gui.refresh_bar();
+}
+
+void on_tick(void*) {
+  g_gui.refresh_console();
+  g_gui.refresh_bar();
+  Fl::repeat_timeout(kTickSeconds, on_tick);
+}
+
+bool post_bar_wake() { return Fl::awake(on_wake, nullptr) == 0; }
+
+// One turn of the event loop. With no window left there is nothing to show or dismiss: end as a
+// close does.
+void wait_for_events() {
+  if (Fl::wait() == 0) std::_Exit(0);
+}
+
+bool start_worker(std::thread& hvexal, LoaderRun& run) {
+  try {
+    hvexal = std::thread(worker_main, &run);
+    return true;
+  } catch (const std::system_error& e) {
+    vx::diagnostic(std::string("vexalw: can't start the loader's thread: ") + e.what());
+    return false;
+  }
+}
+
+void take_arguments(int argc, char** argv, LoaderRun& run) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  run.refused = !vx::args_from_list(args, run.args, run.refusal);
+}
+
+// Runs the event loop until the worker reports the end of the run; false when it could not start.
+bool run_loader_in_window(LoaderRun& run) {
+  std::thread hvexal;
+  if (!start_worker(hvexal, run)) return false;
+  while (!run.over.load()) wait_for_events();
+  hvexal.join();
+  return true;
+}
+
+void show_end_box(const ConsoleWindow& window) {
+  g_gui.refresh_console();  // the "Exit code" line stands before the box comes up
+  g_gui.refresh_bar();
+  EndBox box(window);
+  box.show();
+  while (box.shown()) wait_for_events();
+}
+
+int run_window(int argc, char** argv) {
+  if (Fl::lock() != 0) {
+    vx::diagnostic("vexalw: FLTK was built without thread support");
+    return kStartupFailure;
+  }
+  fl_open_display();
+  LoaderRun run;
+  take_arguments(argc, argv, run);
+
+  ConsoleWindow window(vxw::choose_font_size(courier_column_width, vx::kConsoleColumns, kClientWidth,
+                                             kPreferredFontSize, kSmallestFontSize));
+  window.show();
+  if (!window.create_back_buffer()) {
+    vx::diagnostic("vexalw: can't create the back buffer");
+    return kStartupFailure;
+  }
+  vxw::BarMailbox mailbox(post_bar_wake);
+  g_gui = {&window, &mailbox};
+  g_gui.refresh_console();
+  vx::set_progress_view(&mailbox);
+  Fl::add_timeout(kTickSeconds, on_tick);
+
+  const bool ran = run_loader_in_window(run);
+  vx::set_progress_view(nullptr);
+  if (!ran) return kStartupFailure;
+  show_end_box(window);
+
+  Fl::remove_timeout(on_tick);
+  g_gui = {};
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run_window(argc, argv); }

@@ -1,0 +1,59 @@
+// vexal: the loader in a terminal.
+//
+// Runs the loader on this thread with the process's own arguments and shows the console on standard
+// output (live on a terminal, as a log otherwise). The process status is the run's exit code (0 to 9;
+// 1 when the arguments are refused). Diagnostics the console has no room for go to standard error.
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "loader/args.h"
+#include "console/console.h"
+#include "console/diag.h"
+#include "console/finish.h"
+#include "loader/run.h"
+#include "console/mprintf.h"
+#include "frontends/terminal/terminal_view.h"
+
+namespace {
+
+constexpr int kRefusedCode = 1;
+
+int refuse(const std::string& error) {
+  for (char c : error) vx::li_putc(c);
+  vx::li_putc('\n');
+  vx::mprintf("Exit code %d", kRefusedCode);
+  return kRefusedCode;
+}
+
+int run(int argc, char** argv, vx::TerminalPrinter& printer, bool live) {
+  vx::reset_loader_state();
+  vx::console_set_tap([&printer](char c) { printer.putc(c); });
+  vx::set_progress_view(live ? &printer : nullptr);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  vx::ArgVector av;
+  std::string error;
+  if (!vx::args_from_list(args, av, error)) return refuse(error);
+  return vx::wvexal(av.argc(), av.argv());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool live = ::isatty(STDOUT_FILENO) == 1;
+  vx::TerminalPrinter printer(stdout, live, vx::steady_clock(), vx::terminal_columns(stdout, 80));
+  int code;
+  try {
+    code = run(argc, argv, printer, live);
+  } catch (const std::exception& e) {
+    vx::diagnostic(std::string("internal failure: ") + e.what());
+    code = kRefusedCode;
+  }
+  vx::set_progress_view(nullptr);
+  vx::console_set_tap(nullptr);
+  printer.end();
+  return code;
+}

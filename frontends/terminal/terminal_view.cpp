@@ -1,0 +1,78 @@
+#include "frontends/terminal/terminal_view.h"
+
+#include <algorithm>
+
+namespace vx {
+namespace {
+constexpr Millis kRedrawInterval{40};
+constexpr char kEraseToEnd[] = "\x1b[K";
+}  // namespace
+
+TerminalPrinter::TerminalPrinter(std::FILE* out, bool live, const Clock& clock, int columns)
+    : out_(out), live_(live), clock_(clock), columns_(std::max(columns, 20)) {}
+
+void TerminalPrinter::putc(char c) {
+  if (view_.putc(c)) {
+    print_completed(view_.last_completed());
+    view_.forget_completed();
+    if (live_) redraw_current(true);
+  } else if (live_) {
+    redraw_current(false);
+  }
+}
+
+void TerminalPrinter::print_completed(const LineView::Line& line) {
+  std::string text = rtrim_blanks(line.text);
+  if (line.how == LineView::Ended::Wrap && text.empty()) return;
+  if (live_) std::fputs("\r", out_);
+  std::fputs(text.c_str(), out_);
+  if (live_) std::fputs(kEraseToEnd, out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+std::string TerminalPrinter::status() const {
+  if (!progress_shown_) return {};
+  return "  [" + progress_file_ + " " + std::to_string(std::min(progress_percent_, 100)) + "%]";
+}
+
+void TerminalPrinter::redraw_current(bool force) {
+  const Micros now = clock_.now();
+  if (!force && now - last_redraw_ < kRedrawInterval) return;
+  last_redraw_ = now;
+  const std::string tail = status();
+  std::string line = rtrim_blanks(view_.current());
+  const std::size_t room = static_cast<std::size_t>(columns_ - 1);
+  if (line.size() + tail.size() > room) line.resize(room > tail.size() ? room - tail.size() : 0);
+  std::fprintf(out_, "\r%s%s%s", line.c_str(), tail.c_str(), kEraseToEnd);
+  std::fflush(out_);
+}
+
+void TerminalPrinter::end() {
+  progress_shown_ = false;
+  if (live_) {
+    redraw_current(true);
+  } else {
+    std::fputs(rtrim_blanks(view_.current()).c_str(), out_);
+  }
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void TerminalPrinter::show(const std::string& file_name) {
+  progress_shown_ = true;
+  progress_file_ = file_name;
+  progress_percent_ = 0;
+}
+
+void TerminalPrinter::set_position(int percent) {
+  progress_percent_ = percent;
+  if (live_) redraw_current(false);
+}
+
+void TerminalPrinter::hide() {
+  progress_shown_ = false;
+  if (live_) redraw_current(true);
+}
+
+}  // namespace vx
