@@ -20,42 +20,6 @@ constexpr int kDefaultHexWidth = 4;
 constexpr int kDefaultStringWidth = 245;
 const char kHexDigits[] = "0123456789ABCDEF";
 
-struct Conversion {
-  int justify = JRIGHT;
-  bool fillzeros = false;
-  int length = 0;  // the width; 0 when the format gives none
-  int prec = 0;
-  int alen = 0;
-  char conv = 0;
-  int written = 0;  // characters the conversion put into the work buffer, from position 0 or width-1
-};
-
-// Reads the conversion after a '%'. Returns the position after it, or nullptr when the format ends
-// inside the conversion (then nothing more is printed).
-const char* parse_conversion(const char* f, Conversion& c) {
-  if (*f == '-') {
-    c.justify = JLEFT;
-    ++f;
-  }
-  if (*f == '0') {
-    c.fillzeros = true;
-    ++f;
-  }
-  for (int digits = 0; digits < 2 && *f >= '0' && *f <= '9'; ++digits) c.length = c.length * 10 + (*f++ - '0');
-  if (*f == '.') {
-    ++f;
-    if (!*f) return nullptr;
-    c.prec = *f++ - '0';
-  }
-  if (*f == 'l') {
-    c.alen = 4;
-    ++f;
-  }
-  if (!*f) return nullptr;
-  c.conv = *f++;
-  return f;
-}
-
 // Numbers are written from position 0 upward over a cleared buffer; their length is where the zeros
 // begin, and the rest then takes the fill character (a fill of '0' could not tell digit from fill).
 int fill_after_number(char* txt, char fill) {
@@ -65,50 +29,63 @@ int fill_after_number(char* txt, char fill) {
   return n;
 }
 
-void convert_string(Conversion& c, const char* s) {
+char fill_of(const Conversion& c) { return c.fillzeros ? '0' : ' '; }
+
+// Each conversion's field is built by one function below, from the ground it lays in the work buffer
+// to the width it takes.
+
+// A number: its digits from position 0 upward over a cleared buffer, then the fill.
+template <typename WriteDigits>
+void number_field(Conversion& c, int default_width, WriteDigits write_digits) {
+  if (!c.length) c.length = default_width;
+  std::memset(li_tmpbuff, 0, sizeof li_tmpbuff);
+  write_digits(li_tmpbuff);
+  c.written = fill_after_number(li_tmpbuff, fill_of(c));
+}
+
+void decimal_field(Conversion& c, std::int32_t v) {
+  number_field(c, kDefaultIntWidth,
+               [&](char* txt) { li_pdec(txt, &v, static_cast<signed char>(c.alen), c.conv == 'u'); });
+}
+
+void hex_field(Conversion& c, std::uint32_t v) {
+  number_field(c, kDefaultHexWidth, [&](char* txt) { li_phex(txt, &v); });
+}
+
+// No default width: without one the field is empty.
+void real_field(Conversion& c, double v) {
+  number_field(c, 0, [&](char* txt) { li_pfloat(txt, &v, static_cast<signed char>(c.prec)); });
+}
+
+void char_field(Conversion& c, int v) {
+  std::memset(li_tmpbuff, fill_of(c), sizeof li_tmpbuff);
+  c.length = 1;
+  li_tmpbuff[0] = static_cast<char>(v);
+  c.written = 1;
+}
+
+void string_field(Conversion& c, const char* s) {
+  std::memset(li_tmpbuff, fill_of(c), sizeof li_tmpbuff);
   if (!c.length) c.length = kDefaultStringWidth;
   if (!s) s = "";
-  int k = 0;
-  for (; k < c.length && s[k] && !weirdchar(s[k]); ++k) li_tmpbuff[c.length - 1 - k] = s[k];
+  for (int k = 0; k < c.length && s[k] && !weirdchar(s[k]); ++k) li_tmpbuff[c.length - 1 - k] = s[k];
   c.written = c.length;
 }
 
+// Any other conversion character takes no argument: its field is all fill.
+void swallowed_field(const Conversion& c) { std::memset(li_tmpbuff, fill_of(c), sizeof li_tmpbuff); }
+
 void convert(Conversion& c, va_list& ap) {
-  const char fill = c.fillzeros ? '0' : ' ';
-  const bool number = c.conv && std::strchr("duxXf", c.conv);
-  std::memset(li_tmpbuff, number ? 0 : fill, sizeof li_tmpbuff);
   switch (c.conv) {
-    case 'c':
-      c.length = 1;
-      li_tmpbuff[0] = static_cast<char>(va_arg(ap, int));
-      c.written = 1;
-      return;
+    case 'c': return char_field(c, va_arg(ap, int));
     case 'd':
-    case 'u': {
-      if (!c.length) c.length = kDefaultIntWidth;
-      std::int32_t v = static_cast<std::int32_t>(va_arg(ap, unsigned));
-      li_pdec(li_tmpbuff, &v, static_cast<signed char>(c.alen), c.conv == 'u');
-      break;
-    }
+    case 'u': return decimal_field(c, static_cast<std::int32_t>(va_arg(ap, unsigned)));
     case 'x':
-    case 'X': {
-      if (!c.length) c.length = kDefaultHexWidth;
-      std::uint32_t v = va_arg(ap, unsigned);
-      li_phex(li_tmpbuff, &v);
-      break;
-    }
-    case 'f': {
-      double v = va_arg(ap, double);
-      li_pfloat(li_tmpbuff, &v, static_cast<signed char>(c.prec));
-      break;
-    }
-    case 's':
-      convert_string(c, va_arg(ap, const char*));
-      return;
-    default:
-      return;  // swallowed: no argument, the field is all fill
+    case 'X': return hex_field(c, va_arg(ap, unsigned));
+    case 'f': return real_field(c, va_arg(ap, double));
+    case 's': return string_field(c, va_arg(ap, const char*));
+    default: return swallowed_field(c);
   }
-  c.written = fill_after_number(li_tmpbuff, fill);
 }
 
 void put_right(const Conversion& c) {
@@ -201,7 +178,7 @@ void li_pfloat(char* txt, const void* flt, signed char prec) {
   if (negative) txt[pos] = '-';
 }
 
-int mprintf(const char* fmt, ...) {
+int mprintf_unchecked(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   const char* f = fmt;

@@ -114,11 +114,11 @@ int field_width(const Piece& p) {
 void print_piece(const Piece& p, Arguments& args) {
   const char* f = p.format.c_str();
   switch (p.conv) {
-    case 'c': vx::mprintf(f, args.scalar<int>()); break;
-    case 'd': case 'u': case 'x': case 'X': vx::mprintf(f, args.scalar<unsigned>()); break;
-    case 'f': vx::mprintf(f, args.scalar<double>()); break;
-    case 's': vx::mprintf(f, args.string()); break;
-    default: vx::mprintf(f); break;
+    case 'c': vx::mprintf_unchecked(f, args.scalar<int>()); break;
+    case 'd': case 'u': case 'x': case 'X': vx::mprintf_unchecked(f, args.scalar<unsigned>()); break;
+    case 'f': vx::mprintf_unchecked(f, args.scalar<double>()); break;
+    case 's': vx::mprintf_unchecked(f, args.string()); break;
+    default: vx::mprintf_unchecked(f); break;
   }
 }
 

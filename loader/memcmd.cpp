@@ -18,6 +18,7 @@
 // "@binput" reads its whole file before it sends anything, so a file that would run past the top of
 // the board's 24-bit address space, or that can't be read, is refused without touching the board.
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -82,7 +83,7 @@ constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
 constexpr const char* kDoesNotFit = "Error: File doesn't fit below address 1000000: %s \n";
 constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X, found %02X.\n";
 
-[[noreturn]] void fail(int code, const char* format, const char* text) {
+[[noreturn]] void fail(int code, CheckedFormat<const char*> format, const char* text) {
   mprintf(format, text);
   finish(static_cast<signed char>(code));
 }
@@ -300,11 +301,16 @@ void compare_chunk(const ExpectedImage& image, std::int64_t adr, int asked, std:
 
 // mprintf's fields have a fixed width (5 for %d, showing only the last five digits): give the count a
 // field exactly as wide as its digits, so 16 MiB shows whole and a small count stands without blanks.
+// One format for each width an int can need.
+constexpr std::array<CheckedFormat<int>, 10> kVerifiedByDigits{
+    "Verified %1d bytes.\n", "Verified %2d bytes.\n", "Verified %3d bytes.\n", "Verified %4d bytes.\n",
+    "Verified %5d bytes.\n", "Verified %6d bytes.\n", "Verified %7d bytes.\n", "Verified %8d bytes.\n",
+    "Verified %9d bytes.\n", "Verified %10d bytes.\n"};
+
 void print_verified(std::size_t bytes) {
-  int digits = 1;
+  std::size_t digits = 1;
   for (std::size_t rest = bytes; rest >= 10; rest /= 10) ++digits;
-  const std::string format = "Verified %" + std::to_string(digits) + "d bytes.\n";
-  mprintf(format.c_str(), static_cast<int>(bytes));
+  mprintf(kVerifiedByDigits[std::min(digits, kVerifiedByDigits.size()) - 1], static_cast<int>(bytes));
 }
 
 // --- the command text ---

@@ -16,7 +16,7 @@ std::string fmt(const char* f, A... args) {
   std::string out;
   console_reset();
   console_set_tap([&](char c) { out.push_back(c); });
-  mprintf(f, args...);
+  mprintf_unchecked(f, args...);
   console_set_tap(nullptr);
   return out;
 }
