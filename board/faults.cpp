@@ -54,28 +54,66 @@ bool find_kind(std::string_view name, FaultKind& kind) {
   return false;
 }
 
+bool all_but_silent(FaultKind kind) { return kind != FaultKind::Silent; }
+bool only_silent(FaultKind kind) { return kind == FaultKind::Silent; }
+bool only_late(FaultKind kind) { return kind == FaultKind::Late; }
+bool only_split(FaultKind kind) { return kind == FaultKind::Split; }
+bool only_noise(FaultKind kind) { return kind == FaultKind::Noise; }
+
+std::string read_every(FaultRule& r, std::string_view, std::string_view value) {
+  if (!parse_unsigned(value, r.every) || r.every == 0) return "every needs a whole number of 1 or more";
+  return {};
+}
+
+std::string read_rate(FaultRule& r, std::string_view, std::string_view value) {
+  if (!parse_rate(value, r.rate)) return "rate needs a number from 0 to 1";
+  return {};
+}
+
+std::string read_after(FaultRule& r, std::string_view, std::string_view value) {
+  if (!parse_unsigned(value, r.after)) return "after needs a whole number";
+  return {};
+}
+
+std::string read_delay(FaultRule& r, std::string_view key, std::string_view value) {
+  unsigned ms = 0;
+  if (!parse_unsigned(value, ms) || ms == 0) return std::string(key) + " needs a number of milliseconds, 1 or more";
+  r.delay = Millis(ms);
+  return {};
+}
+
+std::string read_bytes(FaultRule& r, std::string_view, std::string_view value) {
+  unsigned n = 0;
+  if (!parse_unsigned(value, n) || n < kMinNoiseBytes || n > kMaxNoiseBytes) return "bytes needs a number from 2 to 64";
+  r.bytes = n;
+  return {};
+}
+
+// The keys of a rule: the kinds each belongs to, how its value is read into the rule (the reason when
+// it is bad), and its lines in the simulator's --help. The help shows how a rule is triggered; the
+// keys that shape a fault (delay, pause, bytes) are left to docs/simulator.md and the man page.
+struct FaultKey {
+  std::string_view key;
+  bool (*belongs_to)(FaultKind);
+  std::string (*read)(FaultRule&, std::string_view key, std::string_view value);
+  std::string_view usage;
+};
+
+constexpr std::array<FaultKey, 6> kKeys{{
+    {"every", all_but_silent, read_every,
+     "  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise or refuse, every Nth telegram\n"},
+    {"rate", all_but_silent, read_rate, "  --fault KIND:rate=P    ... at random with probability P\n"},
+    {"after", only_silent, read_after, "  --fault silent:after=N answer N telegrams, then nothing\n"},
+    {"delay", only_late, read_delay, ""},
+    {"pause", only_split, read_delay, ""},
+    {"bytes", only_noise, read_bytes, ""},
+}};
+
 // The key's value applied to the rule; the reason when the key doesn't belong to the kind or the value is bad.
 std::string apply_key(FaultRule& r, std::string_view key, std::string_view value) {
-  unsigned n = 0;
-  bool number = parse_unsigned(value, n);
-  if (key == "every" && r.kind != FaultKind::Silent) {
-    if (!number || n == 0) return "every needs a whole number of 1 or more";
-    r.every = n;
-  } else if (key == "rate" && r.kind != FaultKind::Silent) {
-    if (!parse_rate(value, r.rate)) return "rate needs a number from 0 to 1";
-  } else if (key == "after" && r.kind == FaultKind::Silent) {
-    if (!number) return "after needs a whole number";
-    r.after = n;
-  } else if ((key == "delay" && r.kind == FaultKind::Late) || (key == "pause" && r.kind == FaultKind::Split)) {
-    if (!number || n == 0) return std::string(key) + " needs a number of milliseconds, 1 or more";
-    r.delay = Millis(n);
-  } else if (key == "bytes" && r.kind == FaultKind::Noise) {
-    if (!number || n < kMinNoiseBytes || n > kMaxNoiseBytes) return "bytes needs a number from 2 to 64";
-    r.bytes = n;
-  } else {
-    return "'" + std::string(key) + "' does not apply to " + std::string(fault_name(r.kind));
-  }
-  return {};
+  for (const FaultKey& k : kKeys)
+    if (k.key == key && k.belongs_to(r.kind)) return k.read(r, key, value);
+  return "'" + std::string(key) + "' does not apply to " + std::string(fault_name(r.kind));
 }
 
 FaultRule defaults_for(FaultKind kind) {
@@ -109,6 +147,12 @@ void keep_noise_unreadable(Bytes& noise, const Bytes& frame) {
 }
 
 }  // namespace
+
+std::string fault_usage() {
+  std::string text;
+  for (const FaultKey& k : kKeys) text += k.usage;
+  return text;
+}
 
 std::string_view fault_name(FaultKind kind) {
   for (const auto& k : kKinds)

@@ -53,6 +53,8 @@ struct FaultRule {
 
 bool parse_fault(std::string_view rule_text, FaultRule& out, std::string& why);
 std::string_view fault_name(FaultKind kind);
+// The --help lines of the --fault option, from the same table its keys are read by.
+std::string fault_usage();
 
 struct FaultDecision {
   bool silent = false;

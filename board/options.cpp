@@ -182,10 +182,7 @@ Memory (16 MiB, erased to FF; ADDR and LEN hexadecimal):
   --load FILE@ADDR       put a raw file into the memory before starting; repeatable
   --dump FILE[@ADDR,LEN] write the memory (or a range) to FILE when stopped
 Faults (see docs/simulator.md):
-  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise or refuse, every Nth telegram
-  --fault KIND:rate=P    ... at random with probability P
-  --fault silent:after=N answer N telegrams, then nothing
-  --seed S               seed of the random faults (default 1)
+)" + fault_usage() + R"(  --seed S               seed of the random faults (default 1)
 Other:
   --log FILE             log every frame in and out, in hex with time stamps ('-': standard error)
   --help, --version

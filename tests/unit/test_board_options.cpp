@@ -119,6 +119,43 @@ TEST(FaultRules, Table) {
   }
 }
 
+// Each key refused for its own reason, a key of another kind by name.
+TEST(FaultRules, ReasonsForBadKeys) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"drop:every=x", "every needs a whole number of 1 or more"},
+      {"drop:rate=-0.1", "rate needs a number from 0 to 1"},
+      {"silent:after=", "after needs a whole number"},
+      {"late:delay=0", "delay needs a number of milliseconds, 1 or more"},
+      {"split:pause=x", "pause needs a number of milliseconds, 1 or more"},
+      {"noise:bytes=65", "bytes needs a number from 2 to 64"},
+      {"silent:every=1", "'every' does not apply to silent"},
+      {"refuse:after=3", "'after' does not apply to refuse"},
+      {"split:delay=5", "'delay' does not apply to split"},
+      {"late:bytes=4", "'bytes' does not apply to late"},
+      {"drop:colour=red", "'colour' does not apply to drop"},
+  };
+  for (const auto& [rule_text, reason] : cases) {
+    FaultRule r;
+    std::string why;
+    EXPECT_FALSE(parse_fault(rule_text, r, why)) << rule_text;
+    EXPECT_EQ(why, reason) << rule_text;
+  }
+}
+
+// The --help shows how a fault is triggered, one line for each way.
+TEST(Options, UsageShowsTheFaultTriggers) {
+  const std::string usage = usage_text();
+  for (const char* line :
+       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise or refuse, every Nth telegram\n"
+        "  --fault KIND:rate=P    ... at random with probability P\n"
+        "  --fault silent:after=N answer N telegrams, then nothing\n"
+        "  --seed S ",
+        "delay=", "pause=", "bytes="}) {
+    const bool shown = usage.find(line) != std::string::npos;
+    EXPECT_EQ(shown, line[0] == '\n') << line;
+  }
+}
+
 TEST(MemoryImage, LoadAtTheEndFitsOneBeyondDoesNot) {
   test::TempDir dir;
   dir.write("three.bin", "abc");
