@@ -223,12 +223,12 @@ bool FaultPlan::fires(const FaultRule& rule, std::uint64_t number) {
 }
 
 Bytes FaultPlan::noise(unsigned n) {
-  Bytes b;
-  while (b.size() < n) {
+  Bytes noise_bytes;
+  while (noise_bytes.size() < n) {
     auto v = static_cast<std::uint8_t>(random_());
-    if (v != ft12::kStart && v != ft12::kEnd) b.push_back(v);
+    if (v != ft12::kStart && v != ft12::kEnd) noise_bytes.push_back(v);
   }
-  return b;
+  return noise_bytes;
 }
 
 FaultDecision FaultPlan::next(bool is_block) {

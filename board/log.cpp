@@ -9,13 +9,13 @@ constexpr char kFirstPrintable = 0x20;
 constexpr char kLastPrintable = 0x7E;
 }  // namespace
 
-std::string format_log_line(Micros t, std::string_view dir, const Bytes& b, std::string_view note) {
+std::string format_log_line(Micros t, std::string_view dir, const Bytes& line_bytes, std::string_view note) {
   char head[48];
   std::snprintf(head, sizeof head, "%10.3f %-5.*s", static_cast<double>(t.count()) / 1000.0,
                 static_cast<int>(dir.size()), dir.data());
   std::string line = head;
   char pair[4];
-  for (std::uint8_t byte : b) {
+  for (std::uint8_t byte : line_bytes) {
     std::snprintf(pair, sizeof pair, " %02X", byte);
     line += pair;
   }
@@ -48,8 +48,8 @@ std::string quoted(std::string_view text) {
   return s + "\"";
 }
 
-void Log::bytes(Micros t, std::string_view dir, const Bytes& b, std::string_view note) const {
-  if (sink_) sink_(format_log_line(t, dir, b, note));
+void Log::bytes(Micros t, std::string_view dir, const Bytes& line_bytes, std::string_view note) const {
+  if (sink_) sink_(format_log_line(t, dir, line_bytes, note));
 }
 
 void Log::note(Micros t, std::string_view text) const {

@@ -24,14 +24,14 @@ class Log {
   Log() = default;  // logs nothing
   explicit Log(Sink sink) : sink_(std::move(sink)) {}
 
-  void bytes(Micros t, std::string_view dir, const Bytes& b, std::string_view note = {}) const;
+  void bytes(Micros t, std::string_view dir, const Bytes& line_bytes, std::string_view note = {}) const;
   void note(Micros t, std::string_view text) const;
 
  private:
   Sink sink_;
 };
 
-std::string format_log_line(Micros t, std::string_view dir, const Bytes& b, std::string_view note);
+std::string format_log_line(Micros t, std::string_view dir, const Bytes& line_bytes, std::string_view note);
 // A text in double quotes with line ends, quotes and bytes outside printable ASCII escaped.
 std::string quoted(std::string_view text);
 

@@ -185,7 +185,8 @@ int fail(const std::string& why) {
   return kSetupFailed;
 }
 
-int finish(const Options& o, const Board& board, const Session& session) {
+// The statistics on standard error, then the memory dump when one was asked for; the process status.
+int report_and_dump(const Options& o, const Board& board, const Session& session) {
   const SessionCounts& c = session.counts();
   std::fprintf(stderr, "vq3140-sim: %llu telegrams, %llu answered, %llu bytes rejected\n",
                static_cast<unsigned long long>(c.telegrams), static_cast<unsigned long long>(c.answered),
@@ -219,7 +220,7 @@ int run(const Options& o) {
                line.device().c_str(), o.link.empty() ? "" : (", link " + o.link).c_str());
 
   Server(line, session).run(let_signals_in);
-  int code = finish(o, board, session);
+  int code = report_and_dump(o, board, session);
   if (!o.link.empty()) remove_link(o.link, line.device());  // last: a vanished link means the dump is done
   return code;
 }

@@ -28,7 +28,7 @@ class Memory {
   }
   // False, and nothing written, when the range leaves the memory.
   bool write(std::uint32_t address, const std::uint8_t* p, std::size_t n);
-  bool write(std::uint32_t address, const Bytes& b) { return write(address, b.data(), b.size()); }
+  bool write(std::uint32_t address, const Bytes& data) { return write(address, data.data(), data.size()); }
   // False, and `out` untouched, when the range leaves the memory.
   bool read(std::uint32_t address, std::size_t n, Bytes& out) const;
   const std::uint8_t* data() const { return bytes_.data(); }

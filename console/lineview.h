@@ -23,7 +23,7 @@ class LineView {
   const std::vector<Line>& completed() const { return completed_; }
   const Line& last_completed() const { return completed_.back(); }
   const std::string& current() const { return current_; }
-  // How many characters of the current line were erased by the last carriage return (0 otherwise).
+  // True when the last character fed was a carriage return, which erased the current line.
   bool current_was_erased() const { return erased_; }
 
   // Completed lines and the current one, trailing blanks removed, blank lines dropped: a run's log.

@@ -43,7 +43,7 @@
 namespace {
 
 // Main window, client coordinates.
-constexpr char szAppName[] = "VexalW";  // the title, and the window class for the window manager
+constexpr char kAppName[] = "VexalW";  // the title, and the window class for the window manager
 constexpr int kClientWidth = 640;
 constexpr int kClientHeight = 480;
 constexpr int kStripHeight = 80;
@@ -134,27 +134,27 @@ void on_main_window_close(Fl_Widget*, void*) {
 class ConsoleWindow : public Fl_Window {
  public:
   explicit ConsoleWindow(int font_size)
-      : Fl_Window(0, 0, kClientWidth, kClientHeight, szAppName),
-        wtermfont(font_size),
-        hwndPB(kBarX, kBarY, kBarWidth, kBarHeight) {
-    hwndPB.minimum(vxw::kBarEmpty);
-    hwndPB.maximum(vxw::kBarFull);
-    hwndPB.selection_color(kBarColor);
-    hwndPB.hide();
+      : Fl_Window(0, 0, kClientWidth, kClientHeight, kAppName),
+        font_size_(font_size),
+        bar_(kBarX, kBarY, kBarWidth, kBarHeight) {
+    bar_.minimum(vxw::kBarEmpty);
+    bar_.maximum(vxw::kBarFull);
+    bar_.selection_color(kBarColor);
+    bar_.hide();
     end();
-    xclass(szAppName);
+    xclass(kAppName);
     callback(on_main_window_close);
   }
   ~ConsoleWindow() override {
-    if (hdcBuffer) fl_delete_offscreen(hdcBuffer);
+    if (back_buffer_) fl_delete_offscreen(back_buffer_);
   }
   ConsoleWindow(const ConsoleWindow&) = delete;
   ConsoleWindow& operator=(const ConsoleWindow&) = delete;
 
   // Needs the display open. The strip keeps this colour; the console area is painted at each tick.
   bool create_back_buffer() {
-    hdcBuffer = fl_create_offscreen(kClientWidth, kClientHeight);
-    if (!hdcBuffer) return false;
+    back_buffer_ = fl_create_offscreen(kClientWidth, kClientHeight);
+    if (!back_buffer_) return false;
     fill_back_buffer(0, 0, kClientWidth, kClientHeight, FL_BACKGROUND_COLOR);
     return true;
   }
@@ -162,12 +162,12 @@ class ConsoleWindow : public Fl_Window {
   // The whole console area, from a consistent snapshot of the store, every tick.
   void display() {
     const std::vector<std::string> lines = vxw::console_lines(vx::console_snapshot().text);
-    fl_begin_offscreen(hdcBuffer);
+    fl_begin_offscreen(back_buffer_);
     fl_push_clip(0, 0, kClientWidth, kConsoleHeight);
     fl_color(FL_WHITE);
     fl_rectf(0, 0, kClientWidth, kConsoleHeight);
     fl_color(FL_BLACK);
-    fl_font(FL_COURIER, wtermfont);
+    fl_font(FL_COURIER, font_size_);
     int baseline = kLinePitch - fl_descent();
     for (const std::string& line : lines) {
       fl_draw(line.data(), static_cast<int>(line.size()), 0, baseline);
@@ -181,18 +181,18 @@ class ConsoleWindow : public Fl_Window {
   void apply(const vxw::BarState& state) {
     if (state.shown != label_shown_) draw_loading_label(state.shown);
     if (!state.shown) {
-      if (hwndPB.visible()) hwndPB.hide();
+      if (bar_.visible()) bar_.hide();
       return;
     }
-    hwndPB.value(static_cast<float>(state.percent));
-    if (!hwndPB.visible()) hwndPB.show();
+    bar_.value(static_cast<float>(state.percent));
+    if (!bar_.visible()) bar_.show();
   }
 
  protected:
   // Paints from the back buffer, then the bar on top of the strip.
   void draw() override {
-    if (hdcBuffer)
-      fl_copy_offscreen(0, 0, w(), h(), hdcBuffer, 0, 0);
+    if (back_buffer_)
+      fl_copy_offscreen(0, 0, w(), h(), back_buffer_, 0, 0);
     else
       fl_rectf(0, 0, w(), h(), FL_BACKGROUND_COLOR);
     draw_children();
@@ -200,7 +200,7 @@ class ConsoleWindow : public Fl_Window {
 
  private:
   void fill_back_buffer(int x, int y, int w, int h, Fl_Color color) {
-    fl_begin_offscreen(hdcBuffer);
+    fl_begin_offscreen(back_buffer_);
     fl_rectf(x, y, w, h, color);
     fl_end_offscreen();
     damage(FL_DAMAGE_USER1, x, y, w, h);
@@ -212,7 +212,7 @@ class ConsoleWindow : public Fl_Window {
     fill_back_buffer(kLabelLeft, kLabelTop, width, height, FL_BACKGROUND_COLOR);
     label_shown_ = shown;
     if (!shown) return;
-    fl_begin_offscreen(hdcBuffer);
+    fl_begin_offscreen(back_buffer_);
     fl_push_clip(kLabelLeft, kLabelTop, width, height);
     fl_color(FL_FOREGROUND_COLOR);
     fl_font(FL_HELVETICA, kLabelFontSize);
@@ -221,9 +221,9 @@ class ConsoleWindow : public Fl_Window {
     fl_end_offscreen();
   }
 
-  int wtermfont;        // the console font's size (the face is FLTK's Courier)
-  Fl_Progress hwndPB;   // the progress bar; hidden while no command file runs
-  Fl_Offscreen hdcBuffer = 0;  // the back buffer: the whole client area
+  int font_size_;                 // the console font's size (the face is FLTK's Courier)
+  Fl_Progress bar_;               // the progress bar; hidden while no command file runs
+  Fl_Offscreen back_buffer_ = 0;  // the back buffer: the whole client area
   bool label_shown_ = false;
 };
 
@@ -266,7 +266,7 @@ class EndBox : public Fl_Window {
     ok_.callback(on_end_box_dismiss);
     end();
     set_non_modal();
-    xclass(szAppName);
+    xclass(kAppName);
     callback(on_end_box_dismiss);
   }
 
@@ -308,9 +308,9 @@ void wait_for_events() {
   if (Fl::wait() == 0) std::_Exit(0);
 }
 
-bool start_worker(std::thread& hvexal, LoaderRun& run) {
+bool start_worker(std::thread& loader_thread, LoaderRun& run) {
   try {
-    hvexal = std::thread(worker_main, &run);
+    loader_thread = std::thread(worker_main, &run);
     return true;
   } catch (const std::system_error& e) {
     vx::diagnostic(std::string("vexalw: can't start the loader's thread: ") + e.what());
@@ -325,10 +325,10 @@ void take_arguments(int argc, char** argv, LoaderRun& run) {
 
 // Runs the event loop until the worker reports the end of the run; false when it could not start.
 bool run_loader_in_window(LoaderRun& run) {
-  std::thread hvexal;
-  if (!start_worker(hvexal, run)) return false;
+  std::thread loader_thread;
+  if (!start_worker(loader_thread, run)) return false;
   while (!run.over.load()) wait_for_events();
-  hvexal.join();
+  loader_thread.join();
   return true;
 }
 
