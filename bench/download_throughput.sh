@@ -15,10 +15,10 @@ KIB=${2:-64}
 BAUD=${3:-115200}
 RECORD=${4:-32}
 BITS_PER_BYTE=10
+source "$(dirname "$0")/../scripts/lib/sim.sh"
 work=$(mktemp -d /tmp/vexal-bench-XXXXXX)
-sim_pid=
 cleanup() {
-  [[ -n $sim_pid ]] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  sim_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,17 +32,14 @@ srec_cat "$work/fw.bin" -binary -offset 0x010000 -o "$work/fw.s28" -motorola -ad
 download() {
   local mode=$1 window=
   [[ $mode = full ]] && window=full
-  rm -f "$work/com1" "$work/line.log"
-  "$BIN/vq3140-sim" --link "$work/com1" --baud "$BAUD" --log "$work/line.log" >/dev/null 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 250); do [[ -e $work/com1 ]] && break; sleep 0.02; done
+  rm -f "$work/line.log"
+  sim_start "$BIN/vq3140-sim" "$work/com1" /dev/null "$work/sim.err" --baud "$BAUD" --log "$work/line.log" || exit 1
   local start end status
   start=$(date +%s.%N)
   (cd "$work" && VEXAL_WINDOW=$window VEXAL_COM1="$work/com1" "$BIN/vexal" b"$BAUD" fw.s28 >"$work/vexal.out")
   status=$?
   end=$(date +%s.%N)
-  kill -TERM "$sim_pid" && wait "$sim_pid"
-  sim_pid=
+  sim_stop
   [[ $status -eq 0 ]] || { echo "the download failed with exit code $status"; tail -3 "$work/vexal.out"; exit 1; }
 
   # A log line: "<ms> <dir> <hex bytes...>[  | note]"; in = request frames, out = answers.

@@ -15,11 +15,11 @@ BIN=${1:?usage: examples/main-job.sh BIN_DIR [simulator options...]}
 shift
 BIN=$(cd "$BIN" && pwd) || exit 2
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../scripts/lib/sim.sh"
 work=$(mktemp -d /tmp/vexal-main-job-XXXXXX)
-sim_pid=
 
 cleanup() {
-  [[ -n $sim_pid ]] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  sim_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -31,21 +31,15 @@ for tool in "$BIN/$front" "$BIN/vq3140-sim"; do
 done
 command -v srec_cat >/dev/null || { echo "MISMATCH: srec_cat is needed for the comparison (package srecord)"; exit 2; }
 
-"$BIN/vq3140-sim" --link "$work/com1" --dump "$work/memory.bin" "$@" 2>"$work/sim.log" >/dev/null &
-sim_pid=$!
-for _ in $(seq 250); do
-  [[ -e $work/com1 ]] && break
-  sleep 0.02
-done
-[[ -e $work/com1 ]] || { echo "MISMATCH: the simulator did not start:"; cat "$work/sim.log"; exit 2; }
+sim_start "$BIN/vq3140-sim" "$work/com1" /dev/null "$work/sim.log" --dump "$work/memory.bin" "$@" ||
+  { echo "MISMATCH: the simulator did not start"; exit 2; }
 
 started=$(date +%s.%N)
 (cd "$here" && VEXAL_COM1="$work/com1" "$BIN/$front" download.txt)
 status=$?
 ended=$(date +%s.%N)
 
-kill -TERM "$sim_pid" && wait "$sim_pid"
-sim_pid=
+sim_stop
 tail -n 1 "$work/sim.log"
 
 srec_cat "$here/firmware.s28" -motorola -fill 0xFF 0 0x1000000 -o "$work/image.bin" -binary 2>/dev/null ||

@@ -13,6 +13,7 @@
 # BUILD/logs/<target>-<mode>.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/jobs.sh
 
 TARGETS=(mprintf console binwrite cmdfile prikaz telegram)
 BUILD=$(realpath -m "${FUZZ_BUILD:-build-fuzz}")  # absolute: some targets change their folder
@@ -35,7 +36,7 @@ esac
 CXX=${FUZZ_CXX:-clang++-14}
 command -v "$CXX" >/dev/null || { echo "$CXX is needed: scripts/install-deps.sh --fuzz"; exit 1; }
 cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER="$CXX" >/dev/null
-cmake --build "$BUILD" -j2 >/dev/null
+cmake --build "$BUILD" -j"$VEXAL_JOBS" >/dev/null
 
 # run_target NAME: one target against its corpus.
 run_target() {

@@ -12,22 +12,14 @@ dir=${1:-build}
 [ -f "$dir/CMakeCache.txt" ] || scripts/build.sh "$dir"
 cmake "$dir" >/dev/null  # a build configured before the packaging rules came picks them up
 
+source scripts/lib/sim.sh
+source scripts/lib/checks.sh
 scratch=$(mktemp -d /tmp/vexal-package-XXXXXX)
-sim_pid=
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  sim_stop || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
-
-failed=0
-fail() {
-  echo "package: FAIL: $*"
-  failed=1
-}
 
 (cd "$dir" && cpack -G DEB) >"$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log"; exit 1; }
 deb=$(sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p' "$scratch/cpack.log")
@@ -83,9 +75,7 @@ check_unpacked() {
     fail "vexalw lacks libraries: $(ldd "$root/usr/bin/vexalw" | grep 'not found')"
   fi
   # The unpacked loader and simulator talk to each other.
-  "$root/usr/bin/vq3140-sim" --link "$scratch/com1" >/dev/null 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -e "$scratch/com1" ] && break; sleep 0.05; done
+  sim_start "$root/usr/bin/vq3140-sim" "$scratch/com1" /dev/null "$scratch/sim.err" || fail "the unpacked simulator did not start"
   out=$(VEXAL_COM1=$scratch/com1 "$root/usr/bin/vexal" 2>&1) || fail "the identity query ended with status $?"
   grep -q '^VQ-3140 ZARVEN v1.28' <<<"$out" || fail "no identity from the simulator: $out"
   check_manual_pages "$root"
@@ -114,5 +104,4 @@ check_contents
 check_fields
 check_installable
 check_unpacked
-[ $failed = 0 ] && echo "package: all checks passed"
-exit $failed
+finish_checks

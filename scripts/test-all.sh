@@ -3,6 +3,8 @@
 # runs the unit, integration, end-to-end and window tests, and the acceptance cases beside the project.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/jobs.sh
+source scripts/lib/checks.sh
 scripts/install-deps.sh
 
 echo "== Layers: no include climbs a layer"
@@ -10,14 +12,14 @@ scripts/check-layers.sh
 echo "== Build (warnings are errors)"
 VEXAL_BUILD_TYPE=Release scripts/build.sh build
 echo "== Tests"
-(cd build && ctest --output-on-failure -j2 --timeout 600)
+(cd build && ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600)
 echo "== Debian package from build/: contents, dependencies, programs run from a scratch root"
 scripts/package.sh build
 
 echo "== Build with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug
 echo "== Tests under the sanitizers"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j2 --timeout 600 -L 'unit|integration')
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600 -L 'unit|integration')
 
 echo "== Win32 build and its tests under wine"
 VEXAL_LINUX_BUILD=build scripts/win32-test.sh
@@ -29,8 +31,8 @@ FUZZ_SHORT_SECONDS=10 FUZZ_JOBS=2 scripts/fuzz.sh short
 echo "== Fault campaign, short: downloads and memory round trips through a board with random faults"
 scripts/fault-campaign.py --bin build/bin --runs 100
 echo "== Console and window tests under ThreadSanitizer"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXAL_WERROR=ON -DVEXAL_TSAN=ON >/dev/null
-cmake --build build-tsan -j"$(nproc)" --target test_console test_window_parts vexalw vq3140-sim
+VEXAL_BUILD_TYPE=RelWithDebInfo scripts/build.sh build-tsan -DVEXAL_TSAN=ON \
+  --target test_console test_window_parts vexalw vq3140-sim
 tsan_reports=$(mktemp -d)
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 log_path=$tsan_reports/report" \
   ctest --output-on-failure --timeout 600 -L 'unit|gui' -E '_NOT_BUILT$')
@@ -42,9 +44,6 @@ fi
 rm -rf "$tsan_reports"
 # --- end of bad input and faults -----------------------------------------------------------------------
 
-if [ -x ../shared/acceptance/run ]; then
-  echo "== Acceptance cases (independent; reported, see README for the cases we dispute)"
-  result=$(../shared/acceptance/run build/bin/vexal | tail -1 || true)
-  echo "acceptance: ${result/passed, /passed and }"
-fi
+echo "== Acceptance cases (independent; a failed case fails)"
+acceptance_report acceptance build/bin/vexal strict
 echo "== All tests passed"

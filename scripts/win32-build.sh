@@ -5,9 +5,9 @@
 # BUILD_DIR/googletest; -DVEXAL_TESTS=OFF skips it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/jobs.sh
 dir=${1:-build-mingw}
 shift || true
-jobs=${VEXAL_JOBS:-2}
 toolchain=$PWD/cmake/mingw-w64.cmake
 gtest_src=/usr/src/googletest
 gtest_root=$PWD/$dir/googletest/install
@@ -21,10 +21,10 @@ if [ "$tests" = ON ] && [ ! -f "$gtest_root/lib/libgtest.a" ]; then
   cmake -S "$gtest_src" -B "$dir/googletest/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest_root" -DBUILD_GMOCK=OFF \
     -Dgtest_disable_pthreads=OFF >/dev/null
-  cmake --build "$dir/googletest/build" -j"$jobs" >/dev/null
+  cmake --build "$dir/googletest/build" -j"$VEXAL_JOBS" >/dev/null
   cmake --install "$dir/googletest/build" >/dev/null
 fi
 
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVEXAL_WERROR=ON -DVEXAL_MINGW_EXTRA_ROOT="$gtest_root" -DVEXAL_TESTS="$tests" "$@" >/dev/null
-cmake --build "$dir" -j"$jobs"
+cmake --build "$dir" -j"$VEXAL_JOBS"

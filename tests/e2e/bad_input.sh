@@ -8,9 +8,9 @@ set -uo pipefail
 
 BIN=$(realpath "${1:?usage: bad_input.sh BIN_DIR SOURCE_DIR}")
 source "$(dirname "$0")/lib/board.sh"
+source "$(dirname "$0")/lib/loader.sh"
 e2e_begin bad-input
 SIM_OPTIONS=(--log "$WORK/sim.log")    # the board logs what it receives
-FAILURES=0
 UNPLUG_AFTER_S=1     # the board vanishes this long into a run
 UNPLUG_BOUND_S=30    # nine attempts of 306 ms, and much room: past this it would be a hang
 
@@ -18,19 +18,16 @@ UNPLUG_BOUND_S=30    # nine attempts of 306 ms, and much room: past this it woul
 log_count() { awk '$2 == "in"' "$WORK/sim.log" 2>/dev/null | wc -l; }
 received() { echo $(($(log_count) - BEFORE)); }
 
-# run_vexal ARGS...: the loader in $WORK; status, seconds, output and standard error kept.
-run_vexal() {
-  local start=$SECONDS
+# run_counted ARGS...: run_vexal, counting the board's telegrams from here.
+run_counted() {
   BEFORE=$(log_count)
-  (cd "$WORK" && VEXAL_COM1=${PORT:-$WORK/com1} timeout 120 "$BIN/vexal" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt")
-  STATUS=$?
-  TOOK=$((SECONDS - start))
+  run_vexal "$@"
 }
 
-fail() {
-  echo "FAILED  $1: $2"
-  sed 's/^/        | /' "$WORK/out.txt" | tr '\r' '\n' | tail -n 4
-  FAILURES=$((FAILURES + 1))
+# failed_case MISTAKE WHY: a failed check, with the end of the run's console output.
+failed_case() {
+  fail "$1: $2"
+  sed 's/^/        | /' "$WORK/vexal.log" | tr '\r' '\n' | tail -n 4
 }
 
 # expect MISTAKE CODE MESSAGE TELEGRAMS [STDERR]: the last run ended with CODE, printed MESSAGE, the
@@ -38,10 +35,10 @@ fail() {
 # breaks lines at 80 columns, so the message is looked for with the breaks taken out.
 expect() {
   local mistake=$1 code=$2 message=$3 telegrams=$4 stderr=${5:-}
-  if [[ $STATUS -ne $code ]]; then fail "$mistake" "exit code $STATUS, not $code"
-  elif ! tr -d '\n' <"$WORK/out.txt" | grep -qF -- "$message"; then fail "$mistake" "no '$message'"
-  elif [[ $telegrams != - && $(received) -ne $telegrams ]]; then fail "$mistake" "the board received $(received) telegram(s), not $telegrams"
-  elif [[ -n $stderr ]] && ! grep -qF -- "$stderr" "$WORK/err.txt"; then fail "$mistake" "standard error lacks '$stderr': $(cat "$WORK/err.txt")"
+  if [[ $STATUS -ne $code ]]; then failed_case "$mistake" "exit code $STATUS, not $code"
+  elif ! tr -d '\n' <"$WORK/vexal.log" | grep -qF -- "$message"; then failed_case "$mistake" "no '$message'"
+  elif [[ $telegrams != - && $(received) -ne $telegrams ]]; then failed_case "$mistake" "the board received $(received) telegram(s), not $telegrams"
+  elif [[ -n $stderr ]] && ! grep -qF -- "$stderr" "$WORK/vexal.err"; then failed_case "$mistake" "standard error lacks '$stderr': $(cat "$WORK/vexal.err")"
   else echo "ok      $mistake (exit code $code)"; fi
 }
 
@@ -59,37 +56,37 @@ EOF
 
 check_arguments_and_files() {
   start_sim
-  run_vexal "$(printf 'x%.0s' $(seq 128))"
+  run_counted "$(printf 'x%.0s' $(seq 128))"
   expect "an argument of 128 characters" 1 "Error: Argument 1 is longer than 127 characters." 0
-  run_vexal $(seq 128)
+  run_counted $(seq 128)
   expect "128 arguments" 1 "Error: Too many arguments (at most 127)." 0
-  run_vexal missing.txt
+  run_counted missing.txt
   expect "a command file that is not there" 3 "Error: Can't open file missing.txt" 0
   mkdir -p "$WORK/folder.txt"
-  run_vexal folder.txt
+  run_counted folder.txt
   expect "a command file that is a folder" 3 "Error: Can't read file folder.txt" 0
-  run_vexal "@binget000000,000010>no/such/folder.bin"
+  run_counted "@binget000000,000010>no/such/folder.bin"
   expect "a memory read into a folder that is not there" 3 "Error: Can't open file no/such/folder.bin" 0
-  run_vexal "@binget000000,000080>/dev/full"
+  run_counted "@binget000000,000080>/dev/full"
   expect "a memory read onto a full disk" 3 "Error: Can't write to file /dev/full" 2
-  run_vexal "@binput000000<folder.txt"
+  run_counted "@binput000000<folder.txt"
   expect "a memory write from a folder" 3 "Error: Can't read file folder.txt" 0
   head -c 100 /dev/zero >"$WORK/big.bin"
-  run_vexal "@binputFFFFC0<big.bin"
+  run_counted "@binputFFFFC0<big.bin"
   expect "a memory write past the top of memory" 9 "Error: File doesn't fit below address 1000000: big.bin" 0
   printf 'S2%s\n' "$(printf '0%.0s' $(seq 260))" >"$WORK/long.s28"
-  run_vexal long.s28
+  run_counted long.s28
   expect "an S-record line longer than 245 characters" 3 "Bad format:" 0
   printf '\x7fELF\x02\x01\x01\x00\x00\x00\n\x03\x00>\x00' >"$WORK/program.bin.txt"
-  run_vexal program.bin.txt
+  run_counted program.bin.txt
   expect "a binary program as a command file: its first line is refused by the board" 6 "Error: Negative response." 1
   stop_sim
 }
 
 check_ports() {
-  PORT=$WORK/no-such-device run_vexal I000000
+  PORT=$WORK/no-such-device run_counted I000000
   expect "a port that is not there" 2 "Wrong settings, can't initialize UART" - "can't open COM1 ($WORK/no-such-device)"
-  PORT=/dev/null run_vexal I000000
+  PORT=/dev/null run_counted I000000
   expect "a port that is no serial port" 2 "Wrong settings, can't initialize UART" - "not a serial port"
 
   start_sim --fault silent:after=0
@@ -99,7 +96,7 @@ check_ports() {
     grep -q "UART init O.K." "$WORK/holder.txt" 2>/dev/null && break
     sleep 0.02
   done
-  run_vexal I000000
+  run_counted I000000
   expect "a port another vexal holds" 2 "Wrong settings, can't initialize UART" - "is in use by another program"
   wait "$holder"
   stop_sim
@@ -110,7 +107,7 @@ check_ports() {
     chmod 755 "$WORK"
     install -m 755 "$BIN/vexal" "$WORK/vexal-as-nobody"
     BEFORE=$(log_count)
-    (cd "$WORK" && VEXAL_COM1=$WORK/com1 runuser -u nobody -- "$WORK/vexal-as-nobody" I000000 >"$WORK/out.txt" 2>"$WORK/err.txt")
+    (cd "$WORK" && VEXAL_COM1=$WORK/com1 runuser -u nobody -- "$WORK/vexal-as-nobody" I000000 >"$WORK/vexal.log" 2>"$WORK/vexal.err")
     STATUS=$?
     expect "a port the user may not open" 2 "Wrong settings, can't initialize UART" 0 "Permission denied (the user may need to be in the dialout group"
     stop_sim
@@ -128,12 +125,12 @@ unplug() {
   (sleep $UNPLUG_AFTER_S; kill -KILL "$SIM_PID") &
   local killer=$!
   {
-    run_vexal "$@"
+    run_counted "$@"
     wait "$killer"
     wait "$SIM_PID"
   } 2>/dev/null  # the board was killed on purpose: no notice of it
   SIM_PID=
-  if [[ $TOOK -gt $UNPLUG_BOUND_S ]]; then fail "$mistake" "took $TOOK s"; return; fi
+  if [[ $TOOK -gt $UNPLUG_BOUND_S ]]; then failed_case "$mistake" "took $TOOK s"; return; fi
   expect "$mistake" "$code" "$message" -
 }
 
@@ -146,5 +143,5 @@ check_unplugged() {
 check_arguments_and_files
 check_ports
 check_unplugged
-[[ $FAILURES -eq 0 ]] || { echo "$FAILURES check(s) failed"; exit 1; }
+finish_checks
 echo "all checks passed"

@@ -10,18 +10,12 @@ set -uo pipefail
 
 BIN=$(realpath "${1:?usage: download.sh BIN_DIR SOURCE_DIR}")
 source "$(dirname "${BASH_SOURCE[0]}")/lib/board.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/loader.sh"
 command -v srec_cat >/dev/null || { echo "srec_cat is needed (package srecord)"; exit 1; }
 e2e_begin e2e
 # Every board starts with erased memory and writes it to $WORK/dump.bin when it is stopped.
 SIM_OPTIONS=(--dump "$WORK/dump.bin")
-FAILURES=0
 MEMORY_END=0x1000000
-
-# run_vexal ARGS...: the loader in $WORK against the board; its status in VEXAL_STATUS.
-run_vexal() {
-  (cd "$WORK" && VEXAL_COM1="$WORK/com1" timeout 120 "$BIN/vexal" "$@" >"$WORK/vexal.out" 2>&1)
-  VEXAL_STATUS=$?
-}
 
 # random_bin NAME SIZE: SIZE random bytes in $WORK/NAME.
 random_bin() { head -c "$2" /dev/urandom >"$WORK/$1"; }
@@ -49,13 +43,13 @@ expected_image() {
     IMAGE_OF="$*"
 }
 
+# report ok NAME | report failed NAME WHY: a failed one with the end of the run's output.
 report() {
   if [[ $1 == ok ]]; then
     echo "ok      $2"
   else
-    echo "FAILED  $2: $3"
-    tail -n 5 "$WORK/vexal.out" | sed 's/^/        | /'
-    FAILURES=$((FAILURES + 1))
+    fail "$2: $3"
+    cat "$WORK/vexal.log" "$WORK/vexal.err" | tail -n 5 | sed 's/^/        | /'
   fi
 }
 
@@ -68,20 +62,20 @@ judge() {
   local name=$1 expect=$2 same=no
   cmp -s "$WORK/dump.bin" "$WORK/image.bin" && same=yes
   local failed_with_error=no
-  grep -q "Error" "$WORK/vexal.out" && [[ $VEXAL_STATUS -ge 3 && $VEXAL_STATUS -le 9 ]] && failed_with_error=yes
+  cat "$WORK/vexal.log" "$WORK/vexal.err" | grep -q "Error" && [[ $STATUS -ge 3 && $STATUS -le 9 ]] && failed_with_error=yes
   case $expect in
     match)
-      if [[ $VEXAL_STATUS -ne 0 ]]; then report failed "$name" "vexal ended with $VEXAL_STATUS"
+      if [[ $STATUS -ne 0 ]]; then report failed "$name" "vexal ended with $STATUS"
       elif [[ $same != yes ]]; then report failed "$name" "memory differs: $(cmp "$WORK/dump.bin" "$WORK/image.bin" | head -1)"
       else report ok "$name"; fi ;;
     match-or-error)
-      if [[ $VEXAL_STATUS -eq 0 && $same == yes ]]; then report ok "$name (identical)"
-      elif [[ $VEXAL_STATUS -eq 0 ]]; then report failed "$name" "success reported with a memory that differs"
-      elif [[ $failed_with_error == yes ]]; then report ok "$name (ended with exit code $VEXAL_STATUS)"
-      else report failed "$name" "vexal ended with $VEXAL_STATUS and no error line"; fi ;;
+      if [[ $STATUS -eq 0 && $same == yes ]]; then report ok "$name (identical)"
+      elif [[ $STATUS -eq 0 ]]; then report failed "$name" "success reported with a memory that differs"
+      elif [[ $failed_with_error == yes ]]; then report ok "$name (ended with exit code $STATUS)"
+      else report failed "$name" "vexal ended with $STATUS and no error line"; fi ;;
     error:*)
-      if [[ $VEXAL_STATUS -eq ${expect#error:} && $failed_with_error == yes ]]; then report ok "$name"
-      else report failed "$name" "expected exit code ${expect#error:}, got $VEXAL_STATUS"; fi ;;
+      if [[ $STATUS -eq ${expect#error:} && $failed_with_error == yes ]]; then report ok "$name"
+      else report failed "$name" "expected exit code ${expect#error:}, got $STATUS"; fi ;;
   esac
 }
 
@@ -128,11 +122,6 @@ check_layouts() {
   download "records out of address order" "" shuffled.s28
 }
 
-# finish_checks: the script's status.
-finish_checks() {
-  [[ $FAILURES -eq 0 ]] || { echo "$FAILURES check(s) failed"; exit 1; }
-  echo "all checks passed"
-}
 
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
   check_layouts

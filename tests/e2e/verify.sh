@@ -87,8 +87,8 @@ trace_holds_every_frame_the_board_saw() {
   rm -f "$WORK/sim.log"
   stop_sim
   start_sim
-  (cd "$WORK" && VEXAL_TRACE="$WORK/trace.txt" VEXAL_COM1="$WORK/com1" "$BIN/vexal" fw.s28 "@verify<fw.s28" \
-    >"$WORK/vexal.log" 2>"$WORK/vexal.err") || fail "the traced run failed"
+  VEXAL_TRACE="$WORK/trace.txt" run_vexal fw.s28 "@verify<fw.s28"
+  [ "$STATUS" = 0 ] || fail "the traced run failed"
   stop_sim
   [ -s "$WORK/vexal.err" ] && fail "the traced run wrote to standard error: $(cat "$WORK/vexal.err")"
   cmp -s "$WORK/untraced.log" "$WORK/vexal.log" || fail "the console differs with the trace on"
@@ -104,8 +104,8 @@ trace_holds_every_frame_the_board_saw() {
 
 unwritable_trace_is_said_once() {
   start_sim
-  (cd "$WORK" && VEXAL_TRACE="$WORK/no/such/dir/trace.txt" VEXAL_COM1="$WORK/com1" "$BIN/vexal" fw.s28 \
-    >"$WORK/vexal.log" 2>"$WORK/vexal.err") || fail "a trace that can't be opened failed the run"
+  VEXAL_TRACE="$WORK/no/such/dir/trace.txt" run_vexal fw.s28
+  [ "$STATUS" = 0 ] || fail "a trace that can't be opened failed the run"
   stop_sim
   [ "$(wc -l <"$WORK/vexal.err")" = 1 ] && grep -q "^vexal: can't open the trace file" "$WORK/vexal.err" ||
     { fail "standard error holds:"; cat "$WORK/vexal.err"; }
@@ -117,5 +117,4 @@ changed_byte_is_reported_at_its_address
 trace_holds_every_frame_the_board_saw
 unwritable_trace_is_said_once
 
-if [ "$FAILED" = 0 ]; then echo "verify: all passed"; fi
-exit "$FAILED"
+finish_checks

@@ -3,8 +3,12 @@
 # Every wait is a poll with a bound. Screenshots are taken of the window's client area (its own X
 # window under wine), so the coordinates are the program's client coordinates.
 
+here_lib=$(dirname "${BASH_SOURCE[0]}")
+source "$here_lib/../../scripts/lib/sim.sh"
+source "$here_lib/../../scripts/lib/checks.sh"
+FAIL_STOPS=1  # each step builds on the one before: the first failure ends the script
+
 WORK=$(mktemp -d /tmp/vexal-win32-XXXXXX)
-SIM_PID=
 XVFB_PID=
 WINDOW_PID=
 WINDOW_STATUS=
@@ -12,8 +16,10 @@ PASSED=0
 POLL_STEP=0.1
 
 cleanup() {
+  local status=$?
+  [ "$status" -ne 0 ] && echo "     (work folder: $WORK; set VEXAL_KEEP_WORK=1 to keep it)"
   [ -n "$WINDOW_PID" ] && kill "$WINDOW_PID" 2>/dev/null
-  [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  sim_stop
   if [ -n "$XVFB_PID" ]; then
     # The wineserver's desktop lives on this display: ended with it, as it would not end on its own.
     win32_stop
@@ -23,16 +29,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-  echo "FAIL $*"
-  echo "     (work folder: $WORK; set VEXAL_KEEP_WORK=1 to keep it)"
-  exit 1
-}
 pass() {
   echo "PASS $*"
   PASSED=$((PASSED + 1))
 }
-finish_checks() { echo "$PASSED passed"; }
 
 require_tools() {
   win32_pick_wine || exit 1
@@ -67,14 +67,9 @@ start_xvfb() {
   fail "Xvfb does not start"
 }
 
-sim_up() { [ -e "$WORK/com1" ]; }
-
 # start_sim [simulator options...]: a fresh board on $WORK/com1, COM1 pointed at it.
 start_sim() {
-  rm -f "$WORK/com1"
-  "$SIM" --link "$WORK/com1" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" 9>&- &
-  SIM_PID=$!
-  poll 100 sim_up || fail "the simulator did not come up: $(cat "$WORK/sim.err")"
+  sim_start "$SIM" "$WORK/com1" "$WORK/sim.out" "$WORK/sim.err" "$@" || fail "the simulator did not come up"
   win32_point_com1 "$WORK/com1"
 }
 
@@ -89,8 +84,7 @@ pty_released() {
 # stop_sim: waits until wine has let go of the port, then ends the board (which writes its dump).
 stop_sim() {
   poll 100 pty_released || echo "note: wine still holds the port"
-  kill -TERM "$SIM_PID" && wait "$SIM_PID"
-  SIM_PID=
+  sim_stop
 }
 
 start_window() {

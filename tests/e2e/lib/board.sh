@@ -9,7 +9,7 @@
 #
 # The board's standard output goes to $WORK/sim.out, its standard error to $WORK/sim.err.
 
-SIM_PID=
+source "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/lib/sim.sh"
 SIM_OPTIONS=()
 
 e2e_begin() {
@@ -27,22 +27,8 @@ e2e_end() {
 }
 
 start_sim() {
-  rm -f "$WORK/com1" "$WORK/sim.log" "$WORK/dump.bin"
-  "$BIN/vq3140-sim" --link "$WORK/com1" "${SIM_OPTIONS[@]}" "$@" >"$WORK/sim.out" 2>"$WORK/sim.err" &
-  SIM_PID=$!
-  for _ in $(seq 250); do
-    [[ -e $WORK/com1 ]] && return 0
-    sleep 0.02
-  done
-  echo "vq3140-sim did not come up: $(cat "$WORK/sim.err")"
-  exit 1
+  rm -f "$WORK/sim.log" "$WORK/dump.bin"
+  sim_start "$BIN/vq3140-sim" "$WORK/com1" "$WORK/sim.out" "$WORK/sim.err" "${SIM_OPTIONS[@]}" "$@" || exit 1
 }
 
-stop_sim() {
-  [[ -n $SIM_PID ]] || return 0
-  kill -TERM "$SIM_PID" 2>/dev/null
-  wait "$SIM_PID" 2>/dev/null
-  local status=$?
-  SIM_PID=
-  return $status
-}
+stop_sim() { sim_stop; }

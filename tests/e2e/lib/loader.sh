@@ -1,26 +1,28 @@
-# Running vexal in the end-to-end scripts that judge a run by its status and console log: sourced after
-# lib/board.sh.
+# Running vexal in the end-to-end scripts: sourced after lib/board.sh.
 #
-#   fail TEXT...         reports a failed check and marks the script failed (FAILED=1)
+#   run_vexal ARGS...    runs vexal in $WORK against the board on $WORK/com1 (or the device PORT names)
+#                        for at most RUN_TIMEOUT seconds (default 120): its console log in vexal.log, its
+#                        standard error in vexal.err, its status in STATUS, its whole seconds in TOOK
 #   run_loader CODE ARGS...
-#                        runs vexal in $WORK against the board on $WORK/com1, its console log in
-#                        vexal.log and its standard error in vexal.err; passes when the status is CODE
-#                        and the log ends in "Exit code CODE"
+#                        run_vexal; passes when the status is CODE and the log ends in "Exit code CODE"
+#   fail, finish_checks  from scripts/lib/checks.sh
 
-FAILED=0
+source "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/lib/checks.sh"
 
-fail() {
-  echo "FAIL: $*"
-  FAILED=1
+run_vexal() {
+  local start=$SECONDS
+  (cd "$WORK" && VEXAL_COM1=${PORT:-$WORK/com1} timeout "${RUN_TIMEOUT:-120}" "$BIN/vexal" "$@" \
+    >"$WORK/vexal.log" 2>"$WORK/vexal.err")
+  STATUS=$?
+  TOOK=$((SECONDS - start))
 }
 
 run_loader() {
   local want=$1
   shift
-  (cd "$WORK" && VEXAL_COM1="$WORK/com1" "$BIN/vexal" "$@" >"$WORK/vexal.log" 2>"$WORK/vexal.err")
-  local got=$?
-  if [ "$got" != "$want" ]; then
-    fail "vexal $* exited with $got, expected $want"
+  run_vexal "$@"
+  if [ "$STATUS" != "$want" ]; then
+    fail "vexal $* exited with $STATUS, expected $want"
     cat "$WORK/vexal.log" "$WORK/vexal.err"
     return 1
   fi
