@@ -99,7 +99,8 @@ template <typename T>
 constexpr bool argument_fits(ArgumentKind kind) {
   using U = std::remove_cv_t<T>;
   switch (kind) {
-    case ArgumentKind::Integer: return std::is_integral_v<U> && !std::is_same_v<U, bool> && sizeof(U) <= sizeof(unsigned);
+    case ArgumentKind::Integer:
+      return std::is_integral_v<U> && !std::is_same_v<U, bool> && sizeof(U) <= sizeof(unsigned);
     case ArgumentKind::Real: return std::is_same_v<U, double> || std::is_same_v<U, float>;
     case ArgumentKind::Text: return std::is_same_v<U, const char*> || std::is_same_v<U, char*>;
     case ArgumentKind::NoArgument: break;

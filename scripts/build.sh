@@ -15,5 +15,6 @@ while [[ $# -gt 0 && $1 != --target ]]; do
   shift
 done
 [[ $# -gt 0 ]] && shift && targets=(--target "$@")
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="${VEXAL_BUILD_TYPE:-RelWithDebInfo}" -DVEXAL_WERROR=ON "${options[@]}" >/dev/null
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="${VEXAL_BUILD_TYPE:-RelWithDebInfo}" -DVEXAL_WERROR=ON "${options[@]}" \
+  >/dev/null
 cmake --build "$dir" -j"$VEXAL_JOBS" "${targets[@]}"

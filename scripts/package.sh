@@ -75,7 +75,8 @@ check_unpacked() {
     fail "vexalw lacks libraries: $(ldd "$root/usr/bin/vexalw" | grep 'not found')"
   fi
   # The unpacked loader and simulator talk to each other.
-  sim_start "$root/usr/bin/vq3140-sim" "$scratch/com1" /dev/null "$scratch/sim.err" || fail "the unpacked simulator did not start"
+  sim_start "$root/usr/bin/vq3140-sim" "$scratch/com1" /dev/null "$scratch/sim.err" ||
+    fail "the unpacked simulator did not start"
   out=$(VEXAL_COM1=$scratch/com1 "$root/usr/bin/vexal" 2>&1) || fail "the identity query ended with status $?"
   grep -q '^VQ-3140 ZARVEN v1.28' <<<"$out" || fail "no identity from the simulator: $out"
   check_manual_pages "$root"

@@ -19,7 +19,8 @@ scripts/package.sh build
 echo "== Build with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug
 echo "== Tests under the sanitizers"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600 -L 'unit|integration')
+(cd build-asan &&
+  ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600 -L 'unit|integration')
 
 echo "== Win32 build and its tests under wine"
 VEXAL_LINUX_BUILD=build scripts/win32-test.sh
