@@ -1,4 +1,4 @@
-// mprintf on any format.
+// The formatter behind mprintf (mprintf_unchecked) on any format: a format known only at run time.
 //
 // Input: the format up to the first zero byte; the bytes after it feed the arguments, taken in order as
 // the conversions ask for them. The format is cut after each conversion and every piece printed by its
