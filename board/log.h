@@ -5,6 +5,8 @@
 // dir is "in" (a request frame), "out" (an answer or a part of one), "rej" (input bytes the receiver threw
 // away), "noise" (noise sent before an answer), "drop" (an answer the board did not send) or "note" (an
 // event without bytes). The note says what the board made of a request, the answer text and any fault.
+// Texts are quoted by the same rule as the loader's trace (protocol/text.h), so a trace line and a log
+// line of one frame show the same bytes and the same text.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +34,5 @@ class Log {
 };
 
 std::string format_log_line(Micros t, std::string_view dir, const Bytes& line_bytes, std::string_view note);
-// A text in double quotes with line ends, quotes and bytes outside printable ASCII escaped.
-std::string quoted(std::string_view text);
 
 }  // namespace vx::board

@@ -22,6 +22,7 @@
 #include "board/line_posix.h"
 #include "board/options.h"
 #include "board/session.h"
+#include "protocol/text.h"
 
 namespace vx::board {
 namespace {
@@ -211,7 +212,9 @@ int run(const Options& o) {
   if (!o.link.empty() && !make_link(o.link, line.device(), why)) return fail(why);
 
   Session session(board, FaultPlan(o.faults, o.seed), line_model(o), log_file.log());
-  session.log().note(Micros{0}, "board \"" + board.identity() + "\" on " + line.device() +
+  // An identity that is not printable text is left out of the note, as the log leaves out such texts.
+  const std::optional<std::string> identity = quoted(board.identity());
+  session.log().note(Micros{0}, "board " + (identity ? *identity + " " : "") + "on " + line.device() +
                                     (o.link.empty() ? "" : " (link " + o.link + ")") +
                                     ", fault seed " + std::to_string(o.seed));
   std::printf("%s\n", line.device().c_str());

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "protocol/address.h"
+
 namespace vx::board {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr unsigned kAddressBits = 24;
-inline constexpr std::size_t kMemorySize = std::size_t{1} << kAddressBits;
+inline constexpr std::size_t kMemorySize = kAddressSpace;  // the memory fills the address space
 inline constexpr std::uint8_t kErased = 0xFF;
 
 class Memory {

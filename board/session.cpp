@@ -1,6 +1,9 @@
 #include "board/session.h"
 
+#include <optional>
 #include <utility>
+
+#include "protocol/text.h"
 
 namespace vx::board {
 
@@ -11,10 +14,14 @@ constexpr std::size_t kAddressAt = 5;
 constexpr std::size_t kTagAt = 6;
 constexpr std::size_t kTrailerSize = 2;  // checksum, end
 
+// The request's text (not for a block, which is binary), what the board did, and the answer's text.
+// A text that is not printable is left out: its bytes are on the line already.
 std::string describe(const Board& board, std::string_view text, const Reply& reply) {
-  bool binary = board.classify(text) == Telegram::Block;
-  std::string s = binary ? reply.note : quoted(text) + " " + reply.note;
-  return s + " -> " + quoted(reply.text);
+  const bool binary = board.classify(text) == Telegram::Block;
+  const std::optional<std::string> request = binary ? std::nullopt : quoted(text);
+  const std::optional<std::string> answer = quoted(reply.text);
+  const std::string s = request ? *request + " " + reply.note : reply.note;
+  return answer ? s + " -> " + *answer : s;
 }
 
 }  // namespace

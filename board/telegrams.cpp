@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "protocol/block.h"
+#include "protocol/hex.h"
 
 namespace vx::board {
 
@@ -15,19 +16,12 @@ constexpr std::size_t kMaskHeader = 1 + kPayloadAddressSize + kMaskBytes;   // l
 constexpr unsigned kByteBits = 8;
 constexpr std::uint8_t kRecordSumMask = 0xFF;
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // The number written by `digits` hex digits at `text`; false when one of them isn't a digit.
 bool hex_number(std::string_view text, std::size_t digits, std::uint32_t& out) {
   if (text.size() < digits) return false;
   std::uint32_t v = 0;
   for (std::size_t i = 0; i < digits; ++i) {
-    int d = hex_value(text[i]);
+    int d = hex_digit(text[i]);
     if (d < 0) return false;
     v = (v << 4) | static_cast<std::uint32_t>(d);
   }
@@ -36,7 +30,7 @@ bool hex_number(std::string_view text, std::size_t digits, std::uint32_t& out) {
 }
 
 // Pairs of hex digits into bytes; false when a character isn't a digit (the caller checked the length).
-bool hex_pairs(std::string_view text, Bytes& out) {
+bool bytes_of_pairs(std::string_view text, Bytes& out) {
   out.clear();
   for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
     std::uint32_t v;
@@ -80,8 +74,6 @@ std::string decode_run(const std::uint8_t* payload, std::size_t n, std::vector<B
   return {};
 }
 
-bool mask_bit(const std::uint8_t* mask, std::size_t i) { return (mask[i / kByteBits] >> (i % kByteBits)) & 1U; }
-
 std::string decode_mask(const std::uint8_t* payload, std::size_t n, std::vector<ByteRun>& runs) {
   if (n < kMaskHeader + kCrcSize) return std::string(kShortBlock);
   if (!crc_holds(payload, n)) return std::string(kBadCrc);
@@ -124,15 +116,7 @@ std::string parse_read(std::string_view command, ReadRequest& out) {
   return {};
 }
 
-std::string read_answer(const Bytes& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text(1, kAnswerData);
-  for (std::uint8_t b : bytes) {
-    text.push_back(kDigits[b >> 4]);
-    text.push_back(kDigits[b & 0xF]);
-  }
-  return text;
-}
+std::string read_answer(const Bytes& bytes) { return kAnswerData + hex_pairs(bytes.data(), bytes.size()); }
 
 std::string parse_write(std::string_view command, WriteRequest& out) {
   constexpr std::size_t kArrowAt = 1 + kAddressDigits;
@@ -143,7 +127,7 @@ std::string parse_write(std::string_view command, WriteRequest& out) {
   std::string_view digits = command.substr(kArrowAt + 1);
   if (digits.size() % 2) return std::string(kOddDigits);
   Bytes data;
-  if (!hex_pairs(digits, data)) return std::string(kBadDigit);
+  if (!bytes_of_pairs(digits, data)) return std::string(kBadDigit);
   if (!Memory::in_range(address, data.size())) return std::string(kOutOfRange);
   out = WriteRequest{address, std::move(data)};
   return {};
@@ -158,7 +142,7 @@ std::string parse_record(std::string_view command, Record& out) {
   if (address_size == 0 || !hex_number(command.substr(kCountAt), 2, count)) return std::string(kBadRecord);
   if (count < address_size + 1 || command.size() != kPairsAt + 2 * count) return std::string(kBadRecord);
   Bytes pairs;
-  if (!hex_pairs(command.substr(kPairsAt), pairs)) return std::string(kBadRecord);
+  if (!bytes_of_pairs(command.substr(kPairsAt), pairs)) return std::string(kBadRecord);
   unsigned sum = count;
   for (std::size_t i = 0; i + 1 < pairs.size(); ++i) sum += pairs[i];
   Record r;

@@ -12,6 +12,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "protocol/block.h"
+#include "protocol/hex.h"
 #include "loader/loader.h"
 #include "loader/record_head.h"
 #include "serial/comdrv.h"
@@ -43,14 +44,6 @@ constexpr char kBlockAccepted = '*';
 constexpr char kRefusal = '!';
 constexpr char kS8Confirmation[] = "%*";
 constexpr char kNegativeMarks[] = "!?";
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 
 // The answer text of the last exchange, zero-terminated whatever the buffer holds after byte 8.
 struct AnswerText {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/address.h"
+
 namespace vx::record {
 
 // Positions in a record line: type at 1, count pair at 2, three address pairs at 4, data from 10.
@@ -20,7 +22,6 @@ inline constexpr std::size_t kPairWidth = 2;
 inline constexpr std::size_t kAddressBytes = 3;
 // The count covers the three address bytes and the checksum byte besides the data.
 inline constexpr unsigned kCountOverhead = 4;
-inline constexpr std::uint32_t kAddressSpace = 0x1000000;  // 24-bit addresses
 
 struct Head {
   std::uint32_t address;

@@ -8,53 +8,17 @@
 
 #include "console/diag.h"
 #include "protocol/frame.h"
+#include "protocol/hex.h"
+#include "protocol/text.h"
 
 namespace vx {
 namespace {
 
 constexpr double kMicrosPerMilli = 1000.0;
 constexpr int kDirectionWidth = 4;
-constexpr std::uint8_t kFirstPrintable = 0x20;
-constexpr std::uint8_t kLastPrintable = 0x7E;
 constexpr char kNothingCame[] = "nothing received";
 constexpr char kWriteIncomplete[] = "write not completed";
 constexpr char kDroppedNote[] = "after an answer frame, dropped";
-
-std::string hex_bytes(const std::uint8_t* p, std::size_t n) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  s.reserve(3 * n);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (i) s.push_back(' ');
-    s.push_back(kDigits[p[i] >> 4]);
-    s.push_back(kDigits[p[i] & 0x0F]);
-  }
-  return s;
-}
-
-// The escape for a byte of a text, or 0 when it is shown as it is; '?' marks a byte that keeps the
-// frame from being shown as text at all.
-char escape_for(std::uint8_t c) {
-  switch (c) {
-    case '\n': return 'n';
-    case '\r': return 'r';
-    case '\t': return 't';
-    case '"': return '"';
-    case '\\': return '\\';
-    default: return (c >= kFirstPrintable && c <= kLastPrintable) ? 0 : '?';
-  }
-}
-
-std::string quoted(const std::uint8_t* p, std::size_t n) {
-  std::string s = "\"";
-  for (std::size_t i = 0; i < n; ++i) {
-    const char e = escape_for(p[i]);
-    if (e == '?') return {};
-    if (e) s.push_back('\\');
-    s.push_back(e ? e : static_cast<char>(p[i]));
-  }
-  return s + "\"";
-}
 
 std::string joined(std::string_view first, std::string_view second) {
   if (first.empty()) return std::string(second);
@@ -78,7 +42,9 @@ std::string frame_text(const std::uint8_t* p, std::size_t n) {
   if (n < ft12::kTextOffset || p[0] != ft12::kStart || !ft12::answer_complete(p, n)) return {};
   const unsigned L = ft12::answer_L(p);
   if (L < ft12::kMinAnswerL) return {};
-  return quoted(p + ft12::kTextOffset, L + ft12::kOverhead - 2 - ft12::kTextOffset);
+  const std::string_view text(reinterpret_cast<const char*>(p) + ft12::kTextOffset,
+                              L + ft12::kOverhead - 2 - ft12::kTextOffset);
+  return quoted(text).value_or(std::string());
 }
 
 std::string trace_line(Micros since_start, std::string_view direction, const std::uint8_t* p, std::size_t n,
@@ -87,7 +53,7 @@ std::string trace_line(Micros since_start, std::string_view direction, const std
   const int w = std::snprintf(head, sizeof head, "%10.3f %-*.*s", static_cast<double>(since_start.count()) / kMicrosPerMilli,
                               kDirectionWidth, static_cast<int>(direction.size()), direction.data());
   std::string line = (w > 0 && static_cast<std::size_t>(w) < sizeof head) ? head : "?";
-  if (n) line.append(" ").append(hex_bytes(p, n));
+  if (n) line.append(" ").append(hex_pairs(p, n, " "));
   if (!note.empty()) line.append("  | ").append(note);
   line.push_back('\n');
   return line;

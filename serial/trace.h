@@ -10,8 +10,9 @@
 //
 // Milliseconds since the trace was opened (a frame once it has left the port, received bytes when their
 // window closed), the direction (tx, rx, drop), the bytes in hex and, for a frame whose text is
-// printable, the text quoted with C escapes. An empty read window is a line of its own: silence is
-// often the answer worth seeing.
+// printable, the text quoted with C escapes: bytes and text as the simulator's log shows them (one rule
+// for both, protocol/hex.h and protocol/text.h), so the two can be laid side by side. An empty read
+// window is a line of its own: silence is often the answer worth seeing.
 //
 // The trace never fails a run and never shows in the console: a file that can't be opened or written
 // is reported once on standard error (diagnostic) and the run goes on untraced.
