@@ -22,6 +22,7 @@
 #include "fuzz/fuzz_support.h"
 #include "fuzz/record_model.h"
 #include "fuzz/sparse_board.h"
+#include "loader/lines.h"
 #include "loader/loader.h"
 
 namespace {

@@ -1,24 +1,22 @@
 // Command files.
 //
-// zpracuj_soubor reads its file a line at a time the way the original platform's text mode reads it:
-// a CR LF pair comes in as one line feed, a Ctrl-Z byte ends the file, and a line longer than the
-// buffer arrives in pieces of 245 characters (the line feed counted), each piece a line of its own.
-// Each line is classified by its first character and carried out at once; a conditional line whose
-// test matches hands its action back to be classified as a line of its own, so actions may be of any
-// kind, other conditionals included.
+// zpracuj_soubor reads its file a line at a time through the loader's one line reader (lines.h: text
+// mode, lines of at most 245 characters, a longer one in pieces that are lines of their own). Each line
+// is classified by its first character and carried out at once; a conditional line whose test matches
+// hands its action back to be classified as a line of its own, so actions may be of any kind, other
+// conditionals included.
 //
 // Every run has its own line counter and conditional state (FileRun); the answer buffer `o`, the
 // option flags and the block being assembled are shared with the rest of the loader. Nested files
 // stack up to kMaxNesting deep, and a nested file's return puts the outer file's own progress count
 // back in force.
-#include <array>
-#include <cstdio>
-#include <cstring>
+#include <cstddef>
 #include <string_view>
 
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "console/progress.h"
+#include "loader/lines.h"
 #include "loader/loader.h"
 #include "serial/telegram.h"
 
@@ -27,10 +25,8 @@ namespace vx {
 namespace {
 
 constexpr int kFileExit = 3;
-constexpr int kNegativeExit = 6;
 constexpr int kNoChoiceExit = 7;
 constexpr int kBadSyntaxExit = 8;
-constexpr int kMemoryCommandExit = 9;
 
 constexpr char kComment = ';';
 constexpr char kMemoryCommand = '@';
@@ -43,11 +39,7 @@ constexpr char kNoChoice = '!';     // ?!message
 constexpr char kSRecord = 'S';
 constexpr char kDataRecord = '2';
 constexpr char kTerminationRecord = '8';
-constexpr char kNegativeMarks[] = "!?";
 constexpr signed char kSpace = 0x20;
-constexpr int kCtrlZ = 0x1A;
-constexpr char kCarriageReturn = '\r';
-constexpr char kLineFeed = '\n';
 constexpr std::size_t kLineBuffer = 256;
 
 // Lines are tested as signed characters, so a byte from 0x80 up counts as a control character.
@@ -60,78 +52,7 @@ const char* text_end(const char* p) {
   return p;
 }
 
-std::string_view answer() { return std::string_view(o, strnlen(o, sizeof o)); }
 bool answer_contains(std::string_view text) { return answer().find(text) != std::string_view::npos; }
-
-class TextModeFile {
- public:
-  enum class Read { Line, End, Failed };
-
-  explicit TextModeFile(const char* name) : f_(std::fopen(name, "rb")) {}
-  ~TextModeFile() { close(); }
-  TextModeFile(const TextModeFile&) = delete;
-  TextModeFile& operator=(const TextModeFile&) = delete;
-
-  bool is_open() const { return f_ != nullptr; }
-
-  // Like fgets into a buffer of `cap`: at most cap-1 characters, a line feed kept and ending the read.
-  Read read_line(char* buf, std::size_t cap) {
-    std::size_t n = 0;
-    while (n + 1 < cap) {
-      int c = next();
-      if (c == EOF) break;
-      buf[n++] = static_cast<char>(c);
-      if (c == kLineFeed) break;
-    }
-    buf[n] = '\0';
-    if (failed_) return Read::Failed;
-    return n ? Read::Line : Read::End;
-  }
-
-  // The file was only read: a failing close loses nothing, so its result is not acted on.
-  void close() {
-    if (f_) static_cast<void>(std::fclose(f_));
-    f_ = nullptr;
-  }
-
- private:
-  static constexpr int kNothingHeld = -2;
-
-  int raw() {
-    if (pos_ == len_) {
-      len_ = std::fread(buf_.data(), 1, buf_.size(), f_);
-      pos_ = 0;
-      if (len_ == 0) {
-        failed_ = std::ferror(f_) != 0;
-        return EOF;
-      }
-    }
-    return static_cast<unsigned char>(buf_[pos_++]);
-  }
-
-  int next() {
-    if (ended_) return EOF;
-    int c = held_ != kNothingHeld ? held_ : raw();
-    held_ = kNothingHeld;
-    if (c == EOF || c == kCtrlZ) {
-      ended_ = true;
-      return EOF;
-    }
-    if (c != kCarriageReturn) return c;
-    int after = raw();
-    if (after == kLineFeed) return kLineFeed;
-    held_ = after;
-    return c;
-  }
-
-  std::FILE* f_;
-  std::array<char, 4096> buf_{};
-  std::size_t pos_ = 0;
-  std::size_t len_ = 0;
-  int held_ = kNothingHeld;
-  bool ended_ = false;
-  bool failed_ = false;
-};
 
 int g_depth = 0;
 
@@ -147,27 +68,8 @@ struct FileRun {
   int own_count = 0;
   unsigned line = 0;
   unsigned lastcond = 0;
-  char b[kLineBuffer] = {};
-  char ll[kLineBuffer] = {};
+  const char* ll = "";  // the line being carried out, as read, for the error that names it
 };
-
-void memory_command(const char* p) {
-  mprintf("Executing:%s\n", p);
-  if (const char* error = zpracuj_prikaz(p)) {
-    mprintf("Error: %s:%s \n", error, p);
-    finish(kMemoryCommandExit);
-  }
-}
-
-void raw_command(const char* p) {
-  mprintf("\rSend: %s", p);
-  sendc(p);
-  mprintf("\rAnswer: %s", o);
-  if (answer().find_first_of(kNegativeMarks) != std::string_view::npos) {
-    mprintf("Error: Negative response.\n");
-    finish(kNegativeExit);
-  }
-}
 
 void nested_file(const FileRun& run, const char* p) {
   char name[kLineBuffer] = {};
@@ -234,7 +136,7 @@ void handle_line(FileRun& run, const char* p) {
         if (is_packed_record(p))
           binwrite(p);
         else
-          raw_command(p);
+          raw_command(p, CommandFrom::File);
     }
     p = action;
   }
@@ -254,25 +156,15 @@ void zpracuj_soubor(const char* soubor) {
   FileRun run{soubor};
   initpbar(soubor);
   run.own_count = pbar_count();
-  TextModeFile f(soubor);
-  if (!f.is_open()) {
-    mprintf("Error: Can't open file %s \n", soubor);
-    finish(kFileExit);
-  }
+  LineReader f(soubor);
   mprintf("\nLoading: %s\n", soubor);
-  for (;;) {
-    ++run.line;
-    TextModeFile::Read r = f.read_line(run.b, kMaxFileLine + 1);
-    if (r == TextModeFile::Read::End) break;
-    if (r == TextModeFile::Read::Failed) {
-      // A read error taken as the end of the file would report a partial job as a success.
-      mprintf("Error: Can't read file %s \n", soubor);
-      finish(kFileExit);
-    }
+  LineReader::Line line;
+  while (f.next(line)) {
+    run.line = line.number;
     setpbar(static_cast<int>(run.line));
-    if (run.b[0] == kComment || at_most_blank(run.b[0])) continue;
-    std::memcpy(run.ll, run.b, sizeof run.ll);
-    handle_line(run, run.b);
+    if (line.text[0] == kComment || at_most_blank(line.text[0])) continue;
+    run.ll = line.text;
+    handle_line(run, line.text);
   }
   f.close();
   resetpbar();

@@ -13,9 +13,18 @@ extern std::uint32_t ramc;    // index of the argument "ram", 0 when none
 int vexal(std::uint32_t argc, char** argv);
 void driver_reset();
 
+// --- one command, from an argument or a command file (command.cpp) ---
+enum class CommandFrom { Argument, File };
+// "Executing:%s\n", then the memory command; one it does not understand ends the run with
+// "Error: %s:%s \n" (its error and the text), exit code 9.
+void memory_command(const char* text);
+// The text goes to the board as it is (with its line feed): "Send scmd: " from an argument, "Send: "
+// from a file, then "Answer: "; an answer holding '!' or '?' ends the run with "Error: Negative
+// response.\n", exit code 7 from an argument, 6 from a file.
+void raw_command(const char* text, CommandFrom from);
+
 // --- command files (cmdfile.cpp) ---
 inline constexpr int kMaxNesting = 64;
-inline constexpr int kMaxFileLine = 245;  // characters per read, the line feed included
 void zpracuj_soubor(const char* soubor);
 void cmdfile_reset();
 
@@ -25,6 +34,10 @@ const char* zpracuj_prikaz(const char* p);
 void binget(std::int32_t odkud, std::int32_t kolik, const char* soubor);
 void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor);
 void binput(std::int32_t kam, const char* soubor);
+// "@verify<file" (verify.h tells what it expects): sends a pending block, reads back every range the
+// file covers in read telegrams of 64 bytes, stops at the first difference (exit code 9) and prints the
+// count on success.
+void verify(const char* soubor);
 
 // --- S-records and blocks (srec.cpp) ---
 extern std::uint32_t binadr;

@@ -23,8 +23,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +31,8 @@
 #include "console/mprintf.h"
 #include "loader/loader.h"
 #include "loader/verify.h"
+#include "protocol/address.h"
+#include "protocol/hex.h"
 #include "serial/telegram.h"
 
 namespace vx {
@@ -65,9 +65,7 @@ constexpr const char* kUnknownCommand = "Unknown command";
 constexpr int kRawChunk = 64;
 constexpr int kDumpChunk = 16;
 constexpr int kWriteChunk = 64;
-constexpr std::int64_t kAddressSpaceEnd = 0x1000000;  // the board's addresses are 24 bits wide
 constexpr std::size_t kFileReadBlock = 4096;
-constexpr std::size_t kAnySize = std::numeric_limits<std::size_t>::max();
 
 constexpr int kExitFile = 3;
 constexpr int kExitAnswer = 7;
@@ -128,9 +126,6 @@ class File {
 };
 
 // --- telegrams ---
-
-// The answer text as sendc left it, never read beyond the buffer.
-std::string_view answer() { return std::string_view(o, strnlen(o, sizeof o)); }
 
 void send_formatted(const char* text, int length, std::size_t capacity) {
   // The largest telegram is 138 characters, so this only guards against a format changed carelessly.
@@ -254,34 +249,16 @@ std::vector<unsigned char> read_whole(File& file, std::size_t limit) {
   return data;
 }
 
-void hex_text(const unsigned char* p, std::size_t n, char* out) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (std::size_t i = 0; i < n; ++i) {
-    out[2 * i] = kDigits[p[i] >> 4];
-    out[2 * i + 1] = kDigits[p[i] & 0x0F];
-  }
-  out[2 * n] = '\0';
-}
-
 void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
-  char hex[2 * kWriteChunk + 1];
   for (std::size_t done = 0; done < data.size(); done += kWriteChunk) {
     std::size_t n = std::min<std::size_t>(kWriteChunk, data.size() - done);
-    hex_text(data.data() + done, n, hex);
-    send_write(kam + static_cast<std::int64_t>(done), hex);
+    send_write(kam + static_cast<std::int64_t>(done), hex_pairs(data.data() + done, n).c_str());
     std::string_view a = answer();
     if (a.empty() || a.front() != '*') fail(kExitAnswer, kUnexpected, o);
   }
 }
 
 // --- verifying memory ---
-
-ExpectedImage read_expected_image(const char* soubor) {
-  File file(soubor, "rb");
-  const std::vector<unsigned char> text = read_whole(file, kAnySize);
-  file.close();
-  return image_of_records(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
-}
 
 void compare_chunk(const ExpectedImage& image, std::int64_t adr, int asked, std::string_view data) {
   const std::int32_t received = pair_count(data);
@@ -374,7 +351,7 @@ void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor) {
 
 void binput(std::int32_t kam, const char* soubor) {
   File file(soubor, "rb");
-  const std::int64_t room = std::max<std::int64_t>(0, kAddressSpaceEnd - kam);
+  const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{kAddressSpace} - kam);
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
   file.close();
   if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kDoesNotFit, soubor);
@@ -385,7 +362,7 @@ void binput(std::int32_t kam, const char* soubor) {
 // out first (its progress line then ends, as the download's last block does); the file is read whole
 // before that, so a bad file leaves the board untouched.
 void verify(const char* soubor) {
-  const ExpectedImage image = read_expected_image(soubor);
+  const ExpectedImage image = image_of_file(soubor);
   if (block_pending()) {
     sendbin();
     mprintf("\n");

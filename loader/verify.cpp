@@ -1,11 +1,6 @@
 #include "loader/verify.h"
 
-#include <cstring>
-#include <string>
-
-#include "console/finish.h"
-#include "console/mprintf.h"
-#include "protocol/block.h"
+#include "loader/lines.h"
 #include "loader/loader.h"
 #include "loader/record_head.h"
 
@@ -14,9 +9,6 @@ namespace {
 
 using record::kDataPos;
 using record::kPairWidth;
-constexpr char kLineFeed = '\n';
-constexpr char kCarriageReturn = '\r';
-constexpr char kCtrlZ = '\x1A';
 
 bool gives_data(const char* line) {
   return line[0] == record::kMark &&
@@ -61,17 +53,11 @@ void add_record_line(ExpectedImage& image, const char* line) {
     image.put(head.address + i, static_cast<std::uint8_t>(gethb(data)));
 }
 
-ExpectedImage image_of_records(std::string_view text) {
-  text = text.substr(0, text.find(kCtrlZ));
+ExpectedImage image_of_file(const char* soubor) {
   ExpectedImage image;
-  std::string line;
-  while (!text.empty()) {
-    const std::size_t end = text.find(kLineFeed);
-    line.assign(text.substr(0, end));
-    if (end != std::string_view::npos && !line.empty() && line.back() == kCarriageReturn) line.pop_back();
-    add_record_line(image, line.c_str());
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-  }
+  LineReader file(soubor);
+  LineReader::Line line;
+  while (file.next(line)) add_record_line(image, line.text);
   return image;
 }
 

@@ -6,7 +6,8 @@
 // addresses could reach, and it hands back the covered addresses as contiguous ranges in address
 // order, adjacent and overlapping records merged: the read-back asks for those ranges and nothing else.
 //
-// The command itself lives with the other memory commands (memcmd.cpp), whose read loop it shares.
+// The command itself, verify (loader.h), lives with the other memory commands (memcmd.cpp), whose read
+// loop it shares.
 #pragma once
 
 #include <array>
@@ -14,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <string_view>
 #include <vector>
 
 namespace vx {
@@ -49,11 +49,8 @@ class ExpectedImage {
 // end the run with "Bad format" (exit code 3).
 void add_record_line(ExpectedImage& image, const char* line);
 
-// Every line of a file's text, read as the command files are: CR LF is a line feed, Ctrl-Z ends it.
-ExpectedImage image_of_records(std::string_view text);
-
-// The command (memcmd.cpp): sends a pending block, reads back every range the file covers in read
-// telegrams of 64 bytes, stops at the first difference (exit code 9) and prints the count on success.
-void verify(const char* soubor);
+// Every line of a file, read by the loader's line reader (lines.h) exactly as a download reads it: a
+// file that can't be opened or read, or a line the download would refuse, ends the run the same way.
+ExpectedImage image_of_file(const char* soubor);
 
 }  // namespace vx

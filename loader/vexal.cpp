@@ -119,25 +119,6 @@ void open_port(const Settings& s) {
 
 bool is_command_file(const char* a) { return std::strchr(a, '.') && a[0] != '@'; }
 
-void memory_command() {
-  mprintf("Executing:%s\n", b);
-  if (const char* error = zpracuj_prikaz(b)) {
-    mprintf("Error: %s:%s \n", error, b);
-    finish(9);
-  }
-}
-
-void raw_command() {
-  std::strcat(b, "\n");
-  mprintf("\rSend scmd: %s", b);
-  sendc(b);
-  mprintf("\rAnswer: %s", o);
-  if (std::strpbrk(o, "!?")) {
-    mprintf("Error: Negative response.\n");
-    finish(7);
-  }
-}
-
 void argument_loop(std::uint32_t argc, char** argv) {
   o[0] = 0;
   for (std::uint32_t i = 1; i < argc; ++i) {
@@ -149,10 +130,12 @@ void argument_loop(std::uint32_t argc, char** argv) {
     if (!a[0]) continue;
     std::strncpy(b, a, sizeof b - 2);  // arguments hold at most 127 characters; room for the line feed
     b[sizeof b - 2] = 0;
-    if (b[0] == '@')
-      memory_command();
-    else
-      raw_command();
+    if (b[0] == '@') {
+      memory_command(b);
+    } else {
+      std::strcat(b, "\n");
+      raw_command(b, CommandFrom::Argument);
+    }
   }
 }
 

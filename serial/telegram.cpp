@@ -115,6 +115,8 @@ int posli_telegram(const unsigned char* tel, int delka) {
   return 0;
 }
 
+std::string_view answer() { return std::string_view(o, strnlen(o, sizeof o)); }
+
 void sendc(const char* p) {
   int pokus = kTelegramAttempts;
   o[0] = 0;

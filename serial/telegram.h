@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
 
 #include "serial/port.h"
 
@@ -27,6 +28,9 @@ extern unsigned char txbuff[256];
 extern unsigned char comdrv_rbuf[256];
 extern int txrxok;
 extern char o[256];  // the answer text of the last text telegram
+
+// That answer text as sendc left it, never read beyond the buffer.
+std::string_view answer();
 
 int posli_telegram(const unsigned char* tel, int delka);
 void sendc(const char* p);

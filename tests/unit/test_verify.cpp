@@ -42,6 +42,13 @@ std::string records(unsigned address, const std::string& data) {
   return text;
 }
 
+// The image of a file that holds `text`, read as "@verify" reads its file.
+ExpectedImage image_of(const std::string& text) {
+  TempDir dir;
+  dir.write("image.s28", text);
+  return image_of_file("image.s28");
+}
+
 // --- the ranges a file covers ----------------------------------------------------------------------
 
 struct RangeCase {
@@ -66,7 +73,7 @@ TEST(VerifyImage, RangesMergeAndSplitByAddress) {
       {"Ctrl-Z ends the text", srec('2', 0x10, "ab") + "\x1A" + srec('2', 0x40, "cd"), {{0x10, 2}}},
   };
   for (const auto& c : cases) {
-    const ExpectedImage image = image_of_records(c.text);
+    const ExpectedImage image = image_of(c.text);
     EXPECT_EQ(image.ranges(), c.ranges) << c.edge;
     std::size_t bytes = 0;
     for (const auto& r : c.ranges) bytes += r.length;
@@ -75,7 +82,7 @@ TEST(VerifyImage, RangesMergeAndSplitByAddress) {
 }
 
 TEST(VerifyImage, LaterRecordsByteWins) {
-  const ExpectedImage image = image_of_records(srec('2', 0x10, "abcd") + srec('2', 0x11, "XY"));
+  const ExpectedImage image = image_of(srec('2', 0x10, "abcd") + srec('2', 0x11, "XY"));
   std::string held;
   for (unsigned a = 0x10; a < 0x14; ++a) held.push_back(static_cast<char>(image.at(a)));
   EXPECT_EQ(held, "aXYd");
@@ -134,7 +141,7 @@ TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
     TempDir dir;
     dir.write("f.s28", c.file);
     MemoryBoard rb{kErased};
-    for (const ExpectedImage image = image_of_records(c.file); const auto& r : image.ranges())
+    for (const ExpectedImage image = image_of_file("f.s28"); const auto& r : image.ranges())
       for (unsigned a = r.start; a < r.start + r.length; ++a) rb.mem[a] = image.at(a);
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
     EXPECT_EQ(run.code, 0) << c.edge << "\n" << log_of(run);

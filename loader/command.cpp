@@ -1,0 +1,51 @@
+// One command, from the loader's arguments or from a command file: the same steps and messages either
+// way, except where the original tells them apart (the "Send" label and the exit code of a refusal).
+#include <string_view>
+
+#include "console/finish.h"
+#include "console/mprintf.h"
+#include "loader/loader.h"
+#include "serial/telegram.h"
+
+namespace vx {
+
+namespace {
+
+constexpr int kMemoryCommandExit = 9;
+constexpr int kNegativeFromFileExit = 6;
+constexpr int kNegativeFromArgumentExit = 7;
+constexpr char kNegativeMarks[] = "!?";
+
+// The formats stay literal at each call, so the formatter sees them as written.
+void show_sent(const char* text, CommandFrom from) {
+  if (from == CommandFrom::Argument)
+    mprintf("\rSend scmd: %s", text);
+  else
+    mprintf("\rSend: %s", text);
+}
+
+int negative_exit(CommandFrom from) {
+  return from == CommandFrom::Argument ? kNegativeFromArgumentExit : kNegativeFromFileExit;
+}
+
+}  // namespace
+
+void memory_command(const char* text) {
+  mprintf("Executing:%s\n", text);
+  if (const char* error = zpracuj_prikaz(text)) {
+    mprintf("Error: %s:%s \n", error, text);
+    finish(kMemoryCommandExit);
+  }
+}
+
+void raw_command(const char* text, CommandFrom from) {
+  show_sent(text, from);
+  sendc(text);
+  mprintf("\rAnswer: %s", o);
+  if (answer().find_first_of(kNegativeMarks) != std::string_view::npos) {
+    mprintf("Error: Negative response.\n");
+    finish(static_cast<signed char>(negative_exit(from)));
+  }
+}
+
+}  // namespace vx

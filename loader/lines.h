@@ -1,0 +1,60 @@
+// Text files a line at a time: command files and the files "@verify" reads both go through this reader,
+// so a file reads the same whichever of them takes it (a record the download refuses, @verify refuses).
+//
+// It reads the way the original platform's text mode reads: a CR LF pair comes in as one line feed (a
+// lone CR stays as it is), a Ctrl-Z byte ends the file, and a line longer than kMaxFileLine characters
+// (its line feed counted) arrives in pieces of that size, each piece a line of its own with a number of
+// its own. A line keeps its line feed; the last line of a file may have none. Bytes are handed on as the
+// file holds them, zero bytes included: a line is read as a C string, so it ends at its first zero.
+//
+// A file that can't be opened or read ends the run (exit code 3) with "Error: Can't open file %s \n" or
+// "Error: Can't read file %s \n": a read error is never taken for the end of the file, which would report
+// a partial job as a success.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace vx {
+
+inline constexpr int kMaxFileLine = 245;  // characters per read, the line feed included
+
+class LineReader {
+ public:
+  struct Line {
+    const char* text = "";  // zero-terminated; valid until the next read
+    std::size_t length = 0;
+    unsigned number = 0;    // from 1; every piece of a long line counts
+  };
+
+  // Opens the file, or ends the run.
+  explicit LineReader(const char* name);
+  ~LineReader() { close(); }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // The next line into `line`; false at the end of the file. A read error ends the run.
+  bool next(Line& line);
+  const std::string& name() const { return name_; }
+  // The file was only read: a failing close loses nothing, so its result is not acted on.
+  void close();
+
+ private:
+  int raw();
+  int next_char();
+
+  std::string name_;
+  std::FILE* f_ = nullptr;
+  std::array<char, 4096> buf_{};
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  int held_;
+  bool ended_ = false;
+  bool failed_ = false;
+  unsigned number_ = 0;
+  std::array<char, kMaxFileLine + 1> line_{};
+};
+
+}  // namespace vx
