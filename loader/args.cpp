@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "console/console.h"
+#include "console/mprintf.h"
+
 namespace vx {
 
 ArgVector::ArgVector() {
@@ -75,6 +78,15 @@ std::string skip_program_name(const std::string& full) {
   while (i < full.size() && full[i] != ' ') ++i;
   while (i < full.size() && full[i] == ' ') ++i;
   return full.substr(i);
+}
+
+// The error line goes to the console character by character: it is shown as it is, never read as a
+// format.
+int refuse_run(const std::string& error) {
+  for (char c : error) li_putc(c);
+  li_putc('\n');
+  mprintf("Exit code %d", kRefusedExit);
+  return kRefusedExit;
 }
 
 }  // namespace vx

@@ -1,6 +1,6 @@
 // The argument vector handed to vexal: up to 127 arguments of at most 127 characters, argument 0 empty.
 //
-// Both front-ends build it here. Terminal: from the process's own argv. Window: by splitting the
+// Every front-end builds it here, and ends a run whose arguments it refuses with refuse_run. Terminal: from the process's own argv. Window: by splitting the
 // command line at single spaces (two spaces give an argument that begins with a space; a trailing
 // space gives an empty last argument). Input beyond the vector's rows is refused, never cut.
 #pragma once
@@ -34,5 +34,10 @@ bool args_from_command_line(const std::string& line, ArgVector& out, std::string
 
 // The command line after the program's own name: its first word and the spaces after it skipped.
 std::string skip_program_name(const std::string& full_command_line);
+
+// Every front-end ends a refused run this way, so a refusal reads like a run the loader ended: the
+// refusal's "Error" line, then "Exit code 1", on the console. Returns the code (kRefusedExit).
+inline constexpr int kRefusedExit = 1;  // the arguments never reached the loader
+int refuse_run(const std::string& error);
 
 }  // namespace vx

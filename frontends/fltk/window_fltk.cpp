@@ -37,7 +37,6 @@
 #include "loader/run.h"
 #include "frontends/fltk/bar_mailbox.h"
 #include "frontends/fltk/console_page.h"
-#include "console/mprintf.h"
 #include "console/progress.h"
 
 namespace {
@@ -71,7 +70,6 @@ constexpr int kTextX = 76, kTextY = 20, kTextWidth = 204, kTextHeight = 40;
 constexpr int kOkWidth = 90, kOkHeight = 28, kOkMargin = 12;
 constexpr int kTextFontSize = 14, kIconMarkSize = 26;
 
-constexpr int kRefusedCode = 1;
 constexpr int kStartupFailure = 1;
 
 // ---- the worker's side ------------------------------------------------------------------------
@@ -84,26 +82,18 @@ struct LoaderRun {
   std::atomic<bool> over{false};
 };
 
-void print_line(const std::string& text) {
-  for (char c : text) vx::li_putc(c);
-  vx::li_putc('\n');
-}
-
-// A run that ends before the loader starts (refused arguments) reads like one the loader ended.
-void end_at_once(const std::string& error) {
-  print_line(error);
-  vx::mprintf("Exit code %d", kRefusedCode);
-}
-
 void run_loader(LoaderRun& run) {
   vx::reset_loader_state();
-  if (run.refused) return end_at_once(run.refusal);
+  if (run.refused) {
+    static_cast<void>(vx::refuse_run(run.refusal));  // the code is in the console
+    return;
+  }
   try {
     static_cast<void>(vx::wvexal(run.args.argc(), run.args.argv()));  // the code is in the console
   } catch (const std::exception& e) {
     // Not a run end the loader knows: say so on the console, where the user is looking.
     vx::diagnostic(std::string("internal failure: ") + e.what());
-    end_at_once(std::string("Error: internal failure: ") + e.what());
+    static_cast<void>(vx::refuse_run(std::string("Error: internal failure: ") + e.what()));
   }
 }
 

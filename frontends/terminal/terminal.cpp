@@ -15,19 +15,9 @@
 #include "console/diag.h"
 #include "console/finish.h"
 #include "loader/run.h"
-#include "console/mprintf.h"
 #include "frontends/terminal/terminal_view.h"
 
 namespace {
-
-constexpr int kRefusedCode = 1;
-
-int refuse(const std::string& error) {
-  for (char c : error) vx::li_putc(c);
-  vx::li_putc('\n');
-  vx::mprintf("Exit code %d", kRefusedCode);
-  return kRefusedCode;
-}
 
 int run(int argc, char** argv, vx::TerminalPrinter& printer, bool live) {
   vx::reset_loader_state();
@@ -36,7 +26,7 @@ int run(int argc, char** argv, vx::TerminalPrinter& printer, bool live) {
   std::vector<std::string> args(argv + 1, argv + argc);
   vx::ArgVector av;
   std::string error;
-  if (!vx::args_from_list(args, av, error)) return refuse(error);
+  if (!vx::args_from_list(args, av, error)) return vx::refuse_run(error);
   return vx::wvexal(av.argc(), av.argv());
 }
 
@@ -50,7 +40,7 @@ int main(int argc, char** argv) {
     code = run(argc, argv, printer, live);
   } catch (const std::exception& e) {
     vx::diagnostic(std::string("internal failure: ") + e.what());
-    code = kRefusedCode;
+    code = vx::kRefusedExit;
   }
   vx::set_progress_view(nullptr);
   vx::console_set_tap(nullptr);

@@ -30,7 +30,6 @@
 #include "console/console.h"
 #include "console/finish.h"
 #include "loader/run.h"
-#include "console/mprintf.h"
 #include "console/progress.h"
 
 namespace {
@@ -55,7 +54,6 @@ constexpr int kBarFull = 100;
 
 constexpr char kEndText[] = "Vexal has finished";
 constexpr char kEndCaption[] = "Vexal";
-constexpr int kRefusedCode = 1;  // as the terminal front-end: the arguments never reached the loader
 
 // What the worker asks of the GUI thread.
 enum : UINT {
@@ -217,20 +215,13 @@ LRESULT CALLBACK WndProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-int refuse(const std::string& error) {
-  for (char c : error) vx::li_putc(c);
-  vx::li_putc('\n');
-  vx::mprintf("Exit code %d", kRefusedCode);
-  return kRefusedCode;
-}
-
 DWORD WINAPI wvexal_thread(LPVOID) {
   static WindowProgress progress;
   vx::set_progress_view(&progress);
   if (g_refusal.empty()) {
     vx::wvexal(g_args->argc(), g_args->argv());
   } else {
-    refuse(g_refusal);
+    vx::refuse_run(g_refusal);
   }
   // Without a box (MessageBoxA returns 0) there is nothing to wait for: the run ends as well.
   static_cast<void>(MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION));
