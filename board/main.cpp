@@ -213,7 +213,7 @@ int run(const Options& o) {
 
   Session session(board, FaultPlan(o.faults, o.seed), line_model(o), log_file.log());
   // An identity that is not printable text is left out of the note, as the log leaves out such texts.
-  const std::optional<std::string> identity = quoted(board.identity());
+  const std::optional<std::string> identity = quoted_text(board.identity());
   session.log().note(Micros{0}, "board " + (identity ? *identity + " " : "") + "on " + line.device() +
                                     (o.link.empty() ? "" : " (link " + o.link + ")") +
                                     ", fault seed " + std::to_string(o.seed));

@@ -18,8 +18,8 @@ constexpr std::size_t kTrailerSize = 2;  // checksum, end
 // A text that is not printable is left out: its bytes are on the line already.
 std::string describe(const Board& board, std::string_view text, const Reply& reply) {
   const bool binary = board.classify(text) == Telegram::Block;
-  const std::optional<std::string> request = binary ? std::nullopt : quoted(text);
-  const std::optional<std::string> answer = quoted(reply.text);
+  const std::optional<std::string> request = binary ? std::nullopt : quoted_text(text);
+  const std::optional<std::string> answer = quoted_text(reply.text);
   const std::string s = request ? *request + " " + reply.note : reply.note;
   return answer ? s + " -> " + *answer : s;
 }

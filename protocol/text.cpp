@@ -25,7 +25,7 @@ char escape_for(char c) {
 
 }  // namespace
 
-std::optional<std::string> quoted(std::string_view text) {
+std::optional<std::string> quoted_text(std::string_view text) {
   std::string s(1, kQuote);
   for (char c : text) {
     const char e = escape_for(c);

@@ -14,6 +14,6 @@
 namespace vx {
 
 // The quoted text, or nothing when the text is not printable.
-std::optional<std::string> quoted(std::string_view text);
+std::optional<std::string> quoted_text(std::string_view text);
 
 }  // namespace vx

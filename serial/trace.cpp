@@ -44,7 +44,7 @@ std::string frame_text(const std::uint8_t* p, std::size_t n) {
   if (L < ft12::kMinAnswerL) return {};
   const std::string_view text(reinterpret_cast<const char*>(p) + ft12::kTextOffset,
                               L + ft12::kOverhead - 2 - ft12::kTextOffset);
-  return quoted(text).value_or(std::string());
+  return quoted_text(text).value_or(std::string());
 }
 
 std::string trace_line(Micros since_start, std::string_view direction, const std::uint8_t* p, std::size_t n,

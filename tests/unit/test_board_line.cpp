@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 
 #include "board/session.h"
 #include "protocol/frame.h"
+#include "serial/trace.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx::board {
@@ -173,6 +175,70 @@ TEST(Session, LogShowsRequestAnswerAndRejects) {
   EXPECT_EQ(rig.log[0], "     1.500 rej   41 42  | not a start byte");
   EXPECT_NE(rig.log[1].find("     2.000 in    68 0F 0F 68"), std::string::npos);
   EXPECT_NE(rig.log[1].find("\"W000010<AB\\n\" wrote 1 bytes at 000010 -> \"*\""), std::string::npos);
+}
+
+// The bytes and the note of a log or trace line: "<ms> <dir> <bytes>[  | <note>]".
+struct Columns {
+  std::string bytes;
+  std::string note;
+};
+
+Columns columns(std::string line) {
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  std::istringstream in(line);
+  std::string time, direction, rest;
+  in >> time >> direction;
+  std::getline(in, rest);
+  const std::size_t bar = rest.find("  | ");
+  Columns c{rest.substr(0, bar), bar == std::string::npos ? "" : rest.substr(bar + 4)};
+  c.bytes.erase(0, c.bytes.find_first_not_of(' '));
+  return c;
+}
+
+struct SideBySideCase {
+  const char* edge;
+  Bytes request;
+  const char* trace_note;  // what the loader's trace shows of the request
+  const char* log_note;    // what the board's log shows of it, with what it did and answered
+};
+
+// A request as the loader's trace writes it (tx) and as the board logs it (in): the same bytes, and the
+// same text where there is one, so the two files can be read side by side.
+TEST(Session, LogLinesLaySideBySideWithTheLoadersTrace) {
+  const SideBySideCase cases[] = {
+      {"text request", request("I000000\n"), "\"I000000\\n\"",
+       "\"I000000\\n\" identity -> \"VQ-3140 ZARVEN v1.28\""},
+      {"a text that is not printable", request("R\x01\n"), "", "read refused -> \"?syntax\""},
+      {"a block", ft12::make_frame(hex_bytes("47 F5 73 45 23 01 03 11 22 33 27 84").data(), 12), "",
+       "block 's' wrote 3 bytes at 012345 -> \"*\""},
+  };
+  for (const auto& c : cases) {
+    Rig rig;
+    rig.receive(Micros{0}, c.request);
+    rig.drain();
+    ASSERT_GE(rig.log.size(), 1u) << c.edge;
+    const Columns logged = columns(rig.log[0]);
+    const Columns traced =
+        columns(trace_line(Micros{0}, "tx", c.request.data(), c.request.size(),
+                           frame_text(c.request.data(), c.request.size())));
+    EXPECT_EQ(logged.bytes, traced.bytes) << c.edge;
+    EXPECT_EQ(traced.note, c.trace_note) << c.edge;
+    EXPECT_EQ(logged.note, c.log_note) << c.edge;
+  }
+}
+
+TEST(Session, AnswerLineLaysBesideTheTracesReceivedLine) {
+  Rig rig;
+  rig.receive(Micros{0}, kIdentityRequest);
+  const std::vector<Sent> sent = rig.drain();  // the program logs each write as an "out" line
+  ASSERT_EQ(sent.size(), 1u);
+  ASSERT_EQ(rig.log.size(), 1u);
+  const Bytes answered = answer("VQ-3140 ZARVEN v1.28");
+  const Columns traced = columns(trace_line(Micros{0}, "rx", answered.data(), answered.size(),
+                                            frame_text(answered.data(), answered.size())));
+  EXPECT_EQ(columns(format_log_line(sent[0].due, "out", sent[0].bytes, "")).bytes, traced.bytes);
+  EXPECT_EQ(traced.note, "\"VQ-3140 ZARVEN v1.28\"");
+  EXPECT_TRUE(columns(rig.log[0]).note.ends_with(" -> " + traced.note)) << rig.log[0];
 }
 
 // --- the line model -------------------------------------------------------------------------------
