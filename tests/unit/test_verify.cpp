@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -112,6 +113,75 @@ TEST(VerifyBadRecords, EndWith3BeforeAnyTelegram) {
     EXPECT_EQ(run.code, 3) << c.edge << "\n" << log_of(run);
     EXPECT_TRUE(has_line(run, c.message)) << c.edge << "\n" << log_of(run);
     EXPECT_TRUE(rb.requests().empty()) << c.edge;
+  }
+}
+
+// --- the same file, downloaded and verified --------------------------------------------------------
+
+// A file whose records, where the download takes them, put `data` at `address`, and the text each run
+// ends its output with before "Exit code" (the success lines differ by nature; a refusal is the same).
+struct AgreementCase {
+  const char* edge;
+  std::string file;
+  unsigned address;
+  std::string data;
+  int code;
+  std::string download_line;
+  std::string verify_line;
+};
+
+// The download prints "Bad format" on its "Packing..." line, @verify on a line of its own.
+bool printed(const LoaderRun& run, const std::string& text) {
+  return std::any_of(run.log.begin(), run.log.end(), [&](const std::string& line) { return line.ends_with(text); });
+}
+
+std::vector<AgreementCase> agreement_cases() {
+  const std::string record_414 = srec('2', 0x1000, pattern(201));  // 201 data bytes: 414 characters
+  const std::string comment_piece(245, ';');  // a whole piece: what follows it is a line of its own
+  const std::string refused = "Bad format:" + record_414.substr(244, 1);  // the pair the first piece cuts
+  const std::string two = srec('2', 0x10, "ab") + srec('2', 0x12, "cd");
+  return {
+      {"a record of 414 characters", record_414, 0, "", 3, refused, refused},
+      {"CR LF line ends", "S206000010616226\r\nS206000012636420\r\n", 0x10, "abcd", 0,
+       "Loading completed with no errors.", "Verified 4 bytes."},
+      {"last line without a line feed", two.substr(0, two.size() - 1), 0x10, "abcd", 0,
+       "Loading completed with no errors.", "Verified 4 bytes."},
+      {"an over-long line goes on as a line of its own", comment_piece + srec('2', 0x10, "ab"), 0x10, "ab", 0,
+       "Loading completed with no errors.", "Verified 2 bytes."},
+      {"blanks past a record's end", srec('2', 0x10, "ab").substr(0, 16) + std::string(300, ' ') + "\n", 0x10, "ab",
+       0, "Loading completed with no errors.", "Verified 2 bytes."},
+      {"Ctrl-Z ends the file", srec('2', 0x10, "ab") + "\x1A" + srec('2', 0x40, "cd"), 0x10, "ab", 0,
+       "Loading completed with no errors.", "Verified 2 bytes."},
+      {"data pair not hexadecimal", "S2060000104G42E6\n", 0, "", 3, "Bad format:4G42E6", "Bad format:4G42E6"},
+  };
+}
+
+// A download and "@verify" read one file by one reader: what one refuses, the other refuses with the
+// same line; what one writes, the other finds and counts.
+TEST(VerifyAgreesWithTheDownload, SameFileSameVerdict) {
+  for (const auto& c : agreement_cases()) {
+    TempDir dir;
+    dir.write("f.s28", c.file);
+    MemoryBoard download_board{kErased};
+    LoaderRun download = run_loader({"f.s28"}, download_board.board);
+    MemoryBoard verify_board{kErased};
+    verify_board.load(c.address, c.data);
+    LoaderRun verify = run_loader({"@verify<f.s28"}, verify_board.board);
+    EXPECT_EQ(download.code, c.code) << c.edge << "\n" << log_of(download);
+    EXPECT_EQ(verify.code, c.code) << c.edge << "\n" << log_of(verify);
+    EXPECT_TRUE(printed(download, c.download_line)) << c.edge << "\n" << log_of(download);
+    EXPECT_TRUE(printed(verify, c.verify_line)) << c.edge << "\n" << log_of(verify);
+  }
+}
+
+TEST(VerifyAgreesWithTheDownload, UnreadableFileEndsBothWith3) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() + "/dir.s28");
+  for (const char* arg : {"dir.s28", "@verify<dir.s28"}) {
+    MemoryBoard rb{kErased};
+    LoaderRun run = run_loader({arg}, rb.board);
+    EXPECT_EQ(run.code, 3) << arg << "\n" << log_of(run);
+    EXPECT_TRUE(has_line(run, "Error: Can't read file dir.s28")) << arg << "\n" << log_of(run);
   }
 }
 
