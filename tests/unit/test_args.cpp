@@ -1,6 +1,7 @@
-// The argument vector: the window's single-space split, the limits, the program name.
+// The argument vector: the window's single-space split, the limits, the program name, a refused run.
 #include <gtest/gtest.h>
 
+#include "console/console.h"
 #include "loader/args.h"
 
 namespace vx {
@@ -69,6 +70,24 @@ TEST(Args, ProgramNameIsSkipped) {
   EXPECT_EQ(skip_program_name("vexal.exe  b9600 X"), "b9600 X");
   EXPECT_EQ(skip_program_name("vexal.exe"), "");
   EXPECT_EQ(skip_program_name("\"C:\\Program Files\\vexal.exe\" b9600"), "b9600");
+}
+
+// What every front-end shows of a refused run: the error line as it is (never read as a format), then
+// the exit code as the loader's own end prints it.
+TEST(Args, RefusedRunReadsLikeARunThatEnded) {
+  const struct {
+    const char* error;
+    const char* console;
+  } cases[] = {
+      {"Error: Too many arguments (at most 127).", "Error: Too many arguments (at most 127).\nExit code     1"},
+      {"Error: 100%d %s", "Error: 100%d %s\nExit code     1"},
+  };
+  for (const auto& c : cases) {
+    console_reset();
+    EXPECT_EQ(refuse_run(c.error), 1) << c.error;
+    EXPECT_EQ(console_snapshot().text, c.console) << c.error;
+  }
+  console_reset();
 }
 
 }  // namespace
