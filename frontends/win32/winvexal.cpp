@@ -221,7 +221,7 @@ DWORD WINAPI wvexal_thread(LPVOID) {
   if (g_refusal.empty()) {
     vx::wvexal(g_args->argc(), g_args->argv());
   } else {
-    vx::refuse_run(g_refusal);
+    static_cast<void>(vx::refuse_run(g_refusal));  // the code is in the console, as after a run
   }
   // Without a box (MessageBoxA returns 0) there is nothing to wait for: the run ends as well.
   static_cast<void>(MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION));
