@@ -102,12 +102,12 @@ class InstantBoard : public vx::Port {
 };
 
 int run_loader_on_file(Counts& counts) {
+  vx::fresh_run();
   vx::set_port_opener([&counts](const std::string&, const vx::LineSettings&) {
     vx::OpenResult r;
     r.port = std::make_unique<InstantBoard>(counts);
     return r;
   });
-  vx::reset_loader_state();
   vx::ArgVector av;
   std::string error;
   if (!vx::args_from_list({kFileName}, av, error)) return -1;

@@ -7,7 +7,8 @@
 //
 // The loader's thread writes; a drawing thread reads through console_snapshot(), which copies the
 // visible run under the store's lock, so a drawing never sees a half-done update. A tap can watch
-// every character as li_putc receives it (the terminal front-end builds its line view from it).
+// every character as li_putc receives it (the terminal front-end builds its line view from it). The
+// store, the tap and the rest of the console's state live in one object (console/state.h).
 #pragma once
 
 #include <functional>
@@ -28,9 +29,6 @@ struct ConsoleSnapshot {
   int linechar = 0;
 };
 ConsoleSnapshot console_snapshot();
-
-// Back to the empty console with both pointers at the ring's start (done before every run).
-void console_reset();
 
 // Called with every character li_putc receives, on the loader's thread, after the store is updated.
 using ConsoleTap = std::function<void(char)>;

@@ -3,17 +3,15 @@
 #include <cstdio>
 #include <mutex>
 
+#include "console/state.h"
+
 namespace vx {
-namespace {
-std::mutex g_lock;
-std::function<void(const std::string&)> g_sink;
-}  // namespace
 
 void diagnostic(const std::string& line) {
-  std::function<void(const std::string&)> sink;
+  DiagnosticSink sink;
   {
-    std::lock_guard<std::mutex> hold(g_lock);
-    sink = g_sink;
+    std::lock_guard<std::mutex> hold(console().lock);
+    sink = console().state.sink;
   }
   if (sink) {
     sink(line);
@@ -23,9 +21,9 @@ void diagnostic(const std::string& line) {
   std::fflush(stderr);
 }
 
-void set_diagnostic_sink(std::function<void(const std::string&)> sink) {
-  std::lock_guard<std::mutex> hold(g_lock);
-  g_sink = std::move(sink);
+void set_diagnostic_sink(DiagnosticSink sink) {
+  std::lock_guard<std::mutex> hold(console().lock);
+  console().state.sink = std::move(sink);
 }
 
 }  // namespace vx

@@ -7,7 +7,9 @@
 
 namespace vx {
 
+using DiagnosticSink = std::function<void(const std::string&)>;
+
 void diagnostic(const std::string& line);
-void set_diagnostic_sink(std::function<void(const std::string&)> sink);  // empty: standard error
+void set_diagnostic_sink(DiagnosticSink sink);  // empty: standard error
 
 }  // namespace vx

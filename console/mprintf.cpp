@@ -6,11 +6,14 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/state.h"
 
 namespace vx {
 namespace {
 
-char li_tmpbuff[kWorkBufferSize];
+// The work buffer lives in the console's state (the loader's thread's part: no lock).
+char (&work_buffer())[kWorkBufferSize] { return console().state.li_tmpbuff; }
+
 const float li_pow10[6] = {1.0f, 10.0f, 100.0f, 1000.0f, 10000.0f, 100000.0f};
 
 constexpr int kMaxPrecision = 5;
@@ -37,6 +40,7 @@ char fill_of(const Conversion& c) { return c.fillzeros ? '0' : ' '; }
 // A number: its digits from position 0 upward over a cleared buffer, then the fill.
 template <typename WriteDigits>
 void number_field(Conversion& c, int default_width, WriteDigits write_digits) {
+  auto& li_tmpbuff = work_buffer();
   if (!c.length) c.length = default_width;
   std::memset(li_tmpbuff, 0, sizeof li_tmpbuff);
   write_digits(li_tmpbuff);
@@ -58,6 +62,7 @@ void real_field(Conversion& c, double v) {
 }
 
 void char_field(Conversion& c, int v) {
+  auto& li_tmpbuff = work_buffer();
   std::memset(li_tmpbuff, fill_of(c), sizeof li_tmpbuff);
   c.length = 1;
   li_tmpbuff[0] = static_cast<char>(v);
@@ -65,6 +70,7 @@ void char_field(Conversion& c, int v) {
 }
 
 void string_field(Conversion& c, const char* s) {
+  auto& li_tmpbuff = work_buffer();
   std::memset(li_tmpbuff, fill_of(c), sizeof li_tmpbuff);
   if (!c.length) c.length = kDefaultStringWidth;
   if (!s) s = "";
@@ -73,7 +79,10 @@ void string_field(Conversion& c, const char* s) {
 }
 
 // Any other conversion character takes no argument: its field is all fill.
-void swallowed_field(const Conversion& c) { std::memset(li_tmpbuff, fill_of(c), sizeof li_tmpbuff); }
+void swallowed_field(const Conversion& c) {
+  auto& li_tmpbuff = work_buffer();
+  std::memset(li_tmpbuff, fill_of(c), sizeof li_tmpbuff);
+}
 
 void convert(Conversion& c, va_list& ap) {
   switch (c.conv) {
@@ -89,6 +98,7 @@ void convert(Conversion& c, va_list& ap) {
 }
 
 void put_right(const Conversion& c) {
+  auto& li_tmpbuff = work_buffer();
   for (int i = c.length - 1; i >= 0; --i) li_putc(li_tmpbuff[i]);
 }
 
@@ -97,6 +107,7 @@ void put_right(const Conversion& c) {
 // length counts instead. Either way the field stays `length` wide: text longer than the field shows
 // its last characters, as a right-justified number does.
 void put_left(const Conversion& c) {
+  auto& li_tmpbuff = work_buffer();
   int top = -1;
   if (!c.fillzeros) {
     for (int k = kLeftScanLimit - 1; k >= 0; --k)

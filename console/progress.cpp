@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "console/state.h"
+
 namespace vx {
 
 namespace {
@@ -19,17 +21,8 @@ constexpr std::size_t kCountPiece = 65536;
 constexpr char kLineFeed = '\n';
 constexpr int kFull = 100;
 
-struct ProgressState {
-  ProgressView* view = nullptr;
-  bool shown = false;
-  int pbfsize = 0;
-  std::string name;
-};
-
-ProgressState& state() {
-  static ProgressState s;
-  return s;
-}
+// The loader's thread's part of the console's state: no lock.
+ProgressState& state() { return console().state.progress; }
 
 int count_in(const char* buf, std::size_t n) {
   int count = 0;
@@ -91,13 +84,6 @@ void pbar_restore(int count, const char* fname) {
   ProgressState& s = state();
   s.pbfsize = count;
   s.name = fname;
-}
-
-void progress_reset() {
-  ProgressState& s = state();
-  s.shown = false;
-  s.pbfsize = 0;
-  s.name.clear();
 }
 
 }  // namespace vx

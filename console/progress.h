@@ -1,7 +1,8 @@
 // The progress of a command file: `pbfsize` line feeds counted beforehand, position line * 100 / count.
 //
 // The core keeps the count and the shown/not-shown state; a front-end supplies a ProgressView that
-// draws it (the window's bar, the terminal's status). All calls come from the loader's thread.
+// draws it (the window's bar, the terminal's status). All calls come from the loader's thread. The
+// state is part of the console's (console/state.h): a fresh run has no bar, no count and no view.
 #pragma once
 
 #include <string>
@@ -26,9 +27,6 @@ void resetpbar();
 // The count in force, and putting an earlier one back after a nested file returns.
 int pbar_count();
 void pbar_restore(int count, const char* fname);
-
-// Back to no bar and no count, the view kept (a new run in the same process).
-void progress_reset();
 
 // Line feeds in a file, read in pieces of 65536 bytes; 0 when it can't be read.
 int count_line_feeds(const char* fname);

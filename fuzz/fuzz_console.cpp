@@ -53,7 +53,7 @@ void check(const vx::LineView& model) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  vx::console_reset();
+  vx::fresh_run();
   vx::LineView model;
   std::size_t tapped = 0;
   vx::console_set_tap([&tapped](char) { ++tapped; });

@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string format(reinterpret_cast<const char*>(data), format_end);
   Arguments args(data + std::min(size, format_end + 1), size - std::min(size, format_end + 1));
 
-  vx::console_reset();
+  vx::fresh_run();
   std::size_t printed = 0;
   vx::console_set_tap([&printed](char) { ++printed; });
   const char* f = format.c_str();

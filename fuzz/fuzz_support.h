@@ -1,8 +1,8 @@
 // What every fuzz target needs: a fresh loader per input, a run that ends through finish caught as an
 // exit code, a scratch folder for the files a run writes, an instant board, and loud invariant checks.
 //
-// The loader keeps its state in module-level buffers, so every input begins with reset_loader_state():
-// without it one input's leftovers (a pending block, a half answer) would make the next one's outcome
+// Every input begins with fresh_run(), which constructs the console's, the link's and the loader's
+// state anew: without it one input's leftovers (a pending block, a half answer) would make the next one's outcome
 // depend on the order libFuzzer runs them in, and a crash could not be reproduced from its input alone.
 #pragma once
 
@@ -160,7 +160,7 @@ inline constexpr int kBaud = 38400;
 
 // Resets the loader and opens COM1 on an instant board; the console goes to `console`.
 inline void fresh_loader_on(Answerer answer, std::string& console) {
-  reset_loader_state();
+  fresh_run();
   console_set_tap([&console](char c) { console.push_back(c); });
   set_diagnostic_sink([](const std::string&) {});
   set_port_opener([answer](const std::string&, const LineSettings&) {

@@ -20,6 +20,7 @@
 #include "loader/run.h"
 #include "fuzz/fuzz_support.h"
 #include "serial/comdrv.h"
+#include "serial/link.h"
 #include "protocol/frame.h"
 #include "serial/telegram.h"
 #include "tests/support/scripted_board.h"
@@ -59,14 +60,15 @@ class Script {
 };
 
 void check_frame_judgement() {
-  require(vx::txrxok == 0 || vx::txrxok == 1, "txrxok is neither 0 nor 1");
-  const unsigned L = vx::comdrv_rbuf[1];
+  const vx::LinkState& link = vx::link_state();
+  require(link.txrxok == 0 || link.txrxok == 1, "txrxok is neither 0 nor 1");
+  const unsigned L = link.comdrv_rbuf[1];
   const std::size_t end_at = L + vx::ft12::kOverhead - 1;
   // With L = 3 the end byte stands where the text begins, and the empty text's zero replaced it.
-  if (vx::txrxok)
-    require(L <= vx::ft12::kMaxL && (vx::comdrv_rbuf[end_at] == vx::ft12::kEnd || end_at == vx::ft12::kTextOffset),
+  if (link.txrxok)
+    require(L <= vx::ft12::kMaxL && (link.comdrv_rbuf[end_at] == vx::ft12::kEnd || end_at == vx::ft12::kTextOffset),
             "an answer was taken without its end byte at L+5");
-  const auto* text = reinterpret_cast<const char*>(vx::comdrv_rbuf + vx::ft12::kTextOffset);
+  const auto* text = reinterpret_cast<const char*>(link.comdrv_rbuf + vx::ft12::kTextOffset);
   require(strnlen(text, vx::ft12::kBufSize - vx::ft12::kTextOffset) < vx::ft12::kBufSize - vx::ft12::kTextOffset,
           "the answer text is not zero-terminated inside the buffer");
 }
@@ -78,9 +80,10 @@ void exchange_text(const char* command) {
     require(*code == kNoAnswerExit, "sendc ended with exit code " + std::to_string(*code));
     return;
   }
-  require(vx::txrxok == 1, "sendc returned without an answer");
-  require(strnlen(vx::o, sizeof vx::o) < sizeof vx::o, "the answer buffer o is not zero-terminated");
-  require(std::strcmp(vx::o, reinterpret_cast<const char*>(vx::comdrv_rbuf + vx::ft12::kTextOffset)) == 0,
+  const vx::LinkState& link = vx::link_state();
+  require(link.txrxok == 1, "sendc returned without an answer");
+  require(strnlen(link.o, sizeof link.o) < sizeof link.o, "the answer buffer o is not zero-terminated");
+  require(std::strcmp(link.o, reinterpret_cast<const char*>(link.comdrv_rbuf + vx::ft12::kTextOffset)) == 0,
           "o is not the answer frame's text");
 }
 
@@ -104,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   vx::test::ScriptedBoard board;
   board.handler = [&script](const vx::test::Bytes&) { return script.next_answer(); };
+  vx::fresh_run();
   board.install();
-  vx::reset_loader_state();
   vx::set_diagnostic_sink([](const std::string&) {});
   require(vx::zapni_UART(vx::fuzz::kCom1, vx::fuzz::kIrq, vx::fuzz::kBaud, 0) == 0, "the scripted port did not open");
   vx::link_set_early_end(!full_window);
@@ -114,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   exchange_block();
   exchange_text("R000000,40\n");
 
-  vx::comdrv_reset();
+  vx::comdrv_close();
   vx::test::ScriptedBoard::uninstall();
   return 0;
 }

@@ -6,10 +6,10 @@
 // hands its action back to be classified as a line of its own, so actions may be of any kind, other
 // conditionals included.
 //
-// Every run has its own line counter and conditional state (FileRun); the answer buffer `o`, the
-// option flags and the block being assembled are shared with the rest of the loader. Nested files
-// stack up to kMaxNesting deep, and a nested file's return puts the outer file's own progress count
-// back in force.
+// Every run has its own line counter and conditional state (FileRun); the answer buffer `o` (the
+// link's state), the option flags, the nesting depth and the block being assembled (the loader's
+// state) are shared with the rest of the loader. Nested files stack up to kMaxNesting deep, and a
+// nested file's return puts the outer file's own progress count back in force.
 #include <cstddef>
 #include <string_view>
 
@@ -18,6 +18,7 @@
 #include "console/progress.h"
 #include "loader/lines.h"
 #include "loader/loader.h"
+#include "loader/state.h"
 #include "serial/telegram.h"
 
 namespace vx {
@@ -54,11 +55,9 @@ const char* text_end(const char* p) {
 
 bool answer_contains(std::string_view text) { return answer().find(text) != std::string_view::npos; }
 
-int g_depth = 0;
-
 struct NestingLevel {
-  NestingLevel() { ++g_depth; }
-  ~NestingLevel() { --g_depth; }
+  NestingLevel() { ++loader_state().depth; }
+  ~NestingLevel() { --loader_state().depth; }
   NestingLevel(const NestingLevel&) = delete;
   NestingLevel& operator=(const NestingLevel&) = delete;
 };
@@ -120,7 +119,7 @@ const char* conditional(FileRun& run, const char* p) {
 }
 
 bool is_packed_record(const char* p) {
-  return p[0] == kSRecord && (p[1] == kDataRecord || p[1] == kTerminationRecord) && olds24 == 0;
+  return p[0] == kSRecord && (p[1] == kDataRecord || p[1] == kTerminationRecord) && loader_state().olds24 == 0;
 }
 
 // One line of any kind; a conditional's action comes back here without being counted or skipped.
@@ -143,7 +142,7 @@ void handle_line(FileRun& run, const char* p) {
 }
 
 void refuse_deeper_nesting(const char* soubor) {
-  if (g_depth < kMaxNesting) return;
+  if (loader_state().depth < kMaxNesting) return;
   mprintf("Error: Command files nested deeper than %2d: %s \n", kMaxNesting, soubor);
   finish(kFileExit);
 }
@@ -169,7 +168,5 @@ void zpracuj_soubor(const char* soubor) {
   f.close();
   resetpbar();
 }
-
-void cmdfile_reset() { g_depth = 0; }
 
 }  // namespace vx

@@ -5,6 +5,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/loader.h"
+#include "serial/link.h"
 #include "serial/telegram.h"
 
 namespace vx {
@@ -41,7 +42,7 @@ void memory_command(const char* text) {
 void raw_command(const char* text, CommandFrom from) {
   show_sent(text, from);
   sendc(text);
-  mprintf("\rAnswer: %s", o);
+  mprintf("\rAnswer: %s", link_state().o);
   if (answer().find_first_of(kNegativeMarks) != std::string_view::npos) {
     mprintf("Error: Negative response.\n");
     finish(static_cast<signed char>(negative_exit(from)));

@@ -1,6 +1,7 @@
 // The loader core: the driver, the command-file interpreter, the memory commands and the S-record
 // packing. Everything here runs on the loader's thread, one step after another; every failure prints
-// one line and ends the run through finish (console/finish.h).
+// one line and ends the run through finish (console/finish.h). What a run keeps between steps is the
+// loader's state (loader/state.h).
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,7 @@
 namespace vx {
 
 // --- driver (vexal.cpp) ---
-extern std::uint32_t olds24;  // index of the argument "old", 0 when none: S2/S8 lines go as text
-extern std::uint32_t ramc;    // index of the argument "ram", 0 when none
 int vexal(std::uint32_t argc, char** argv);
-void driver_reset();
 
 // --- one command, from an argument or a command file (command.cpp) ---
 enum class CommandFrom { Argument, File };
@@ -26,7 +24,6 @@ void raw_command(const char* text, CommandFrom from);
 // --- command files (cmdfile.cpp) ---
 inline constexpr int kMaxNesting = 64;
 void zpracuj_soubor(const char* soubor);
-void cmdfile_reset();
 
 // --- memory commands (memcmd.cpp) ---
 // Returns nullptr when the command ran, else "Syntax error" or "Unknown command".
@@ -40,13 +37,9 @@ void binput(std::int32_t kam, const char* soubor);
 void verify(const char* soubor);
 
 // --- S-records and blocks (srec.cpp) ---
-extern std::uint32_t binadr;
-extern unsigned char binbuf[128];
-extern unsigned char binmask[16];
-void binwrite(const char* b);
+void binwrite(const char* line);
 unsigned gethb(const char* p);
 void sendbin();
 bool block_pending();
-void block_reset();
 
 }  // namespace vx

@@ -33,6 +33,7 @@
 #include "loader/verify.h"
 #include "protocol/address.h"
 #include "protocol/hex.h"
+#include "serial/link.h"
 #include "serial/telegram.h"
 
 namespace vx {
@@ -163,7 +164,7 @@ constexpr ReadFormat kDumpFormat{kDumpChunk, "wt", true};
 
 void check_read_answer(const ReadFormat& format, std::string_view a) {
   bool refused = format.hex_dump && a.find_first_of("!?") != std::string_view::npos;
-  if (a.empty() || a.front() != '=' || refused) fail(kExitAnswer, kUnexpected, o);
+  if (a.empty() || a.front() != '=' || refused) fail(kExitAnswer, kUnexpected, link_state().o);
 }
 
 void write_line_start(File& file, std::int64_t adr) {
@@ -254,7 +255,7 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
     std::size_t n = std::min<std::size_t>(kWriteChunk, data.size() - done);
     send_write(kam + static_cast<std::int64_t>(done), hex_pairs(data.data() + done, n).c_str());
     std::string_view a = answer();
-    if (a.empty() || a.front() != '*') fail(kExitAnswer, kUnexpected, o);
+    if (a.empty() || a.front() != '*') fail(kExitAnswer, kUnexpected, link_state().o);
   }
 }
 

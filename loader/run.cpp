@@ -1,11 +1,13 @@
 #include "loader/run.h"
 
-#include "console/console.h"
+#include <memory>
+#include <utility>
+
 #include "console/finish.h"
-#include "console/progress.h"
+#include "console/state.h"
 #include "loader/loader.h"
-#include "serial/comdrv.h"
-#include "serial/telegram.h"
+#include "loader/state.h"
+#include "serial/link.h"
 
 namespace vx {
 
@@ -18,15 +20,21 @@ int wvexal(unsigned argc, char** argv) {
   }
 }
 
-void reset_loader_state() {
-  console_reset();
-  comdrv_reset();
-  link_reset();
-  driver_reset();
-  cmdfile_reset();
-  block_reset();
-  resetpbar();
-  progress_reset();
+LoaderState& loader_state() {
+  static LoaderState the_loader;  // the owner: constructed at first use, so no start-up order matters
+  return the_loader;
+}
+
+void fresh_loader() {
+  auto state = std::make_unique<LoaderState>();
+  std::swap(loader_state(), *state);
+}
+
+// The link goes first: closing its trace may still report through the console's diagnostic sink.
+void fresh_run() {
+  fresh_link();
+  fresh_loader();
+  fresh_console();
 }
 
 }  // namespace vx

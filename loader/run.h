@@ -1,4 +1,10 @@
-// One run of the loader, as every front-end starts it.
+// One run of the loader, as every front-end, test, fuzz target and benchmark starts it.
+//
+// A run's state is three objects, one per layer: the console's (console/state.h), the link's
+// (serial/link.h) and the loader's (loader/state.h). fresh_run constructs all three anew, so a run in
+// a process that ran others starts as the first one did: empty console, no port, no trace, no block,
+// no options, and no hooks. What a caller plugs in (the console tap, the progress view, the diagnostic
+// sink, the port opener) it sets after fresh_run.
 #pragma once
 
 namespace vx {
@@ -7,7 +13,7 @@ namespace vx {
 // Returns the exit code of the run; never throws RunEnded.
 int wvexal(unsigned argc, char** argv);
 
-// Resets every module's state to that of a fresh process (console, link, block, options, progress).
-void reset_loader_state();
+// Fresh console, link and loader state, as a new process has them.
+void fresh_run();
 
 }  // namespace vx

@@ -15,15 +15,13 @@
 #include "protocol/hex.h"
 #include "loader/loader.h"
 #include "loader/record_head.h"
+#include "loader/state.h"
+#include "serial/link.h"
 #include "serial/comdrv.h"
 #include "protocol/frame.h"
 #include "serial/telegram.h"
 
 namespace vx {
-
-std::uint32_t binadr = 0;
-unsigned char binbuf[kBlockSize];
-unsigned char binmask[kMaskBytes];
 
 namespace {
 
@@ -49,7 +47,7 @@ constexpr char kNegativeMarks[] = "!?";
 struct AnswerText {
   char text[ft12::kBufSize - ft12::kTextOffset + 1] = {};
   AnswerText() {
-    const char* src = reinterpret_cast<const char*>(comdrv_rbuf) + ft12::kTextOffset;
+    const char* src = reinterpret_cast<const char*>(link_state().comdrv_rbuf) + ft12::kTextOffset;
     std::memcpy(text, src, strnlen(src, sizeof text - 1));
   }
 };
@@ -71,31 +69,33 @@ std::size_t build_block_telegram(unsigned char (&tel)[ft12::kBufSize], const Blo
 }
 
 
-void move_to_block_of(std::uint32_t a) {
-  if ((a & kBlockAddressMask) != binadr) sendbin();
-  binadr = a & kBlockAddressMask;
+void move_to_block_of(LoaderState& block, std::uint32_t a) {
+  if ((a & kBlockAddressMask) != block.binadr) sendbin();
+  block.binadr = a & kBlockAddressMask;
 }
 
 void store_data(record::Head r, const char* data) {
+  LoaderState& block = loader_state();
   std::uint32_t a = r.address;
   std::uint32_t remaining = r.data_bytes;
   do {
-    move_to_block_of(a);
-    std::size_t i = a - binadr;
+    move_to_block_of(block, a);
+    std::size_t i = a - block.binadr;
     for (; remaining > 0 && i < kBlockSize; ++i, --remaining, data += kPairWidth) {
-      binbuf[i] = static_cast<unsigned char>(gethb(data));
-      set_mask_bit(binmask, i);
+      block.binbuf[i] = static_cast<unsigned char>(gethb(data));
+      set_mask_bit(block.binmask, i);
     }
-    a = binadr + kBlockSize;
+    a = block.binadr + kBlockSize;
   } while (remaining > 0);
 }
 
-void finish_download(const char* b) {
+void finish_download(const char* line) {
   if (block_pending()) sendbin();
   mprintf("\rFlushing write buffer  ");
-  sendc(b);
-  if (!s8_answer_accepted(o)) {
-    mprintf("\nError: Unexpected response: %s\n", o);
+  sendc(line);
+  const char* answer = link_state().o;
+  if (!s8_answer_accepted(answer)) {
+    mprintf("\nError: Unexpected response: %s\n", answer);
     finish(kS8RefusedExit);
   }
   mprintf("OK");
@@ -111,28 +111,29 @@ unsigned gethb(const char* p) {
   return static_cast<unsigned>(high * 16 + low);
 }
 
-void binwrite(const char* b) {
+void binwrite(const char* line) {
   mprintf("\rPacking...");
-  const record::Head r = record::read_head(b);
-  store_data(r, b + kDataPos);
-  if (field(b, kTypePos)[0] == kTerminationType) finish_download(b);
+  const record::Head r = record::read_head(line);
+  store_data(r, line + kDataPos);
+  if (field(line, kTypePos)[0] == kTerminationType) finish_download(line);
 }
 
 void sendbin() {
   if (!block_pending()) return;
-  BlockPayload payload = encode_block(binadr, binbuf, binmask);
+  LoaderState& block = loader_state();
+  BlockPayload payload = encode_block(block.binadr, block.binbuf, block.binmask);
   unsigned char tel[ft12::kBufSize] = {};
   std::size_t built = build_block_telegram(tel, payload);
   for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
-    mprintf("   Sending block %06X   ", binadr);
+    mprintf("   Sending block %06X   ", block.binadr);
     ocekavej_telegram();
     posli_telegram(tel, static_cast<int>(built + kChecksumAndEnd));
     vyckej(1);
-    if (!txrxok) continue;
+    if (!link_state().txrxok) continue;
     AnswerText answer;
     if (!block_answer_accepted(answer.text)) break;
-    std::memset(binmask, 0, sizeof binmask);
-    std::memcpy(o, answer.text, sizeof answer.text);
+    std::memset(block.binmask, 0, sizeof block.binmask);
+    std::memcpy(link_state().o, answer.text, sizeof answer.text);
     mprintf("OK");
     return;
   }
@@ -140,12 +141,6 @@ void sendbin() {
   finish(kBlockRefusedExit);
 }
 
-bool block_pending() { return mask_any(binmask); }
-
-void block_reset() {
-  binadr = 0;
-  std::memset(binbuf, 0, sizeof binbuf);
-  std::memset(binmask, 0, sizeof binmask);
-}
+bool block_pending() { return mask_any(loader_state().binmask); }
 
 }  // namespace vx

@@ -11,17 +11,14 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/loader.h"
+#include "loader/state.h"
+#include "serial/link.h"
 #include "serial/comdrv.h"
 #include "serial/telegram.h"
 
 namespace vx {
 
-std::uint32_t olds24 = 0;
-std::uint32_t ramc = 0;
-
 namespace {
-
-char b[256];  // the command argument being handled
 
 constexpr std::uint32_t kDefaultBaud = 38400;
 constexpr short kDefaultPort = 0x3F8;
@@ -101,26 +98,29 @@ void open_port(const Settings& s) {
     mprintf("Wrong settings, can't initialize UART\n");
     finish(2);
   }
-  mprintf("\rSerial UART port:%3x irq:%x baud:%d mode:%x \n", comdrv_port, comdrv_irq, comdrv_baud,
-          comdrv_mode >> 2);
+  const LinkState& link = link_state();
+  mprintf("\rSerial UART port:%3x irq:%x baud:%d mode:%x \n", link.comdrv_port, link.comdrv_irq, link.comdrv_baud,
+          link.comdrv_mode >> 2);
   mprintf("UART init O.K.\n");
 }
 
 [[noreturn]] void identity_query() {
   mprintf("Target ID:\n");
   sendc(kIdentityQuery);
-  if (!o[0]) {
+  const char* answer = link_state().o;
+  if (!answer[0]) {
     mprintf("Target didn't respond.\n");
     finish(4);
   }
-  mprintf("%s\n", o);
+  mprintf("%s\n", answer);
   finish(0);
 }
 
 bool is_command_file(const char* a) { return std::strchr(a, '.') && a[0] != '@'; }
 
 void argument_loop(std::uint32_t argc, char** argv) {
-  o[0] = 0;
+  char (&command)[sizeof LoaderState::command] = loader_state().command;
+  link_state().o[0] = 0;
   for (std::uint32_t i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (is_command_file(a)) {
@@ -128,13 +128,13 @@ void argument_loop(std::uint32_t argc, char** argv) {
       continue;
     }
     if (!a[0]) continue;
-    std::strncpy(b, a, sizeof b - 2);  // arguments hold at most 127 characters; room for the line feed
-    b[sizeof b - 2] = 0;
-    if (b[0] == '@') {
-      memory_command(b);
+    std::strncpy(command, a, sizeof command - 2);  // arguments hold at most 127 characters; room for the line feed
+    command[sizeof command - 2] = 0;
+    if (command[0] == '@') {
+      memory_command(command);
     } else {
-      std::strcat(b, "\n");
-      raw_command(b, CommandFrom::Argument);
+      std::strcat(command, "\n");
+      raw_command(command, CommandFrom::Argument);
     }
   }
 }
@@ -146,8 +146,9 @@ int vexal(std::uint32_t argc, char** argv) {
   print_banner();
   usage_test(argc, argv);
   take_letter_options(argc, argv, s);
-  ramc = take_word_option(argc, argv, "ram");
-  olds24 = take_word_option(argc, argv, "old");
+  LoaderState& loader = loader_state();
+  loader.ramc = take_word_option(argc, argv, "ram");
+  loader.olds24 = take_word_option(argc, argv, "old");
   open_port(s);
   if (argc < 2) identity_query();
   argument_loop(argc, argv);
@@ -155,12 +156,6 @@ int vexal(std::uint32_t argc, char** argv) {
   if (block_pending()) sendbin();
   mprintf("\nLoading completed with no errors.\n");
   return 0;
-}
-
-void driver_reset() {
-  olds24 = 0;
-  ramc = 0;
-  std::memset(b, 0, sizeof b);
 }
 
 }  // namespace vx

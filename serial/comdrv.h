@@ -2,8 +2,9 @@
 //
 // zapni_UART checks, in this order, the baud rate (2400 .. 115200), the port address (0x3F8 is COM1,
 // 0x2F8 is COM2) and the opening; it returns 0 on success and 1 otherwise, and only on success records
-// its four arguments in comdrv_port, comdrv_irq, comdrv_baud and comdrv_mode. Line: 8 data bits, one
-// stop bit, parity by mode & 3 (0 none, 1 odd, 2 even, 3 odd), no flow control, DTR and RTS off.
+// its four arguments in the link's comdrv_port, comdrv_irq, comdrv_baud and comdrv_mode (link.h).
+// Line: 8 data bits, one stop bit, parity by mode & 3 (0 none, 1 odd, 2 even, 3 odd), no flow control,
+// DTR and RTS off.
 //
 // The hooks are called at fixed points of every exchange and do nothing on this system; they mark where
 // a board needing a handshake would be served.
@@ -11,16 +12,10 @@
 
 namespace vx {
 
-extern int comdrv_port;
-extern int comdrv_irq;
-extern int comdrv_baud;
-extern int comdrv_mode;
-
 int zapni_UART(short port, signed char irq, int baud, signed char mode);
 
 // Closes the port (a run in a test process; the real program keeps it open until it ends).
 void comdrv_close();
-void comdrv_reset();
 
 void ocekavej_telegram();
 void vyckej(int p);

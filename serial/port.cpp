@@ -1,9 +1,9 @@
 #include "serial/port.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "protocol/frame.h"
+#include "serial/link.h"
 #include "serial/trace.h"
 
 namespace vx {
@@ -15,8 +15,6 @@ Micros ReadWindow::wait_for_next(Micros since_start, std::optional<Micros> since
 }
 
 namespace {
-std::mutex g_opener_lock;
-PortOpener g_opener;
 
 // One pass of the window rules: reads until the window closes, the buffer is full, or (with an early
 // end) `complete` says the bytes so far are a whole answer.
@@ -45,8 +43,8 @@ WindowResult collect_window(ByteSource& src, const Clock& clock, std::uint8_t* b
                             const ReadWindow& window) {
   WindowResult r;
   r.start = clock.now();
-  run_window(src, clock, buf, cap, window, r, [&](const std::uint8_t* b, std::size_t n) {
-    return window.end_at_frame && ft12::answer_complete(b, n);
+  run_window(src, clock, buf, cap, window, r, [&](const std::uint8_t* bytes, std::size_t n) {
+    return window.end_at_frame && ft12::answer_complete(bytes, n);
   });
   return r;
 }
@@ -97,17 +95,11 @@ void AnswerReader::drop_rest_of_early_window(Micros idle_gap) {
   }
 }
 
-void set_port_opener(PortOpener opener) {
-  std::lock_guard<std::mutex> hold(g_opener_lock);
-  g_opener = std::move(opener);
-}
+// The opener is part of the link's state, which belongs to the loader's thread: no lock.
+void set_port_opener(PortOpener opener) { link_state().opener = std::move(opener); }
 
 OpenResult open_port(const std::string& com_name, const LineSettings& settings) {
-  PortOpener opener;
-  {
-    std::lock_guard<std::mutex> hold(g_opener_lock);
-    opener = g_opener;
-  }
+  const PortOpener& opener = link_state().opener;
   return opener ? opener(com_name, settings) : open_platform_port(com_name, settings);
 }
 

@@ -95,7 +95,7 @@ struct OpenResult {
 // Opens "COM1" or "COM2" with the line settings (the platform decides which device that is).
 using PortOpener = std::function<OpenResult(const std::string& com_name, const LineSettings&)>;
 OpenResult open_platform_port(const std::string& com_name, const LineSettings& settings);
-void set_port_opener(PortOpener opener);  // empty: the platform's
+void set_port_opener(PortOpener opener);  // empty: the platform's; a fresh link has none
 OpenResult open_port(const std::string& com_name, const LineSettings& settings);
 
 }  // namespace vx

@@ -1,25 +1,19 @@
 #include "serial/telegram.h"
 
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "serial/comdrv.h"
+#include "serial/link.h"
 #include "protocol/frame.h"
 #include "serial/trace.h"
 
 namespace vx {
 
-unsigned char txbuff[256];
-unsigned char comdrv_rbuf[256];
-int txrxok = 0;
-char o[256];
-
 namespace {
-
-std::unique_ptr<Port> hPort;
-bool g_early_end = true;
-char b[256];  // the request being built by sendc: prefix, command text, terminating zero
 
 constexpr std::size_t kFrameBuf = ft12::kBufSize;
 constexpr std::size_t kMinFrame = ft12::kOverhead;
@@ -36,42 +30,33 @@ constexpr char kNoAnswerMark = '~';
 constexpr int kMinStragglerWindows = 2;
 constexpr int kMaxStragglerWindows = 8;
 
-struct LastRequest {
-  unsigned char frame[kFrameBuf] = {};
-  std::size_t length = 0;
-  bool answered = true;
-  bool retried = false;  // sent again after an unanswered attempt: a second answer may be on its way
-
-  bool same_as(const unsigned char* f, std::size_t n) const { return n == length && std::memcmp(f, frame, n) == 0; }
-};
-LastRequest g_last;
-
 Millis write_limit(std::size_t n) { return Millis(2 * static_cast<long>(n) + 200); }
 
-void send_and_receive(std::size_t delka) {
-  if (!hPort) return;  // no port: the exchange simply gets no answer
-  const bool sent = hPort->write_frame(txbuff, delka, write_limit(delka));
-  trace_sent(txbuff, delka, sent);
+void send_and_receive(LinkState& link, std::size_t delka) {
+  if (!link.hPort) return;  // no port: the exchange simply gets no answer
+  const bool sent = link.hPort->write_frame(link.txbuff, delka, write_limit(delka));
+  trace_sent(link.txbuff, delka, sent);
   const std::size_t got =
-      hPort->read_window(comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf, g_early_end));
-  trace_received(comdrv_rbuf, got);
+      link.hPort->read_window(link.comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf, link.early_end));
+  trace_received(link.comdrv_rbuf, got);
 }
 
 // txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
 // buffer: no answer. An L below 4 carries no text: the text is empty.
-void judge_answer() {
+void judge_answer(LinkState& link) {
+  unsigned char* comdrv_rbuf = link.comdrv_rbuf;
   const unsigned L = ft12::answer_L(comdrv_rbuf);
   if (L > ft12::kMaxL) {
-    txrxok = 0;
+    link.txrxok = 0;
     comdrv_rbuf[ft12::kTextOffset] = 0;
     return;
   }
-  txrxok = comdrv_rbuf[L + ft12::kOverhead - 1] == ft12::kEnd ? 1 : 0;
+  link.txrxok = comdrv_rbuf[L + ft12::kOverhead - 1] == ft12::kEnd ? 1 : 0;
   comdrv_rbuf[L + ft12::kOverhead - 2] = 0;
   if (L < ft12::kMinAnswerL) comdrv_rbuf[ft12::kTextOffset] = 0;
 }
 
-void drop_stragglers() {
+void drop_stragglers(Port* hPort) {
   if (!hPort) return;
   unsigned char scratch[kFrameBuf];
   for (int window = 0; window < kMaxStragglerWindows; ++window) {
@@ -82,44 +67,50 @@ void drop_stragglers() {
 }
 
 // Called with the completed frame before it goes out, and with its result after.
-void before_sending(const unsigned char* frame, std::size_t n) {
-  const bool retry = g_last.same_as(frame, n);
-  if (retry && !g_last.answered) g_last.retried = true;
-  if (!retry && g_last.retried) {
-    drop_stragglers();
-    g_last.retried = false;
+void before_sending(LinkState& link, const unsigned char* frame, std::size_t n) {
+  LastRequest& last = link.last;
+  const bool retry = last.same_as(frame, n);
+  if (retry && !last.answered) last.retried = true;
+  if (!retry && last.retried) {
+    drop_stragglers(link.hPort.get());
+    last.retried = false;
   }
-  std::memcpy(g_last.frame, frame, n);
-  g_last.length = n;
+  std::memcpy(last.frame, frame, n);
+  last.length = n;
 }
 
-void copy_answer_text() {
-  std::strncpy(o, reinterpret_cast<const char*>(comdrv_rbuf + ft12::kTextOffset), sizeof o - 1);
-  o[sizeof o - 1] = 0;
+void copy_answer_text(LinkState& link) {
+  std::strncpy(link.o, reinterpret_cast<const char*>(link.comdrv_rbuf + ft12::kTextOffset), sizeof link.o - 1);
+  link.o[sizeof link.o - 1] = 0;
 }
 
 }  // namespace
 
 int posli_telegram(const unsigned char* tel, int delka) {
-  std::memcpy(txbuff, tel, kFrameBuf);
-  std::memset(comdrv_rbuf, 0, kFrameBuf);
+  LinkState& link = link_state();
+  std::memcpy(link.txbuff, tel, kFrameBuf);
+  std::memset(link.comdrv_rbuf, 0, kFrameBuf);
   if (delka < static_cast<int>(kMinFrame) || delka > static_cast<int>(kFrameBuf)) {
-    txrxok = 0;  // a frame that can't be built is never sent
+    link.txrxok = 0;  // a frame that can't be built is never sent
     return 0;
   }
-  ft12::complete_frame(txbuff, static_cast<std::size_t>(delka));
-  before_sending(txbuff, static_cast<std::size_t>(delka));
-  send_and_receive(static_cast<std::size_t>(delka));
-  judge_answer();
-  g_last.answered = txrxok == 1;
+  ft12::complete_frame(link.txbuff, static_cast<std::size_t>(delka));
+  before_sending(link, link.txbuff, static_cast<std::size_t>(delka));
+  send_and_receive(link, static_cast<std::size_t>(delka));
+  judge_answer(link);
+  link.last.answered = link.txrxok == 1;
   return 0;
 }
 
-std::string_view answer() { return std::string_view(o, strnlen(o, sizeof o)); }
+std::string_view answer() {
+  const char* o = link_state().o;
+  return std::string_view(o, strnlen(o, sizeof LinkState::o));
+}
 
 void sendc(const char* p) {
+  LinkState& link = link_state();
   int pokus = kTelegramAttempts;
-  o[0] = 0;
+  link.o[0] = 0;
   const bool await_answer = p[0] != kNoAnswerMark;
   const char* text = await_answer ? p : p + 1;
   const std::size_t len = std::strlen(text);
@@ -128,11 +119,12 @@ void sendc(const char* p) {
             static_cast<int>(kMaxCommandText));
     finish(3);
   }
-  std::memset(b, 0, sizeof b);
-  std::memcpy(b, ft12::kPrefix, ft12::kPrefixSize);
-  std::memcpy(b + ft12::kPrefixSize, text, len);
+  char* request = link.request;
+  std::memset(request, 0, sizeof link.request);
+  std::memcpy(request, ft12::kPrefix, ft12::kPrefixSize);
+  std::memcpy(request + ft12::kPrefixSize, text, len);
   const int delka = static_cast<int>(ft12::kPrefixSize + len + 2);
-  const auto* frame = reinterpret_cast<const unsigned char*>(b);
+  const auto* frame = reinterpret_cast<const unsigned char*>(request);
   if (!await_answer) {
     posli_telegram(frame, delka);
     vyckej(1);
@@ -142,8 +134,8 @@ void sendc(const char* p) {
     ocekavej_telegram();
     posli_telegram(frame, delka);
     vyckej(1);
-    if (txrxok == 1) {
-      copy_answer_text();
+    if (link.txrxok == 1) {
+      copy_answer_text(link);
       return;
     }
     --pokus;
@@ -153,25 +145,28 @@ void sendc(const char* p) {
   finish(5);
 }
 
-void link_reset() {
-  std::memset(txbuff, 0, sizeof txbuff);
-  std::memset(comdrv_rbuf, 0, sizeof comdrv_rbuf);
-  std::memset(o, 0, sizeof o);
-  txrxok = 0;
-  g_last = LastRequest{};
+LinkState& link_state() {
+  static LinkState the_link;  // the owner: constructed at first use, so no start-up order matters
+  return the_link;
 }
 
-void link_set_early_end(bool on) { g_early_end = on; }
-bool link_early_end() { return g_early_end; }
+// The old state goes when `state` does: its port is closed, then its trace.
+void fresh_link() {
+  auto state = std::make_unique<LinkState>();
+  std::swap(link_state(), *state);
+}
+
+void link_set_early_end(bool on) { link_state().early_end = on; }
+bool link_early_end() { return link_state().early_end; }
 
 void link_attach(std::unique_ptr<Port> port) {
-  hPort = std::move(port);
+  link_state().hPort = std::move(port);
   trace_open_from_environment();
 }
 void link_detach() {
-  hPort.reset();
+  link_state().hPort.reset();
   trace_close();
 }
-bool link_attached() { return hPort != nullptr; }
+bool link_attached() { return link_state().hPort != nullptr; }
 
 }  // namespace vx

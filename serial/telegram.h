@@ -24,18 +24,13 @@ namespace vx {
 inline constexpr int kTelegramAttempts = 9;
 inline constexpr std::size_t kMaxCommandText = 246;  // prefix + text + checksum + end fit 256 bytes
 
-extern unsigned char txbuff[256];
-extern unsigned char comdrv_rbuf[256];
-extern int txrxok;
-extern char o[256];  // the answer text of the last text telegram
+// txbuff, comdrv_rbuf, txrxok and `o` are members of the link's state (serial/link.h).
 
 // That answer text as sendc left it, never read beyond the buffer.
 std::string_view answer();
 
 int posli_telegram(const unsigned char* tel, int delka);
 void sendc(const char* p);
-
-void link_reset();  // buffers and flags as at process start
 
 // Whether an exchange ends as soon as its answer frame is complete (the default) or always waits out
 // the full read window (for a board that needs the original timing: VEXAL_WINDOW=full).

@@ -10,6 +10,7 @@
 #include "protocol/frame.h"
 #include "protocol/hex.h"
 #include "protocol/text.h"
+#include "serial/link.h"
 
 namespace vx {
 namespace {
@@ -33,8 +34,6 @@ std::string utc_now() {
   if (!t || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", t) == 0) return "(time unknown)";
   return text;
 }
-
-std::unique_ptr<FrameTrace> g_trace;
 
 }  // namespace
 
@@ -99,23 +98,24 @@ void FrameTrace::give_up() {
 }
 
 void trace_open_from_environment() {
-  g_trace.reset();
+  std::unique_ptr<FrameTrace>& trace = link_state().trace;
+  trace.reset();
   const char* path = std::getenv(kTraceVariable);
-  if (path && *path) g_trace = std::make_unique<FrameTrace>(path, steady_clock());
+  if (path && *path) trace = std::make_unique<FrameTrace>(path, steady_clock());
 }
 
-void trace_close() { g_trace.reset(); }
+void trace_close() { link_state().trace.reset(); }
 
 void trace_sent(const std::uint8_t* p, std::size_t n, bool completed) {
-  if (g_trace) g_trace->sent(p, n, completed);
+  if (FrameTrace* trace = link_state().trace.get()) trace->sent(p, n, completed);
 }
 
 void trace_received(const std::uint8_t* p, std::size_t n) {
-  if (g_trace) g_trace->received(p, n);
+  if (FrameTrace* trace = link_state().trace.get()) trace->received(p, n);
 }
 
 void trace_dropped(const std::uint8_t* p, std::size_t n) {
-  if (g_trace) g_trace->dropped(p, n);
+  if (FrameTrace* trace = link_state().trace.get()) trace->dropped(p, n);
 }
 
 }  // namespace vx

@@ -60,8 +60,8 @@ std::string trace_line(Micros since_start, std::string_view direction, const std
 // escaped), quoted; empty otherwise.
 std::string frame_text(const std::uint8_t* p, std::size_t n);
 
-// The link's trace: opened from VEXAL_TRACE when a port is attached, closed when it is detached.
-// Called from the loader's thread only.
+// The link's trace (a member of its state, serial/link.h): opened from VEXAL_TRACE when a port is
+// attached, closed when it is detached. Called from the loader's thread only.
 void trace_open_from_environment();
 void trace_close();
 void trace_sent(const std::uint8_t* p, std::size_t n, bool completed);

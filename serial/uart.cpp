@@ -4,15 +4,11 @@
 
 #include "console/diag.h"
 #include "serial/comdrv.h"
+#include "serial/link.h"
 #include "serial/port.h"
 #include "serial/telegram.h"
 
 namespace vx {
-
-int comdrv_port = 0;
-int comdrv_irq = 0;
-int comdrv_baud = 0;
-int comdrv_mode = 0;
 
 namespace {
 
@@ -61,19 +57,15 @@ int zapni_UART(short port, signed char irq, int baud, signed char mode) {
   }
   link_attach(std::move(opened.port));
   link_set_early_end(!full_window_requested());
-  comdrv_port = port;
-  comdrv_irq = irq;
-  comdrv_baud = baud;
-  comdrv_mode = mode;
+  LinkState& link = link_state();
+  link.comdrv_port = port;
+  link.comdrv_irq = irq;
+  link.comdrv_baud = baud;
+  link.comdrv_mode = mode;
   return 0;
 }
 
 void comdrv_close() { link_detach(); }
-
-void comdrv_reset() {
-  link_detach();
-  comdrv_port = comdrv_irq = comdrv_baud = comdrv_mode = 0;
-}
 
 // The driver hooks: fixed points of every exchange where a board needing a handshake would be served.
 void ocekavej_telegram() {}

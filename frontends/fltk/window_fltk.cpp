@@ -74,16 +74,21 @@ constexpr int kStartupFailure = 1;
 
 // ---- the worker's side ------------------------------------------------------------------------
 
+struct Gui;
+
 // Written before the worker starts and only read by it afterwards, except `over`.
 struct LoaderRun {
   vx::ArgVector args;
   bool refused = false;
   std::string refusal;  // the "Error" line of a refusal
+  vx::ProgressView* progress = nullptr;  // the bar's mailbox
+  Gui* gui = nullptr;                    // what the awake request at the end refreshes
   std::atomic<bool> over{false};
 };
 
 void run_loader(LoaderRun& run) {
-  vx::reset_loader_state();
+  vx::fresh_run();
+  vx::set_progress_view(run.progress);
   if (run.refused) {
     static_cast<void>(vx::refuse_run(run.refusal));  // the code is in the console
     return;
@@ -103,8 +108,9 @@ void on_wake(void*);
 // full, the loop still sees `over` when the next tick wakes it.
 void worker_main(LoaderRun* run) {
   run_loader(*run);
+  vx::set_progress_view(nullptr);
   run->over.store(true);
-  static_cast<void>(Fl::awake(on_wake, nullptr));
+  static_cast<void>(Fl::awake(on_wake, run->gui));
 }
 
 // ---- the window -------------------------------------------------------------------------------
@@ -278,19 +284,14 @@ struct Gui {
   }
 };
 
-Gui g_gui;  // reached from FLTK's callbacks, which carry no context the awake path could share
+// FLTK's callbacks get the Gui as their data: it lives in run_window until the event loop is done.
+void on_wake(void* gui) { static_cast<Gui*>(gui)->refresh_bar(); }
 
-void on_wake(void*) {
-  if (g_gui.window) g_gui.refresh_bar();
+void on_tick(void* gui) {
+  static_cast<Gui*>(gui)->refresh_console();
+  static_cast<Gui*>(gui)->refresh_bar();
+  Fl::repeat_timeout(kTickSeconds, on_tick, gui);
 }
-
-void on_tick(void*) {
-  g_gui.refresh_console();
-  g_gui.refresh_bar();
-  Fl::repeat_timeout(kTickSeconds, on_tick);
-}
-
-bool post_bar_wake() { return Fl::awake(on_wake, nullptr) == 0; }
 
 // One turn of the event loop. With no window left there is nothing to show or dismiss: end as a
 // close does.
@@ -322,9 +323,9 @@ bool run_loader_in_window(LoaderRun& run) {
   return true;
 }
 
-void show_end_box(const ConsoleWindow& window) {
-  g_gui.refresh_console();  // the "Exit code" line stands before the box comes up
-  g_gui.refresh_bar();
+void show_end_box(const ConsoleWindow& window, const Gui& gui) {
+  gui.refresh_console();  // the "Exit code" line stands before the box comes up
+  gui.refresh_bar();
   EndBox box(window);
   box.show();
   while (box.shown()) wait_for_events();
@@ -346,19 +347,19 @@ int run_window(int argc, char** argv) {
     vx::diagnostic("vexalw: can't create the back buffer");
     return kStartupFailure;
   }
-  vxw::BarMailbox mailbox(post_bar_wake);
-  g_gui = {&window, &mailbox};
-  g_gui.refresh_console();
-  vx::set_progress_view(&mailbox);
-  Fl::add_timeout(kTickSeconds, on_tick);
+  Gui gui;
+  vxw::BarMailbox mailbox([&gui] { return Fl::awake(on_wake, &gui) == 0; });
+  gui = {&window, &mailbox};
+  gui.refresh_console();
+  run.progress = &mailbox;
+  run.gui = &gui;
+  Fl::add_timeout(kTickSeconds, on_tick, &gui);
 
   const bool ran = run_loader_in_window(run);
-  vx::set_progress_view(nullptr);
   if (!ran) return kStartupFailure;
-  show_end_box(window);
+  show_end_box(window, gui);
 
-  Fl::remove_timeout(on_tick);
-  g_gui = {};
+  Fl::remove_timeout(on_tick, &gui);
   return 0;
 }
 

@@ -20,7 +20,7 @@
 namespace {
 
 int run(int argc, char** argv, vx::TerminalPrinter& printer, bool live) {
-  vx::reset_loader_state();
+  vx::fresh_run();
   vx::console_set_tap([&printer](char c) { printer.putc(c); });
   vx::set_progress_view(live ? &printer : nullptr);
   std::vector<std::string> args(argv + 1, argv + argc);

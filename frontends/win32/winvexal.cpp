@@ -63,13 +63,19 @@ enum : UINT {
   WM_VEXAL_RUN_ENDED,
 };
 
-// Written before the worker starts and only read afterwards.
+// Written before the worker starts and only read afterwards. The window procedure, which Windows calls
+// with nothing of ours but the window, reaches them here, and so does the worker's progress.
 HINSTANCE hInst;
 HWND hwnd;
-vx::ArgVector* g_args;
-std::string g_refusal;  // the "Error" line when the command line can't be split
 
-// The GUI thread's drawing objects, made by WM_CREATE and freed by WM_DESTROY.
+// What the worker runs, handed to it as its thread's parameter.
+struct WorkerStart {
+  vx::ArgVector args;
+  std::string refusal;  // the "Error" line when the command line can't be split
+};
+
+// The GUI thread's drawing objects, made by WM_CREATE and freed by WM_DESTROY; here for the same
+// reason: only the window procedure uses them.
 HFONT wtermfont, owtermfont;
 HBITMAP bmp, oldbmp;
 HDC hdcBuffer;
@@ -215,13 +221,15 @@ LRESULT CALLBACK WndProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-DWORD WINAPI wvexal_thread(LPVOID) {
-  static WindowProgress progress;
+DWORD WINAPI wvexal_thread(LPVOID parameter) {
+  WorkerStart& start = *static_cast<WorkerStart*>(parameter);
+  WindowProgress progress;  // the thread never returns: it ends the process
+  vx::fresh_run();
   vx::set_progress_view(&progress);
-  if (g_refusal.empty()) {
-    vx::wvexal(g_args->argc(), g_args->argv());
+  if (start.refusal.empty()) {
+    vx::wvexal(start.args.argc(), start.args.argv());
   } else {
-    static_cast<void>(vx::refuse_run(g_refusal));  // the code is in the console, as after a run
+    static_cast<void>(vx::refuse_run(start.refusal));  // the code is in the console, as after a run
   }
   // Without a box (MessageBoxA returns 0) there is nothing to wait for: the run ends as well.
   static_cast<void>(MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION));
@@ -252,9 +260,9 @@ int cannot_start(const char* what) {
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdParam, int nCmdShow) {
   hInst = hInstance;
-  static vx::ArgVector args;
-  g_args = &args;
-  if (!vx::args_from_command_line(lpszCmdParam, args, g_refusal)) args.cmdno = 0;
+  // Static: WinMain returns on a failed message loop while the worker may still be reading it.
+  static WorkerStart start;
+  if (!vx::args_from_command_line(lpszCmdParam, start.args, start.refusal)) start.args.cmdno = 0;
   if (!hPrevInstance && !register_class(hInstance)) return cannot_start("register the window class");
   hwnd = CreateWindowExA(0, szAppName, kTitle, kWindowStyle, 0, 0, kWindowWidth, kWindowHeight, nullptr, nullptr,
                          hInstance, nullptr);
@@ -263,7 +271,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdPa
   ShowWindow(hwnd, nCmdShow);
   UpdateWindow(hwnd);
   DWORD wvexalretval = 0;
-  HANDLE hvexal = CreateThread(nullptr, kWorkerStack, wvexal_thread, nullptr, 0, &wvexalretval);
+  HANDLE hvexal = CreateThread(nullptr, kWorkerStack, wvexal_thread, &start, 0, &wvexalretval);
   if (!hvexal) return cannot_start("start the loader's thread");
   MSG msg{};
   BOOL got;

@@ -158,22 +158,24 @@ std::size_t ScriptedBoard::read_window(std::uint8_t* buf, std::size_t cap, const
   return reader_->read(buf, cap, window);
 }
 
-LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board) {
+LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress) {
   LoaderRun run;
-  board.install();
   LineView view;
-  reset_loader_state();
+  fresh_run();
+  board.install();
   console_set_tap([&](char c) {
     run.stream.push_back(c);
     view.putc(c);
   });
   set_diagnostic_sink([&](const std::string& line) { run.diagnostics.push_back(line); });
+  set_progress_view(progress);
   ArgVector av;
   std::string error;
   if (!args_from_list(args, av, error)) throw std::runtime_error("test arguments refused: " + error);
   run.code = wvexal(av.argc(), av.argv());
   console_set_tap(nullptr);
   set_diagnostic_sink(nullptr);
+  set_progress_view(nullptr);
   ScriptedBoard::uninstall();
   run.log = view.log_lines();
   return run;

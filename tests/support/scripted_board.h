@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "console/progress.h"
 #include "serial/port.h"
 
 namespace vx::test {
@@ -107,8 +108,9 @@ struct LoaderRun {
   std::vector<std::string> diagnostics;
 };
 
-// Runs the loader in this process with the arguments (without the program's name) against `board`.
-LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board);
+// Runs the loader in this process with the arguments (without the program's name) against `board`,
+// from a fresh run's state; `progress`, when given, is the run's progress view.
+LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress = nullptr);
 
 // The log lines a run prints before its work: banner skipped, settings line on. For comparisons.
 std::vector<std::string> log_from_settings(const LoaderRun& run);

@@ -3,6 +3,7 @@
 
 #include "console/console.h"
 #include "loader/args.h"
+#include "loader/run.h"
 
 namespace vx {
 namespace {
@@ -83,11 +84,11 @@ TEST(Args, RefusedRunReadsLikeARunThatEnded) {
       {"Error: 100%d %s", "Error: 100%d %s\nExit code     1"},
   };
   for (const auto& c : cases) {
-    console_reset();
+    fresh_run();
     EXPECT_EQ(refuse_run(c.error), 1) << c.error;
     EXPECT_EQ(console_snapshot().text, c.console) << c.error;
   }
-  console_reset();
+  fresh_run();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/lineview.h"
+#include "loader/run.h"
 
 namespace vx {
 namespace {
@@ -34,13 +35,13 @@ std::string xs(int n, char c = 'x') { return std::string(static_cast<std::size_t
 
 class Console : public ::testing::Test {
  protected:
-  void SetUp() override { console_reset(); }
+  void SetUp() override { fresh_run(); }
 };
 
 TEST_F(Console, BreaksAfter80ColumnsFollowingALineFeedAnd81AtTheStart) {
   put(xs(100));
   EXPECT_EQ(shown(), (std::vector<std::string>{xs(81), xs(19)}));
-  console_reset();
+  fresh_run();
   put("\n" + xs(100));
   EXPECT_EQ(shown(), (std::vector<std::string>{"", xs(80), xs(20)}));
 }
@@ -60,7 +61,7 @@ TEST_F(Console, CarriageReturnCases) {
        {"", "Send: " + xs(75), xs(80), xs(80), xs(10)}},
   };
   for (const auto& c : cases) {
-    console_reset();
+    fresh_run();
     put(c.input);
     EXPECT_EQ(shown(), c.lines) << c.name;
   }

@@ -8,6 +8,7 @@
 #include "console/finish.h"
 #include "loader/run.h"
 #include "serial/comdrv.h"
+#include "serial/link.h"
 #include "protocol/frame.h"
 #include "serial/telegram.h"
 #include "tests/support/scripted_board.h"
@@ -31,7 +32,7 @@ std::vector<Outcome> exchanges(const std::vector<std::vector<Chunk>>& script, bo
                                ScriptedBoard* seen = nullptr) {
   ScriptedBoard local;
   ScriptedBoard& board = seen ? *seen : local;
-  reset_loader_state();
+  fresh_run();
   board.install();
   EXPECT_EQ(zapni_UART(0x3F8, 4, 115200, 0), 0);
   board.baud = 115200;
@@ -43,7 +44,7 @@ std::vector<Outcome> exchanges(const std::vector<std::vector<Chunk>>& script, bo
   for (std::size_t i = 0; i < script.size(); ++i) {
     unsigned char tel[256] = {0x68, 1, 1, 0x68, 0x7F, 0x7F, 0x47, 0xF5, 'Q', '\n'};
     posli_telegram(tel, 12);
-    out.push_back({txrxok, reinterpret_cast<const char*>(comdrv_rbuf + ft12::kTextOffset)});
+    out.push_back({link_state().txrxok, reinterpret_cast<const char*>(link_state().comdrv_rbuf + ft12::kTextOffset)});
   }
   if (elapsed) *elapsed = board.clock.now() - t0;
   comdrv_close();

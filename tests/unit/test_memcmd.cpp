@@ -99,8 +99,8 @@ TEST(MemcmdReads, LengthPastTheTopOfMemoryDoesNotWrapTheRange) {
 TEST(MemcmdReads, RangeEndingPastTheInt32RangeDoesNotWrap) {
   TempDir dir;
   MemoryBoard mb;
+  fresh_run();
   mb.board.install();
-  reset_loader_state();
   ASSERT_EQ(zapni_UART(0x3F8, 4, 38400, 0), 0);
   int code = -1;
   try {

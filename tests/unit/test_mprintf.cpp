@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/mprintf.h"
+#include "loader/run.h"
 
 namespace vx {
 namespace {
@@ -14,7 +15,7 @@ namespace {
 template <typename... A>
 std::string fmt(const char* f, A... args) {
   std::string out;
-  console_reset();
+  fresh_run();
   console_set_tap([&](char c) { out.push_back(c); });
   mprintf_unchecked(f, args...);
   console_set_tap(nullptr);

@@ -15,11 +15,6 @@ using Events = std::vector<std::string>;
 
 struct Recorder : ProgressView {
   Events events;
-  Recorder() {
-    progress_reset();  // a bar left by an earlier failed run is not this test's
-    set_progress_view(this);
-  }
-  ~Recorder() override { set_progress_view(nullptr); }
   void show(const std::string& name) override { events.push_back("show " + name); }
   void set_position(int percent) override { events.push_back(std::to_string(percent)); }
   void hide() override { events.push_back("hide"); }
@@ -80,7 +75,7 @@ TEST(Calls, WhileCommandFilesRun) {
     dir.write("in.txt", "I\nI\n");
     dir.write("flat.txt", "I");
     Recorder rec;
-    test::run_loader({"job.txt"}, board);
+    test::run_loader({"job.txt"}, board, &rec);
     EXPECT_EQ(rec.events, c.events) << c.edge;
   }
 }
@@ -89,7 +84,7 @@ TEST(Calls, UnopenableFileIsCountedAsZeroAndShowsNothing) {
   test::TempDir dir;
   test::ScriptedBoard board;
   Recorder rec;
-  EXPECT_EQ(test::run_loader({"absent.txt"}, board).code, 3);
+  EXPECT_EQ(test::run_loader({"absent.txt"}, board, &rec).code, 3);
   EXPECT_TRUE(rec.events.empty());
 }
 

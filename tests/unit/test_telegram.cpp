@@ -7,6 +7,7 @@
 #include "console/finish.h"
 #include "loader/run.h"
 #include "serial/comdrv.h"
+#include "serial/link.h"
 #include "protocol/frame.h"
 #include "serial/telegram.h"
 #include "tests/support/scripted_board.h"
@@ -22,7 +23,7 @@ using test::ScriptedBoard;
 class Telegram : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_loader_state();
+    fresh_run();
     board.install();
     ASSERT_EQ(zapni_UART(0x3F8, 4, 38400, 0), 0);
     console_set_tap([this](char c) { printed.push_back(c); });
@@ -93,11 +94,11 @@ TEST_F(Telegram, AnswerJudgement) {
     unsigned char tel[256] = {};
     std::memcpy(tel, kReq, sizeof kReq);
     posli_telegram(tel, static_cast<int>(std::strlen(kReq) + 2));
-    EXPECT_EQ(txrxok, c.txrxok) << c.name;
+    EXPECT_EQ(link_state().txrxok, c.txrxok) << c.name;
     if (c.text) {
-      EXPECT_STREQ(reinterpret_cast<char*>(comdrv_rbuf + 8), c.text) << c.name;
+      EXPECT_STREQ(reinterpret_cast<char*>(link_state().comdrv_rbuf + 8), c.text) << c.name;
     }
-    EXPECT_TRUE(std::memchr(comdrv_rbuf + 8, 0, 248)) << c.name << ": text not terminated";
+    EXPECT_TRUE(std::memchr(link_state().comdrv_rbuf + 8, 0, 248)) << c.name << ": text not terminated";
   }
 }
 
@@ -115,7 +116,7 @@ TEST_F(Telegram, TildeSendsOnceAndLeavesNoAnswer) {
   board.answers["I000000\n"] = "VQ";
   EXPECT_EQ(send("~I000000\n"), -1);
   EXPECT_EQ(board.requests.size(), 1u);
-  EXPECT_STREQ(o, "");
+  EXPECT_STREQ(link_state().o, "");
   board.handler = [](const Bytes&) { return std::vector<Chunk>{}; };
   EXPECT_EQ(send("~X\n"), -1);  // never retried, never an error
   EXPECT_EQ(board.requests.size(), 2u);
@@ -130,7 +131,7 @@ TEST_F(Telegram, LateAnswerIsReadByTheNextExchange) {
   };
   EXPECT_EQ(send("A\n"), -1);
   EXPECT_EQ(board.requests.size(), 2u);   // one dot, then the second attempt
-  EXPECT_STREQ(o, "LATE");                // the queued late answer comes first
+  EXPECT_STREQ(link_state().o, "LATE");  // the queued late answer comes first
   EXPECT_EQ(printed, ".");
 }
 
@@ -149,12 +150,12 @@ TEST_F(Telegram, ReadWindowEndsAfter15msOfSilenceOr306msInAll) {
     };
     unsigned char tel[256] = {0x68, 1, 1, 0x68, 0x7F, 0x7F, 0x47, 0xF5, 'Q'};
     posli_telegram(tel, 11);
-    EXPECT_EQ(txrxok, c.txrxok) << c.name;
+    EXPECT_EQ(link_state().txrxok, c.txrxok) << c.name;
     if (c.txrxok == 0) {
       // The tail was left queued: the next exchange reads it first.
       board.handler = [](const Bytes&) { return std::vector<Chunk>{}; };
       posli_telegram(tel, 11);
-      EXPECT_EQ(comdrv_rbuf[0], tail[0]) << c.name;
+      EXPECT_EQ(link_state().comdrv_rbuf[0], tail[0]) << c.name;
     }
   }
   // A board that trickles a byte every 10 ms is cut off at 306 ms.

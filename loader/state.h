@@ -1,0 +1,35 @@
+// The loader's state: everything one run of the driver, the command files and the S-record packing
+// keeps between steps, in one object. A fresh run gets a freshly constructed LoaderState
+// (fresh_loader, through fresh_run in loader/run.h), never a list of resets.
+//
+// The members keep the names the loader has always used. The state belongs to the loader's thread.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/block.h"
+
+namespace vx {
+
+struct LoaderState {
+  // --- driver (vexal.cpp) ---
+  std::uint32_t olds24 = 0;  // index of the argument "old", 0 when none: S2/S8 lines go as text
+  std::uint32_t ramc = 0;    // index of the argument "ram", 0 when none
+  char command[256] = {};    // the command argument being handled, with room for its line feed
+
+  // --- command files (cmdfile.cpp) ---
+  int depth = 0;  // command files open now, the outermost included
+
+  // --- S-records and blocks (srec.cpp) ---
+  std::uint32_t binadr = 0;  // the first address of the block being assembled
+  unsigned char binbuf[kBlockSize] = {};
+  unsigned char binmask[kMaskBytes] = {};  // which of binbuf's bytes a record gave
+};
+
+// The loader of the process.
+LoaderState& loader_state();
+
+// A freshly constructed state in place of the one in force.
+void fresh_loader();
+
+}  // namespace vx
