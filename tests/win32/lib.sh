@@ -160,8 +160,16 @@ expect_bands() {
   [ "$got" -eq "$2" ] || fail "$3: $got text lines, expected $2"
 }
 
-# The console is redrawn every 200 ms: wait for two ticks.
-sleep_until_tick() { sleep 0.5; }
+# settled_shot WINDOW PNG BANDS: a shot taken once the console shows BANDS lines of text, or the last
+# one after 10 s; the checks that follow judge it. The window redraws on a 200 ms tick, and on a loaded
+# machine wine can take several ticks to repaint (a blank console while the bar has moved, or the end
+# box's old place still black after it was moved aside, were both seen).
+settled_shot() {
+  for _ in $(seq 50); do
+    shot "$1" "$2" && [ "$(text_bands "$2")" -eq "$3" ] && return 0
+    sleep 0.2
+  done
+}
 
 dismiss() { xdotool key --window "$1" Return 2>/dev/null; }
 

@@ -41,7 +41,7 @@ check_download() {
   local win
   win=$(wait_for_window '^VexalW$' 30) || fail "no window"
   poll 300 bar_has_moved "$win" || fail "the progress bar never showed a position"
-  shot "$win" "$WORK/loading.png"
+  settled_shot "$win" "$WORK/loading.png" 5
   expect_dark "$WORK/loading.png" "$LABEL" "the label \"Loading...\""
   expect_dark "$WORK/loading.png" "$CONSOLE" "the console text"
   expect_bands "$WORK/loading.png" 5 "console lines while loading"
@@ -49,8 +49,7 @@ check_download() {
   local box
   box=$(wait_for_window '^Vexal$' 120) || fail "no end box"
   move_aside "$box"
-  sleep_until_tick
-  shot "$win" "$WORK/end.png"
+  settled_shot "$win" "$WORK/end.png" 7
   expect_plain "$WORK/end.png" "$STRIP" "the strip after the bar went"
   expect_bands "$WORK/end.png" 7 "console lines at the end (the last one: the exit code)"
   run_console_while_held
@@ -101,8 +100,7 @@ check_refused_command_line() {
   win=$(wait_for_window '^VexalW$' 30) || fail "no window"
   box=$(wait_for_window '^Vexal$' 30) || fail "no end box for a refused command line"
   move_aside "$box"
-  sleep_until_tick
-  shot "$win" "$WORK/refused.png"
+  settled_shot "$win" "$WORK/refused.png" 2
   expect_bands "$WORK/refused.png" 2 "console lines of a refused command line (Error, exit code)"
   dismiss "$box"
   wait_window_end 20 || fail "the process did not end"
