@@ -80,6 +80,7 @@ constexpr const char* kCantClose = "Error: Can't close file %s \n";
 constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
 constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
 constexpr const char* kDoesNotFit = "Error: File doesn't fit below address 1000000: %s \n";
+constexpr const char* kOutsideMemory = "Error: Range outside memory 000000-FFFFFF: %s \n";
 constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X, found %02X.\n";
 
 [[noreturn]] void fail(int code, CheckedFormat<const char*> format, const char* text) {
@@ -139,8 +140,6 @@ void send_formatted(const char* text, int length, std::size_t capacity) {
 
 void send_read(std::int64_t adr, int asked) {
   char text[kMaxCommandText + 1];
-  // Addresses go out as C's %X of a 32-bit int shows them, out-of-range ones included: the board
-  // refuses those itself.
   int n = std::snprintf(text, sizeof text, "R%06X,%02X\n", static_cast<unsigned>(adr),
                         static_cast<unsigned>(asked));
   send_formatted(text, n, sizeof text);
@@ -221,7 +220,24 @@ void read_chunks(const ReadFormat& format, std::int64_t odkud, std::int64_t koli
   }
 }
 
+// A field as the command gave it: six hexadecimal digits, a '-' before a negative one.
+std::string field_text(std::int32_t value) {
+  char text[16];
+  const auto magnitude = static_cast<unsigned>(value < 0 ? -static_cast<std::int64_t>(value) : value);
+  std::snprintf(text, sizeof text, "%s%06X", value < 0 ? "-" : "", magnitude);
+  return text;
+}
+
+// A telegram has six address digits: a range that starts below 0 or ends past the top of the 24-bit
+// space would send an address the board can't have (R1000000,40 or RFFFFFFF0,10). Refused before any
+// telegram and before the file is touched. A negative length reads nothing and is reported after.
+void refuse_outside_memory(std::int32_t odkud, std::int32_t kolik, const std::string& shown) {
+  const std::int64_t end = static_cast<std::int64_t>(odkud) + std::max<std::int32_t>(kolik, 0);
+  if (odkud < 0 || end > std::int64_t{kAddressSpace}) fail(kExitLength, kOutsideMemory, shown.c_str());
+}
+
 void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
+  refuse_outside_memory(odkud, kolik, field_text(odkud) + "," + field_text(kolik));
   File file(soubor, format.mode);
   std::int64_t received = 0;
   read_chunks(format, odkud, kolik, [&](std::int64_t adr, int, std::string_view data) {
@@ -351,6 +367,7 @@ void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor) {
 }
 
 void binput(std::int32_t kam, const char* soubor) {
+  refuse_outside_memory(kam, 0, field_text(kam));
   File file(soubor, "rb");
   const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{kAddressSpace} - kam);
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));

@@ -71,6 +71,10 @@ check_arguments_and_files() {
   expect "a memory read onto a full disk" 3 "Error: Can't write to file /dev/full" 2
   run_counted "@binput000000<folder.txt"
   expect "a memory write from a folder" 3 "Error: Can't read file folder.txt" 0
+  run_counted "@bingetFFFFC0,000080>top.bin"
+  expect "a memory read past the top of memory" 9 "Error: Range outside memory 000000-FFFFFF: FFFFC0,000080" 0
+  run_counted "@hexget-00010,000010>negative.txt"
+  expect "a memory read at a negative address" 9 "Error: Range outside memory 000000-FFFFFF: -000010,000010" 0
   head -c 100 /dev/zero >"$WORK/big.bin"
   run_counted "@binputFFFFC0<big.bin"
   expect "a memory write past the top of memory" 9 "Error: File doesn't fit below address 1000000: big.bin" 0

@@ -83,7 +83,7 @@ command_file_names_end_before_the_line_feed() {
 
 exit_codes_reach_the_caller() {
   start_sim
-  run_loader 7 "@bingetFFFFFF,000002>top.bin"   # the board refuses a range past its memory
+  run_loader 9 "@bingetFFFFFF,000002>top.bin"   # a range past the top of memory: refused, nothing sent
   run_loader 9 "@BINGET000000,000010>x.bin"
   run_loader 3 "@binget000000,000002>no/such/dir.bin"
   run_loader 3 "@binput000000<missing.bin"

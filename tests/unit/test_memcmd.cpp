@@ -85,18 +85,45 @@ TEST(MemcmdReads, ChunksAndFields) {
   }
 }
 
-TEST(MemcmdReads, LengthPastTheTopOfMemoryDoesNotWrapTheRange) {
-  TempDir dir;
-  MemoryBoard mb;
-  LoaderRun run = run_loader({"@bingetFFFFFF,FFFFFF>x.bin"}, mb.board);
-  // The first read already reaches past the memory, and the board refuses it.
-  EXPECT_EQ(mb.requests(), std::vector<std::string>{"RFFFFFF,40\n"});
-  EXPECT_EQ(run.code, 7);
-  EXPECT_TRUE(has_line(run, "Error: Unexpected response: !")) << log_of(run);
+// A telegram has six address digits: a range outside 000000..FFFFFF is refused before any telegram,
+// and before the file is created.
+struct OutsideCase {
+  const char* edge;
+  const char* command;
+  const char* shown;
+};
+
+TEST(MemcmdRange, OutsideTheMemoryIsRefusedBeforeAnyTelegram) {
+  const OutsideCase cases[] = {
+      {"read ending one past the top", "@bingetFFFFC0,000041>x.bin", "FFFFC0,000041"},
+      {"read of two chunks past the top", "@bingetFFFFC0,000080>x.bin", "FFFFC0,000080"},
+      {"read of the longest length from the top", "@bingetFFFFFF,FFFFFF>x.bin", "FFFFFF,FFFFFF"},
+      {"dump past the top", "@hexgetFFFFF8,000010>x.bin", "FFFFF8,000010"},
+      {"read at a negative address", "@binget-00010,000010>x.bin", "-000010,000010"},
+      {"dump at a negative address", "@hexget-FFFFF,000001>x.bin", "-0FFFFF,000001"},
+      {"write at a negative address", "@binput-00040<x.bin", "-000040"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    MemoryBoard mb;
+    LoaderRun run = run_loader({c.command}, mb.board);
+    EXPECT_EQ(run.code, 9) << c.edge << "\n" << log_of(run);
+    EXPECT_TRUE(has_line(run, std::string("Error: Range outside memory 000000-FFFFFF: ") + c.shown)) << c.edge << "\n" << log_of(run);
+    EXPECT_TRUE(mb.requests().empty()) << c.edge;
+    EXPECT_FALSE(dir.exists("x.bin")) << c.edge;
+  }
 }
 
-// Callers other than the command parser may pass any 32-bit range: its end must not wrap.
-TEST(MemcmdReads, RangeEndingPastTheInt32RangeDoesNotWrap) {
+TEST(MemcmdRange, TheLastBytesOfMemoryAreRead) {
+  TempDir dir;
+  MemoryBoard mb;
+  LoaderRun run = run_loader({"@bingetFFFFC0,000040>x.bin"}, mb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_EQ(mb.requests(), std::vector<std::string>{"RFFFFC0,40\n"});
+}
+
+// Callers other than the command parser may pass any 32-bit range: its end must not wrap into range.
+TEST(MemcmdRange, RangeEndingPastTheInt32RangeIsRefused) {
   TempDir dir;
   MemoryBoard mb;
   fresh_run();
@@ -110,9 +137,8 @@ TEST(MemcmdReads, RangeEndingPastTheInt32RangeDoesNotWrap) {
   }
   comdrv_close();
   ScriptedBoard::uninstall();
-  // A wrapped end would send nothing and report a bad length (9); the board refuses the address (7).
-  EXPECT_EQ(code, 7);
-  EXPECT_EQ(mb.requests(), std::vector<std::string>{"R7FFFFFF0,40\n"});
+  EXPECT_EQ(code, 9);
+  EXPECT_TRUE(mb.requests().empty());
 }
 
 TEST(MemcmdReads, NegativeLengthSendsNothingAndReportsTheCount) {
