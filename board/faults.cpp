@@ -15,7 +15,7 @@ struct KindName {
   FaultKind kind;
   std::string_view name;
 };
-constexpr std::array<KindName, 8> kKinds{{
+constexpr std::array<KindName, 9> kKinds{{
     {FaultKind::Drop, "drop"},
     {FaultKind::Late, "late"},
     {FaultKind::Split, "split"},
@@ -24,6 +24,7 @@ constexpr std::array<KindName, 8> kKinds{{
     {FaultKind::Noise, "noise"},
     {FaultKind::Refuse, "refuse"},
     {FaultKind::Silent, "silent"},
+    {FaultKind::Echo, "echo"},
 }};
 
 constexpr std::uint8_t kDamage = 0xFF;         // XORed into a damaged byte: never leaves it as it was
@@ -101,7 +102,7 @@ struct FaultKey {
 
 constexpr std::array<FaultKey, 6> kKeys{{
     {"every", all_but_silent, read_every,
-     "  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise or refuse, every Nth telegram\n"},
+     "  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse or echo, every Nth telegram\n"},
     {"rate", all_but_silent, read_rate, "  --fault KIND:rate=P    ... at random with probability P\n"},
     {"after", only_silent, read_after, "  --fault silent:after=N answer N telegrams, then nothing\n"},
     {"delay", only_late, read_delay, ""},
@@ -166,7 +167,7 @@ bool parse_fault(std::string_view rule_text, FaultRule& out, std::string& why) {
   FaultKind kind;
   if (!find_kind(name, kind)) {
     why = "unknown fault '" + std::string(name) +
-          "' (drop, late, split, bad-end, bad-checksum, noise, refuse, silent)";
+          "' (drop, late, split, bad-end, bad-checksum, noise, refuse, silent, echo)";
     return false;
   }
   FaultRule r = defaults_for(kind);
@@ -209,6 +210,7 @@ std::string FaultDecision::names() const {
   add(!noise.empty(), "noise");
   add(split.has_value(), "split");
   add(late.has_value(), "late");
+  add(echo, "echo");
   return s;
 }
 
@@ -252,6 +254,7 @@ FaultDecision FaultPlan::next(bool is_block) {
       case FaultKind::BadEnd: d.bad_end = true; break;
       case FaultKind::BadChecksum: d.bad_checksum = true; break;
       case FaultKind::Noise: d.noise = noise(r.bytes); break;
+      case FaultKind::Echo: d.echo = true; break;
       case FaultKind::Refuse:
       case FaultKind::Silent: break;
     }

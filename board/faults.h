@@ -9,6 +9,8 @@
 //   noise         `bytes` noise bytes (default 4, 2 to 64) come before the answer
 //   refuse        a block telegram is refused with "!refused" and not written
 //   silent        the board answers `after` telegrams, then never again (and carries nothing out)
+//   echo          the line echoes the request byte for byte before the board's answer (a loopback, an
+//                 RS-485 adapter); the echo comes even from a silent board, since the line makes it
 // and every kind but silent takes one of: every=N (the Nth, 2Nth, ... telegram) or rate=P (each telegram
 // with probability P, 0 to 1). refuse counts block telegrams only; the others count every telegram.
 //
@@ -33,7 +35,7 @@ namespace vx::board {
 
 using Millis = std::chrono::milliseconds;
 
-enum class FaultKind { Drop, Late, Split, BadEnd, BadChecksum, Noise, Refuse, Silent };
+enum class FaultKind { Drop, Late, Split, BadEnd, BadChecksum, Noise, Refuse, Silent, Echo };
 
 inline constexpr Millis kDefaultLateBy{400};
 inline constexpr Millis kDefaultSplitPause{40};
@@ -62,6 +64,7 @@ struct FaultDecision {
   bool refuse = false;
   bool bad_checksum = false;
   bool bad_end = false;
+  bool echo = false;
   std::optional<Millis> late;
   std::optional<Millis> split;
   Bytes noise;

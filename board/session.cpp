@@ -100,6 +100,8 @@ void Session::on_frame(Micros now, const Bytes& frame) {
   Telegram kind = board_.classify(text);
   FaultDecision d = faults_.next(kind == Telegram::Block);
   std::string faults = d.names();
+  // The line's echo, not the board's: it comes back at once, whatever the board does.
+  if (d.echo) transmitter_.send(Emission{now, {Part{Micros{0}, frame, "echo", "the line's echo"}}});
   if (d.silent) {
     log_.bytes(now, "in", frame, "board silent: no answer");
     return;

@@ -93,6 +93,7 @@ TEST(FaultRules, Table) {
       {"bad-checksum:rate=1", true, FaultKind::BadChecksum, 0, 1, 0},
       {"noise:every=4,bytes=8", true, FaultKind::Noise, 4, 0, 0},
       {"silent:after=0", true, FaultKind::Silent, 0, 0, 0},
+      {"echo:every=1", true, FaultKind::Echo, 1, 0, 0},
       {"drop", false, FaultKind::Drop, 0, 0, 0},                  // needs every or rate
       {"drop:every=2,rate=0.5", false, FaultKind::Drop, 0, 0, 0}, // not both
       {"drop:every=0", false, FaultKind::Drop, 0, 0, 0},
@@ -146,7 +147,7 @@ TEST(FaultRules, ReasonsForBadKeys) {
 TEST(Options, UsageShowsTheFaultTriggers) {
   const std::string usage = usage_text();
   for (const char* line :
-       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise or refuse, every Nth telegram\n"
+       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse or echo, every Nth telegram\n"
         "  --fault KIND:rate=P    ... at random with probability P\n"
         "  --fault silent:after=N answer N telegrams, then nothing\n"
         "  --seed S ",
