@@ -1,12 +1,35 @@
 #include "console/finish.h"
 
+#include <atomic>
+
 #include "console/mprintf.h"
 
 namespace vx {
+namespace {
+// Lock-free, so a signal handler may store into it.
+std::atomic<int> g_interrupt_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// A shell reports a process ended by signal N as status 128 + N.
+constexpr int kSignalStatusBase = 128;
+}  // namespace
 
 void finish(signed char p) {
+  check_interrupt();
   mprintf("Exit code %d", static_cast<int>(p));
   throw RunEnded{p};
 }
+
+void request_interrupt(int signal_number) noexcept { g_interrupt_signal.store(signal_number); }
+int interrupt_signal() noexcept { return g_interrupt_signal.load(); }
+
+void check_interrupt() {
+  const int signal_number = g_interrupt_signal.load();
+  if (!signal_number) return;
+  mprintf("Error: Interrupted.\n");
+  throw RunEnded{kSignalStatusBase + signal_number, signal_number};
+}
+
+void interrupt_reset() noexcept { g_interrupt_signal.store(0); }
 
 }  // namespace vx

@@ -159,6 +159,7 @@ void zpracuj_soubor(const char* soubor) {
   mprintf("\nLoading: %s\n", soubor);
   LineReader::Line line;
   while (f.next(line)) {
+    check_interrupt();  // a job of lines that send nothing (comments, tests) still stops on Ctrl-C
     run.line = line.number;
     setpbar(static_cast<int>(run.line));
     if (line.text[0] == kComment || at_most_blank(line.text[0])) continue;

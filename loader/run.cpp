@@ -35,6 +35,7 @@ void fresh_run() {
   fresh_link();
   fresh_loader();
   fresh_console();
+  interrupt_reset();  // a process-wide flag (a signal handler sets it), not part of any layer's state
 }
 
 }  // namespace vx

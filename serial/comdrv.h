@@ -16,6 +16,9 @@ int zapni_UART(short port, signed char irq, int baud, signed char mode);
 
 // Closes the port (a run in a test process; the real program keeps it open until it ends).
 void comdrv_close();
+// Releases the port (exclusive flag, lock) without closing it, for a process ending at once; safe in a
+// signal handler.
+void comdrv_release_now() noexcept;
 
 void ocekavej_telegram();
 void vyckej(int p);

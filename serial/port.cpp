@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "console/finish.h"
 #include "protocol/frame.h"
 #include "serial/link.h"
 #include "serial/trace.h"
@@ -15,13 +16,14 @@ Micros ReadWindow::wait_for_next(Micros since_start, std::optional<Micros> since
 }
 
 namespace {
+constexpr int kMaxStaleWindows = 8;
 
 // One pass of the window rules: reads until the window closes, the buffer is full, or (with an early
 // end) `complete` says the bytes so far are a whole answer.
 template <typename Complete>
 void run_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
                 const ReadWindow& window, WindowResult& r, Complete complete) {
-  while (r.n < cap) {
+  while (r.n < cap && interrupt_signal() == 0) {
     const Micros now = clock.now();
     std::optional<Micros> since_last;
     if (r.last_byte) since_last = now - *r.last_byte;
@@ -100,7 +102,19 @@ void set_port_opener(PortOpener opener) { link_state().opener = std::move(opener
 
 OpenResult open_port(const std::string& com_name, const LineSettings& settings) {
   const PortOpener& opener = link_state().opener;
-  return opener ? opener(com_name, settings) : open_platform_port(com_name, settings);
+  if (opener) return opener(com_name, settings);
+  OpenResult r = open_platform_port(com_name, settings);
+  if (r.port) drop_until_silent(*r.port, 1, kMaxStaleWindows);
+  return r;
+}
+
+void drop_until_silent(Port& port, int min_windows, int max_windows) {
+  std::uint8_t scratch[ft12::kBufSize];
+  for (int window = 0; window < max_windows; ++window) {
+    const std::size_t got = port.read_window(scratch, sizeof scratch, ReadWindow::for_read_of(sizeof scratch));
+    if (got) trace_dropped(scratch, got);
+    if (got == 0 && window + 1 >= min_windows) return;
+  }
 }
 
 }  // namespace vx

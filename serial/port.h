@@ -14,6 +14,11 @@
 // drops what the full window would still have read (bytes that follow within 15 ms of the last one,
 // up to the buffer's 256), and keeps the line idle for 33 bit times after the last byte received. A
 // window that ended without a complete frame leaves what comes later queued for the next exchange.
+//
+// Opening: what the port's input holds when it is opened came while no one held it (the answer to a
+// request of an earlier run, cut short by Ctrl-C, or given late) and is discarded, as a UART does; the
+// platform port then listens for one read window and drops whatever still comes (the rest of such an
+// answer) until a window stays silent, so no answer of an earlier run can stand in for this run's first.
 #pragma once
 
 #include <chrono>
@@ -57,7 +62,7 @@ struct WindowResult {
   std::optional<Micros> last_byte;
 };
 
-// Reads into buf[0..cap) under the window.
+// Reads into buf[0..cap) under the window. A window also ends at once when the run is interrupted.
 WindowResult collect_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
                             const ReadWindow& window);
 
@@ -96,6 +101,15 @@ struct OpenResult {
 using PortOpener = std::function<OpenResult(const std::string& com_name, const LineSettings&)>;
 OpenResult open_platform_port(const std::string& com_name, const LineSettings& settings);
 void set_port_opener(PortOpener opener);  // empty: the platform's; a fresh link has none
+// The platform's port (with its stale input dropped, see above), or the test's opener's.
 OpenResult open_port(const std::string& com_name, const LineSettings& settings);
+
+// Full read windows whose bytes are dropped, until one stays silent (at least min_windows, at most
+// max_windows against a line that never falls silent).
+void drop_until_silent(Port& port, int min_windows, int max_windows);
+
+// Clears the open port's exclusive flag and drops its lock, leaving it open: for a process that ends
+// without unwinding (a window closed mid-run, a signal). Safe in a signal handler.
+void release_port_now() noexcept;
 
 }  // namespace vx

@@ -3,8 +3,10 @@
 // COM1 and COM2 are the devices named by VEXAL_COM1 and VEXAL_COM2 (default /dev/ttyS0, /dev/ttyS1).
 // The port is held exclusively, as the original platform opens it without sharing: flock() keeps out
 // other programs that lock (another vexal, most terminal programs), TIOCEXCL keeps out any further
-// open() of the tty by non-root users. The input queue is never flushed: a late answer stays queued
-// for the next exchange.
+// open() of the tty by non-root users. Both are undone when the port closes, and by release_port_now
+// for a process that ends without unwinding. The input queue is flushed once, when the settings are in
+// force (bytes that came while no one held the port belong to no request of this run), and never again:
+// a late answer stays queued for the next exchange.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -13,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,11 @@ namespace vx {
 namespace {
 
 constexpr Micros kDrainPoll{200};
+
+// The descriptor of the open port, for release_port_now (a signal handler may read it: lock-free).
+// One port is open at a time; -1 when none.
+std::atomic<int> g_open_fd{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 std::string device_for(const std::string& com_name) {
   const std::string var = "VEXAL_" + com_name;
@@ -75,8 +83,11 @@ class FdSource : public ByteSource {
 class PosixPort : public Port {
  public:
   PosixPort(int fd, bool exclusive, unsigned baud)
-      : fd_(fd), exclusive_(exclusive), idle_gap_(idle_interval(baud)), source_(fd), reader_(source_, steady_clock()) {}
+      : fd_(fd), exclusive_(exclusive), idle_gap_(idle_interval(baud)), source_(fd), reader_(source_, steady_clock()) {
+    g_open_fd.store(fd);
+  }
   ~PosixPort() override {
+    g_open_fd.store(-1);
     // The exclusive flag outlives this descriptor while the far end keeps the tty open (a simulator's
     // pseudo-terminal): clear it, or the next run of a non-root user would find the port busy.
     if (exclusive_ && ::ioctl(fd_, TIOCNXCL) != 0) exclusive_ = false;  // closed next either way
@@ -192,12 +203,28 @@ OpenResult open_platform_port(const std::string& com_name, const LineSettings& s
     r.why = com_name + " (" + dev + "): " + why;
     return r;
   }
+  // What came while no one held the port is no answer to this run (the settings are in force first,
+  // so nothing received under the old ones stays behind).
+  if (::tcflush(fd, TCIFLUSH) != 0) {
+    r.why = com_name + " (" + dev + "): can't empty the input queue: " + os_reason(errno);
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return r;
+  }
   // Best effort: where the driver refuses TIOCEXCL, the flock above still keeps out other programs
   // that lock the port.
   const bool exclusive = ::ioctl(fd, TIOCEXCL) == 0;
   set_low_latency(fd);
   r.port = std::make_unique<PosixPort>(fd, exclusive, settings.baud);
   return r;
+}
+
+// Only calls that are safe in a signal handler; the results don't matter, the process is ending.
+void release_port_now() noexcept {
+  const int fd = g_open_fd.load();
+  if (fd < 0) return;
+  static_cast<void>(::ioctl(fd, TIOCNXCL));
+  static_cast<void>(::flock(fd, LOCK_UN));
 }
 
 }  // namespace vx

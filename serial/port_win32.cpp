@@ -297,8 +297,16 @@ OpenResult open_platform_port(const std::string& com_name, const LineSettings& s
     return r;
   }
   port->full_window_in_force();
+  // What came while no one held the port is no answer to this run.
+  if (!PurgeComm(hPort, PURGE_RXABORT | PURGE_RXCLEAR)) {
+    r.why = com_name + ": can't empty the input queue: " + system_reason(GetLastError());
+    return r;
+  }
   r.port = std::move(port);
   return r;
 }
+
+// The system releases a handle opened without sharing when the process ends, however it ends.
+void release_port_now() noexcept {}
 
 }  // namespace vx

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "console/diag.h"
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "serial/comdrv.h"
@@ -30,15 +31,43 @@ constexpr char kNoAnswerMark = '~';
 constexpr int kMinStragglerWindows = 2;
 constexpr int kMaxStragglerWindows = 8;
 
+constexpr const char* kEchoDiagnostic =
+    "the line echoes what is sent (a loopback plug, TX tied to RX, or an RS-485 adapter that echoes); "
+    "an echo is never taken for the board's answer";
+
 Millis write_limit(std::size_t n) { return Millis(2 * static_cast<long>(n) + 200); }
+
+std::size_t read_into_rbuf(LinkState& link, std::size_t from) {
+  const std::size_t got = link.hPort->read_window(link.comdrv_rbuf + from, kFrameBuf - from,
+                                                  ReadWindow::for_read_of(kFrameBuf, link.early_end));
+  trace_received(link.comdrv_rbuf + from, got);
+  return from + got;
+}
+
+// An answer that begins with the very bytes of the request is the line's echo of it, not the board:
+// it is dropped, and the board's own answer, which follows it on a line that echoes, is read on.
+bool starts_with_echo(const LinkState& link, std::size_t got, std::size_t delka) {
+  return got >= delka && std::memcmp(link.comdrv_rbuf, link.txbuff, delka) == 0;
+}
+
+void report_echo_once(LinkState& link) {
+  if (link.echo_reported) return;
+  link.echo_reported = true;
+  diagnostic(kEchoDiagnostic);
+}
 
 void send_and_receive(LinkState& link, std::size_t delka) {
   if (!link.hPort) return;  // no port: the exchange simply gets no answer
   const bool sent = link.hPort->write_frame(link.txbuff, delka, write_limit(delka));
   trace_sent(link.txbuff, delka, sent);
-  const std::size_t got =
-      link.hPort->read_window(link.comdrv_rbuf, kFrameBuf, ReadWindow::for_read_of(kFrameBuf, link.early_end));
-  trace_received(link.comdrv_rbuf, got);
+  std::size_t got = read_into_rbuf(link, 0);
+  if (!starts_with_echo(link, got, delka)) return;
+  report_echo_once(link);
+  trace_dropped(link.comdrv_rbuf, delka);
+  got -= delka;
+  std::memmove(link.comdrv_rbuf, link.comdrv_rbuf + delka, got);
+  std::memset(link.comdrv_rbuf + got, 0, kFrameBuf - got);
+  if (!ft12::answer_complete(link.comdrv_rbuf, got)) read_into_rbuf(link, got);
 }
 
 // txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
@@ -57,13 +86,7 @@ void judge_answer(LinkState& link) {
 }
 
 void drop_stragglers(Port* hPort) {
-  if (!hPort) return;
-  unsigned char scratch[kFrameBuf];
-  for (int window = 0; window < kMaxStragglerWindows; ++window) {
-    const std::size_t got = hPort->read_window(scratch, sizeof scratch, ReadWindow::for_read_of(kFrameBuf));
-    if (got) trace_dropped(scratch, got);
-    if (got == 0 && window + 1 >= kMinStragglerWindows) return;
-  }
+  if (hPort) drop_until_silent(*hPort, kMinStragglerWindows, kMaxStragglerWindows);
 }
 
 // Called with the completed frame before it goes out, and with its result after.
@@ -88,6 +111,7 @@ void copy_answer_text(LinkState& link) {
 
 int posli_telegram(const unsigned char* tel, int delka) {
   LinkState& link = link_state();
+  check_interrupt();
   std::memcpy(link.txbuff, tel, kFrameBuf);
   std::memset(link.comdrv_rbuf, 0, kFrameBuf);
   if (delka < static_cast<int>(kMinFrame) || delka > static_cast<int>(kFrameBuf)) {
@@ -98,6 +122,9 @@ int posli_telegram(const unsigned char* tel, int delka) {
   before_sending(link, link.txbuff, static_cast<std::size_t>(delka));
   send_and_receive(link, static_cast<std::size_t>(delka));
   judge_answer(link);
+  // A window cut short by an interruption is no missing answer to report or repeat; a complete answer
+  // read before it still counts.
+  if (!link.txrxok) check_interrupt();
   link.last.answered = link.txrxok == 1;
   return 0;
 }

@@ -8,7 +8,10 @@
 // "Error: No response.\n" and exit code 5), the answer text left in `o`. A text beginning with '~' is
 // sent once without it and `o` stays empty.
 //
-// The input queue is never purged: an answer that comes after its window is read by the next exchange.
+// The input queue is never purged while the port is open: an answer that comes after its window is read
+// by the next exchange. A frame identical to the request just sent is the line's echo (a loopback, an
+// RS-485 adapter): it is dropped and the window goes on for the board's own answer; when only the echo
+// comes, the attempt is unanswered. The first echo of a process is reported on the diagnostics channel.
 // Only a request that was sent again after an unanswered attempt can be answered twice; its second
 // answer is read and dropped before a different request goes out, so it can't stand in for that one's.
 #pragma once

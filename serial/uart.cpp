@@ -67,6 +67,8 @@ int zapni_UART(short port, signed char irq, int baud, signed char mode) {
 
 void comdrv_close() { link_detach(); }
 
+void comdrv_release_now() noexcept { release_port_now(); }
+
 // The driver hooks: fixed points of every exchange where a board needing a handshake would be served.
 void ocekavej_telegram() {}
 void vyckej(int) {}

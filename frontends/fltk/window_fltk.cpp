@@ -13,7 +13,9 @@
 //
 // Closing the main window ends the process at once with status 0, wherever the loader is. That is
 // done with std::_Exit: no destructor or exit handler runs, so nothing the worker is still using is
-// torn down under it.
+// torn down under it. The port is released first (its exclusive flag cleared, its lock dropped), or a
+// pseudo-terminal's flag would outlive the process and keep every later run out. SIGINT and SIGTERM
+// end the process the same way, by the signal.
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Progress.H>
@@ -21,6 +23,7 @@
 #include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
+#include <signal.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -38,6 +41,7 @@
 #include "frontends/fltk/bar_mailbox.h"
 #include "frontends/fltk/console_page.h"
 #include "console/progress.h"
+#include "serial/comdrv.h"
 
 namespace {
 
@@ -121,10 +125,30 @@ double courier_column_width(int size) {
   return fl_width(columns.c_str()) / vx::kConsoleColumns;
 }
 
+[[noreturn]] void end_at_once() {
+  vx::comdrv_release_now();
+  std::_Exit(0);
+}
+
 void on_main_window_close(Fl_Widget*, void*) {
   // FLTK also calls a window's callback for the Escape key; only a real close ends the program.
   if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-  std::_Exit(0);
+  end_at_once();
+}
+
+// Runs in the signal's context: only what is safe there. The signal, re-raised with its default
+// action once this handler returns, ends the process.
+void on_end_signal(int signal_number) {
+  vx::comdrv_release_now();
+  static_cast<void>(::signal(signal_number, SIG_DFL));
+  static_cast<void>(::raise(signal_number));
+}
+
+void catch_end_signals() {
+  struct sigaction action {};
+  action.sa_handler = on_end_signal;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : {SIGINT, SIGTERM}) static_cast<void>(::sigaction(signal_number, &action, nullptr));
 }
 
 class ConsoleWindow : public Fl_Window {
@@ -296,7 +320,7 @@ void on_tick(void* gui) {
 // One turn of the event loop. With no window left there is nothing to show or dismiss: end as a
 // close does.
 void wait_for_events() {
-  if (Fl::wait() == 0) std::_Exit(0);
+  if (Fl::wait() == 0) end_at_once();
 }
 
 bool start_worker(std::thread& loader_thread, LoaderRun& run) {
@@ -337,6 +361,7 @@ int run_window(int argc, char** argv) {
     return kStartupFailure;
   }
   fl_open_display();
+  catch_end_signals();
   LoaderRun run;
   take_arguments(argc, argv, run);
 

@@ -3,6 +3,8 @@
 // Runs the loader on this thread with the process's own arguments and shows the console on standard
 // output (live on a terminal, as a log otherwise). The process status is the run's exit code (0 to 9;
 // 1 when the arguments are refused). Diagnostics the console has no room for go to standard error.
+// Ctrl-C or SIGTERM ends the run with "Error: Interrupted." (frontends/terminal/interrupt.h); every
+// console line is written out and the port released before the process ends by that signal.
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,7 +17,9 @@
 #include "console/diag.h"
 #include "console/finish.h"
 #include "loader/run.h"
+#include "frontends/terminal/interrupt.h"
 #include "frontends/terminal/terminal_view.h"
+#include "serial/comdrv.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ int run(int argc, char** argv, vx::TerminalPrinter& printer, bool live) {
 int main(int argc, char** argv) {
   const bool live = ::isatty(STDOUT_FILENO) == 1;
   vx::TerminalPrinter printer(stdout, live, vx::steady_clock(), vx::terminal_columns(stdout, 80));
+  vx::catch_interruptions();
   int code;
   try {
     code = run(argc, argv, printer, live);
@@ -45,5 +50,9 @@ int main(int argc, char** argv) {
   vx::set_progress_view(nullptr);
   vx::console_set_tap(nullptr);
   printer.end();
+  if (const int signal_number = vx::interrupt_signal()) {
+    vx::comdrv_close();  // the exclusive flag and the lock go with it; ending by a signal runs no destructor
+    vx::end_by_signal(signal_number);
+  }
   return code;
 }

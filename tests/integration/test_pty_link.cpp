@@ -15,65 +15,15 @@
 #include <vector>
 
 #include "protocol/frame.h"
+#include "tests/support/pty_peer.h"
 
 namespace vx {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Bytes = std::vector<std::uint8_t>;
-
-struct Pty {
-  int master = -1, slave = -1;
-  std::string path;
-  Pty() {
-    char name[128];
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave, TCSANOW, &t);
-    path = name;
-  }
-  ~Pty() {
-    close(master);
-    close(slave);
-  }
-};
-
-// The peer: takes request frames off the master and answers each through `answer`.
-struct Peer {
-  Pty& pty;
-  std::function<Bytes(const Bytes&)> answer;
-  std::vector<Clock::time_point> request_times;
-  std::vector<Bytes> requests;
-  std::atomic<bool> stop{false};
-  std::thread thread;
-
-  Peer(Pty& p, std::function<Bytes(const Bytes&)> a) : pty(p), answer(std::move(a)) {
-    thread = std::thread([this] { serve(); });
-  }
-  ~Peer() {
-    stop = true;
-    thread.join();
-  }
-  void serve() {
-    ft12::Receiver rx;
-    while (!stop) {
-      pollfd p{pty.master, POLLIN, 0};
-      if (poll(&p, 1, 10) <= 0) continue;
-      std::uint8_t buf[512];
-      ssize_t n = read(pty.master, buf, sizeof buf);
-      if (n <= 0) continue;
-      for (auto& ev : rx.feed(buf, static_cast<std::size_t>(n))) {
-        if (ev.kind != ft12::Receiver::Event::Kind::Frame) continue;
-        request_times.push_back(Clock::now());
-        requests.push_back(ev.bytes);
-        Bytes a = answer(ev.bytes);
-        if (!a.empty() && write(pty.master, a.data(), a.size()) != static_cast<ssize_t>(a.size())) return;
-      }
-    }
-  }
-};
+using testing::Bytes;
+using testing::Peer;
+using testing::Pty;
 
 struct Result {
   int status = -1;
@@ -120,8 +70,8 @@ TEST(PtyLink, IdentityQueryIsAnswered) {
   Result r = run_vexal(pty.path, {});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Target ID:\nVQ-3140 ZARVEN v1.28\n\nExit code     0\n"), std::string::npos) << r.out;
-  ASSERT_EQ(peer.requests.size(), 1u);
-  EXPECT_EQ(peer.requests[0], ft12::text_request("I000000\n"));
+  ASSERT_EQ(peer.requests().size(), 1u);
+  EXPECT_EQ(peer.requests()[0], ft12::text_request("I000000\n"));
 }
 
 TEST(PtyLink, SilentPeerWaitsTheFullWindowNineTimes) {
@@ -129,8 +79,8 @@ TEST(PtyLink, SilentPeerWaitsTheFullWindowNineTimes) {
   Peer peer(pty, [](const Bytes&) { return Bytes{}; });
   Result r = run_vexal(pty.path, {"X1"});
   EXPECT_EQ(r.status, 5);
-  ASSERT_EQ(peer.requests.size(), 9u);
-  for (long g : gaps_ms(peer.request_times)) {
+  ASSERT_EQ(peer.requests().size(), 9u);
+  for (long g : gaps_ms(peer.request_times())) {
     EXPECT_GE(g, 300) << "a read window ended early";
     EXPECT_LT(g, 306 + 150) << "a read window ran long";
   }
@@ -142,8 +92,8 @@ TEST(PtyLink, WindowEnds15msAfterTheLastByte) {
   Peer peer(pty, [](const Bytes&) { return Bytes{0x00}; });
   Result r = run_vexal(pty.path, {"X1"});
   EXPECT_EQ(r.status, 5);
-  ASSERT_EQ(peer.requests.size(), 9u);
-  for (long g : gaps_ms(peer.request_times)) {
+  ASSERT_EQ(peer.requests().size(), 9u);
+  for (long g : gaps_ms(peer.request_times())) {
     EXPECT_GE(g, 14) << "closed before 15 ms of silence";
     EXPECT_LT(g, 120) << "waited far past 15 ms of silence";
   }
@@ -162,7 +112,7 @@ TEST(PtyLink, PortHeldByAnotherVexalIsRefusedWithAReason) {
     _exit(127);
   }
   const auto deadline = Clock::now() + std::chrono::seconds(2);
-  while (peer.requests.empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (peer.requests().empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   Result second = run_vexal(pty.path, {"X2"});
   kill(first, SIGTERM);
   waitpid(first, nullptr, 0);
