@@ -7,7 +7,9 @@ Scenarios:
   download  a command file downloads firmware: the console shows text, "Loading..." and the bar
             appear while it runs, the end box comes up with the bar gone, Return on the box ends the
             process with status 0, and the board's memory holds the firmware.
-  close     the window is closed mid-transfer: the process ends at once with status 0, no end box.
+  close     the window is closed mid-transfer: the process ends at once with status 0, no end box,
+            and the port is left without its exclusive flag (a later run of any user can open it).
+  terminate vexalw gets SIGTERM mid-transfer: it ends by that signal and leaves the port as a close does.
   refused   too many arguments: the refusal shows in the console, then the end box; status 0.
   close_at_box
             with the end box up, Escape on the main window leaves it alone, closing the main
@@ -19,11 +21,14 @@ tool skips the test (exit status 77). --keep DIR keeps the screenshots.
 """
 import argparse
 import ctypes
+import errno
+import fcntl
 import os
 import random
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -53,6 +58,7 @@ PROCESS_ENDS = 5.0
 CLOSE_ENDS_AT_ONCE = 2.0
 ESCAPE_GRACE = 1.0                  # how long an Escape is given to (wrongly) end the program
 POLL = 0.25
+TIOCGEXCL = 0x80045440              # Linux: whether a tty's exclusive flag (TIOCEXCL) is set
 
 
 class Skip(Exception):
@@ -368,11 +374,51 @@ def scenario_close(bin_dir, work, env, screen):
         status = run.wait_end(CLOSE_ENDS_AT_ONCE)
         print("ended %.2f s after the close" % (time.monotonic() - closed_at))
         check(status == 0, "closing the window mid-transfer ends the process with status 0")
+        check(not port_left_exclusive(board.link), "closing the window clears the port's exclusive flag")
     finally:
         if run:
             run.kill()
         memory = board.stop()
     check(memory[FIRMWARE_BASE:FIRMWARE_BASE + len(firmware)] != firmware, "the transfer was cut short")
+
+
+def port_left_exclusive(link):
+    """Whether the device behind the link still has its exclusive flag. root opens it anyway and asks;
+    another user is refused with EBUSY."""
+    try:
+        fd = os.open(os.path.realpath(link), os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    except OSError as e:
+        if e.errno == errno.EBUSY:
+            return True
+        raise
+    try:
+        return struct.unpack("i", fcntl.ioctl(fd, TIOCGEXCL, b"\0" * 4))[0] != 0
+    finally:
+        os.close(fd)
+
+
+def end_mid_transfer(bin_dir, work, env, screen, end_it):
+    """Starts a download, ends vexalw with end_it(run) once the bar shows; returns its status and
+    whether the port was left exclusive."""
+    make_firmware(work)
+    board = Board(bin_dir, work)
+    run = None
+    try:
+        run = Run(bin_dir, work, env, ["b" + SIM_BAUD, "job.txt"])
+        wait_for("the progress bar", BAR_APPEARS, lambda: painted(screen.shot(), run.origin, BAR, greenish))
+        end_it(run)
+        status = run.wait_end(CLOSE_ENDS_AT_ONCE)
+        return status, port_left_exclusive(board.link)
+    finally:
+        if run:
+            run.kill()
+        board.stop()
+
+
+def scenario_terminate(bin_dir, work, env, screen):
+    status, exclusive = end_mid_transfer(bin_dir, work, env, screen, lambda run: run.proc.terminate())
+    check(status == -signal.SIGTERM, "SIGTERM mid-transfer ends vexalw by that signal (status %d)" % status)
+    check(not exclusive, "the port's exclusive flag is cleared when vexalw ends by a signal")
 
 
 def scenario_refused(bin_dir, work, env, screen):
@@ -403,7 +449,8 @@ def scenario_close_at_box(bin_dir, work, env, screen):
         run.kill()
 
 
-SCENARIOS = {"download": scenario_download, "close": scenario_close, "refused": scenario_refused,
+SCENARIOS = {"download": scenario_download, "close": scenario_close, "terminate": scenario_terminate,
+             "refused": scenario_refused,
              "close_at_box": scenario_close_at_box}
 TOOLS = ["Xvfb", "xdotool", "import", "convert", "srec_cat"]
 
