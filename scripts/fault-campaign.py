@@ -10,6 +10,18 @@ random firmware or write and read back a random file, stops the board and checks
     the line that says what failed ("Error...", "Bad format...", "Target didn't respond.");
   - no run outlives its bound (9 attempts of 306 ms per telegram, and then some).
 
+Two kinds are not a fault of the board's alone:
+
+  - echo: the line echoes every request before the board's answer (an RS-485 adapter), now and then
+    with no board behind it at all (a loopback plug) or with another fault on top; some downloads
+    use option old, where each record is a text telegram judged by its answer alone;
+  - stale: consecutive vexal runs on one board whose memory holds random bytes, the board answering
+    some telegrams late (up to one read window), the earlier runs reading ranges and most of them
+    stopped by SIGINT midway, so answers to an earlier run's requests reach the line as the next run
+    begins. An interrupted run must end by the signal with "Error: Interrupted." last and its file
+    holding a whole number of chunks, each as the memory holds it; every run is judged as above, its
+    read file against the memory.
+
 Prints the outcome table by fault kind; exits 1 when any run broke the invariant. The same --seed gives
 the same runs, faults and firmware: a failing run is repeated with --only N (add --keep to keep its files).
 
@@ -32,12 +44,17 @@ import time
 MEMORY_END = 0x1000000
 BLOCK = 128
 ERASED = 0xFF
-FAULT_KINDS = ["none", "drop", "late", "split", "bad-end", "bad-checksum", "noise", "refuse", "silent", "mixed"]
+BOARD_FAULTS = ["drop", "late", "split", "bad-end", "bad-checksum", "noise", "refuse"]  # what "mixed" mixes
+FAULT_KINDS = ["none"] + BOARD_FAULTS + ["silent", "echo", "stale", "mixed"]
 LOADER_CODES = set(range(2, 10))
 FAILURE_MARKS = ("Error", "Bad format", "Target didn't respond", "Wrong settings")
 WINDOW_S = 0.306          # the loader's read window
 ATTEMPTS = 9              # text telegrams; blocks get 8
 SLOWEST_FAULT_S = 0.7     # the longest late answer or split pause drawn below
+CHUNK = 64                # bytes per read telegram of @binget
+STALE_MEMORY = 0x2000     # the random bytes a stale session's board holds, from STALE_BASE on
+STALE_LATE_MS = [100, 200, 250, 300]   # late answers that outlive a run but not the next one's first window
+INTERRUPTED = -signal.SIGINT           # subprocess's status of a process ended by SIGINT
 SIM_START_LIMIT_S = 10
 SIM_STOP_LIMIT_S = 10
 
@@ -100,41 +117,95 @@ def fault_rule(rng, kind, telegrams):
     return rule
 
 
+def echo_options(rng, telegrams):
+    """An echoing line: mostly with a board behind it, sometimes none (or one that falls silent), and
+    sometimes another fault of the board's on top."""
+    options = ["--fault", "echo:every=1"]
+    if rng.random() < 0.25:
+        options += ["--fault", "silent:after=%d" % rng.randint(0, telegrams)]
+    if rng.random() < 0.3:
+        options += ["--fault", fault_rule(rng, rng.choice(BOARD_FAULTS), telegrams)]
+    return options
+
+
 def fault_options(rng, kind, telegrams):
     if kind == "none":
         return []
-    kinds = [kind] if kind != "mixed" else rng.sample(FAULT_KINDS[1:-2], rng.randint(2, 3))
-    options = []
-    for k in kinds:
-        options += ["--fault", fault_rule(rng, k, telegrams)]
+    if kind == "echo":
+        options = echo_options(rng, telegrams)
+    elif kind == "stale":
+        options = ["--fault", "late:rate=%.2f,delay=%d" % (rng.uniform(0.1, 0.5), rng.choice(STALE_LATE_MS))]
+    else:
+        kinds = [kind] if kind != "mixed" else rng.sample(BOARD_FAULTS, rng.randint(2, 3))
+        options = []
+        for k in kinds:
+            options += ["--fault", fault_rule(rng, k, telegrams)]
     return options + ["--seed", str(rng.randint(1, 1 << 30))]
 
 
 # --- one run ---
 
+class Read:
+    """One vexal run of a stale session: @binget of memory[offset:offset + length], maybe stopped by SIGINT."""
+
+    def __init__(self, rng, last):
+        self.offset = rng.randrange(0, STALE_MEMORY - 1)
+        self.length = rng.randint(1, min(1024, STALE_MEMORY - self.offset))
+        self.interrupt_after_s = None if last or rng.random() < 0.25 else rng.uniform(0.02, 0.5)
+        self.gap_s = rng.uniform(0, 0.05)  # before it starts, as a script running vexal again would
+
+
 class Run:
     def __init__(self, number, seed):
         self.number = number
         rng = random.Random(seed * 1_000_003 + number)
-        self.job = "download" if rng.random() < 0.7 else "roundtrip"
         self.kind = FAULT_KINDS[number % len(FAULT_KINDS)]
-        if self.job == "download":
-            self.lines, self.image = random_firmware(rng)
-            self.range = covering_range(self.image.keys())
-            telegrams = len({a // BLOCK for a in self.image}) + 1  # the blocks and the S8 line
+        if self.kind == "stale":
+            telegrams = self.stale_session(rng)
+        elif rng.random() < 0.7:
+            telegrams = self.download(rng)
         else:
-            size = rng.randint(1, 300)
-            self.address = rng.randrange(0, MEMORY_END - size) if rng.random() < 0.9 else MEMORY_END - size
-            self.data = bytes(rng.getrandbits(8) for _ in range(size))
-            self.range = (self.address, size)
-            telegrams = 2 * ((size + 63) // 64)
+            telegrams = self.roundtrip(rng)
         self.faults = fault_options(rng, self.kind, telegrams)
         # Each telegram may take all its attempts and a slow fault on top; the rest is start-up.
         self.bound_s = 10 + 2 * telegrams * ATTEMPTS * (WINDOW_S + SLOWEST_FAULT_S)
 
-    def loader_args(self):
+    def download(self, rng):
+        self.job = "download"
+        self.lines, self.image = random_firmware(rng)
+        self.range = covering_range(self.image.keys())
+        self.steps = 1
+        # With option old every record is a text telegram of its own, judged only by its answer: an echo
+        # taken for the answer would report a download that never reached a board.
+        self.old = self.kind == "echo" and rng.random() < 0.4
+        if self.old:
+            return len(self.lines)
+        return len({a // BLOCK for a in self.image}) + 1  # the blocks and the S8 line
+
+    def roundtrip(self, rng):
+        self.job = "roundtrip"
+        size = rng.randint(1, 300)
+        self.address = rng.randrange(0, MEMORY_END - size) if rng.random() < 0.9 else MEMORY_END - size
+        self.data = bytes(rng.getrandbits(8) for _ in range(size))
+        self.range = (self.address, size)
+        self.steps = 1
+        return 2 * ((size + CHUNK - 1) // CHUNK)
+
+    def stale_session(self, rng):
+        self.job = "reads"
+        self.memory = bytes(rng.getrandbits(8) for _ in range(STALE_MEMORY))
+        self.range = (rng.randrange(0, MEMORY_END - STALE_MEMORY), STALE_MEMORY)
+        count = rng.randint(2, 4)
+        self.reads = [Read(rng, i == count - 1) for i in range(count)]
+        self.steps = count
+        return max((r.length + CHUNK - 1) // CHUNK for r in self.reads)
+
+    def loader_args(self, step):
         if self.job == "download":
-            return ["fw.s28"]
+            return ["old", "fw.s28"] if self.old else ["fw.s28"]
+        if self.job == "reads":
+            r = self.reads[step]
+            return ["@binget%06X,%06X>out%d.bin" % (self.range[0] + r.offset, r.length, step)]
         a, n = self.address, len(self.data)
         return ["@binput%06X<in.bin" % a, "@binget%06X,%06X>out.bin" % (a, n)]
 
@@ -143,14 +214,36 @@ class Run:
             with open(os.path.join(work, "fw.s28"), "w") as f:
                 f.write("\n".join(self.lines) + "\n")
         else:
-            with open(os.path.join(work, "in.bin"), "wb") as f:
-                f.write(self.data)
+            with open(os.path.join(work, "memory.bin" if self.job == "reads" else "in.bin"), "wb") as f:
+                f.write(self.memory if self.job == "reads" else self.data)
+
+    def board_options(self, work):
+        if self.job != "reads":
+            return []
+        return ["--load", "%s@%X" % (os.path.join(work, "memory.bin"), self.range[0])]
 
     def expected_memory(self):
         if self.job == "roundtrip":
             return self.data
+        if self.job == "reads":
+            return self.memory
         lo, n = self.range
         return bytes(self.image.get(lo + i, ERASED) for i in range(n))
+
+    def expected_file(self, step):
+        """The file a step reads and the bytes it must hold, or None."""
+        if self.job == "roundtrip":
+            return "out.bin", self.data
+        if self.job == "reads":
+            r = self.reads[step]
+            return "out%d.bin" % step, self.memory[r.offset:r.offset + r.length]
+        return None
+
+    def interrupt_after_s(self, step):
+        return self.reads[step].interrupt_after_s if self.job == "reads" else None
+
+    def gap_s(self, step):
+        return self.reads[step].gap_s if self.job == "reads" else 0
 
     def describe(self):
         return "run %d: %s, %s %s" % (self.number, self.job, self.kind, " ".join(self.faults))
@@ -160,7 +253,8 @@ def start_sim(bin_dir, work, run):
     link = os.path.join(work, "com1")
     lo, n = run.range
     cmd = [os.path.join(bin_dir, "vq3140-sim"), "--link", link, "--dump", "%s@%X,%X" % (os.path.join(work, "dump.bin"), lo, n)]
-    sim = subprocess.Popen(cmd + run.faults, stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "sim.err"), "w"))
+    sim = subprocess.Popen(cmd + run.board_options(work) + run.faults, stdout=subprocess.DEVNULL,
+                           stderr=open(os.path.join(work, "sim.err"), "w"))
     deadline = time.monotonic() + SIM_START_LIMIT_S
     while not os.path.exists(link):
         if sim.poll() is not None or time.monotonic() > deadline:
@@ -189,17 +283,37 @@ def read(path):
         return None
 
 
-def judge(run, code, console, work):
+def last_line(console):
+    lines = [line.strip() for line in re.split(r"[\r\n]", console) if line.strip()]
+    return lines[-1] if lines else ""
+
+
+def judge_interrupted(run, step, console, work):
+    """A run stopped by SIGINT: the line that says so last, and its file a whole number of chunks,
+    each as the memory holds it."""
+    if last_line(console) != "Error: Interrupted.":
+        return "interrupted", "stopped by SIGINT, but the console ends with %r" % last_line(console)
+    expected = run.expected_file(step)
+    if expected:
+        name, data = expected
+        got = read(os.path.join(work, name)) or b""
+        if len(got) % CHUNK and len(got) != len(data) or got != data[:len(got)]:
+            return "WRONG READ", "stopped by SIGINT, its file is no whole-chunk prefix of the memory"
+    return "interrupted", None
+
+
+def judge(run, step, code, console, work):
     """The outcome's name, and a violation text or None."""
     if code is None:
         return "HANG", "no end within %.0f s" % run.bound_s
+    if code == INTERRUPTED and run.interrupt_after_s(step) is not None:
+        return judge_interrupted(run, step, console, work)
     shown = re.findall(r"Exit code +(-?\d+)", console)
     if not shown or int(shown[-1]) != code:
         return "exit %d" % code, "the console's exit code %s is not the status %d" % (shown[-1:] or "none", code)
     if code == 0:
-        if read(os.path.join(work, "dump.bin")) != run.expected_memory():
-            return "WRONG IMAGE", "success reported, but the board's memory differs"
-        if run.job == "roundtrip" and read(os.path.join(work, "out.bin")) != run.data:
+        expected = run.expected_file(step)
+        if expected and read(os.path.join(work, expected[0])) != expected[1]:
             return "WRONG READ", "success reported, but the file read differs from the memory"
         return "identical", None
     if code not in LOADER_CODES:
@@ -209,14 +323,39 @@ def judge(run, code, console, work):
     return "exit %d" % code, None
 
 
-def run_loader(bin_dir, work, run, link):
+def run_loader(bin_dir, work, run, step, link):
     env = dict(os.environ, VEXAL_COM1=link)
+    vexal = subprocess.Popen([os.path.join(bin_dir, "vexal")] + run.loader_args(step), cwd=work, env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    interrupt_after_s = run.interrupt_after_s(step)
     try:
-        done = subprocess.run([os.path.join(bin_dir, "vexal")] + run.loader_args(), cwd=work, env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=run.bound_s)
-        return done.returncode, done.stdout.decode("latin-1")
-    except subprocess.TimeoutExpired as e:
-        return None, (e.stdout or b"").decode("latin-1")
+        if interrupt_after_s is not None:
+            try:
+                vexal.wait(interrupt_after_s)
+            except subprocess.TimeoutExpired:
+                vexal.send_signal(signal.SIGINT)
+        out, _ = vexal.communicate(timeout=run.bound_s)
+        return vexal.returncode, out.decode("latin-1")
+    except subprocess.TimeoutExpired:
+        vexal.kill()
+        out, _ = vexal.communicate()
+        return None, out.decode("latin-1")
+
+
+def run_steps(run, bin_dir, work, link):
+    """Every vexal run of the session in turn: the outcome of the last, or of the first that broke the
+    invariant, its violation, and how many runs SIGINT stopped."""
+    interrupted = 0
+    for step in range(run.steps):
+        time.sleep(run.gap_s(step))
+        code, console = run_loader(bin_dir, work, run, step, link)
+        outcome, violation = judge(run, step, code, console, work)
+        interrupted += outcome == "interrupted"
+        if violation:
+            with open(os.path.join(work, "console.txt"), "w") as f:
+                f.write(console)
+            return outcome, "vexal run %d: %s" % (step + 1, violation) if run.steps > 1 else violation, interrupted
+    return outcome, None, interrupted
 
 
 def execute(run, bin_dir, keep_root):
@@ -226,17 +365,15 @@ def execute(run, bin_dir, keep_root):
         sim, link = start_sim(bin_dir, work, run)
         started = time.monotonic()
         try:
-            code, console = run_loader(bin_dir, work, run, link)
+            outcome, violation, interrupted = run_steps(run, bin_dir, work, link)
         finally:
             seconds = time.monotonic() - started
             stop_sim(sim)
-        outcome, violation = judge(run, code, console, work)
-        if violation:
-            with open(os.path.join(work, "console.txt"), "w") as f:
-                f.write(console)
-        return outcome, violation, seconds, work
+        if not violation and outcome == "identical" and read(os.path.join(work, "dump.bin")) != run.expected_memory():
+            outcome, violation = "WRONG IMAGE", "success reported, but the board's memory differs"
+        return outcome, violation, seconds, work, interrupted
     except (OSError, RuntimeError) as e:
-        return "ERROR", "the run could not be carried out: %s" % e, 0.0, work
+        return "ERROR", "the run could not be carried out: %s" % e, 0.0, work, 0
     finally:
         if keep_root is None:
             shutil.rmtree(work, ignore_errors=True)
@@ -262,6 +399,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--jobs", type=int, default=2, help="runs at once")
     parser.add_argument("--only", type=int, help="repeat only this run")
+    parser.add_argument("--kind", choices=FAULT_KINDS, help="only the runs of this fault kind")
     parser.add_argument("--keep", action="store_true", help="keep the runs' folders (in a folder printed at the end)")
     args = parser.parse_args()
 
@@ -271,15 +409,18 @@ def main():
             sys.exit("missing %s/%s" % (args.bin, tool))
     keep_root = tempfile.mkdtemp(prefix="vexal-faults-") if args.keep else None
     numbers = [args.only] if args.only is not None else range(args.runs)
+    if args.kind:
+        numbers = [n for n in numbers if FAULT_KINDS[n % len(FAULT_KINDS)] == args.kind]
     runs = [Run(n, args.seed) for n in numbers]
 
     started = time.monotonic()
-    results, violations, slowest = [], [], 0.0
+    results, violations, slowest, interrupted = [], [], 0.0, 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         futures = {pool.submit(execute, run, args.bin, keep_root): run for run in runs}
         for future in concurrent.futures.as_completed(futures):
             run = futures[future]
-            outcome, violation, seconds, work = future.result()
+            outcome, violation, seconds, work, stopped = future.result()
+            interrupted += stopped
             results.append((run, outcome, seconds))
             slowest = max(slowest, seconds)
             if violation:
@@ -288,6 +429,10 @@ def main():
     print("fault campaign: %d runs, seed %d, %d at once, %.0f s (slowest run %.1f s)"
           % (len(results), args.seed, args.jobs, time.monotonic() - started, slowest))
     print_table(results)
+    stale = [r for r, _, _ in results if r.kind == "stale"]
+    if stale:
+        print("stale: %d sessions, %d vexal runs, %d of them stopped by SIGINT"
+              % (len(stale), sum(r.steps for r in stale), interrupted))
     for v in violations:
         print("VIOLATION " + v)
     print("%d violation(s)" % len(violations))
