@@ -1,10 +1,15 @@
 // The progress bar's core: the count of line feeds, the shown/not-shown state and the name the bar is
 // labelled with. Drawing belongs to the installed ProgressView; without one only the state moves.
 //
+// Only a regular file is counted: a FIFO can be read once only (the count would eat the commands) and a
+// device may never end (/dev/zero); for those the count is unknown and the bar shows no position.
+//
 // A nested command file's initpbar replaces the count; the interpreter puts the outer file's count
 // and name back with pbar_restore when the nested file returns, so the outer file's remaining lines
 // are measured against its own length and its next line shows the bar again under its own name.
 #include "console/progress.h"
+
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdint>
@@ -36,6 +41,9 @@ int count_in(const char* buf, std::size_t n) {
 void set_progress_view(ProgressView* view) { state().view = view; }
 
 int count_line_feeds(const char* fname) {
+  struct stat st {};
+  if (::stat(fname, &st) != 0) return 0;  // the interpreter's own open reports it
+  if (!S_ISREG(st.st_mode)) return kUnknownCount;
   std::FILE* f = std::fopen(fname, "rb");
   if (!f) return 0;
   std::vector<char> piece(kCountPiece);
@@ -68,7 +76,7 @@ void setpbar(int a) {
     s.shown = true;
     if (s.view) s.view->show(s.name);
   }
-  if (s.view) s.view->set_position(pbar_position(a, s.pbfsize));
+  if (s.view && s.pbfsize != kUnknownCount) s.view->set_position(pbar_position(a, s.pbfsize));
 }
 
 void resetpbar() {

@@ -28,7 +28,9 @@ void resetpbar();
 int pbar_count();
 void pbar_restore(int count, const char* fname);
 
-// Line feeds in a file, read in pieces of 65536 bytes; 0 when it can't be read.
+// Line feeds in a regular file, read in pieces of 65536 bytes; 0 when it can't be read; kUnknownCount
+// for anything else (a FIFO, a device), which is not read at all.
+inline constexpr int kUnknownCount = -1;
 int count_line_feeds(const char* fname);
 
 // The position shown for line a of a file with `count` line feeds; a count of 0 shows full.

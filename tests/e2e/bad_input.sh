@@ -13,6 +13,7 @@ e2e_begin bad-input
 SIM_OPTIONS=(--log "$WORK/sim.log")    # the board logs what it receives
 UNPLUG_AFTER_S=1     # the board vanishes this long into a run
 UNPLUG_BOUND_S=30    # nine attempts of 306 ms, and much room: past this it would be a hang
+FIFO_BOUND_S=20      # a FIFO read twice would wait for a writer forever
 
 # Telegrams the board received since the run began (one board may serve several runs).
 log_count() { awk '$2 == "in"' "$WORK/sim.log" 2>/dev/null | wc -l; }
@@ -144,7 +145,40 @@ check_unplugged() {
   unplug "the board unplugged during a download (a block never answered)" 4 "Error:s|" big.s28
 }
 
+# fifo NAME TEXT: a FIFO in $WORK that a writer in the background fills once with TEXT.
+fifo() {
+  rm -f "$WORK/$1"
+  mkfifo "$WORK/$1"
+  (printf '%b' "$2" >"$WORK/$1" &)
+}
+
+check_files_read_once() {
+  start_sim
+  fifo job.txt 'I000000\n'
+  RUN_TIMEOUT=$FIFO_BOUND_S run_counted job.txt
+  expect "a command file that is a FIFO: read once, its command sent" 0 "Loading completed with no errors." 1
+  fifo data.bin '\x01\x02\x03'
+  RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@binput000100<data.bin"
+  expect "a memory write from a FIFO" 0 "Loading completed with no errors." 1
+  grep -q 'W000100<010203' "$WORK/sim.log" || failed_case "a memory write from a FIFO" "the board did not get W000100<010203"
+  fifo check.s28 'S2070001000102031C\n'
+  RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<check.s28"
+  expect "a verify of a FIFO" 0 "Verified 3 bytes." 1
+  # Ctrl-C while vexal waits for a FIFO's writer: the wait is cut short.
+  rm -f "$WORK/nowriter.txt"
+  mkfifo "$WORK/nowriter.txt"
+  (cd "$WORK" && exec env VEXAL_COM1="$WORK/com1" timeout "$FIFO_BOUND_S" "$BIN/vexal" nowriter.txt >"$WORK/vexal.log" 2>"$WORK/vexal.err") &
+  local waiting=$!
+  sleep 1
+  kill -INT "$waiting"
+  wait "$waiting"
+  STATUS=$?
+  expect "Ctrl-C while a command file (a FIFO) waits for its writer" 130 "Error: Interrupted." -
+  stop_sim
+}
+
 check_arguments_and_files
+check_files_read_once
 check_ports
 check_unplugged
 finish_checks

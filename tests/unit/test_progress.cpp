@@ -1,6 +1,9 @@
 // The progress core: counting, positions, and the calls a ProgressView receives while command files
 // run, nested ones included.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -48,6 +51,17 @@ TEST(Counting, LineFeedsInPieces) {
   }
   EXPECT_EQ(count_line_feeds("absent"), 0);
 }
+
+#ifndef _WIN32
+// Read once only, or never ending: not read at all (a FIFO without a writer would block the count).
+TEST(Counting, OnlyRegularFilesAreRead) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+  EXPECT_EQ(count_line_feeds("fifo"), kUnknownCount);
+  EXPECT_EQ(count_line_feeds("/dev/zero"), kUnknownCount);
+  EXPECT_EQ(count_line_feeds("."), kUnknownCount);
+}
+#endif
 
 TEST(Calls, WhileCommandFilesRun) {
   struct Case {
