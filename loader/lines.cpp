@@ -1,5 +1,8 @@
 #include "loader/lines.h"
 
+#include <cstring>
+#include <string>
+
 #include "console/finish.h"
 #include "console/mprintf.h"
 
@@ -12,6 +15,13 @@ constexpr int kCtrlZ = 0x1A;
 constexpr int kCarriageReturn = '\r';
 constexpr int kLineFeed = '\n';
 constexpr int kNothingHeld = -2;
+constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+constexpr signed char kSpace = 0x20;
+constexpr char kComment = ';';
+
+// A line the interpreter skips without looking further than its first character (a comment, or a
+// blank line: a blank, a control character or a byte from 0x80 up, taken as signed).
+bool skipped_whole(char first) { return first == kComment || static_cast<signed char>(first) <= kSpace; }
 
 }  // namespace
 
@@ -22,6 +32,18 @@ LineReader::LineReader(const char* name) : name_(name), f_(std::fopen(name, "rb"
 }
 
 bool LineReader::next(Line& line) {
+  if (!started_) skip_byte_order_mark();
+  const std::size_t n = read_piece();
+  if (n == 0) return false;
+  ++number_;
+  if (n == kMaxFileLine && line_[n - 1] != kLineFeed) step_over_overflow();
+  if (std::memchr(line_.data(), '\0', n)) refuse_line("holds a NUL byte");
+  line = Line{line_.data(), n, number_};
+  return true;
+}
+
+// Up to kMaxFileLine characters, up to and with a line feed; 0 at the end of the file.
+std::size_t LineReader::read_piece() {
   std::size_t n = 0;
   while (n < kMaxFileLine) {
     const int c = next_char();
@@ -30,13 +52,46 @@ bool LineReader::next(Line& line) {
     if (c == kLineFeed) break;
   }
   line_[n] = '\0';
-  if (failed_) {
-    mprintf("Error: Can't read file %s \n", name_.c_str());
-    finish(kFileExit);
+  refuse_failed_read();
+  return n;
+}
+
+// The buffer is full without a line feed. At the end of the file the line fits exactly; otherwise its
+// line feed, at least, did not fit: the line is refused, or, when it is skipped anyway, read to its end
+// and never handed on (a zero byte in the tail is refused all the same).
+void LineReader::step_over_overflow() {
+  int c = next_char();
+  if (c != EOF && !skipped_whole(line_[0])) refuse_line("is longer than 244 characters");
+  for (; c != EOF && c != kLineFeed; c = next_char())
+    if (c == 0) refuse_line("holds a NUL byte");
+  refuse_failed_read();
+}
+
+void LineReader::refuse_failed_read() const {
+  if (!failed_) return;
+  mprintf("Error: Can't read file %s \n", name_.c_str());
+  finish(kFileExit);
+}
+
+void LineReader::refuse_line(const char* why) const {
+  const std::string text = "Error: Line " + std::to_string(number_) + " of " + name_ + " " + why + ".";
+  mprintf("%s\n", text.c_str());
+  finish(kFileExit);
+}
+
+// Read ahead until the mark's length is in (a FIFO may hand on less at a time), then step over it.
+void LineReader::skip_byte_order_mark() {
+  started_ = true;
+  while (f_ && len_ < sizeof kByteOrderMark) {
+    const std::size_t got = std::fread(buf_.data() + len_, 1, sizeof kByteOrderMark - len_, f_);
+    if (got == 0) {
+      failed_ = std::ferror(f_) != 0;
+      break;
+    }
+    len_ += got;
   }
-  if (n == 0) return false;
-  line = Line{line_.data(), n, ++number_};
-  return true;
+  if (len_ >= sizeof kByteOrderMark && std::memcmp(buf_.data(), kByteOrderMark, sizeof kByteOrderMark) == 0)
+    pos_ = sizeof kByteOrderMark;
 }
 
 void LineReader::close() {

@@ -2,10 +2,18 @@
 // so a file reads the same whichever of them takes it (a record the download refuses, @verify refuses).
 //
 // It reads the way the original platform's text mode reads: a CR LF pair comes in as one line feed (a
-// lone CR stays as it is), a Ctrl-Z byte ends the file, and a line longer than kMaxFileLine characters
-// (its line feed counted) arrives in pieces of that size, each piece a line of its own with a number of
-// its own. A line keeps its line feed; the last line of a file may have none. Bytes are handed on as the
-// file holds them, zero bytes included: a line is read as a C string, so it ends at its first zero.
+// lone CR stays as it is) and a Ctrl-Z byte ends the file. A line keeps its line feed; the last line of
+// a file may have none. A UTF-8 byte-order mark at the very start of the file (editors write one) is
+// skipped, so it can't swallow the first line.
+//
+// No line is half read or silently cut:
+//  - a line that does not fit the interpreter's buffer (kMaxFileLine characters, its line feed counted)
+//    ends the run with "Error: Line N of NAME is longer than 244 characters." (exit code 3) before any
+//    part of it is acted on; only a line that is skipped anyway (one beginning with ';', a blank, a
+//    control character or a byte from 0x80) is read to its end and handed on cut, to be skipped whole;
+//  - a line that holds a zero byte (anywhere, in place of its line feed too) ends the run with "Error:
+//    Line N of NAME holds a NUL byte." (exit code 3): the interpreter reads a line as a C string, so
+//    its tail would vanish unseen.
 //
 // A file that can't be opened or read ends the run (exit code 3) with "Error: Can't open file %s \n" or
 // "Error: Can't read file %s \n": a read error is never taken for the end of the file, which would report
@@ -44,6 +52,11 @@ class LineReader {
  private:
   int raw();
   int next_char();
+  void skip_byte_order_mark();
+  std::size_t read_piece();
+  void step_over_overflow();
+  [[noreturn]] void refuse_line(const char* why) const;
+  void refuse_failed_read() const;
 
   std::string name_;
   std::FILE* f_ = nullptr;
@@ -53,6 +66,7 @@ class LineReader {
   int held_;
   bool ended_ = false;
   bool failed_ = false;
+  bool started_ = false;
   unsigned number_ = 0;
   std::array<char, kMaxFileLine + 1> line_{};
 };

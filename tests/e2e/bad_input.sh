@@ -81,10 +81,11 @@ check_arguments_and_files() {
   expect "a memory write past the top of memory" 9 "Error: File doesn't fit below address 1000000: big.bin" 0
   printf 'S2%s\n' "$(printf '0%.0s' $(seq 260))" >"$WORK/long.s28"
   run_counted long.s28
-  expect "an S-record line longer than 245 characters" 3 "Bad format:" 0
+  expect "an S-record line longer than 244 characters" 3 "Error: Line 1 of long.s28 is longer than 244 characters." 0
   printf '\x7fELF\x02\x01\x01\x00\x00\x00\n\x03\x00>\x00' >"$WORK/program.bin.txt"
   run_counted program.bin.txt
-  expect "a binary program as a command file: its first line is refused by the board" 6 "Error: Negative response." 1
+  expect "a binary program as a command file: its zero bytes end the run" 3 \
+    "Error: Line 1 of program.bin.txt holds a NUL byte." 0
   stop_sim
 }
 
@@ -164,6 +165,22 @@ check_files_read_once() {
   fifo check.s28 'S2070001000102031C\n'
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<check.s28"
   expect "a verify of a FIFO" 0 "Verified 3 bytes." 1
+  # A command file's name holds a '.': the devices under names that say so.
+  ln -sf /dev/zero "$WORK/zero.txt"
+  ln -sf /dev/urandom "$WORK/random.txt"
+  RUN_TIMEOUT=$FIFO_BOUND_S run_counted zero.txt
+  expect "/dev/zero as a command file: no endless count, its first line refused" 3 \
+    "Error: Line 1 of zero.txt holds a NUL byte." 0
+  RUN_TIMEOUT=$FIFO_BOUND_S run_counted random.txt
+  if [[ $STATUS -ne 3 && $STATUS -ne 6 ]]; then
+    failed_case "/dev/urandom as a command file" "exit code $STATUS, not 3 (a NUL byte, a long line) or 6"
+  else
+    echo "ok      /dev/urandom as a command file ends with an error (exit code $STATUS)"
+  fi
+  printf '\xEF\xBB\xBFS2070001000102031C\nS804000000FB\n' >"$WORK/bom.s28"
+  run_counted bom.s28
+  expect "a firmware that begins with a byte-order mark: the block and the S8 line go out" 0 \
+    "Loading completed with no errors." 2
   # Ctrl-C while vexal waits for a FIFO's writer: the wait is cut short.
   rm -f "$WORK/nowriter.txt"
   mkfifo "$WORK/nowriter.txt"

@@ -211,17 +211,62 @@ TEST(NestedFiles, SelfInclusionEndsCleanlyAndTheNextRunStartsAtDepthZero) {
 }
 
 TEST(TextMode, ReadsAsTheOriginalPlatform) {
-  const std::string long_line(300, 'L');
   run_cases({
       {"CR LF reads as LF", "B\r\nC\r\n", {"B\n", "C\n"}, 0},
       {"a lone CR stays", "B\rC\n", {"B\rC\n"}, 0},
       {"Ctrl-Z ends the file", "B\n\x1A" "C\n", {"B\n"}, 0},
       {"Ctrl-Z inside a line ends it there", "B\nC\x1A" "D\n", {"B\n", "C"}, 0},
-      {"a long line goes in pieces of 245", long_line + "\n",
-       {std::string(245, 'L'), std::string(55, 'L') + "\n"}, 0},
-      {"every piece counts as a line", std::string(245, 'X') + "\n?q\n", {std::string(245, 'X')}, 8,
-       "line:    3 :?q"},
+      {"a byte-order mark before the first line", "\xEF\xBB\xBF" "B\nC\n", {"B\n", "C\n"}, 0},
+      {"a long comment counts as one line", ";" + std::string(300, 'X') + "\n?q\n", {}, 8, "line:    2 :?q"},
+      {"a zero byte ends the run before its line", "B\nC" + std::string(1, '\0') + "D\nE\n", {"B\n"}, 3,
+       "Error: Line 2 of job.txt holds a NUL byte."},
   });
+}
+
+// Every kind of line at the lengths around the buffer (244 characters and the line feed fill it): at
+// 244 the line is acted on as its kind says; longer, it is refused before any part of it is acted on,
+// or, a comment, skipped whole. The line after it shows whether the run went on.
+struct LengthCase {
+  const char* kind;
+  std::string head;  // filled up with 'x' to the length
+  Texts sent_at_244;
+  int code_at_244;
+  std::string message_at_244;
+};
+
+TEST(TextMode, LinesAroundTheBufferSize) {
+  const char* too_long = "Error: Line 1 of job.txt is longer than 244 characters.";
+  const LengthCase cases[] = {
+      {"comment", ";", {"Z\n"}, 0, "Loading completed"},
+      {"raw command", "B", {"B" + std::string(243, 'x') + "\n", "Z\n"}, 0, "Loading completed"},
+      {"expected answer", "!", {}, 7, "Error: Incorrect response."},
+      {"conditional, its test false", "?nomatch!B", {"Z\n"}, 0, "Loading completed"},
+      {"memory command", "@binget000000,000001>", {"R000000,01\n", "Z\n"}, 0, "Loading completed"},
+      {"S-record", "S2", {}, 3, "Bad format:"},
+      {"nested file", "#", {}, 3, "Error: Can't open file xxx"},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t length : {244u, 245u, 246u, 300u}) {
+      Script s;
+      s.board.answers["R000000,01\n"] = "=00";
+      std::string line = c.head + std::string(length - c.head.size(), 'x');
+      LoaderRun run = s.run(line + "\nZ\n");
+      const std::string what = std::string(c.kind) + " of " + std::to_string(length);
+      if (length == 244) {
+        EXPECT_EQ(run.code, c.code_at_244) << what << "\n" << run.stream;
+        EXPECT_EQ(sent(s.board), c.sent_at_244) << what;
+        EXPECT_FALSE(has(run, too_long)) << what;
+        EXPECT_TRUE(has(run, c.message_at_244)) << what << "\n" << run.stream;
+      } else if (c.head == ";") {
+        EXPECT_EQ(run.code, 0) << what << "\n" << run.stream;
+        EXPECT_EQ(sent(s.board), Texts{"Z\n"}) << what;
+      } else {
+        EXPECT_EQ(run.code, 3) << what << "\n" << run.stream;
+        EXPECT_TRUE(sent(s.board).empty()) << what;
+        EXPECT_TRUE(has(run, too_long)) << what << "\n" << run.stream;
+      }
+    }
+  }
 }
 
 TEST(Files, OpenAndReadFailures) {

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "console/console.h"
+#include "console/finish.h"
 #include "loader/lines.h"
 #include "tests/support/scripted_board.h"
 
@@ -15,15 +17,37 @@ namespace {
 using test::TempDir;
 using Lines = std::vector<std::pair<unsigned, std::string>>;
 
-Lines lines_of(const std::string& content) {
+struct Read {
+  Lines lines;       // the lines handed on
+  int code = 0;      // the exit code of a refusal, 0 when the file was read to its end
+  std::string said;  // the console's text, blanks run together
+  bool operator==(const Read&) const = default;
+};
+
+std::string blanks_run_together(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (!(c == ' ' || c == '\n') || out.empty() || out.back() != ' ') out += (c == '\n' ? ' ' : c);
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+Read read_of(const std::string& content) {
   TempDir dir;
   dir.write("f.txt", content);
-  LineReader reader("f.txt");
-  EXPECT_EQ(reader.name(), "f.txt");
-  Lines lines;
-  LineReader::Line line;
-  while (reader.next(line)) lines.emplace_back(line.number, std::string(line.text, line.length));
-  return lines;
+  console_reset();
+  Read r;
+  try {
+    LineReader reader("f.txt");
+    EXPECT_EQ(reader.name(), "f.txt");
+    LineReader::Line line;
+    while (reader.next(line)) r.lines.emplace_back(line.number, std::string(line.text, line.length));
+  } catch (const RunEnded& e) {
+    r.code = e.code;
+  }
+  const std::string said = blanks_run_together(console_snapshot().text);
+  r.said = said.substr(0, said.find(" Exit code"));
+  return r;
 }
 
 struct ReadCase {
@@ -34,6 +58,7 @@ struct ReadCase {
 
 TEST(LineReader, LinesAndTheirNumbers) {
   const std::string piece(kMaxFileLine, 'P');
+  const std::string bom = "\xEF\xBB\xBF";
   const ReadCase cases[] = {
       {"empty file", "", {}},
       {"line feeds kept", "A\nB\n", {{1, "A\n"}, {2, "B\n"}}},
@@ -45,13 +70,44 @@ TEST(LineReader, LinesAndTheirNumbers) {
       {"CR CR LF keeps the first CR", "A\r\r\n", {{1, "A\r\n"}}},
       {"Ctrl-Z ends the file", "A\n\x1A" "B\n", {{1, "A\n"}}},
       {"Ctrl-Z after a CR", "A\r\x1A" "B\n", {{1, "A\r"}}},
-      {"zero bytes handed on", std::string("A\0B\n", 4), {{1, std::string("A\0B\n", 4)}}},
-      {"245 with the line feed is one line", piece.substr(1) + "\n", {{1, piece.substr(1) + "\n"}}},
-      {"246 with the line feed: the line feed alone", piece + "\n", {{1, piece}, {2, "\n"}}},
-      {"a long line in pieces of 245", piece + piece + "xy\n", {{1, piece}, {2, piece}, {3, "xy\n"}}},
-      {"CR LF across a piece's end", piece.substr(1) + "\r\nZ\n", {{1, piece.substr(1) + "\n"}, {2, "Z\n"}}},
+      {"244 and the line feed fill the buffer", piece.substr(1) + "\n", {{1, piece.substr(1) + "\n"}}},
+      {"245 without a line feed end the file", piece, {{1, piece}}},
+      {"CR LF across the buffer's end", piece.substr(1) + "\r\nZ\n", {{1, piece.substr(1) + "\n"}, {2, "Z\n"}}},
+      {"a long comment is skipped whole", "A\n;" + piece + "\nZ\n", {{1, "A\n"}, {2, ";" + piece.substr(1)}, {3, "Z\n"}}},
+      {"a long blank line is skipped whole", " " + piece + piece + "\nZ\n", {{1, " " + piece.substr(1)}, {2, "Z\n"}}},
+      {"a byte-order mark at the start", bom + "S2\nB\n", {{1, "S2\n"}, {2, "B\n"}}},
+      {"a byte-order mark alone", bom, {}},
+      {"a byte-order mark later stays", "A\n" + bom + "B\n", {{1, "A\n"}, {2, bom + "B\n"}}},
+      {"part of a byte-order mark stays", bom.substr(0, 2) + "A\n", {{1, bom.substr(0, 2) + "A\n"}}},
   };
-  for (const auto& c : cases) EXPECT_EQ(lines_of(c.content), c.lines) << c.edge;
+  for (const auto& c : cases) EXPECT_EQ(read_of(c.content), (Read{c.lines, 0, ""})) << c.edge;
+}
+
+struct RefusedCase {
+  const char* edge;
+  std::string content;
+  Lines before;  // handed on before the refusal
+  const char* said;
+};
+
+TEST(LineReader, NoLineIsCutOrHalfRead) {
+  const std::string piece(kMaxFileLine, 'P');
+  const char* too_long = "Error: Line 2 of f.txt is longer than 244 characters.";
+  const char* nul = "Error: Line 2 of f.txt holds a NUL byte.";
+  const RefusedCase cases[] = {
+      {"245 and the line feed", "A\n" + piece + "\n", {{1, "A\n"}}, too_long},
+      {"246 and the line feed", "A\n" + piece + "x\n", {{1, "A\n"}}, too_long},
+      {"246 without a line feed at the end", "A\n" + piece + "x", {{1, "A\n"}}, too_long},
+      {"245 and CR LF", "A\n" + piece + "\r\n", {{1, "A\n"}}, too_long},
+      {"a long S-record", "A\nS2" + piece + "\n", {{1, "A\n"}}, too_long},
+      {"a zero byte inside", "A\nB" + std::string(1, '\0') + "C\n", {{1, "A\n"}}, nul},
+      {"a zero byte first", "A\n" + std::string(1, '\0') + "C\n", {{1, "A\n"}}, nul},
+      {"a zero byte before the line feed", "A\nB" + std::string(1, '\0') + "\n", {{1, "A\n"}}, nul},
+      {"a zero byte on the last line", "A\nB" + std::string(1, '\0'), {{1, "A\n"}}, nul},
+      {"a zero byte in a comment", "A\n;" + std::string(1, '\0') + "\n", {{1, "A\n"}}, nul},
+      {"a zero byte in a long comment's tail", "A\n;" + piece + std::string(1, '\0') + "\n", {{1, "A\n"}}, nul},
+  };
+  for (const auto& c : cases) EXPECT_EQ(read_of(c.content), (Read{c.before, 3, c.said})) << c.edge;
 }
 
 // Past the end the reader stays at the end.

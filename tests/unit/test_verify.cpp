@@ -137,19 +137,23 @@ bool printed(const LoaderRun& run, const std::string& text) {
 
 std::vector<AgreementCase> agreement_cases() {
   const std::string record_414 = srec('2', 0x1000, pattern(201));  // 201 data bytes: 414 characters
-  const std::string comment_piece(245, ';');  // a whole piece: what follows it is a line of its own
-  const std::string refused = "Bad format:" + record_414.substr(244, 1);  // the pair the first piece cuts
+  const std::string long_comment(300, ';');  // skipped whole: what follows its line feed is the next line
+  const std::string too_long = "Error: Line 1 of f.s28 is longer than 244 characters.";
   const std::string two = srec('2', 0x10, "ab") + srec('2', 0x12, "cd");
   return {
-      {"a record of 414 characters", record_414, 0, "", 3, refused, refused},
+      {"a record of 414 characters", record_414, 0, "", 3, too_long, too_long},
+      {"a byte-order mark before the first record", "\xEF\xBB\xBF" + two, 0x10, "abcd", 0,
+       "Loading completed with no errors.", "Verified 4 bytes."},
+      {"a zero byte in a record", "S206000010" + std::string(1, '\0') + "16226\n", 0, "", 3,
+       "Error: Line 1 of f.s28 holds a NUL byte.", "Error: Line 1 of f.s28 holds a NUL byte."},
       {"CR LF line ends", "S206000010616226\r\nS206000012636420\r\n", 0x10, "abcd", 0,
        "Loading completed with no errors.", "Verified 4 bytes."},
       {"last line without a line feed", two.substr(0, two.size() - 1), 0x10, "abcd", 0,
        "Loading completed with no errors.", "Verified 4 bytes."},
-      {"an over-long line goes on as a line of its own", comment_piece + srec('2', 0x10, "ab"), 0x10, "ab", 0,
+      {"a long comment is skipped whole", long_comment + "\n" + srec('2', 0x10, "ab"), 0x10, "ab", 0,
        "Loading completed with no errors.", "Verified 2 bytes."},
-      {"blanks past a record's end", srec('2', 0x10, "ab").substr(0, 16) + std::string(300, ' ') + "\n", 0x10, "ab",
-       0, "Loading completed with no errors.", "Verified 2 bytes."},
+      {"blanks past a record's end, over the line's length", srec('2', 0x10, "ab").substr(0, 16) +
+       std::string(300, ' ') + "\n", 0, "", 3, too_long, too_long},
       {"Ctrl-Z ends the file", srec('2', 0x10, "ab") + "\x1A" + srec('2', 0x40, "cd"), 0x10, "ab", 0,
        "Loading completed with no errors.", "Verified 2 bytes."},
       {"data pair not hexadecimal", "S2060000104G42E6\n", 0, "", 3, "Bad format:4G42E6", "Bad format:4G42E6"},
