@@ -30,6 +30,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/loader.h"
+#include "loader/lines.h"
 #include "loader/verify.h"
 #include "protocol/address.h"
 #include "protocol/hex.h"
@@ -80,6 +81,7 @@ constexpr const char* kCantClose = "Error: Can't close file %s \n";
 constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
 constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
 constexpr const char* kDoesNotFit = "Error: File doesn't fit below address 1000000: %s \n";
+constexpr const char* kNothingToVerify = "Error: No data record to verify in file %s \n";
 constexpr const char* kOutsideMemory = "Error: Range outside memory 000000-FFFFFF: %s \n";
 constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X, found %02X.\n";
 
@@ -277,7 +279,7 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
 
 // --- verifying memory ---
 
-void compare_chunk(const ExpectedImage& image, std::int64_t adr, int asked, std::string_view data) {
+void compare_chunk(const ExpectedRun& run, std::int64_t adr, int asked, std::string_view data) {
   const std::int32_t received = pair_count(data);
   if (received != asked) {
     mprintf(kBadLength, received, asked);
@@ -286,7 +288,7 @@ void compare_chunk(const ExpectedImage& image, std::int64_t adr, int asked, std:
   for (int i = 0; i < asked; ++i) {
     const auto address = static_cast<std::uint32_t>(adr + i);
     const unsigned found = pair_value(data.substr(2 * static_cast<std::size_t>(i), 2));
-    const unsigned expected = image.at(address);
+    const unsigned expected = run.bytes[address - run.start];
     if (found == expected) continue;
     mprintf(kDifference, address, expected, found);
     finish(static_cast<signed char>(kExitDifference));
@@ -377,20 +379,23 @@ void binput(std::int32_t kam, const char* soubor) {
 }
 
 // A difference is only meaningful against what the board holds now, so a block still being packed goes
-// out first (its progress line then ends, as the download's last block does); the file is read whole
-// before that, so a bad file leaves the board untouched.
+// out before the first read (its progress line then ends, as the download's last block does); a file
+// refused before its first run is complete leaves the board untouched.
 void verify(const char* soubor) {
-  const ExpectedImage image = image_of_file(soubor);
-  if (block_pending()) {
-    sendbin();
-    mprintf("\n");
-  }
-  for (const MemoryRange& range : image.ranges()) {
-    read_chunks(kRawFormat, range.start, range.length, [&](std::int64_t adr, int asked, std::string_view data) {
-      compare_chunk(image, adr, asked, data);
-    });
-  }
-  print_verified(image.covered());
+  ExpectedRuns runs([](const ExpectedRun& run) {
+    if (block_pending()) {
+      sendbin();
+      mprintf("\n");
+    }
+    read_chunks(kRawFormat, run.start, static_cast<std::int64_t>(run.bytes.size()),
+                [&](std::int64_t adr, int asked, std::string_view data) { compare_chunk(run, adr, asked, data); });
+  });
+  LineReader file(soubor);
+  LineReader::Line line;
+  while (file.next(line)) add_record_line(runs, line.text);
+  runs.flush();
+  if (runs.handed_on() == 0) fail(kExitDifference, kNothingToVerify, soubor);
+  print_verified(runs.handed_on());
 }
 
 }  // namespace vx

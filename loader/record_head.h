@@ -10,7 +10,8 @@ namespace vx::record {
 
 [[noreturn]] void bad_format(const char* rest);
 
-// A count below 4 or data past the 24-bit address space is a bad format at the count pair.
-Head read_head(const char* line);
+// A count below 4 or data past the 24-bit address space is a bad format at the count pair. The download's
+// records (S2, S8) have three address bytes; @verify reads S1 (two) and S3 (four) as well.
+Head read_head(const char* line, std::size_t address_bytes = kAddressBytes);
 
 }  // namespace vx::record

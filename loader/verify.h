@@ -1,56 +1,57 @@
 // "@verify<file": read back what an S-record file puts into the board's memory and compare.
 //
-// An ExpectedImage holds the bytes a file's S2 and S8 records give, by address, exactly as a download
-// leaves them in the board: a byte that two records give holds the later record's value. It keeps them
-// in pages with a presence mask, so its size follows what the file covers rather than the 16 MiB the
-// addresses could reach, and it hands back the covered addresses as contiguous ranges in address
-// order, adjacent and overlapping records merged: the read-back asks for those ranges and nothing else.
+// The file is read once, a line at a time, and checked as it is read, so memory stays bounded by the
+// largest record however long the file is (a file that never ends, /dev/zero, is refused at its first
+// line by the line reader). The data records (S1, S2, S3 within the 24-bit address space, and S8 with
+// data, as the download has always taken it) are gathered into a run of consecutive addresses of at
+// most kVerifyRun bytes; a record that goes on where the run ends extends it, one that overlaps it
+// writes over it (the later record wins, as in a download), and any other hands the run on to be read
+// back and compared, then starts the next. A run that fills is handed on at kVerifyRun, a multiple of
+// the read telegram's 64 bytes, so the telegrams of a long contiguous file are those of one range.
+//
+// So ranges are read back in file order, and a record that writes over bytes of a run already handed on
+// (more than kVerifyRun bytes of records back) is not seen by that run: the board then holds the later
+// value and the earlier run reports the difference. A file without a data record checks nothing, which
+// is an error, not "Verified 0 bytes.".
 //
 // The command itself, verify (loader.h), lives with the other memory commands (memcmd.cpp), whose read
 // loop it shares.
 #pragma once
 
-#include <array>
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <vector>
 
 namespace vx {
 
-struct MemoryRange {
+inline constexpr std::size_t kVerifyRun = 4096;
+
+struct ExpectedRun {
   std::uint32_t start = 0;
-  std::uint32_t length = 0;
-  bool operator==(const MemoryRange&) const = default;
+  std::vector<std::uint8_t> bytes;  // the bytes expected from start on
 };
 
-class ExpectedImage {
+class ExpectedRuns {
  public:
+  using Check = std::function<void(const ExpectedRun&)>;
+  explicit ExpectedRuns(Check check) : check_(std::move(check)) {}
+
   void put(std::uint32_t address, std::uint8_t value);
-  // The byte a covered address must hold (0 for an address the file does not cover).
-  std::uint8_t at(std::uint32_t address) const;
-  std::vector<MemoryRange> ranges() const;
-  std::size_t covered() const { return covered_; }
+  // Hands on the run being gathered, if any.
+  void flush();
+  std::size_t handed_on() const { return handed_on_; }  // bytes handed on so far
 
  private:
-  static constexpr std::size_t kPageSize = 256;
-  struct Page {
-    std::array<std::uint8_t, kPageSize> bytes{};
-    std::bitset<kPageSize> present;
-  };
-  std::map<std::uint32_t, Page> pages_;  // by the page's first address
-  std::size_t covered_ = 0;
+  Check check_;
+  ExpectedRun run_;
+  std::size_t handed_on_ = 0;
 };
 
-// One line of an S-record file. S2 and S8 records add their data; any other line is ignored. A record
-// read the way the download reads it fails the same way: a field that is no hexadecimal pair, a count
-// that can't cover its address and checksum, data that would run past the 24-bit address space, all
-// end the run with "Bad format" (exit code 3).
-void add_record_line(ExpectedImage& image, const char* line);
-
-// Every line of a file, read by the loader's line reader (lines.h) exactly as a download reads it: a
-// file that can't be opened or read, or a line the download would refuse, ends the run the same way.
-ExpectedImage image_of_file(const char* soubor);
+// One line of an S-record file. Data records add their bytes; any other line is ignored. A record read
+// the way the download reads it fails the same way: a field that is no hexadecimal pair, a count that
+// can't cover its address and checksum, data that would run past the 24-bit address space, all end the
+// run with "Bad format" (exit code 3).
+void add_record_line(ExpectedRuns& runs, const char* line);
 
 }  // namespace vx

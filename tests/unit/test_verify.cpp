@@ -23,8 +23,12 @@ constexpr std::uint8_t kErased = 0xFF;
 std::string srec(char type, unsigned address, const std::string& data) {
   const unsigned count = static_cast<unsigned>(data.size()) + 4;
   unsigned sum = count + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF);
-  char head[16];
-  std::snprintf(head, sizeof head, "S%c%02X%06X", type, count, address & 0xFFFFFF);
+  // S1 has two address bytes, S3 four, the others three.
+  const int digits = type == '1' ? 4 : type == '3' ? 8 : 6;
+  const unsigned count_of_type = count + static_cast<unsigned>(digits / 2) - 3;
+  sum += count_of_type - count + (type == '3' ? address >> 24 : 0);
+  char head[20];
+  std::snprintf(head, sizeof head, "S%c%02X%0*X", type, count_of_type, digits, address);
   std::string line = head;
   char pair[3];
   for (unsigned char c : data) {
@@ -43,50 +47,54 @@ std::string records(unsigned address, const std::string& data) {
   return text;
 }
 
-// The image of a file that holds `text`, read as "@verify" reads its file.
-ExpectedImage image_of(const std::string& text) {
-  TempDir dir;
-  dir.write("image.s28", text);
-  return image_of_file("image.s28");
+// The runs handed on for `text`, a line at a time as "@verify" reads it (the reader's own rules, CR LF
+// and Ctrl-Z, are tested with the reader).
+using Runs = std::vector<std::pair<unsigned, std::string>>;
+
+Runs runs_of(const std::string& text) {
+  Runs runs;
+  ExpectedRuns gathered([&](const ExpectedRun& run) {
+    EXPECT_LE(run.bytes.size(), kVerifyRun);
+    runs.emplace_back(run.start, std::string(run.bytes.begin(), run.bytes.end()));
+  });
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    add_record_line(gathered, text.substr(at, end - at + 1).c_str());
+    at = end + 1;
+  }
+  gathered.flush();
+  return runs;
 }
 
-// --- the ranges a file covers ----------------------------------------------------------------------
+// --- the runs a file is checked in -----------------------------------------------------------------
 
-struct RangeCase {
+struct RunCase {
   const char* edge;
   std::string text;
-  std::vector<MemoryRange> ranges;
+  Runs runs;
 };
 
-TEST(VerifyImage, RangesMergeAndSplitByAddress) {
-  const RangeCase cases[] = {
-      {"one record", srec('2', 0x010000, "abcd"), {{0x010000, 4}}},
-      {"adjacent records merge", srec('2', 0x10, "ab") + srec('2', 0x12, "cd"), {{0x10, 4}}},
-      {"overlapping records merge", srec('2', 0x10, "abcd") + srec('2', 0x12, "xyz"), {{0x10, 5}}},
-      {"a gap of one byte splits", srec('2', 0x10, "ab") + srec('2', 0x13, "cd"), {{0x10, 2}, {0x13, 2}}},
-      {"range across a page boundary", srec('2', 0xFE, "abcd"), {{0xFE, 4}}},
-      {"last bytes of memory", srec('2', 0xFFFFFE, "ab"), {{0xFFFFFE, 2}}},
-      {"S8 with data adds it", srec('2', 0x10, "ab") + srec('8', 0x12, "c"), {{0x10, 3}}},
-      {"other record types ignored",
-       srec('0', 0, "hdr") + srec('1', 0x20, "ab") + srec('3', 0x30, "ab") + srec('9', 0, ""), {}},
+TEST(VerifyRuns, GatheredInFileOrder) {
+  const std::string long_data = pattern(5000);
+  const RunCase cases[] = {
+      {"one record", srec('2', 0x010000, "abcd"), {{0x010000, "abcd"}}},
+      {"adjacent records join", srec('2', 0x10, "ab") + srec('2', 0x12, "cd"), {{0x10, "abcd"}}},
+      {"an overlapping record writes over the run", srec('2', 0x10, "abcd") + srec('2', 0x12, "xyz"),
+       {{0x10, "abxyz"}}},
+      {"a later record inside the run wins", srec('2', 0x10, "abcd") + srec('2', 0x11, "XY"), {{0x10, "aXYd"}}},
+      {"a gap of one byte splits", srec('2', 0x10, "ab") + srec('2', 0x13, "cd"), {{0x10, "ab"}, {0x13, "cd"}}},
+      {"file order, not address order", srec('2', 0x300, "a") + srec('2', 0x100, "b"), {{0x300, "a"}, {0x100, "b"}}},
+      {"last bytes of memory", srec('2', 0xFFFFFE, "ab"), {{0xFFFFFE, "ab"}}},
+      {"S8 with data adds it", srec('2', 0x10, "ab") + srec('8', 0x12, "c"), {{0x10, "abc"}}},
+      {"S1 and S3 records", srec('1', 0x20, "ab") + srec('3', 0x30, "cd"), {{0x20, "ab"}, {0x30, "cd"}}},
+      {"S3 at the top of the 24-bit space", srec('3', 0xFFFFFF, "z"), {{0xFFFFFF, "z"}}},
+      {"other record types ignored", srec('0', 0, "hdr") + srec('5', 0, "") + srec('7', 0, "") + srec('9', 0, ""), {}},
       {"comments and commands ignored", ";S2 in a comment\nI000000\n@binget000000,000001>x\n\n", {}},
-      {"CR LF line ends", "S206000010414266\r\nS206000012434460\r\n", {{0x10, 4}}},
-      {"Ctrl-Z ends the text", srec('2', 0x10, "ab") + "\x1A" + srec('2', 0x40, "cd"), {{0x10, 2}}},
+      {"a run is handed on full at 4096 bytes", records(0, long_data),
+       {{0, long_data.substr(0, kVerifyRun)}, {kVerifyRun, long_data.substr(kVerifyRun)}}},
   };
-  for (const auto& c : cases) {
-    const ExpectedImage image = image_of(c.text);
-    EXPECT_EQ(image.ranges(), c.ranges) << c.edge;
-    std::size_t bytes = 0;
-    for (const auto& r : c.ranges) bytes += r.length;
-    EXPECT_EQ(image.covered(), bytes) << c.edge;
-  }
-}
-
-TEST(VerifyImage, LaterRecordsByteWins) {
-  const ExpectedImage image = image_of(srec('2', 0x10, "abcd") + srec('2', 0x11, "XY"));
-  std::string held;
-  for (unsigned a = 0x10; a < 0x14; ++a) held.push_back(static_cast<char>(image.at(a)));
-  EXPECT_EQ(held, "aXYd");
+  for (const auto& c : cases) EXPECT_EQ(runs_of(c.text), c.runs) << c.edge;
 }
 
 // --- records the download would refuse -------------------------------------------------------------
@@ -102,6 +110,7 @@ TEST(VerifyBadRecords, EndWith3BeforeAnyTelegram) {
       {"data pair not hexadecimal", "S2060000104G42E6\n", "Bad format:4G42E6"},
       {"count below the address and checksum", "S2030000104142E6\n", "Bad format:030000104142E6"},
       {"data past the top of memory", "S206FFFFFF4142E6\n", "Bad format:06FFFFFF4142E6"},
+      {"an S3 record above the 24-bit space", "S307010000004142E6\n", "Bad format:07010000004142E6"},
       {"data shorter than the count", "S2080000104142\n", "Bad format:"},
   };
   for (const auto& c : cases) {
@@ -197,36 +206,84 @@ TEST(VerifyAgreesWithTheDownload, FolderForAFileEndsBothWith3) {
 
 // --- what the read-back asks for -------------------------------------------------------------------
 
+// The board holds each part's data at its address (a later part over an earlier one, as a download
+// leaves it); the file holds the parts as records of at most 32 bytes, in the same order.
+using Parts = std::vector<std::pair<unsigned, std::string>>;
+
 struct ReadCase {
   const char* edge;
-  std::string file;
+  Parts parts;
   std::vector<std::string> requests;
   const char* result;
 };
 
 TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
   const ReadCase cases[] = {
-      {"one byte past a chunk", records(0x012300, pattern(65)), {"R012300,40\n", "R012340,01\n"}, "Verified 65 bytes."},
-      {"gap between two ranges", records(0x100, pattern(3)) + records(0x200, pattern(70)),
+      {"one byte past a chunk", {{0x012300, pattern(65)}}, {"R012300,40\n", "R012340,01\n"}, "Verified 65 bytes."},
+      {"gap between two ranges", {{0x100, pattern(3)}, {0x200, pattern(70)}},
        {"R000100,03\n", "R000200,40\n", "R000240,06\n"}, "Verified 73 bytes."},
-      {"chunk stops at the range's end", records(0x100, pattern(10)) + records(0x10B, pattern(2)),
+      {"chunk stops at the range's end", {{0x100, pattern(10)}, {0x10B, pattern(2)}},
        {"R000100,0A\n", "R00010B,02\n"}, "Verified 12 bytes."},
-      {"overlapping records read once", records(0x100, pattern(40)) + records(0x110, pattern(40)),
-       {"R000100,38\n"}, "Verified 56 bytes."},
-      {"ranges read in address order", records(0x300, pattern(1)) + records(0x100, pattern(1)),
-       {"R000100,01\n", "R000300,01\n"}, "Verified 2 bytes."},
-      {"no records", ";nothing here\n", {}, "Verified 0 bytes."},
+      {"overlapping records read once", {{0x100, pattern(40)}, {0x110, pattern(40, 3)}}, {"R000100,38\n"},
+       "Verified 56 bytes."},
+      {"ranges read in file order", {{0x300, pattern(1)}, {0x100, pattern(1)}}, {"R000300,01\n", "R000100,01\n"},
+       "Verified 2 bytes."},
+      {"a long range in chunks as one", {{0x1000, pattern(4200)}}, {}, "Verified 4200 bytes."},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    dir.write("f.s28", c.file);
+    std::string file;
     MemoryBoard rb{kErased};
-    for (const ExpectedImage image = image_of_file("f.s28"); const auto& r : image.ranges())
-      for (unsigned a = r.start; a < r.start + r.length; ++a) rb.mem[a] = image.at(a);
+    for (const auto& [address, data] : c.parts) {
+      file += records(address, data);
+      rb.load(address, data);
+    }
+    dir.write("f.s28", file);
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
     EXPECT_EQ(run.code, 0) << c.edge << "\n" << log_of(run);
-    EXPECT_EQ(rb.requests(), c.requests) << c.edge;
+    if (!c.requests.empty()) {
+      EXPECT_EQ(rb.requests(), c.requests) << c.edge;
+    } else {
+      EXPECT_EQ(rb.requests().size(), (4200u + 63) / 64) << c.edge;
+      EXPECT_EQ(rb.requests().back(), "R002040,28\n") << c.edge;
+    }
     EXPECT_TRUE(has_line(run, c.result)) << c.edge << "\n" << log_of(run);
+  }
+}
+
+// S1 and S3 records are data the board stores (the download sends them as text): checked like S2.
+TEST(VerifyReads, S1AndS3RecordsAreChecked) {
+  TempDir dir;
+  dir.write("f.s28", srec('1', 0x0020, "ab") + srec('3', 0x00012345, "cd"));
+  MemoryBoard rb{kErased};
+  rb.load(0x0020, "ab");
+  rb.load(0x012345, "cd");
+  LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
+  EXPECT_EQ(run.code, 0) << log_of(run);
+  EXPECT_TRUE(has_line(run, "Verified 4 bytes.")) << log_of(run);
+  rb.load(0x012346, "X");
+  LoaderRun changed = run_loader({"@verify<f.s28"}, rb.board);
+  EXPECT_EQ(changed.code, 9) << log_of(changed);
+  EXPECT_TRUE(has_line(changed, "Error: Verify failed at 012346: expected 64, found 58.")) << log_of(changed);
+}
+
+// A file that gives nothing to compare is no proof of anything.
+TEST(VerifyFailures, NothingToCheckEndsWith9) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"only comments", ";nothing here\n"},
+      {"an empty file", ""},
+      {"commands, no records", "I000000\n@binget000000,000001>x\n"},
+      {"records of no data", srec('0', 0, "hdr") + srec('9', 0, "")},
+      {"a binary file (lines of bytes from 0x80, Ctrl-Z)", "\x89PNG\r\n\x1a\n"},
+  };
+  for (const auto& [edge, text] : cases) {
+    TempDir dir;
+    dir.write("f.s28", text);
+    MemoryBoard rb{kErased};
+    LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
+    EXPECT_EQ(run.code, 9) << edge << "\n" << log_of(run);
+    EXPECT_TRUE(has_line(run, "Error: No data record to verify in file f.s28")) << edge << "\n" << log_of(run);
+    EXPECT_TRUE(rb.requests().empty()) << edge;
   }
 }
 
