@@ -57,12 +57,15 @@ printf 'X1\n' >"$WORK/negative.txt"
 printf '?abc\n' >"$WORK/unclosed.txt"
 printf 'S2080100000102030405E8\nS804000000FB\n' >"$WORK/fw.s28"
 printf 'S2080100000102030405E8\n' >"$WORK/check.s28"
+printf ';no records\n' >"$WORK/notes.s28"
+printf 'X%0300d\n' 0 >"$WORK/long.txt"
 
 case_of 0 "Target ID:" "" 
 case_of 0 "Loading completed with no errors." "" fw.s28
 case_of 1 "Error: Argument 1 is longer than 127 characters." "" "$(printf 'x%.0s' $(seq 128))"
 case_of 2 "Wrong settings, can't initialize UART" "" b14400
 case_of 3 "Error: Can't open file missing.txt" "" missing.txt
+case_of 3 "Error: Line 1 of long.txt is longer than 244 characters." "" long.txt
 case_of 4 "Target didn't respond." "--answer I000000="
 case_of 4 "Error:s|!refused" "--fault refuse:every=1" fw.s28
 case_of 5 "Error: No response." "--fault silent:after=0"
@@ -73,6 +76,7 @@ case_of 8 "Error: Bad syntax:unclosed.txt line: 1 :?abc" "" unclosed.txt
 case_of 9 "Error: Unknown command :@BINGET000000,000010>x.bin" "" "@BINGET000000,000010>x.bin"
 case_of 9 "Error: Range outside memory 000000-FFFFFF: FFFFC0,000080" "" "@bingetFFFFC0,000080>x.bin"
 case_of 9 "Error: Verify failed at 010000: expected 01, found FF." "" "@verify<check.s28"
+case_of 9 "Error: No data record to verify in file notes.s28" "" "@verify<notes.s28"
 interrupted INT 130
 interrupted TERM 143
 
