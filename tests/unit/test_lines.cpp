@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/state.h"
 #include "console/finish.h"
 #include "loader/lines.h"
 #include "tests/support/scripted_board.h"
@@ -35,7 +36,7 @@ std::string blanks_run_together(const std::string& text) {
 Read read_of(const std::string& content) {
   TempDir dir;
   dir.write("f.txt", content);
-  console_reset();
+  fresh_console();
   Read r;
   try {
     LineReader reader("f.txt");
