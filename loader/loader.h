@@ -31,8 +31,9 @@ const char* zpracuj_prikaz(const char* p);
 void binget(std::int32_t odkud, std::int32_t kolik, const char* soubor);
 void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor);
 void binput(std::int32_t kam, const char* soubor);
-// "@verify<file" (verify.h tells what it expects): sends a pending block, reads back every range the
-// file covers in read telegrams of 64 bytes, stops at the first difference (exit code 9) and prints the
+// "@verify<file" (verify.h tells what it expects): reads the file once, sends a pending block before
+// its first read, reads back every run of the file's records in read telegrams of 64 bytes as it goes,
+// stops at the first difference (exit code 9), refuses a file with nothing to check (9) and prints the
 // count on success.
 void verify(const char* soubor);
 

@@ -11,10 +11,11 @@
 // All reads share one loop (read_chunks): "@binget" asks for 64 bytes per read telegram and writes raw
 // bytes, "@hexget" asks for 16 and writes one dump line per telegram with the digit pairs exactly as the
 // board sent them. The bytes are counted as they arrive; a count that differs from the length asked for
-// is reported once the file is complete and closed. "@verify" reads each range its file covers with the
-// raw reads' telegrams and compares chunk by chunk: a chunk of the wrong length can't be compared byte
-// for byte, so it ends the run at once.
+// is reported once the file is complete and closed. "@verify" reads each run of consecutive bytes its
+// file gives (verify.h) with the raw reads' telegrams as the file is read, and compares chunk by chunk: a
+// chunk of the wrong length can't be compared byte for byte, so it ends the run at once.
 //
+// A range outside 000000-FFFFFF (a read telegram has six address digits) is refused before any telegram.
 // "@binput" reads its whole file before it sends anything, so a file that would run past the top of
 // the board's 24-bit address space, or that can't be read, is refused without touching the board.
 #include <algorithm>
