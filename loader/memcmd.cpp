@@ -29,6 +29,7 @@
 
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/transfer.h"
 #include "loader/loader.h"
 #include "loader/verify.h"
 #include "protocol/address.h"
@@ -218,11 +219,13 @@ void read_chunks(const ReadFormat& format, std::int64_t odkud, std::int64_t koli
     send_read(adr, asked);
     check_read_answer(format, answer());
     take(adr, asked, answer_data(answer()));
+    transfer_advance(asked);
   }
 }
 
 void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
   File file(soubor, format.mode);
+  TransferScope transfer(Phase::Reading, soubor, kolik);
   std::int64_t received = 0;
   read_chunks(format, odkud, kolik, [&](std::int64_t adr, int, std::string_view data) {
     if (format.hex_dump) write_line_start(file, adr);
@@ -256,6 +259,7 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
     send_write(kam + static_cast<std::int64_t>(done), hex_pairs(data.data() + done, n).c_str());
     std::string_view a = answer();
     if (a.empty() || a.front() != '*') fail(kExitAnswer, kUnexpected, link_state().o);
+    transfer_advance(static_cast<std::int64_t>(n));
   }
 }
 
@@ -356,6 +360,7 @@ void binput(std::int32_t kam, const char* soubor) {
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
   file.close();
   if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kDoesNotFit, soubor);
+  TransferScope transfer(Phase::Writing, soubor, static_cast<std::int64_t>(data.size()));
   write_memory(kam, data);
 }
 
@@ -368,6 +373,7 @@ void verify(const char* soubor) {
     sendbin();
     mprintf("\n");
   }
+  TransferScope transfer(Phase::Verifying, soubor, static_cast<std::int64_t>(image.covered()));
   for (const MemoryRange& range : image.ranges()) {
     read_chunks(kRawFormat, range.start, range.length, [&](std::int64_t adr, int asked, std::string_view data) {
       compare_chunk(image, adr, asked, data);

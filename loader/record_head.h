@@ -4,6 +4,8 @@
 // code 3.
 #pragma once
 
+#include <cstdint>
+
 #include "protocol/record.h"
 
 namespace vx::record {
@@ -12,5 +14,10 @@ namespace vx::record {
 
 // A count below 4 or data past the 24-bit address space is a bad format at the count pair.
 Head read_head(const char* line);
+
+// For the progress only, never failing: the data bytes an S2 line's count declares (0 for any other
+// line or a count that can't be read), and their sum over a file's lines (0 when it can't be read).
+std::uint32_t declared_data_bytes(const char* line);
+std::int64_t declared_data_bytes_in_file(const char* fname);
 
 }  // namespace vx::record
