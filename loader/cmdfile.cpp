@@ -167,7 +167,8 @@ void zpracuj_soubor(const char* soubor) {
     if (line.text[0] == kComment || at_most_blank(line.text[0])) continue;
     run.ll = line.text;
     handle_line(run, line.text);
-    transfer_advance(record::declared_data_bytes(line.text));
+    // Packed records count when their block is accepted (srec.cpp); under "old" each goes as it is.
+    if (loader_state().olds24) transfer_advance(record::declared_data_bytes(line.text));
   }
   f.close();
   resetpbar();

@@ -63,8 +63,7 @@ std::string RunOutcome::error_summary() const {
   std::string_view message = error;
   if (message.starts_with(kErrorWord)) message.remove_prefix(kErrorWord.size());
   while (message.starts_with(" ")) message.remove_prefix(1);
-  if (detail.empty()) return std::string(message);
-  return detail + " [" + error + "]";
+  return detail.empty() ? std::string(message) : detail;
 }
 
 RunOutcome run_session(const std::vector<std::string>& loader_args, const std::string& port, ConsoleTap tap,

@@ -28,7 +28,7 @@ struct RunOutcome {
   std::int64_t bytes = 0;
   Micros run_time{0};
 
-  // The text for standard error or a box: the message without its "Error:" word, with the detail.
+  // The text for standard error: the detail where there is one, else the message without "Error:".
   std::string error_summary() const;
 };
 
