@@ -218,8 +218,8 @@ void read_chunks(const ReadFormat& format, std::int64_t odkud, std::int64_t koli
     const int asked = static_cast<int>(std::min<std::int64_t>(format.chunk, end - adr));
     send_read(adr, asked);
     check_read_answer(format, answer());
+    transfer_advance(asked);  // read, whatever the comparison of a verify then finds
     take(adr, asked, answer_data(answer()));
-    transfer_advance(asked);
   }
 }
 
