@@ -66,6 +66,13 @@ std::string RunOutcome::error_summary() const {
   return detail.empty() ? std::string(message) : detail;
 }
 
+void report_refused_session(const std::string& port, const std::string& error) {
+  set_port_device(kCom1, port);
+  EventChannel events(events_target());
+  events.start(kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()));
+  events.end(kRefusedExit, error, 0, Micros(0));
+}
+
 RunOutcome run_session(const std::vector<std::string>& loader_args, const std::string& port, ConsoleTap tap,
                        const std::function<void()>& plug_in) {
   fresh_run();

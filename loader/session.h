@@ -35,4 +35,8 @@ struct RunOutcome {
 RunOutcome run_session(const std::vector<std::string>& loader_args, const std::string& port, ConsoleTap tap,
                        const std::function<void()>& plug_in = {});
 
+// A command line refused before any run (an unknown option): the event channel still gets its "start"
+// and its one "end", with exit code 1 and the refusal as the error.
+void report_refused_session(const std::string& port, const std::string& error);
+
 }  // namespace vx

@@ -44,6 +44,7 @@ int answer_without_run(const vx::CommandLine& cl, const std::string& program) {
     case A::ListPorts: return list_ports();
     case A::Refused:
       std::fprintf(stderr, "%s: %s (see '%s --help')\n", program.c_str(), cl.refusal.c_str(), program.c_str());
+      vx::report_refused_session(cl.port, "Error: " + cl.refusal);
       return kRefusedCode;
     case A::Run: return -1;
   }

@@ -199,6 +199,10 @@ events_on_a_descriptor() {
     fail "last event: $(tail -n 1 "$WORK/events.jsonl")"
   [ "$(grep -c '"event":"end"' "$WORK/events.jsonl")" = 1 ] || fail "not exactly one end event"
   stop_sim
+  # A refused command line is no run, but a driving program still learns how it ended.
+  (cd "$WORK" && VEXAL_EVENTS="$WORK/refused.jsonl" "$BIN/vexal" --prot x >/dev/null 2>&1)
+  tail -n 1 "$WORK/refused.jsonl" | grep -qx '{"event":"end","code":1,"error":"Error: unknown option '"'--prot'"'","bytes":0,"seconds":0.00}' ||
+    fail "a refused line's events: $(cat "$WORK/refused.jsonl")"
 }
 
 help_version_and_refusals_never_open_the_port
