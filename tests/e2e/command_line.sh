@@ -212,5 +212,4 @@ list_ports_from_a_scratch_tree_and_the_machine
 progress_on_a_terminal_and_piped
 outcome_on_standard_error
 events_on_a_descriptor
-[ "$FAILED" = 0 ] && echo "command line: all checks passed"
-exit "$FAILED"
+finish_checks
