@@ -38,6 +38,7 @@
 #include "serial/port_list.h"
 #include "console/console.h"
 #include "console/finish.h"
+#include "console/mprintf.h"
 #include "loader/run.h"
 #include "console/progress.h"
 
