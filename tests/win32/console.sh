@@ -95,10 +95,7 @@ check_same_frames_as_linux() {
 # --port names the device COM1 opens: COM1 points nowhere, the board stands behind COM2, and
 # "--port COM2" reaches it as COM1; "\\.\COM2" is the same device. --list-ports reads the registry.
 check_port_option() {
-  rm -f "$WORK/com1"
-  "$SIM" --link "$WORK/com1" >"$WORK/sim.out" 2>"$WORK/sim.err" 9>&- &
-  SIM_PID=$!
-  poll 100 sim_up || fail "the simulator did not come up"
+  start_sim
   win32_point_com1 "$WORK/no-such-port" "$WORK/com1"
   local form
   for form in "--port COM2" "--port=\\\\.\\COM2" "-P COM2"; do
