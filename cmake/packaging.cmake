@@ -1,8 +1,9 @@
 # Installation and the Debian package: `cpack -G DEB` in a build folder (scripts/package.sh does that
 # and checks what it made).
 #
-# The package holds the programs, their manual pages (compressed, as Debian keeps them), the desktop
-# entry of the window, the README, the simulator's documentation and the example job. Its dependencies
+# The package holds the programs, their manual pages and changelog (compressed, as Debian keeps them),
+# the copyright file, the desktop entry of the window with its icon, the README, the simulator's
+# documentation and the example job. Its dependencies
 # come from dpkg-shlibdeps, which reads them off the programs themselves; where that tool is missing the
 # list below stands in, and it names what the programs link against on Debian 12.
 if(WIN32)
@@ -33,15 +34,23 @@ foreach(page ${VEXAL_MAN_PAGES})
     VERBATIM)
   list(APPEND compressed_pages ${man_dir}/${page}.1.gz)
 endforeach()
-add_custom_target(man_pages ALL DEPENDS ${compressed_pages})
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/packaging/changelog ${CMAKE_BINARY_DIR}/changelog
+  COMMAND ${VEXAL_GZIP} -9nf ${CMAKE_BINARY_DIR}/changelog
+  DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(man_pages ALL DEPENDS ${compressed_pages} ${CMAKE_BINARY_DIR}/changelog.gz)
 install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 if(TARGET vexalw)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexalw.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexalw.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 # The README's links point into docs/: the same layout keeps them working.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/docs/simulator.md ${CMAKE_SOURCE_DIR}/docs/screenshot-vexalw.png
+              ${CMAKE_SOURCE_DIR}/docs/screenshot-vexalw-port-failure.png
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES ${CMAKE_SOURCE_DIR}/examples/download.txt ${CMAKE_SOURCE_DIR}/examples/firmware.s28
               DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
@@ -58,14 +67,17 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VEXAL_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# Below the summary line; CPack indents each line and turns an empty one into Debian's " .".
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "vexal downloads firmware given as Motorola S-records into a VQ-3140 board over a
-serial line, in CRC-protected blocks, and verifies it; sends commands and tests the
-answers; reads and writes the board's memory; and runs command files with expected
-answers and conditional branches.
+# Below the summary line; CPack indents each line and turns an empty one into Debian's " .". Lines
+# stay within 72 characters, as Debian's tools show them.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "vexal downloads firmware given as Motorola S-records into a VQ-3140
+board over a serial line, in CRC-protected blocks, and verifies it;
+sends commands and tests the answers; reads and writes the board's
+memory; and runs command files with expected answers and conditional
+branches.
 
-The package holds the terminal program vexal, the window vexalw, the board simulator
-vq3140-sim to try them without hardware, their manual pages and an example job.")
+The package holds the terminal program vexal, the window vexalw, the
+board simulator vq3140-sim to try them without hardware, their manual
+pages and an example job.")
 find_program(VEXAL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VEXAL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

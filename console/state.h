@@ -6,14 +6,17 @@
 // is replaced under the lock, so a drawing thread never sees it half constructed.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/diag.h"
 #include "console/mprintf.h"
 #include "console/progress.h"
+#include "console/transfer.h"
 
 namespace vx {
 
@@ -40,11 +43,26 @@ struct ProgressState {
   std::string name;
 };
 
+// The bytes the run moves (transfer.h): the open transfers, innermost last, and who watches them.
+struct TransferState {
+  struct Open {
+    TransferProgress shown;
+    Micros started{0};
+  };
+  std::vector<TransferView*> views;
+  const Clock* clock = nullptr;  // nullptr: the steady clock
+  std::vector<Open> stack;
+  std::int64_t moved = 0;
+  Micros run_started{0};
+};
+
 struct ConsoleState {
   ConsoleStore store;               // under the lock
   ConsoleTap tap;                   // under the lock
   DiagnosticSink sink;              // under the lock; empty: standard error
   ProgressState progress;           // the loader's thread's
+  TransferState transfer;           // the loader's thread's
+  std::string error_detail;         // the loader's thread's (outcome.h)
   char li_tmpbuff[kWorkBufferSize] = {};  // mprintf's work buffer, the loader's thread's
 };
 

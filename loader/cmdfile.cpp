@@ -16,9 +16,11 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "console/progress.h"
+#include "console/transfer.h"
 #include "loader/lines.h"
 #include "loader/loader.h"
 #include "loader/state.h"
+#include "loader/record_head.h"
 #include "serial/telegram.h"
 
 namespace vx {
@@ -157,6 +159,7 @@ void zpracuj_soubor(const char* soubor) {
   run.own_count = pbar_count();
   LineReader f(soubor);
   mprintf("\nLoading: %s\n", soubor);
+  TransferScope transfer(Phase::Loading, soubor, record::declared_data_bytes_in_file(soubor));
   LineReader::Line line;
   while (f.next(line)) {
     check_interrupt();  // a job of lines that send nothing (comments, tests) still stops on Ctrl-C
@@ -165,6 +168,8 @@ void zpracuj_soubor(const char* soubor) {
     if (line.text[0] == kComment || at_most_blank(line.text[0])) continue;
     run.ll = line.text;
     handle_line(run, line.text);
+    // Packed records count when their block is accepted (srec.cpp); under "old" each goes as it is.
+    if (loader_state().olds24) transfer_advance(record::declared_data_bytes(line.text));
   }
   f.close();
   resetpbar();

@@ -42,6 +42,7 @@ void memory_command(const char* text) {
 void raw_command(const char* text, CommandFrom from) {
   show_sent(text, from);
   sendc(text);
+  note_identity_answer(text);
   mprintf("\rAnswer: %s", link_state().o);
   if (answer().find_first_of(kNegativeMarks) != std::string_view::npos) {
     mprintf("Error: Negative response.\n");

@@ -10,6 +10,8 @@ namespace vx {
 
 // --- driver (vexal.cpp) ---
 int vexal(std::uint32_t argc, char** argv);
+// After a raw command: when it was the identity query and was answered, the identity is known.
+void note_identity_answer(const char* command);
 
 // --- one command, from an argument or a command file (command.cpp) ---
 enum class CommandFrom { Argument, File };

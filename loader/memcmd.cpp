@@ -30,7 +30,9 @@
 
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/transfer.h"
 #include "loader/loader.h"
+#include "loader/record_head.h"
 #include "loader/lines.h"
 #include "loader/verify.h"
 #include "protocol/address.h"
@@ -219,6 +221,7 @@ void read_chunks(const ReadFormat& format, std::int64_t odkud, std::int64_t koli
     const int asked = static_cast<int>(std::min<std::int64_t>(format.chunk, end - adr));
     send_read(adr, asked);
     check_read_answer(format, answer());
+    transfer_advance(asked);  // read, whatever the comparison of a verify then finds
     take(adr, asked, answer_data(answer()));
   }
 }
@@ -242,6 +245,7 @@ void refuse_outside_memory(std::int32_t odkud, std::int32_t kolik, const std::st
 void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
   refuse_outside_memory(odkud, kolik, field_text(odkud) + "," + field_text(kolik));
   File file(soubor, format.mode);
+  TransferScope transfer(Phase::Reading, soubor, kolik);
   std::int64_t received = 0;
   read_chunks(format, odkud, kolik, [&](std::int64_t adr, int, std::string_view data) {
     if (format.hex_dump) write_line_start(file, adr);
@@ -275,6 +279,7 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
     send_write(kam + static_cast<std::int64_t>(done), hex_pairs(data.data() + done, n).c_str());
     std::string_view a = answer();
     if (a.empty() || a.front() != '*') fail(kExitAnswer, kUnexpected, link_state().o);
+    transfer_advance(static_cast<std::int64_t>(n));
   }
 }
 
@@ -376,6 +381,7 @@ void binput(std::int32_t kam, const char* soubor) {
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
   file.close();
   if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kDoesNotFit, soubor);
+  TransferScope transfer(Phase::Writing, soubor, static_cast<std::int64_t>(data.size()));
   write_memory(kam, data);
 }
 
@@ -391,6 +397,9 @@ void verify(const char* soubor) {
     read_chunks(kRawFormat, run.start, static_cast<std::int64_t>(run.bytes.size()),
                 [&](std::int64_t adr, int asked, std::string_view data) { compare_chunk(run, adr, asked, data); });
   });
+  // The total is the file's declared data bytes, counted beforehand in a regular file only (a FIFO
+  // is read once, by the verify itself); overlapping records may read twice what they declare once.
+  TransferScope transfer(Phase::Verifying, soubor, record::declared_data_bytes_in_file(soubor, true));
   LineReader file(soubor);
   LineReader::Line line;
   while (file.next(line)) add_record_line(runs, line.text);

@@ -7,10 +7,15 @@
 //
 // Every pair is checked before it is used and every access to a line stays inside its string: a short
 // line fails at the first pair it lacks.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/outcome.h"
+#include "console/transfer.h"
 #include "protocol/block.h"
 #include "protocol/hex.h"
 #include "loader/loader.h"
@@ -28,6 +33,7 @@ namespace {
 constexpr int kBlockRefusedExit = 4;
 constexpr int kS8RefusedExit = 6;
 constexpr int kBlockAttempts = 8;
+constexpr std::size_t kDetailHeadRoom = 64;  // "block 012300 was not accepted in 8 attempts: "
 // posli_telegram is given the frame length: what was built plus the checksum and the end byte.
 constexpr std::size_t kChecksumAndEnd = 2;
 
@@ -68,6 +74,23 @@ std::size_t build_block_telegram(unsigned char (&tel)[ft12::kBufSize], const Blo
   return ft12::kPrefixSize + payload.size;
 }
 
+
+// The data bytes the pending block holds: what the board has once it accepts the block.
+int bytes_present(const LoaderState& block) {
+  int n = 0;
+  for (std::size_t i = 0; i < kBlockSize; ++i) n += mask_bit(block.binmask, i) ? 1 : 0;
+  return n;
+}
+
+// What the console's "Error:%c|%s|" leaves out: which block, how often it went, what came back.
+std::string refusal_detail(std::uint32_t address, int attempts, bool answered) {
+  char head[kDetailHeadRoom];
+  const int n = std::snprintf(head, sizeof head, "block %06X was not accepted in %d attempt%s: ", address, attempts,
+                              attempts == 1 ? "" : "s");
+  std::string detail(head, n > 0 ? static_cast<std::size_t>(std::min<int>(n, sizeof head - 1)) : 0);
+  if (!answered) return detail + "no complete answer came back";
+  return detail + "the board answered \"" + AnswerText().text + "\"";
+}
 
 void move_to_block_of(LoaderState& block, std::uint32_t a) {
   if ((a & kBlockAddressMask) != block.binadr) sendbin();
@@ -124,19 +147,25 @@ void sendbin() {
   BlockPayload payload = encode_block(block.binadr, block.binbuf, block.binmask);
   unsigned char tel[ft12::kBufSize] = {};
   std::size_t built = build_block_telegram(tel, payload);
-  for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
+  int attempts = 0;
+  bool answered = false;
+  while (attempts < kBlockAttempts) {
+    ++attempts;
     mprintf("   Sending block %06X   ", block.binadr);
     ocekavej_telegram();
     posli_telegram(tel, static_cast<int>(built + kChecksumAndEnd));
     vyckej(1);
     if (!link_state().txrxok) continue;
+    answered = true;
     AnswerText answer;
     if (!block_answer_accepted(answer.text)) break;
+    transfer_advance(bytes_present(block));
     std::memset(block.binmask, 0, sizeof block.binmask);
     std::memcpy(link_state().o, answer.text, sizeof answer.text);
     mprintf("OK");
     return;
   }
+  set_error_detail(refusal_detail(block.binadr, attempts, answered));
   mprintf("\nError:%c|%s|\n", payload.letter(), AnswerText().text);
   finish(kBlockRefusedExit);
 }

@@ -10,6 +10,7 @@
 
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/transfer.h"
 #include "loader/loader.h"
 #include "loader/state.h"
 #include "serial/link.h"
@@ -94,6 +95,7 @@ std::uint32_t take_word_option(std::uint32_t argc, char** argv, const char* word
 void open_port(const Settings& s) {
   mprintf("Serial UART port:%3x irq:%x baud:%d mode:%x", static_cast<int>(s.port), static_cast<int>(s.irq),
           static_cast<int>(s.baud), s.mode >> 2);
+  transfer_phase(Phase::Opening);
   if (zapni_UART(s.port, s.irq, static_cast<int>(s.baud), s.mode) != 0) {
     mprintf("Wrong settings, can't initialize UART\n");
     finish(2);
@@ -106,12 +108,14 @@ void open_port(const Settings& s) {
 
 [[noreturn]] void identity_query() {
   mprintf("Target ID:\n");
+  transfer_phase(Phase::Identity);
   sendc(kIdentityQuery);
   const char* answer = link_state().o;
   if (!answer[0]) {
     mprintf("Target didn't respond.\n");
     finish(4);
   }
+  transfer_identity(answer);
   mprintf("%s\n", answer);
   finish(0);
 }
@@ -156,6 +160,10 @@ int vexal(std::uint32_t argc, char** argv) {
   if (block_pending()) sendbin();
   mprintf("\nLoading completed with no errors.\n");
   return 0;
+}
+
+void note_identity_answer(const char* command) {
+  if (std::strcmp(command, kIdentityQuery) == 0 && link_state().o[0]) transfer_identity(link_state().o);
 }
 
 }  // namespace vx

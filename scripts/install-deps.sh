@@ -5,7 +5,7 @@
 #   scripts/install-deps.sh --fuzz     also clang and its fuzzing runtime
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev googletest python3 srecord xxd file dpkg-dev groff-base desktop-file-utils
+packages=(cmake g++ make libgtest-dev googletest python3 srecord xxd file dpkg-dev lintian groff-base desktop-file-utils
           libfltk1.3-dev xvfb xdotool imagemagick x11-utils)
 for arg in "$@"; do
   case "$arg" in

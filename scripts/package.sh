@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Builds the Debian package (vexal_VERSION_ARCH.deb) in a build folder and checks it: the files it holds,
-# its control fields, that apt can resolve its dependencies, and that the programs and manual pages
-# work when unpacked into a scratch root.
+# its control fields, that apt can resolve its dependencies, that the programs and manual pages work
+# when unpacked into a scratch root, and, where lintian is installed, that lintian finds no error and
+# no warning in it. The programs are built with the distribution's hardening flags (dpkg-buildflags,
+# cmake/hardening.cmake).
 #
-#   scripts/package.sh [BUILD_DIR]      default build/; builds it first when it is not there
+#   scripts/package.sh [BUILD_DIR]      default build-deb/ (the programs only, no tests)
 #
-# Then, on Debian 12:  sudo apt-get install ./build/vexal_*.deb
+# Then, on Debian 12:  sudo apt-get install ./build-deb/vexal_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dir=${1:-build}
-[ -f "$dir/CMakeCache.txt" ] || scripts/build.sh "$dir"
-cmake "$dir" >/dev/null  # a build configured before the packaging rules came picks them up
+dir=${1:-build-deb}
+if [ -f "$dir/CMakeCache.txt" ]; then
+  cmake "$dir" -DVEXAL_HARDENING=ON >/dev/null
+else
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DVEXAL_WERROR=ON -DVEXAL_TESTS=OFF -DVEXAL_HARDENING=ON >/dev/null
+fi
+cmake --build "$dir" -j"${VEXAL_JOBS:-$(nproc)}" >/dev/null
 
 source scripts/lib/sim.sh
 source scripts/lib/checks.sh
@@ -34,9 +40,11 @@ check_contents() {
   local expected=(./usr/bin/vexal ./usr/bin/vq3140-sim
                   ./usr/share/man/man1/vexal.1.gz ./usr/share/man/man1/vq3140-sim.1.gz
                   ./usr/share/doc/vexal/README.md ./usr/share/doc/vexal/docs/simulator.md
+                  ./usr/share/doc/vexal/copyright ./usr/share/doc/vexal/changelog.gz
                   ./usr/share/doc/vexal/examples/download.txt ./usr/share/doc/vexal/examples/firmware.s28)
   [ $with_window = 1 ] && expected+=(./usr/bin/vexalw ./usr/share/man/man1/vexalw.1.gz
-                                     ./usr/share/applications/vexalw.desktop)
+                                     ./usr/share/applications/vexalw.desktop
+                                     ./usr/share/icons/hicolor/scalable/apps/vexalw.svg)
   for path in "${expected[@]}"; do
     grep -qxF "$path" "$listing" || fail "$path is not in the package"
   done
@@ -86,6 +94,7 @@ check_unpacked() {
 
 check_desktop_entry() {
   grep -qx 'Exec=vexalw %F' "$1" || fail "the desktop entry does not start vexalw"
+  grep -qx 'Icon=vexalw' "$1" || fail "the desktop entry has no icon"
   if command -v desktop-file-validate >/dev/null && ! desktop-file-validate "$1"; then
     fail "the desktop entry is not valid"
   fi
@@ -101,8 +110,22 @@ check_manual_pages() {
   done
 }
 
+# No error and no warning; the info tags that remain are listed (README.md, "Installing", says why).
+check_lintian() {
+  command -v lintian >/dev/null || { echo "package: lintian is not installed, not run"; return 0; }
+  lintian --info --display-info "$deb" >"$scratch/lintian.log" 2>&1 || true
+  if grep -q '^[EW]: ' "$scratch/lintian.log"; then
+    fail "lintian:"
+    grep '^[EW]: ' "$scratch/lintian.log"
+  fi
+  echo "package: lintian: $(grep -c '^[EW]: ' "$scratch/lintian.log") errors and warnings," \
+       "$(grep -c '^I: ' "$scratch/lintian.log") info tags"
+  grep '^I: ' "$scratch/lintian.log" | sed 's/^/  /' | sort -u
+}
+
 check_contents
 check_fields
 check_installable
 check_unpacked
+check_lintian
 finish_checks

@@ -13,8 +13,8 @@ echo "== Build (warnings are errors)"
 VEXAL_BUILD_TYPE=Release scripts/build.sh build
 echo "== Tests"
 (cd build && ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600)
-echo "== Debian package from build/: contents, dependencies, programs run from a scratch root"
-scripts/package.sh build
+echo "== Debian package (build-deb/, hardened): contents, dependencies, programs run from a scratch root, lintian"
+scripts/package.sh
 
 echo "== Build with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "protocol/frame.h"
 #include "serial/port.h"
@@ -39,6 +41,7 @@ struct LinkState {
   std::unique_ptr<FrameTrace> trace;  // open while a port is, when VEXAL_TRACE names a file
   std::unique_ptr<Port> hPort;  // the open port every exchange uses (set by zapni_UART); closed first
   PortOpener opener;       // empty: the platform's ports
+  std::map<std::string, std::string> named_devices;  // COM name -> device named on the command line
   // The settings zapni_UART put in effect (comdrv.h).
   int comdrv_port = 0;
   int comdrv_irq = 0;

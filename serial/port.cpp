@@ -97,7 +97,21 @@ void AnswerReader::drop_rest_of_early_window(Micros idle_gap) {
   }
 }
 
-// The opener is part of the link's state, which belongs to the loader's thread: no lock.
+// The named devices and the opener are part of the link's state, which belongs to the loader's thread:
+// no lock. A front-end sets them after fresh_run, before the run starts.
+void set_port_device(const std::string& com_name, const std::string& device) {
+  if (device.empty())
+    link_state().named_devices.erase(com_name);
+  else
+    link_state().named_devices[com_name] = device;
+}
+
+std::string named_port_device(const std::string& com_name) {
+  const auto& named = link_state().named_devices;
+  const auto it = named.find(com_name);
+  return it == named.end() ? std::string() : it->second;
+}
+
 void set_port_opener(PortOpener opener) { link_state().opener = std::move(opener); }
 
 OpenResult open_port(const std::string& com_name, const LineSettings& settings) {

@@ -1,6 +1,7 @@
 // The serial port on Linux and other POSIX systems: termios, raw, 8 data bits, one stop bit.
 //
-// COM1 and COM2 are the devices named by VEXAL_COM1 and VEXAL_COM2 (default /dev/ttyS0, /dev/ttyS1).
+// COM1 and COM2 are the devices named by VEXAL_COM1 and VEXAL_COM2 (default /dev/ttyS0, /dev/ttyS1),
+// unless the command line named COM1's (--port).
 // The port is held exclusively, as the original platform opens it without sharing: flock() keeps out
 // other programs that lock (another vexal, most terminal programs), TIOCEXCL keeps out any further
 // open() of the tty by non-root users. Both are undone when the port closes, and by release_port_now
@@ -32,12 +33,6 @@ constexpr Micros kDrainPoll{200};
 // One port is open at a time; -1 when none.
 std::atomic<int> g_open_fd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
-
-std::string device_for(const std::string& com_name) {
-  const std::string var = "VEXAL_" + com_name;
-  if (const char* dev = std::getenv(var.c_str()); dev && *dev) return dev;
-  return com_name == "COM2" ? "/dev/ttyS1" : "/dev/ttyS0";
-}
 
 speed_t speed_for(unsigned baud) {
   switch (baud) {
@@ -181,9 +176,16 @@ void set_low_latency(int fd) {
 
 }  // namespace
 
+std::string platform_port_device(const std::string& com_name) {
+  if (std::string named = named_port_device(com_name); !named.empty()) return named;
+  const std::string var = "VEXAL_" + com_name;
+  if (const char* dev = std::getenv(var.c_str()); dev && *dev) return dev;
+  return com_name == "COM2" ? "/dev/ttyS1" : "/dev/ttyS0";
+}
+
 OpenResult open_platform_port(const std::string& com_name, const LineSettings& settings) {
   OpenResult r;
-  const std::string dev = device_for(com_name);
+  const std::string dev = platform_port_device(com_name);
   const int fd = ::open(dev.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     r.why = "can't open " + com_name + " (" + dev + "): " + os_reason(errno);

@@ -270,30 +270,47 @@ std::string configure(HANDLE h, const LineSettings& s) {
   return {};
 }
 
-std::string open_failure(const std::string& com_name, DWORD err) {
+// The port's name and, where the command line named another device, that device.
+std::string port_label(const std::string& com_name, const std::string& device) {
+  return device == com_name ? com_name : com_name + " (" + device + ")";
+}
+
+std::string open_failure(const std::string& label, DWORD err) {
   if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION)
-    return com_name + " is in use by another program";
-  return "can't open " + com_name + ": " + system_reason(err);
+    return label + " is in use by another program";
+  return "can't open " + label + ": " + system_reason(err);
+}
+
+// "COM12" and "\\.\COM12" both open as "\\.\COM12", the form every port number works with.
+std::string device_path(const std::string& device) {
+  static const std::string kDevicePrefix = "\\\\.\\";
+  return device.rfind(kDevicePrefix, 0) == 0 ? device : kDevicePrefix + device;
 }
 
 }  // namespace
 
+std::string platform_port_device(const std::string& com_name) {
+  std::string named = named_port_device(com_name);
+  return named.empty() ? com_name : named;
+}
+
 OpenResult open_platform_port(const std::string& com_name, const LineSettings& settings) {
   OpenResult r;
-  const std::string device = "\\\\.\\" + com_name;
+  const std::string label = port_label(com_name, platform_port_device(com_name));
+  const std::string device = device_path(platform_port_device(com_name));
   HANDLE hPort = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (hPort == INVALID_HANDLE_VALUE) {
-    r.why = open_failure(com_name, GetLastError());
+    r.why = open_failure(label, GetLastError());
     return r;
   }
   auto port = std::make_unique<Win32Port>(hPort, settings.baud);  // closes the handle on every failure below
   if (!port->events_ok()) {
-    r.why = com_name + ": can't create the exchange's events: " + system_reason(GetLastError());
+    r.why = label + ": can't create the exchange's events: " + system_reason(GetLastError());
     return r;
   }
   if (std::string why = configure(hPort, settings); !why.empty()) {
-    r.why = com_name + ": " + why;
+    r.why = label + ": " + why;
     return r;
   }
   port->full_window_in_force();

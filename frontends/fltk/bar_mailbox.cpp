@@ -5,12 +5,15 @@
 
 namespace vxw {
 
+std::string bar_label(const BarState& state) { return state.file + " " + std::to_string(state.percent) + "%"; }
+
 BarMailbox::BarMailbox(Wake wake) : wake_(std::move(wake)) {}
 
-void BarMailbox::show(const std::string&) {
+void BarMailbox::show(const std::string& file_name) {
   std::lock_guard<std::mutex> hold(lock_);
   BarState wanted = wanted_;
   wanted.shown = true;
+  wanted.file = file_name;
   update(wanted);
 }
 

@@ -24,8 +24,12 @@ inline constexpr int kBarFull = 100;
 struct BarState {
   bool shown = false;
   int percent = kBarEmpty;  // always within kBarEmpty..kBarFull
+  std::string file;         // the command file the bar follows, for its label
   bool operator==(const BarState&) const = default;
 };
+
+// The bar's label: the file's name and the percentage ("job.txt 45%").
+std::string bar_label(const BarState& state);
 
 class BarMailbox : public vx::ProgressView {
  public:

@@ -1,7 +1,8 @@
 // vexalw: the loader in a window of its own.
 //
-// The process's arguments go to the loader as they do in the terminal front-end (same limits, same
-// refusal). The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
+// The process's arguments go to the loader as they do in the terminal front-end (same options, same
+// limits, same refusal): --port names COM1's device; --help, --version and --list-ports answer on
+// standard output without a window. The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
 // the loader runs on a worker thread from start to end. The two meet in three places only:
 //
 //  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
@@ -9,13 +10,33 @@
 //  - the progress bar, whose calls the worker hands over through a BarMailbox and an FLTK awake
 //    request, because only the GUI thread may create, show or draw widgets;
 //  - the end of the run: the worker sets `over` and wakes the event loop, which then shows the end
-//    box "Vexal has finished" while the console keeps being redrawn; dismissing it ends the process.
+//    box "Vexal has finished" with the exit code and its meaning while the console keeps being
+//    redrawn; dismissing it ends the process. What a terminal user reads on standard error (why the
+//    port could not be opened) is added to the console after the "Exit code" line, where a desktop
+//    user sees it.
 //
 // Closing the main window ends the process at once with status 0, wherever the loader is. That is
 // done with std::_Exit: no destructor or exit handler runs, so nothing the worker is still using is
 // torn down under it. The port is released first (its exclusive flag cleared, its lock dropped), or a
 // pseudo-terminal's flag would outlive the process and keep every later run out. SIGINT and SIGTERM
 // end the process the same way, by the signal.
+//
+// Ours first: X11's headers, which FLTK's bring in, define macros (None) that would rewrite our names.
+#include "console/console.h"
+#include "console/diag.h"
+#include "console/finish.h"
+#include "console/mprintf.h"
+#include "console/outcome.h"
+#include "console/progress.h"
+#include "frontends/fltk/bar_mailbox.h"
+#include "frontends/fltk/console_page.h"
+#include "loader/args.h"
+#include "loader/cli.h"
+#include "loader/run.h"
+#include "loader/session.h"
+#include "serial/comdrv.h"
+#include "serial/port_list.h"
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Progress.H>
@@ -26,22 +47,15 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <exception>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "loader/args.h"
-#include "console/console.h"
-#include "console/diag.h"
-#include "console/finish.h"
-#include "loader/run.h"
-#include "frontends/fltk/bar_mailbox.h"
-#include "frontends/fltk/console_page.h"
-#include "console/progress.h"
-#include "serial/comdrv.h"
 
 namespace {
 
@@ -62,47 +76,85 @@ constexpr int kLinePitch = 17;
 constexpr char kLoadingText[] = "Loading...";
 constexpr int kLabelLeft = 20, kLabelTop = 405, kLabelRight = 95, kLabelBottom = 425;
 constexpr int kLabelFontSize = 14;
+constexpr int kBarLabelFontSize = 12;
 constexpr int kBarX = 100, kBarY = 400, kBarWidth = 400, kBarHeight = 30;
 const Fl_Color kBarColor = fl_rgb_color(6, 176, 37);
 
 // The end box.
 constexpr char kEndCaption[] = "Vexal";
 constexpr char kEndText[] = "Vexal has finished";
-constexpr int kBoxWidth = 300, kBoxHeight = 120;
+constexpr int kBoxWidth = 380, kBoxHeight = 130;
 constexpr int kIconX = 20, kIconY = 20, kIconSize = 40;
-constexpr int kTextX = 76, kTextY = 20, kTextWidth = 204, kTextHeight = 40;
+constexpr int kTextX = 76, kTextY = 14, kTextWidth = 290, kTextHeight = 70;
 constexpr int kOkWidth = 90, kOkHeight = 28, kOkMargin = 12;
 constexpr int kTextFontSize = 14, kIconMarkSize = 26;
 
 constexpr int kStartupFailure = 1;
+constexpr int kDone = 0;
 
 // ---- the worker's side ------------------------------------------------------------------------
 
 struct Gui;
 
-// Written before the worker starts and only read by it afterwards, except `over`.
+// The diagnostics of a run (why the port could not be opened): on standard error as ever, and kept
+// for the console once the run has ended.
+class KeptDiagnostics {
+ public:
+  void add(const std::string& line) {
+    std::fprintf(stderr, "vexalw: %s\n", line.c_str());
+    std::lock_guard<std::mutex> hold(lock_);
+    lines_.push_back(line);
+  }
+  std::vector<std::string> take() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return std::move(lines_);
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> lines_;
+};
+
+// Written before the worker starts and only read by it afterwards, except `over` and `code`, which
+// the worker sets last (the GUI thread reads the code once `over` is seen).
 struct LoaderRun {
-  vx::ArgVector args;
-  bool refused = false;
-  std::string refusal;  // the "Error" line of a refusal
+  vx::CommandLine command_line;
+  std::string program;
   vx::ProgressView* progress = nullptr;  // the bar's mailbox
   Gui* gui = nullptr;                    // what the awake request at the end refreshes
+  KeptDiagnostics* kept = nullptr;       // shown in the console after the run
+  int code = 0;
   std::atomic<bool> over{false};
 };
 
-void run_loader(LoaderRun& run) {
-  vx::fresh_run();
+// What a fresh run lacks here: the bar's mailbox, and the sink that keeps the diagnostics.
+void plug_in(const LoaderRun& run) {
   vx::set_progress_view(run.progress);
-  if (run.refused) {
-    static_cast<void>(vx::refuse_run(run.refusal));  // the code is in the console
-    return;
+  KeptDiagnostics* kept = run.kept;
+  vx::set_diagnostic_sink([kept](const std::string& line) { kept->add(line); });
+}
+
+int run_loader(const LoaderRun& run) {
+  const vx::CommandLine& cl = run.command_line;
+  if (cl.action == vx::CommandLine::Action::Refused) {
+    vx::fresh_run();
+    plug_in(run);
+    return vx::refuse_run("Error: " + cl.refusal + " (see '" + run.program + " --help')");
   }
   try {
-    static_cast<void>(vx::wvexal(run.args.argc(), run.args.argv()));  // the code is in the console
+    return vx::run_session(cl.loader_args, cl.port, nullptr, [&run] { plug_in(run); }).code;
   } catch (const std::exception& e) {
     // Not a run end the loader knows: say so on the console, where the user is looking.
     vx::diagnostic(std::string("internal failure: ") + e.what());
-    static_cast<void>(vx::refuse_run(std::string("Error: internal failure: ") + e.what()));
+    return vx::refuse_run(std::string("Error: internal failure: ") + e.what());
+  }
+}
+
+// After the "Exit code" line, so the console's own lines stay as the loader wrote them.
+void show_kept_diagnostics(KeptDiagnostics& kept) {
+  for (const std::string& line : kept.take()) {
+    vx::li_putc('\n');
+    for (char c : line) vx::li_putc(c);
   }
 }
 
@@ -111,8 +163,10 @@ void on_wake(void*);
 // The worker's last act: the event loop learns that the run is over. Should the awake queue be
 // full, the loop still sees `over` when the next tick wakes it.
 void worker_main(LoaderRun* run) {
-  run_loader(*run);
+  run->code = run_loader(*run);
   vx::set_progress_view(nullptr);
+  vx::set_diagnostic_sink(nullptr);  // the kept lines' owner goes when the event loop is done
+  show_kept_diagnostics(*run->kept);
   run->over.store(true);
   static_cast<void>(Fl::awake(on_wake, run->gui));
 }
@@ -160,6 +214,7 @@ class ConsoleWindow : public Fl_Window {
     bar_.minimum(vxw::kBarEmpty);
     bar_.maximum(vxw::kBarFull);
     bar_.selection_color(kBarColor);
+    bar_.labelsize(kBarLabelFontSize);
     bar_.hide();
     end();
     xclass(kAppName);
@@ -205,6 +260,7 @@ class ConsoleWindow : public Fl_Window {
       return;
     }
     bar_.value(static_cast<float>(state.percent));
+    bar_.copy_label(vxw::bar_label(state).c_str());
     if (!bar_.visible()) bar_.show();
   }
 
@@ -270,18 +326,24 @@ void on_end_box_dismiss(Fl_Widget* widget, void*) {
   box->hide();
 }
 
+// "Vexal has finished", then the exit code and what it means.
+std::string end_text(int code) {
+  return std::string(kEndText) + "\n\nExit code " + std::to_string(code) + ": " + vx::exit_code_meaning(code);
+}
+
 // Its own small window rather than fl_alert: an FLTK modal box would swallow the main window's close
 // request, and closing the main window must end the program while the box is up too.
 class EndBox : public Fl_Window {
  public:
-  explicit EndBox(const Fl_Window& over)
+  EndBox(const Fl_Window& over, int code)
       : Fl_Window(over.x() + (over.w() - kBoxWidth) / 2, over.y() + (over.h() - kBoxHeight) / 2,
                   kBoxWidth, kBoxHeight, kEndCaption),
         icon_(kIconX, kIconY, kIconSize),
-        text_(kTextX, kTextY, kTextWidth, kTextHeight, kEndText),
+        text_(kTextX, kTextY, kTextWidth, kTextHeight),
         ok_(kBoxWidth - kOkWidth - kOkMargin, kBoxHeight - kOkHeight - kOkMargin, kOkWidth, kOkHeight,
             "OK") {
-    text_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    text_.copy_label(end_text(code).c_str());
+    text_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
     text_.labelsize(kTextFontSize);
     ok_.callback(on_end_box_dismiss);
     end();
@@ -333,13 +395,10 @@ bool start_worker(std::thread& loader_thread, LoaderRun& run) {
   }
 }
 
-void take_arguments(int argc, char** argv, LoaderRun& run) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  run.refused = !vx::args_from_list(args, run.args, run.refusal);
-}
-
 // Runs the event loop until the worker reports the end of the run; false when it could not start.
 bool run_loader_in_window(LoaderRun& run) {
+  KeptDiagnostics kept;
+  run.kept = &kept;
   std::thread loader_thread;
   if (!start_worker(loader_thread, run)) return false;
   while (!run.over.load()) wait_for_events();
@@ -347,23 +406,36 @@ bool run_loader_in_window(LoaderRun& run) {
   return true;
 }
 
-void show_end_box(const ConsoleWindow& window, const Gui& gui) {
+void show_end_box(const ConsoleWindow& window, const Gui& gui, int code) {
   gui.refresh_console();  // the "Exit code" line stands before the box comes up
   gui.refresh_bar();
-  EndBox box(window);
+  EndBox box(window, code);
   box.show();
   while (box.shown()) wait_for_events();
 }
 
-int run_window(int argc, char** argv) {
+// --help, --version and --list-ports need no window; -1 when the window is to come up.
+int answer_without_window(const LoaderRun& run) {
+  using A = vx::CommandLine::Action;
+  switch (run.command_line.action) {
+    case A::Help: std::fputs(vx::usage_text(run.program).c_str(), stdout); return kDone;
+    case A::Version: std::fputs(vx::version_text(run.program).c_str(), stdout); return kDone;
+    case A::ListPorts:
+      for (const vx::SerialPortInfo& port : vx::list_serial_ports()) std::printf("%s\n", vx::port_list_line(port).c_str());
+      return kDone;
+    case A::Refused:
+    case A::Run: return -1;
+  }
+  return -1;
+}
+
+int run_window(LoaderRun& run) {
   if (Fl::lock() != 0) {
     vx::diagnostic("vexalw: FLTK was built without thread support");
     return kStartupFailure;
   }
   fl_open_display();
   catch_end_signals();
-  LoaderRun run;
-  take_arguments(argc, argv, run);
 
   ConsoleWindow window(vxw::choose_font_size(courier_column_width, vx::kConsoleColumns, kClientWidth,
                                              kPreferredFontSize, kSmallestFontSize));
@@ -382,7 +454,7 @@ int run_window(int argc, char** argv) {
 
   const bool ran = run_loader_in_window(run);
   if (!ran) return kStartupFailure;
-  show_end_box(window, gui);
+  show_end_box(window, gui, run.code);
 
   Fl::remove_timeout(on_tick, &gui);
   return 0;
@@ -390,4 +462,10 @@ int run_window(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run_window(argc, argv); }
+int main(int argc, char** argv) {
+  LoaderRun run;
+  run.program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexalw");
+  run.command_line = vx::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+  if (const int code = answer_without_window(run); code >= 0) return code;
+  return run_window(run);
+}

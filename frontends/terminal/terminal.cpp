@@ -1,8 +1,13 @@
 // vexal: the loader in a terminal.
 //
-// Runs the loader on this thread with the process's own arguments and shows the console on standard
-// output (live on a terminal, as a log otherwise). The process status is the run's exit code (0 to 9;
-// 1 when the arguments are refused). Diagnostics the console has no room for go to standard error.
+// Takes its own options first (loader/cli.h: --help, --version, --list-ports, --port, --quiet; any
+// other argument with a dash is refused before the port is touched), then runs the loader on this
+// thread with the remaining arguments and shows the console on standard output: live on a terminal,
+// with the progress on the status line; as a log otherwise, byte for byte as the console has it, the
+// progress then going to standard error as plain lines. The process status is the run's exit code
+// (0 to 9; 1 when the arguments are refused). Standard error also gets what the console has no room
+// for: the reason a port can't be opened, the run's error with its exit code, and a summary of the
+// bytes moved.
 // Ctrl-C or SIGTERM ends the run with "Error: Interrupted." (frontends/terminal/interrupt.h); every
 // console line is written out and the port released before the process ends by that signal.
 #include <unistd.h>
@@ -12,44 +17,106 @@
 #include <string>
 #include <vector>
 
-#include "loader/args.h"
-#include "console/console.h"
 #include "console/diag.h"
 #include "console/finish.h"
-#include "loader/run.h"
+#include "console/progress.h"
+#include "console/transfer.h"
 #include "frontends/terminal/interrupt.h"
+#include "frontends/terminal/progress_text.h"
 #include "frontends/terminal/terminal_view.h"
+#include "loader/args.h"
+#include "loader/cli.h"
+#include "loader/session.h"
 #include "serial/comdrv.h"
+#include "serial/port_list.h"
 
 namespace {
 
-int run(int argc, char** argv, vx::TerminalPrinter& printer, bool live) {
-  vx::fresh_run();
-  vx::console_set_tap([&printer](char c) { printer.putc(c); });
-  vx::set_progress_view(live ? &printer : nullptr);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  vx::ArgVector av;
-  std::string error;
-  if (!vx::args_from_list(args, av, error)) return vx::refuse_run(error);
-  return vx::wvexal(av.argc(), av.argv());
+constexpr int kRefusedCode = vx::kRefusedExit;
+constexpr int kDone = 0;
+
+int list_ports() {
+  for (const vx::SerialPortInfo& port : vx::list_serial_ports()) std::printf("%s\n", vx::port_list_line(port).c_str());
+  return std::fflush(stdout) == 0 ? kDone : kRefusedCode;
+}
+
+// The options that end the program before any run; -1 when a run is to follow.
+int answer_without_run(const vx::CommandLine& cl, const std::string& program) {
+  using A = vx::CommandLine::Action;
+  switch (cl.action) {
+    case A::Help: std::fputs(vx::usage_text(program).c_str(), stdout); return kDone;
+    case A::Version: std::fputs(vx::version_text(program).c_str(), stdout); return kDone;
+    case A::ListPorts: return list_ports();
+    case A::Refused:
+      std::fprintf(stderr, "%s: %s (see '%s --help')\n", program.c_str(), cl.refusal.c_str(), program.c_str());
+      vx::report_refused_session(cl.port, "Error: " + cl.refusal);
+      return kRefusedCode;
+    case A::Run: return -1;
+  }
+  return -1;
+}
+
+void report_outcome(const vx::RunOutcome& outcome, const std::string& program) {
+  if (outcome.bytes > 0) std::fprintf(stderr, "%s\n", vx::summary_line(program, outcome.bytes, outcome.run_time).c_str());
+  if (outcome.code != 0)
+    std::fprintf(stderr, "%s: error: %s (exit code %d)\n", program.c_str(), outcome.error_summary().c_str(), outcome.code);
+  std::fflush(stderr);
+}
+
+// Where the progress goes: the status line on a terminal, plain lines on standard error otherwise.
+// Plugged into the run after fresh_run, taken out when the run is over.
+class ProgressDisplay {
+ public:
+  ProgressDisplay(vx::TerminalPrinter& printer, bool live, bool quiet, const std::string& program)
+      : printer_(printer), lines_(stderr, program) {
+    if (!quiet) shown_ = live ? static_cast<vx::TransferView*>(&printer) : &lines_;
+  }
+  ~ProgressDisplay() {
+    vx::set_progress_view(nullptr);
+    if (shown_) vx::remove_transfer_view(shown_);
+  }
+  ProgressDisplay(const ProgressDisplay&) = delete;
+  ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+
+  void plug_in() {
+    if (shown_ == &printer_) vx::set_progress_view(&printer_);
+    if (shown_) vx::add_transfer_view(shown_);
+  }
+
+ private:
+  vx::TerminalPrinter& printer_;
+  vx::ProgressLines lines_;
+  vx::TransferView* shown_ = nullptr;  // none with --quiet
+};
+
+int run(const vx::CommandLine& cl, const std::string& program) {
+  const bool live = ::isatty(STDOUT_FILENO) == 1;
+  vx::TerminalPrinter printer(stdout, live, vx::steady_clock(), vx::terminal_columns(stdout, 80));
+  vx::RunOutcome outcome;
+  {
+    ProgressDisplay progress(printer, live, cl.quiet, program);
+    outcome = vx::run_session(cl.loader_args, cl.port, [&printer](char c) { printer.putc(c); },
+                              [&progress] { progress.plug_in(); });
+  }
+  printer.end();
+  report_outcome(outcome, program);
+  return outcome.code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool live = ::isatty(STDOUT_FILENO) == 1;
-  vx::TerminalPrinter printer(stdout, live, vx::steady_clock(), vx::terminal_columns(stdout, 80));
+  const std::string program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexal");
+  const vx::CommandLine cl = vx::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+  if (const int code = answer_without_run(cl, program); code >= 0) return code;
   vx::catch_interruptions();
   int code;
   try {
-    code = run(argc, argv, printer, live);
+    code = run(cl, program);
   } catch (const std::exception& e) {
     vx::diagnostic(std::string("internal failure: ") + e.what());
-    code = vx::kRefusedExit;
+    code = kRefusedCode;
   }
-  vx::set_progress_view(nullptr);
-  vx::console_set_tap(nullptr);
-  printer.end();
   if (const int signal_number = vx::interrupt_signal()) {
     vx::comdrv_close();  // the exclusive flag and the lock go with it; ending by a signal runs no destructor
     vx::end_by_signal(signal_number);

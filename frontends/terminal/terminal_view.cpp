@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "frontends/terminal/progress_text.h"
+
 namespace vx {
 namespace {
 constexpr Millis kRedrawInterval{40};
@@ -31,25 +33,33 @@ void TerminalPrinter::print_completed(const LineView::Line& line) {
   std::fflush(out_);
 }
 
-std::string TerminalPrinter::status() const {
-  if (!progress_shown_) return {};
-  return "  [" + progress_file_ + " " + std::to_string(std::min(progress_percent_, 100)) + "%]";
+// The fullest tail that fits in `room`; none when nothing fits.
+std::string TerminalPrinter::status(std::size_t room) const {
+  std::vector<std::string> tails;
+  if (transfer_ && transfer_->total > 0)
+    tails = status_tails(*transfer_);
+  else if (progress_shown_)
+    tails = {"  [" + progress_file_ + " " + std::to_string(std::min(progress_percent_, 100)) + "%]"};
+  for (const std::string& tail : tails)
+    if (tail.size() <= room) return tail;
+  return {};
 }
 
 void TerminalPrinter::redraw_current(bool force) {
   const Micros now = clock_.now();
   if (!force && now - last_redraw_ < kRedrawInterval) return;
   last_redraw_ = now;
-  const std::string tail = status();
   std::string line = rtrim_blanks(view_.current());
   const std::size_t room = static_cast<std::size_t>(columns_ - 1);
-  if (line.size() + tail.size() > room) line.resize(room > tail.size() ? room - tail.size() : 0);
+  if (line.size() > room) line.resize(room);
+  const std::string tail = status(room - line.size());
   std::fprintf(out_, "\r%s%s%s", line.c_str(), tail.c_str(), kEraseToEnd);
   std::fflush(out_);
 }
 
 void TerminalPrinter::end() {
   progress_shown_ = false;
+  transfer_.reset();
   if (live_) {
     redraw_current(true);
   } else {
@@ -68,6 +78,18 @@ void TerminalPrinter::show(const std::string& file_name) {
 void TerminalPrinter::set_position(int percent) {
   progress_percent_ = percent;
   if (live_) redraw_current(false);
+}
+
+void TerminalPrinter::phase_started(Phase, const std::string&) { transfer_.reset(); }
+
+void TerminalPrinter::progress(const TransferProgress& p) {
+  transfer_ = p;
+  if (live_) redraw_current(p.done >= p.total);
+}
+
+void TerminalPrinter::transfer_ended() {
+  transfer_.reset();
+  if (live_) redraw_current(true);
 }
 
 void TerminalPrinter::hide() {

@@ -16,6 +16,10 @@
 // Drawing calls that fail leave the picture as it was; the next tick or paint draws it all again, so
 // a failed step only ends the drawing at that point and is never retried in a loop.
 //
+// The options of the terminal front-end are taken here too (loader/cli.h): -P/--port names COM1's
+// device ("COM7", "\\.\COM12"); --help, --version and --list-ports show their text in the console;
+// any other argument with a dash before "--" is refused there, before the port is opened.
+//
 // Ends: the loader's run ends in finish (the core prints "Exit code %d" and wvexal returns); the worker
 // shows the message box, stops the console's repaint and calls exit(0). Closing the window ends the
 // process at once through WM_DESTROY, wherever the worker is.
@@ -24,11 +28,17 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "loader/args.h"
+#include "loader/cli.h"
+#include "serial/port.h"
+#include "serial/port_list.h"
 #include "console/console.h"
 #include "console/finish.h"
+#include "console/mprintf.h"
 #include "loader/run.h"
 #include "console/progress.h"
 
@@ -71,7 +81,9 @@ HWND hwnd;
 // What the worker runs, handed to it as its thread's parameter.
 struct WorkerStart {
   vx::ArgVector args;
-  std::string refusal;  // the "Error" line when the command line can't be split
+  std::string refusal;  // the "Error" line when the command line can't be split or an option is refused
+  std::optional<std::string> answer;  // the text of --help, --version or --list-ports: shown instead of a run
+  std::string port;                   // the device --port named for COM1
 };
 
 // The GUI thread's drawing objects, made by WM_CREATE and freed by WM_DESTROY; here for the same
@@ -221,15 +233,49 @@ LRESULT CALLBACK WndProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+// The text of --help, --version or --list-ports in the console, ended as a run that did its work.
+void show_answer(const std::string& text) {
+  for (char c : text) vx::li_putc(c);
+  if (text.empty() || text.back() != '\n') vx::li_putc('\n');
+  vx::mprintf("Exit code %d", 0);
+}
+
+std::string own_answer(const vx::CommandLine& cl) {
+  using A = vx::CommandLine::Action;
+  if (cl.action == A::Help) return vx::usage_text("vexal");
+  if (cl.action == A::Version) return vx::version_text("vexal");
+  std::string lines;
+  for (const vx::SerialPortInfo& port : vx::list_serial_ports()) lines += vx::port_list_line(port) + "\n";
+  return lines;
+}
+
+// The front-end's options out of the split arguments; what remains goes to the loader as it stands.
+void take_options(WorkerStart& start) {
+  vx::ArgVector& args = start.args;
+  const std::vector<std::string> split(args.cmdpar + 1, args.cmdpar + 1 + args.cmdno);
+  const vx::CommandLine cl = vx::parse_command_line(split);
+  switch (cl.action) {
+    case vx::CommandLine::Action::Refused: start.refusal = "Error: " + cl.refusal + " (see 'vexalc --help')"; return;
+    case vx::CommandLine::Action::Run: break;
+    default: start.answer = own_answer(cl); return;
+  }
+  start.port = cl.port;
+  // Fewer arguments than were split always fit the vector again.
+  if (cl.loader_args.size() != split.size() && !vx::args_from_list(cl.loader_args, args, start.refusal)) args.cmdno = 0;
+}
+
 DWORD WINAPI wvexal_thread(LPVOID parameter) {
   WorkerStart& start = *static_cast<WorkerStart*>(parameter);
   WindowProgress progress;  // the thread never returns: it ends the process
   vx::fresh_run();
   vx::set_progress_view(&progress);
-  if (start.refusal.empty()) {
-    vx::wvexal(start.args.argc(), start.args.argv());
-  } else {
+  vx::set_port_device("COM1", start.port);
+  if (!start.refusal.empty()) {
     static_cast<void>(vx::refuse_run(start.refusal));  // the code is in the console, as after a run
+  } else if (start.answer) {
+    show_answer(*start.answer);
+  } else {
+    vx::wvexal(start.args.argc(), start.args.argv());
   }
   // Without a box (MessageBoxA returns 0) there is nothing to wait for: the run ends as well.
   static_cast<void>(MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION));
@@ -262,7 +308,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdPa
   hInst = hInstance;
   // Static: WinMain returns on a failed message loop while the worker may still be reading it.
   static WorkerStart start;
-  if (!vx::args_from_command_line(lpszCmdParam, start.args, start.refusal)) start.args.cmdno = 0;
+  if (!vx::args_from_command_line(lpszCmdParam, start.args, start.refusal))
+    start.args.cmdno = 0;
+  else
+    take_options(start);
   if (!hPrevInstance && !register_class(hInstance)) return cannot_start("register the window class");
   hwnd = CreateWindowExA(0, szAppName, kTitle, kWindowStyle, 0, 0, kWindowWidth, kWindowHeight, nullptr, nullptr,
                          hInstance, nullptr);

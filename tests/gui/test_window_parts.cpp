@@ -116,7 +116,7 @@ TEST_P(BarPosition, ShownWithinTheBarsRange) {
   BarMailbox box(wake.fn());
   box.show("f.txt");
   box.set_position(GetParam().sent);
-  EXPECT_EQ(box.take(), (BarState{true, GetParam().shown}));
+  EXPECT_EQ(box.take(), (BarState{true, GetParam().shown, "f.txt"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, BarPosition,
@@ -133,7 +133,12 @@ TEST(BarMailbox, HideTakesBarAndPositionAway) {
   box.set_position(70);
   ASSERT_TRUE(box.take());
   box.hide();
-  EXPECT_EQ(box.take(), (BarState{false, 0}));
+  EXPECT_EQ(box.take(), BarState{});
+}
+
+TEST(BarLabel, NamesTheFileAndThePercentage) {
+  EXPECT_EQ(vxw::bar_label(BarState{true, 45, "job.txt"}), "job.txt 45%");
+  EXPECT_EQ(vxw::bar_label(BarState{true, 100, "a b.s28"}), "a b.s28 100%");
 }
 
 // A firmware file has thousands of lines; the event loop must not get one request per line.
@@ -143,7 +148,7 @@ TEST(BarMailbox, OneWakeOutstandingUntilTheGuiTakes) {
   box.show("f");
   for (int k = 1; k <= 1000; ++k) box.set_position(k / 10);
   EXPECT_EQ(wake.calls, 1);
-  EXPECT_EQ(box.take(), (BarState{true, 100}));
+  EXPECT_EQ(box.take(), (BarState{true, 100, "f"}));
   box.set_position(5);
   EXPECT_EQ(wake.calls, 2);
 }
@@ -159,7 +164,7 @@ TEST(BarMailbox, RefusedWakeIsTriedAgainOnTheNextChange) {
   box.set_position(20);
   box.set_position(30);
   EXPECT_EQ(wake.calls, 3);
-  EXPECT_EQ(box.take(), (BarState{true, 30}));
+  EXPECT_EQ(box.take(), (BarState{true, 30, "f"}));
 }
 
 TEST(BarMailbox, UnchangedStateIsNotTakenTwice) {
@@ -185,7 +190,7 @@ TEST(BarMailbox, HideThenShowBetweenTakesEndsShownAtTheNewPosition) {
   box.hide();
   box.show("inner");
   box.set_position(10);
-  EXPECT_EQ(box.take(), (BarState{true, 10}));
+  EXPECT_EQ(box.take(), (BarState{true, 10, "inner"}));
 }
 
 // Run under ThreadSanitizer (-DVEXAL_TSAN=ON) this also proves the hand-over race-free.
@@ -210,7 +215,7 @@ TEST(BarMailbox, GuiThreadEndsWithTheLoadersLastState) {
   loader.join();
   if (auto state = box.take()) last = state;
   ASSERT_TRUE(last);
-  EXPECT_EQ(*last, (BarState{true, 42}));
+  EXPECT_EQ(*last, (BarState{true, 42, "f"}));
   EXPECT_GE(wakes.load(), 1);
 }
 

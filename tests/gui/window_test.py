@@ -10,6 +10,9 @@ Scenarios:
   close     the window is closed mid-transfer: the process ends at once with status 0, no end box,
             and the port is left without its exclusive flag (a later run of any user can open it).
   terminate vexalw gets SIGTERM mid-transfer: it ends by that signal and leaves the port as a close does.
+  port_failure
+            --port names a device that isn't there: the reason in the console, the exit code and
+            its meaning in the end box; status 0.
   refused   too many arguments: the refusal shows in the console, then the end box; status 0.
   close_at_box
             with the end box up, Escape on the main window leaves it alone, closing the main
@@ -431,6 +434,24 @@ def scenario_refused(bin_dir, work, env, screen):
         run.kill()
 
 
+def scenario_port_failure(bin_dir, work, env, screen):
+    """--port names a device that isn't there (and VEXAL_COM1 is not looked at): the reason shows in
+    the console below the exit code, the end box states the code and its meaning."""
+    missing = os.path.join(work, "no-such-tty")
+    run = Run(bin_dir, work, env, ["--port", missing, "b115200"])
+    try:
+        box, image = check_end_box(run, screen, "port-failure")
+        # Below the banner, the settings line and "Exit code 2" stands one line more: the reason.
+        rows_with_text = sum(1 for row in range(0, CONSOLE_H, 17)
+                             if image.count((0, row, CLIENT_W, 17), run.origin, dark) > 0)
+        check(rows_with_text >= 5, "the reason is in the console (%d rows of text)" % rows_with_text)
+        box_origin = window_origin(run.env, box)
+        check(image.count((76, 14, 290, 70), box_origin, dark) > 400, "the box states the exit code")
+        dismiss_and_expect_status_0(run, box)
+    finally:
+        run.kill()
+
+
 def scenario_close_at_box(bin_dir, work, env, screen):
     run = Run(bin_dir, work, env, ["x"] * 128)
     try:
@@ -450,8 +471,8 @@ def scenario_close_at_box(bin_dir, work, env, screen):
 
 
 SCENARIOS = {"download": scenario_download, "close": scenario_close, "terminate": scenario_terminate,
-             "refused": scenario_refused,
-             "close_at_box": scenario_close_at_box}
+             "refused": scenario_refused, "close_at_box": scenario_close_at_box,
+             "port_failure": scenario_port_failure}
 TOOLS = ["Xvfb", "xdotool", "import", "convert", "srec_cat"]
 
 

@@ -92,7 +92,29 @@ check_same_frames_as_linux() {
   pass "a command file's frames are the same from the Win32 and the Linux build ($(wc -l <"$WORK/win.frames") frames)"
 }
 
+# --port names the device COM1 opens: COM1 points nowhere, the board stands behind COM2, and
+# "--port COM2" reaches it as COM1; "\\.\COM2" is the same device. --list-ports reads the registry.
+check_port_option() {
+  start_sim
+  win32_point_com1 "$WORK/no-such-port" "$WORK/com1"
+  local form
+  for form in "--port COM2" "--port=\\\\.\\COM2" "-P COM2"; do
+    # shellcheck disable=SC2086 # the option and its value are words
+    run_console $form
+    [ "$STATUS" -eq 0 ] && grep -q '^VQ-3140 ZARVEN v1.28' "$WORK/out" ||
+      fail "$form: status $STATUS; $(tr '\n' '|' <"$WORK/out") $(cat "$WORK/err")"
+  done
+  stop_sim
+  run_console --port COM9
+  [ "$STATUS" -eq 2 ] && grep -q "COM1 (COM9)" "$WORK/err" || fail "--port COM9: status $STATUS, $(cat "$WORK/err")"
+  run_console --list-ports
+  [ "$STATUS" -eq 0 ] && awk -F'\t' 'NF != 5 { bad = 1 } END { exit bad }' "$WORK/out" ||
+    fail "--list-ports: status $STATUS; $(cat "$WORK/out")"
+  pass "--port COM2 reaches the board behind COM2 as COM1; --list-ports lists $(wc -l <"$WORK/out") port(s)"
+}
+
 for row in "${CASES[@]}"; do run_case "$row"; done
+check_port_option
 check_download_with_faults
 check_same_frames_as_linux
 finish_checks

@@ -1,0 +1,36 @@
+// What a run's end says, for the places outside the console that report it (standard error, the
+// event channel, the window's end box).
+//
+// ErrorLineWatch follows the console's characters as lines between line feeds (the 80-column break
+// does not end one; a carriage return starts it again) and keeps the last one completed: when a run
+// ends on an error that is its "Error..." line. Its text starts at the message ("Error",
+// "Bad format", "Wrong settings", "Target didn't respond"), so the settings line that "Wrong
+// settings" continues is left out.
+//
+// Some failures say more than their console line has room for (a block never accepted: its address,
+// the attempts and what came back, where the console shows "Error:s|"); the loader leaves that
+// detail here before it ends the run.
+#pragma once
+
+#include <string>
+
+namespace vx {
+
+class ErrorLineWatch {
+ public:
+  void putc(char c);
+  std::string error_text() const;
+
+ private:
+  std::string current_;
+  std::string last_completed_;
+};
+
+void set_error_detail(const std::string& detail);
+std::string error_detail();  // empty when none was left
+void clear_error_detail();
+
+// The meaning of a run's exit code, one short phrase ("done", "no response from the board", ...).
+const char* exit_code_meaning(int code);
+
+}  // namespace vx

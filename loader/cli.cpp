@@ -1,0 +1,133 @@
+#include "loader/cli.h"
+
+#include <string_view>
+
+namespace vx {
+namespace {
+
+constexpr std::string_view kEndOfOptions = "--";
+constexpr std::string_view kPortOption = "--port";
+constexpr std::string_view kPortAssign = "--port=";
+constexpr std::string_view kLoaderUsage = "-?";
+
+// Takes one option; returns false when the line is refused (cl.refusal says why) and sets `done`
+// when the action is decided (help, version, list).
+bool take_option(const std::vector<std::string>& args, std::size_t& i, CommandLine& cl) {
+  const std::string& a = args[i];
+  using A = CommandLine::Action;
+  if (a == "-h" || a == "--help") cl.action = A::Help;
+  else if (a == "-V" || a == "--version") cl.action = A::Version;
+  else if (a == "--list-ports") cl.action = A::ListPorts;
+  else if (a == "-q" || a == "--quiet") cl.quiet = true;
+  else if (a.starts_with(kPortAssign)) cl.port = a.substr(kPortAssign.size());
+  else if (a == "-P" || a == kPortOption) {
+    if (i + 1 >= args.size()) {
+      cl.refusal = "option '" + a + "' needs a device";
+      return false;
+    }
+    cl.port = args[++i];
+  } else {
+    cl.refusal = "unknown option '" + a + "'";
+    return false;
+  }
+  if (cl.port.empty() && a.starts_with(kPortAssign)) {
+    cl.refusal = "option '--port' needs a device";
+    return false;
+  }
+  return true;
+}
+
+bool is_option(const std::string& a) { return a.size() > 0 && a[0] == '-' && !a.starts_with(kLoaderUsage); }
+
+}  // namespace
+
+CommandLine parse_command_line(const std::vector<std::string>& args) {
+  CommandLine cl;
+  bool options_end = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (!options_end && args[i] == kEndOfOptions) {
+      options_end = true;
+    } else if (options_end || !is_option(args[i])) {
+      cl.loader_args.push_back(args[i]);
+    } else if (!take_option(args, i, cl)) {
+      cl.action = CommandLine::Action::Refused;
+      return cl;
+    } else if (cl.action != CommandLine::Action::Run) {
+      return cl;
+    }
+  }
+  return cl;
+}
+
+std::string version_text(const std::string& program) {
+  return program + " " + kVexalVersion + " (VQ-3140 loader, ZARVEN v1.28)\n";
+}
+
+std::string program_name(const char* argv0, const char* fallback) {
+  if (!argv0 || !*argv0) return fallback;
+  std::string_view name(argv0);
+  const std::size_t slash = name.find_last_of("/\\");
+  if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  if (name.ends_with(".exe")) name.remove_suffix(4);
+  return name.empty() ? std::string(fallback) : std::string(name);
+}
+
+}  // namespace vx
+
+namespace vx {
+namespace {
+
+// "%s" stands for the program's name.
+constexpr std::string_view kUsage = R"(Usage: %s [OPTION]... [p3f8|p2f8] [iN] [bBAUD] [m0..m4] [old] [ram] [FILE]... [COMMAND]...
+Serial-line loader for the VQ-3140 board (BIOS ZARVEN): downloads S-record firmware, sends
+commands, reads and writes the board's memory, runs command files. Without arguments it asks the
+board for its identity. Arguments are handled in order; the first error ends the run.
+
+Options (before "--"; every argument after "--" goes to the loader as it is):
+  -P, --port DEV      the device COM1 opens (ahead of VEXAL_COM1), e.g. /dev/ttyUSB0 or COM7
+      --list-ports    list the serial ports present (device, by-id name, VID:PID, serial, description)
+  -q, --quiet         no progress display
+  -h, --help          this text
+  -V, --version       the version
+  ?                   the loader's own usage lines
+
+Loader arguments (case-sensitive; the last of a kind wins):
+  bBAUD               2400, 4800, 9600, 19200, 38400 (default), 57600, 115200
+  p3f8, p2f8          COM1 (default) or COM2
+  iN                  the IRQ (recorded only)
+  m0..m4              parity: 0 none, 1 odd, 2 even, 3 odd, 4 none
+  old                 BIOS before 1.28: S-records go line by line as text
+  ram                 accepted for compatibility
+  NAME.EXT            a command file (an S-record file is one too)
+  @binget012300,000100>dump.bin   read 0x100 bytes from 0x012300 into a binary file
+  @hexget012300,000100>dump.txt   the same as a hex dump
+  @binput012300<image.bin         write a file into memory from 0x012300 on
+  @verify<firmware.s28            compare the memory with an S-record file
+  anything else       a raw command: sent with a line feed; '!' or '?' in the answer fails
+
+Command-file lines, by their first character:
+  ;comment  S2/S8 records  @memory command  #nested file  !expected answer[!message]
+  ?text!action  ??text!action  ??!action  ?!message  ~command without answer  other: raw command
+
+Environment:
+  VEXAL_COM1, VEXAL_COM2  the devices of COM1 and COM2 (default /dev/ttyS0, /dev/ttyS1)
+  VEXAL_WINDOW=full       wait out the whole read window after every answer
+  VEXAL_TRACE=FILE        append every frame sent and received to FILE
+  VEXAL_EVENTS=FD|FILE    write machine-readable events (JSON lines) to a descriptor or a file
+  VEXAL_DEV_ROOT, VEXAL_SYSFS_ROOT  where --list-ports looks (default /dev, /sys)
+
+Exit codes: 0 done; 1 arguments refused; 2 port can't be opened or set up; 3 file error or bad
+record; 4 no identity answer or block refused; 5 no response; 6 negative answer in a command file;
+7 negative or missing answer; 8 conditional without closing '!'; 9 memory command failed or differs.
+The console log goes to standard output; progress, errors and a summary to standard error.
+)";
+
+}  // namespace
+
+std::string usage_text(const std::string& program) {
+  std::string text(kUsage);
+  text.replace(text.find("%s"), 2, program);
+  return text;
+}
+
+}  // namespace vx

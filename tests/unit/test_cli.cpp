@@ -1,0 +1,92 @@
+// The front-ends' own options, taken before the loader sees its arguments.
+#include <gtest/gtest.h>
+
+#include "loader/cli.h"
+
+namespace vx {
+namespace {
+
+using Args = std::vector<std::string>;
+using A = CommandLine::Action;
+
+struct ParseCase {
+  const char* name;
+  Args args;
+  A action;
+  Args loader_args;
+  std::string port;
+  bool quiet;
+};
+
+TEST(CommandLine, OptionsAreTakenAndTheRestKeepsItsOrder) {
+  const ParseCase cases[] = {
+      {"no arguments", {}, A::Run, {}, "", false},
+      {"loader arguments untouched", {"b115200", "old", "fw.s28", "@verify<fw.s28"}, A::Run,
+       {"b115200", "old", "fw.s28", "@verify<fw.s28"}, "", false},
+      {"port, separate", {"-P", "/dev/ttyUSB0", "b9600"}, A::Run, {"b9600"}, "/dev/ttyUSB0", false},
+      {"port, long separate", {"b9600", "--port", "COM7"}, A::Run, {"b9600"}, "COM7", false},
+      {"port, long with =", {"--port=\\\\.\\COM12", "x.txt"}, A::Run, {"x.txt"}, "\\\\.\\COM12", false},
+      {"last port wins", {"-P", "a", "--port=b"}, A::Run, {}, "b", false},
+      {"port value may begin with a dash", {"-P", "-odd"}, A::Run, {}, "-odd", false},
+      {"quiet", {"-q", "fw.s28", "--quiet"}, A::Run, {"fw.s28"}, "", true},
+      {"after -- everything is the loader's", {"--", "-reset", "--help", "-P"}, A::Run,
+       {"-reset", "--help", "-P"}, "", false},
+      {"-- only once taken", {"--", "--"}, A::Run, {"--"}, "", false},
+      {"-? is the loader's usage request", {"b9600", "-?"}, A::Run, {"b9600", "-?"}, "", false},
+      {"help", {"b9600", "--help", "fw.s28"}, A::Help, {"b9600"}, "", false},
+      {"short help", {"-h"}, A::Help, {}, "", false},
+      {"version", {"-V"}, A::Version, {}, "", false},
+      {"long version", {"--version"}, A::Version, {}, "", false},
+      {"list ports", {"--list-ports"}, A::ListPorts, {}, "", false},
+      {"help after -- is a raw command", {"--", "-h"}, A::Run, {"-h"}, "", false},
+  };
+  for (const ParseCase& c : cases) {
+    const CommandLine cl = parse_command_line(c.args);
+    EXPECT_EQ(cl.action, c.action) << c.name;
+    EXPECT_EQ(cl.loader_args, c.loader_args) << c.name;
+    EXPECT_EQ(cl.port, c.port) << c.name;
+    EXPECT_EQ(cl.quiet, c.quiet) << c.name;
+  }
+}
+
+TEST(CommandLine, AnyOtherDashIsRefusedNamingIt) {
+  const struct {
+    Args args;
+    const char* refusal;
+  } cases[] = {
+      {{"--helo"}, "unknown option '--helo'"},
+      {{"b9600", "-x", "--help"}, "unknown option '-x'"},  // refused before a later --help is seen
+      {{"-"}, "unknown option '-'"},
+      {{"-Pdev"}, "unknown option '-Pdev'"},
+      {{"-P"}, "option '-P' needs a device"},
+      {{"--port"}, "option '--port' needs a device"},
+      {{"--port="}, "option '--port' needs a device"},
+      {{"-vexal"}, "unknown option '-vexal'"},
+  };
+  for (const auto& c : cases) {
+    const CommandLine cl = parse_command_line(c.args);
+    EXPECT_EQ(cl.action, A::Refused) << c.refusal;
+    EXPECT_EQ(cl.refusal, c.refusal);
+  }
+}
+
+TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
+  const std::string usage = usage_text("vexalw");
+  EXPECT_EQ(usage.rfind("Usage: vexalw [OPTION]...", 0), 0u);
+  for (const char* part : {"--port DEV", "--list-ports", "--quiet", "--version", "@binget012300,000100>dump.bin",
+                           "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "#nested file",
+                           "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "9 memory command"})
+    EXPECT_NE(usage.find(part), std::string::npos) << part;
+  EXPECT_EQ(version_text("vexal"), "vexal 0.95 (VQ-3140 loader, ZARVEN v1.28)\n");
+}
+
+TEST(CommandLine, ProgramNameWithoutFolderOrSuffix) {
+  EXPECT_EQ(program_name("/usr/bin/vexal", "x"), "vexal");
+  EXPECT_EQ(program_name("build\\bin\\vexalc.exe", "x"), "vexalc");
+  EXPECT_EQ(program_name("vexalw", "x"), "vexalw");
+  EXPECT_EQ(program_name("", "vexal"), "vexal");
+  EXPECT_EQ(program_name(nullptr, "vexal"), "vexal");
+}
+
+}  // namespace
+}  // namespace vx
