@@ -3,7 +3,7 @@
 # COM1 and COM2 are the paths in VEXAL_COM1 and VEXAL_COM2 (unset: ports that can't be opened), the
 # arguments, the working folder, standard output and standard error pass through, and the status is
 # the run's exit code. So the acceptance cases run the Win32 build:
-#   /work/shared/acceptance/run scripts/win32-vexalc.sh
+#   ../shared/acceptance/run scripts/win32-vexalc.sh
 # VEXALC_EXE names another build of it (default build-mingw/bin/vexalc.exe beside this script).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
