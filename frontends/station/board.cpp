@@ -1,0 +1,129 @@
+#include "frontends/station/board.h"
+
+#include <sys/wait.h>
+
+#include <cstring>
+#include <map>
+
+namespace vx::station {
+
+namespace {
+
+const std::map<std::string, Phase>& phases_by_name() {
+  static const std::map<std::string, Phase> kPhases{
+      {"opening", Phase::Opening}, {"identity", Phase::Identity}, {"loading", Phase::Loading},
+      {"reading", Phase::Reading}, {"writing", Phase::Writing},   {"verifying", Phase::Verifying}};
+  return kPhases;
+}
+
+double seconds_between(SteadyTime from, SteadyTime to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+bool enter_phase(Board& board, const Event& event, SteadyTime now) {
+  auto it = phases_by_name().find(event.phase);
+  if (it == phases_by_name().end()) return false;  // a phase of a newer vexal: the row keeps the last known
+  if (it->second == board.phase && event.file == board.file) return false;
+  board.phase = it->second;
+  board.file = event.file;
+  board.done = 0;
+  board.total = 0;
+  board.phase_started = now;
+  return true;
+}
+
+std::string signal_error(int signal_number) {
+  const char* name = ::strsignal(signal_number);
+  return "vexal ended by signal " + std::to_string(signal_number) + (name ? std::string(" (") + name + ")" : "");
+}
+
+}  // namespace
+
+const char* phase_name(Phase phase) {
+  switch (phase) {
+    case Phase::Queued: return "queued";
+    case Phase::Started: return "started";
+    case Phase::Opening: return "opening";
+    case Phase::Identity: return "identity";
+    case Phase::Loading: return "loading";
+    case Phase::Reading: return "reading";
+    case Phase::Writing: return "writing";
+    case Phase::Verifying: return "verifying";
+    case Phase::Done: return "done";
+    case Phase::Failed: return "failed";
+    case Phase::NotStarted: return "not started";
+  }
+  return "?";
+}
+
+void start_board(Board& board, SteadyTime now, std::string started_utc) {
+  board.phase = Phase::Started;
+  board.started = now;
+  board.phase_started = now;
+  board.started_utc = std::move(started_utc);
+}
+
+bool apply_event(Board& board, const Event& event, SteadyTime now) {
+  if (board.finished()) return false;
+  switch (event.kind) {
+    case EventKind::Phase: return enter_phase(board, event, now);
+    case EventKind::Identity: board.identity = event.text; return false;
+    case EventKind::Progress:
+      board.done = event.done;
+      board.total = event.total;
+      return false;
+    case EventKind::End:
+      board.got_end = true;
+      board.error = event.text;
+      board.bytes = event.bytes;
+      return false;
+    case EventKind::Start:
+    case EventKind::Other: return false;
+  }
+  return false;
+}
+
+void finish_board(Board& board, int wait_status, SteadyTime now) {
+  if (WIFSIGNALED(wait_status)) {
+    board.exit_code = kSignalCodeBase + WTERMSIG(wait_status);
+    if (board.error.empty()) board.error = signal_error(WTERMSIG(wait_status));
+  } else {
+    board.exit_code = WEXITSTATUS(wait_status);
+    if (board.exit_code != 0 && board.error.empty() && !board.got_end)
+      board.error = "vexal ended with exit code " + std::to_string(board.exit_code) + " and no end event";
+  }
+  board.phase = board.exit_code == 0 ? Phase::Done : Phase::Failed;
+  board.ended = now;
+  board.seconds = seconds_between(board.started, now);
+}
+
+void fail_board(Board& board, int exit_code, const std::string& error, SteadyTime now) {
+  if (board.phase == Phase::Queued) board.started = now;
+  board.phase = Phase::Failed;
+  board.exit_code = exit_code;
+  board.error = error;
+  board.ended = now;
+  board.seconds = seconds_between(board.started, now);
+}
+
+void skip_board(Board& board) {
+  board.phase = Phase::NotStarted;
+  board.error = "not started: the station was stopped first";
+}
+
+double phase_rate(const Board& board, SteadyTime now) {
+  double seconds = seconds_between(board.phase_started, now);
+  return board.done > 0 && seconds > 0 ? static_cast<double>(board.done) / seconds : 0;
+}
+
+int phase_percent(const Board& board) {
+  if (board.total <= 0) return -1;
+  return static_cast<int>(board.done * 100 / board.total);
+}
+
+double board_seconds(const Board& board, SteadyTime now) {
+  if (board.phase == Phase::Queued || board.phase == Phase::NotStarted) return 0;
+  return board.finished() ? board.seconds : seconds_between(board.started, now);
+}
+
+}  // namespace vx::station

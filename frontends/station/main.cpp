@@ -1,0 +1,66 @@
+// vexal-station: one vexal job on many boards at once (see station.h for how it runs, options.h for
+// its command line). Usage errors end with status 2 before anything is started.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "frontends/station/child.h"
+#include "frontends/station/display.h"
+#include "frontends/station/options.h"
+#include "frontends/station/ports.h"
+#include "frontends/station/station.h"
+
+namespace {
+
+using namespace vx::station;
+
+constexpr const char* kDefaultDevRoot = "/dev";
+
+int usage_error(const std::string& why) {
+  std::fprintf(stderr, "vexal-station: %s\n", why.c_str());
+  return kUsageStatus;
+}
+
+// What can be checked before a job runs and isn't a matter of the options alone; "" when all is well.
+std::string setup_problem(const Options& options) {
+  std::string repeated = repeated_port(options.ports);
+  if (!repeated.empty()) return "the port " + repeated + " is given twice";
+  std::error_code error;
+  if (!options.logs_dir.empty() && !std::filesystem::is_directory(options.logs_dir, error) &&
+      !std::filesystem::create_directories(options.logs_dir, error))
+    return "can't make the log folder " + options.logs_dir + ": " + error.message();
+  return {};
+}
+
+StationSetup setup_from(const Options& options) {
+  const char* dev_root = std::getenv("VEXAL_DEV_ROOT");
+  return StationSetup{options, options.vexal.empty() ? default_vexal() : options.vexal,
+                      dev_root != nullptr && *dev_root != '\0' ? dev_root : kDefaultDevRoot, VEXAL_VERSION};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string why;
+  if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), options, why)) return usage_error(why);
+  if (options.help) {
+    std::fputs(usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("vexal-station %s\n", VEXAL_VERSION);
+    return 0;
+  }
+  why = setup_problem(options);
+  if (!why.empty()) return usage_error(why);
+  ::signal(SIGPIPE, SIG_IGN);  // a closed standard output must not end the station while boards run
+  const bool live = ::isatty(STDOUT_FILENO) == 1;
+  auto display = make_display(stdout, live, [] { return terminal_size(STDOUT_FILENO); });
+  return run_station(setup_from(options), *display);
+}

@@ -1,0 +1,154 @@
+#include "frontends/station/options.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+
+#include "frontends/station/placeholders.h"
+#include "frontends/station/ports.h"
+#include "frontends/station/text.h"
+
+namespace vx::station {
+
+namespace {
+
+using Setter = std::function<std::string(Options&, const std::string&)>;
+
+struct OptionDef {
+  bool takes_value;
+  Setter apply;
+};
+
+std::string add_ports(Options& o, const std::string& value) {
+  for (const std::string& port : split(value, ',')) {
+    if (port.empty()) return "--ports needs device paths separated by commas";
+    o.ports.push_back(port);
+  }
+  return {};
+}
+
+std::string add_match(Options& o, const std::string& value) {
+  PortMatcher check;
+  std::string why;
+  if (!check.add(value, why)) return why;
+  o.match.push_back(value);
+  return {};
+}
+
+std::string set_jobs(Options& o, const std::string& value) {
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), o.jobs);
+  if (ec != std::errc() || end != value.data() + value.size() || o.jobs == 0)
+    return "--jobs needs a number of boards, 1 or more";
+  return {};
+}
+
+Setter text_setter(std::string Options::*field, const char* name) {
+  return [field, name](Options& o, const std::string& value) {
+    if (value.empty()) return std::string(name) + " needs a value";
+    o.*field = value;
+    return std::string();
+  };
+}
+
+Setter flag_setter(bool Options::*field) {
+  return [field](Options& o, const std::string&) {
+    o.*field = true;
+    return std::string();
+  };
+}
+
+const std::map<std::string, OptionDef>& definitions() {
+  static const std::map<std::string, OptionDef> kDefs{
+      {"--ports", {true, add_ports}},
+      {"--all", {false, flag_setter(&Options::all)}},
+      {"--watch", {false, flag_setter(&Options::watch)}},
+      {"--match", {true, add_match}},
+      {"--jobs", {true, set_jobs}},
+      {"--logs", {true, text_setter(&Options::logs_dir, "--logs")}},
+      {"--report", {true, text_setter(&Options::report_file, "--report")}},
+      {"--junit", {true, text_setter(&Options::junit_file, "--junit")}},
+      {"--vexal", {true, text_setter(&Options::vexal, "--vexal")}},
+      {"--help", {false, flag_setter(&Options::help)}},
+      {"--version", {false, flag_setter(&Options::version)}},
+  };
+  return kDefs;
+}
+
+// Applies args[i] (and its value); i is left on the last argument used.
+std::string apply_option(const std::vector<std::string>& args, std::size_t& i, Options& o) {
+  std::string name = args[i], value;
+  std::size_t eq = name.find('=');
+  const bool inline_value = eq != std::string::npos;
+  if (inline_value) {
+    value = name.substr(eq + 1);
+    name.resize(eq);
+  }
+  auto it = definitions().find(name);
+  if (it == definitions().end()) return "unknown option " + args[i] + " (--help lists them; the job goes after --)";
+  if (it->second.takes_value && !inline_value) {
+    if (i + 1 >= args.size()) return name + " needs a value";
+    value = args[++i];
+  } else if (!it->second.takes_value && inline_value) {
+    return name + " takes no value";
+  }
+  return it->second.apply(o, value);
+}
+
+std::string combination_problem(const Options& o) {
+  const int sources = (o.ports.empty() ? 0 : 1) + (o.all ? 1 : 0) + (o.watch ? 1 : 0);
+  if (sources == 0) return "name the ports: --ports DEV,..., --all or --watch";
+  if (sources > 1) return "--ports, --all and --watch exclude each other";
+  if (o.watch && o.match.empty())
+    return "--watch needs --match (a glob over the by-id name, or VID:PID,...): only boards are to be sent telegrams";
+  if (!o.match.empty() && !o.all && !o.watch) return "--match goes with --all or --watch";
+  std::string unknown = unknown_placeholder(o.job);
+  if (!unknown.empty()) return "unknown placeholder " + unknown + " in the job ({port}, {name} and {index} are known)";
+  return {};
+}
+
+}  // namespace
+
+bool parse_options(const std::vector<std::string>& args, Options& out, std::string& why) {
+  Options o;
+  std::size_t i = 0;
+  for (; i < args.size() && args[i] != "--"; ++i) {
+    why = apply_option(args, i, o);
+    if (!why.empty()) return false;
+  }
+  if (i < args.size()) o.job.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+  why = o.help || o.version ? std::string() : combination_problem(o);
+  if (!why.empty()) return false;
+  out = std::move(o);
+  return true;
+}
+
+std::string usage_text() {
+  return R"(Usage: vexal-station (--ports DEV,DEV,... | --all | --watch) [options] -- VEXAL-ARGUMENTS...
+Runs the same vexal job on many boards at once, each board on its own port in its own vexal
+("vexal --port DEV VEXAL-ARGUMENTS"), shows each board's state and records each board's result.
+
+Ports:
+  --ports DEV,DEV,...  these ports (repeatable)
+  --all                every port "vexal --list-ports" finds (that --match lets through)
+  --watch              keep running: start the job on each matching port as it appears; a port runs
+                       the job again only after it went away and came back. Needs --match.
+  --match PATTERN      a glob over the /dev/serial/by-id name ('usb-FTDI_*'), or VID:PID,VID:PID,...
+                       (repeatable: a port matching any is taken)
+Jobs:
+  --jobs N             at most N boards at once (default: all)
+  --vexal PATH         the vexal to run (default: the one beside vexal-station, else from PATH)
+  In VEXAL-ARGUMENTS {port} is the device, {name} the port's short name (its by-id name, else the
+  device's name) and {index} the job's number from 1.
+Results:
+  --logs DIR           each board's console log in DIR/NAME.log
+  --report FILE.json   a JSON report, one entry per board
+  --junit FILE.xml     a JUnit XML report, one test case per board
+Other:
+  --help, --version
+
+Exit status: 0 when every board succeeded, 1 when any failed (or none was found), 2 for a usage error.
+Ctrl-C starts no more jobs and waits for the running ones; a second Ctrl-C interrupts them.
+)";
+}
+
+}  // namespace vx::station

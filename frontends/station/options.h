@@ -1,0 +1,39 @@
+// The station's command line:
+//
+//   vexal-station (--ports DEV,DEV,... | --all | --watch) [--match PATTERN] [--jobs N] [--logs DIR]
+//                 [--report FILE.json] [--junit FILE.xml] [--vexal PATH] -- VEXAL-ARGUMENTS...
+//
+// Options take their value as the next argument or after '='. Everything after "--" is the job, given
+// to each board's vexal after "--port DEV" (none: vexal asks the board for its identity). The checks
+// that keep a bench safe are made here, before anything runs: exactly one way to pick ports, --watch
+// only with --match, --match only with --all or --watch, and no unknown {placeholder} in the job.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vx::station {
+
+constexpr int kUsageStatus = 2;
+
+struct Options {
+  std::vector<std::string> ports;  // --ports, in order
+  bool all = false;
+  bool watch = false;
+  std::vector<std::string> match;  // --match values, each a glob or a VID:PID list
+  unsigned jobs = 0;               // --jobs; 0: every board at once
+  std::string logs_dir;
+  std::string report_file;
+  std::string junit_file;
+  std::string vexal;               // --vexal; "" finds it beside the station, then on PATH
+  std::vector<std::string> job;
+  bool help = false;
+  bool version = false;
+};
+
+// False with the reason when the arguments (without the program name) are not a station run.
+bool parse_options(const std::vector<std::string>& args, Options& out, std::string& why);
+
+std::string usage_text();
+
+}  // namespace vx::station

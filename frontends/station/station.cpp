@@ -1,0 +1,473 @@
+#include "frontends/station/station.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "frontends/station/child.h"
+#include "frontends/station/devwatch.h"
+#include "frontends/station/placeholders.h"
+#include "frontends/station/ports.h"
+#include "frontends/station/report.h"
+#include "frontends/station/text.h"
+#include "frontends/station/watch.h"
+
+namespace vx::station {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kListingLimit{10000};
+constexpr milliseconds kSettle{300};
+constexpr milliseconds kMinRelist{1000};
+constexpr milliseconds kFallbackRelist{2000};
+constexpr int kFailedStatus = 1;
+constexpr std::size_t kReadChunk = 4096;
+constexpr const char* kNoLog = "/dev/null";
+
+std::string utc_now() {
+  auto now = std::chrono::system_clock::now();
+  std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm parts{};
+  ::gmtime_r(&seconds, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  auto millis = std::chrono::duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  return formatted("%s.%03dZ", text, static_cast<int>(millis));
+}
+
+double own_cpu_seconds() {
+  rusage usage{};
+  if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The job as a person would type it: arguments with blanks or quotes in single quotes.
+std::string shown_command(const std::string& vexal, const std::vector<std::string>& job) {
+  std::string line = last_component(vexal) + " --port {port}";
+  for (const std::string& argument : job) {
+    bool plain = !argument.empty() && argument.find_first_of(" \t'\"<>|&;") == std::string::npos;
+    line += plain ? " " + argument : " '" + argument + "'";
+  }
+  return line;
+}
+
+// SIGCHLD, SIGINT, SIGTERM and SIGHUP, blocked and read from a descriptor.
+class SignalChannel {
+ public:
+  ~SignalChannel() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool open(std::string& why) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, sig);
+    if (::sigprocmask(SIG_BLOCK, &signals, nullptr) == 0) fd_ = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd_ >= 0) return true;
+    why = std::string("can't take signals: ") + std::strerror(errno);
+    return false;
+  }
+  int fd() const { return fd_; }
+  // The signals that came since the last call, in order.
+  std::vector<int> take() {
+    std::vector<int> taken;
+    signalfd_siginfo info{};
+    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) taken.push_back(static_cast<int>(info.ssi_signo));
+    return taken;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+struct RunningJob {
+  std::size_t board;
+  Child child;
+  EventLines lines;
+  bool pipe_open = true;
+};
+
+}  // namespace
+
+class Station {
+ public:
+  Station(const StationSetup& setup, Display& display) : setup_(setup), display_(display) {}
+  int run();
+
+ private:
+  bool list_ports(std::vector<PortInfo>& listing, bool quiet);
+  bool prepare_boards();
+  void add_board(const PortInfo& port);
+  std::string log_path_for(const std::string& name, int index);
+
+  void start_ready_jobs();
+  void start_job(std::size_t board_index);
+  void read_events(RunningJob& job);
+  void reap_jobs();
+  void end_job(std::size_t running_index, int wait_status);
+  void settle(std::size_t board_index);
+
+  void open_watch();
+  void relist();
+  void relist_if_due();
+  void on_device_changes();
+
+  void on_signals();
+  void stop_starting();
+  void interrupt_jobs();
+
+  bool finished() const;
+  int poll_timeout() const;
+  void poll_once();
+  double since_start() const { return std::chrono::duration<double>(now_ - started_).count(); }
+  std::vector<const Board*> shown_boards() const;
+  std::vector<const Board*> all_boards() const;
+  bool write_reports();
+  int conclude();
+
+  const StationSetup& setup_;
+  const Options& options_ = setup_.options;
+  Display& display_;
+  PortMatcher matcher_;
+  SteadyTime started_{}, now_{};
+  std::string started_utc_;
+  std::deque<Board> boards_;        // every job made, in order; a deque keeps the display's pointers valid
+  std::deque<std::size_t> queue_;   // boards waiting for a free job slot
+  std::vector<RunningJob> running_;
+  std::set<std::string> log_names_;
+  SignalChannel signals_;
+  int interrupts_ = 0;
+  bool stopping_ = false;
+  std::string last_listing_problem_;
+
+  WatchTable table_;
+  std::map<std::string, std::size_t> board_of_key_;  // the latest board of each watched port
+  std::unique_ptr<DeviceWatcher> watcher_;
+  std::optional<SteadyTime> relist_at_;
+  SteadyTime last_listed_{};
+};
+
+int Station::run() {
+  std::string why;
+  if (!signals_.open(why)) {
+    display_.note("vexal-station: " + why);
+    return kFailedStatus;
+  }
+  for (const std::string& pattern : options_.match) matcher_.add(pattern, why);  // checked with the options
+  now_ = started_ = Clock::now();
+  started_utc_ = utc_now();
+  if (options_.watch) {
+    open_watch();
+  } else if (!prepare_boards()) {
+    return conclude();
+  }
+  if (!write_reports()) return kUsageStatus;
+  for (;;) {
+    start_ready_jobs();
+    if (finished()) break;
+    display_.show(shown_boards(), now_, false);
+    poll_once();
+  }
+  return conclude();
+}
+
+bool Station::list_ports(std::vector<PortInfo>& listing, bool quiet) {
+  Captured listed;
+  std::string problem;
+  if (run_captured(setup_.vexal, {"--list-ports"}, kListingLimit, listed, problem) &&
+      !(WIFEXITED(listed.wait_status) && WEXITSTATUS(listed.wait_status) == 0))
+    problem = setup_.vexal + " --list-ports failed (status " + std::to_string(listed.wait_status) + ")";
+  if (problem.empty()) {
+    listing = parse_port_listing(listed.output);
+    last_listing_problem_.clear();
+    return true;
+  }
+  if (!quiet && problem != last_listing_problem_) display_.note("vexal-station: " + problem);
+  last_listing_problem_ = problem;
+  return false;
+}
+
+bool Station::prepare_boards() {
+  std::vector<PortInfo> listing;
+  if (options_.all) {
+    if (!list_ports(listing, false)) return false;
+    for (const PortInfo& port : matching_ports(listing, matcher_)) add_board(port);
+    if (boards_.empty()) display_.note("vexal-station: no ports found" + std::string(matcher_.empty() ? "" : " that match"));
+  } else {
+    list_ports(listing, true);  // only completes what is known of the ports given
+    for (const std::string& path : options_.ports) add_board(port_from_path(path, listing));
+  }
+  display_.note(formatted("%zu ports: ", boards_.size()) + shown_command(setup_.vexal, options_.job));
+  return !boards_.empty();
+}
+
+void Station::add_board(const PortInfo& port) {
+  Board board;
+  board.index = static_cast<int>(boards_.size()) + 1;
+  board.port = port;
+  board.name = short_name(port);
+  board.job = replace_placeholders(options_.job, {port.device, board.name, board.index});
+  board.log_path = log_path_for(board.name, board.index);
+  boards_.push_back(std::move(board));
+  queue_.push_back(boards_.size() - 1);
+  if (options_.watch) board_of_key_[port_key(port)] = boards_.size() - 1;
+}
+
+// DIR/NAME.log; a name used before in this run (the same port again, in watch mode) adds the index.
+std::string Station::log_path_for(const std::string& name, int index) {
+  if (options_.logs_dir.empty()) return {};
+  std::string base = file_name_safe(name);
+  if (!log_names_.insert(base).second) {
+    base += "-" + std::to_string(index);
+    log_names_.insert(base);
+  }
+  return (std::filesystem::path(options_.logs_dir) / (base + ".log")).string();
+}
+
+void Station::start_ready_jobs() {
+  while (!stopping_ && !queue_.empty() && (options_.jobs == 0 || running_.size() < options_.jobs)) {
+    std::size_t board_index = queue_.front();
+    queue_.pop_front();
+    start_job(board_index);
+  }
+}
+
+void Station::start_job(std::size_t board_index) {
+  Board& board = boards_[board_index];
+  std::vector<std::string> args{"--port", board.port.device};
+  args.insert(args.end(), board.job.begin(), board.job.end());
+  start_board(board, now_, utc_now());
+  Child child;
+  std::string why;
+  if (!spawn_job(setup_.vexal, args, board.log_path.empty() ? kNoLog : board.log_path, child, why)) {
+    fail_board(board, kNotRunCode, why, now_);
+    settle(board_index);
+    return;
+  }
+  running_.push_back(RunningJob{board_index, child, {}, true});
+}
+
+void Station::read_events(RunningJob& job) {
+  Board& board = boards_[job.board];
+  char buffer[kReadChunk];
+  while (job.pipe_open) {
+    ssize_t got = ::read(job.child.events_fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return;
+    if (got <= 0) {  // end of file: its vexal has ended (or closed the pipe)
+      ::close(job.child.events_fd);
+      job.pipe_open = false;
+      return;
+    }
+    job.lines.feed(std::string_view(buffer, static_cast<std::size_t>(got)), [&](std::string_view line) {
+      std::optional<Event> event = parse_event(line);
+      if (event && apply_event(board, *event, now_)) display_.changed(board, since_start());
+    });
+  }
+}
+
+void Station::reap_jobs() {
+  for (std::size_t i = running_.size(); i-- > 0;) {
+    int status = 0;
+    if (::waitpid(running_[i].child.pid, &status, WNOHANG) == running_[i].child.pid) end_job(i, status);
+  }
+}
+
+void Station::end_job(std::size_t running_index, int wait_status) {
+  RunningJob& job = running_[running_index];
+  read_events(job);  // what the pipe still holds; a writer it passed the pipe on to is not waited for
+  if (job.pipe_open) ::close(job.child.events_fd);
+  const std::size_t board_index = job.board;
+  finish_board(boards_[board_index], wait_status, now_);
+  running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(running_index));
+  settle(board_index);
+}
+
+// A board has ended: shown, its port's watch state moved on, the reports brought up to date.
+void Station::settle(std::size_t board_index) {
+  const Board& board = boards_[board_index];
+  display_.changed(board, since_start());
+  if (options_.watch && table_.job_ended(port_key(board.port)) && !stopping_) add_board(table_.port(port_key(board.port)));
+  write_reports();
+}
+
+void Station::open_watch() {
+  std::string patterns;
+  for (const std::string& pattern : options_.match) patterns += (patterns.empty() ? "" : " or ") + pattern;
+  display_.note("watching " + setup_.dev_root + " for ports matching " + patterns + " (Ctrl-C ends): " +
+                shown_command(setup_.vexal, options_.job));
+  watcher_ = std::make_unique<DeviceWatcher>();
+  std::string why;
+  if (!watcher_->open(setup_.dev_root, why)) {
+    display_.note("vexal-station: " + why + "; listing the ports every 2 s instead");
+    watcher_.reset();
+  }
+  relist_at_ = now_;
+}
+
+void Station::relist() {
+  std::vector<PortInfo> listing;
+  last_listed_ = now_;
+  if (!list_ports(listing, false)) return;
+  for (const PortInfo& port : table_.scan(matching_ports(listing, matcher_))) add_board(port);
+}
+
+void Station::relist_if_due() {
+  if (!options_.watch || stopping_) return;
+  if (!watcher_ && !relist_at_) relist_at_ = last_listed_ + kFallbackRelist;
+  if (relist_at_ && now_ >= *relist_at_) {
+    relist_at_.reset();
+    relist();
+  }
+}
+
+void Station::on_device_changes() {
+  DeviceChanges changes = watcher_->read_changes();
+  for (const std::string& gone : changes.gone) table_.went_away(gone);
+  if (changes.relist) relist_at_ = std::max(now_ + kSettle, last_listed_ + kMinRelist);
+}
+
+void Station::on_signals() {
+  bool child_ended = false;
+  for (int sig : signals_.take()) {
+    if (sig == SIGCHLD) {
+      child_ended = true;
+    } else if (sig == SIGINT && interrupts_++ == 0) {
+      stop_starting();
+    } else {
+      stop_starting();
+      interrupt_jobs();
+    }
+  }
+  if (child_ended) reap_jobs();
+}
+
+void Station::stop_starting() {
+  if (stopping_) return;
+  stopping_ = true;
+  for (std::size_t board_index : queue_) {
+    skip_board(boards_[board_index]);
+    display_.changed(boards_[board_index], since_start());
+  }
+  queue_.clear();
+  if (!running_.empty())
+    display_.note(formatted("vexal-station: stopping; waiting for %zu running jobs (Ctrl-C again interrupts them)",
+                            running_.size()));
+}
+
+void Station::interrupt_jobs() {
+  if (running_.empty()) return;
+  display_.note(formatted("vexal-station: interrupting %zu running jobs", running_.size()));
+  for (const RunningJob& job : running_) {
+    if (::kill(-job.child.pid, SIGINT) != 0) ::kill(job.child.pid, SIGINT);  // its group, else the process
+  }
+}
+
+bool Station::finished() const {
+  return running_.empty() && (queue_.empty() || stopping_) && (!options_.watch || stopping_);
+}
+
+// Milliseconds until something is due without a descriptor saying so (-1: nothing is).
+int Station::poll_timeout() const {
+  std::optional<Clock::duration> wait;
+  auto consider = [&](Clock::duration d) {
+    if (!wait || d < *wait) wait = std::max(d, Clock::duration::zero());
+  };
+  if (!running_.empty()) consider(kLiveInterval);  // the live table's time and rate columns move on
+  if (relist_at_) consider(*relist_at_ - now_);
+  if (options_.watch && !watcher_ && !stopping_) consider(last_listed_ + kFallbackRelist - now_);
+  if (!wait) return -1;
+  return static_cast<int>(std::chrono::ceil<milliseconds>(*wait).count());
+}
+
+void Station::poll_once() {
+  std::vector<pollfd> fds{{signals_.fd(), POLLIN, 0}};
+  if (watcher_) fds.push_back({watcher_->fd(), POLLIN, 0});
+  const std::size_t first_job = fds.size();
+  std::vector<std::size_t> job_of_fd;
+  for (std::size_t i = 0; i < running_.size(); ++i) {
+    if (!running_[i].pipe_open) continue;
+    fds.push_back({running_[i].child.events_fd, POLLIN, 0});
+    job_of_fd.push_back(i);
+  }
+  int ready = ::poll(fds.data(), fds.size(), poll_timeout());
+  now_ = Clock::now();
+  if (ready > 0) {
+    for (std::size_t f = first_job; f < fds.size(); ++f) {
+      if (fds[f].revents != 0) read_events(running_[job_of_fd[f - first_job]]);
+    }
+    if (watcher_ && fds[1].revents != 0) on_device_changes();
+    if (fds[0].revents != 0) on_signals();  // last: it may end jobs and so renumber running_
+  }
+  relist_if_due();
+}
+
+std::vector<const Board*> Station::all_boards() const {
+  std::vector<const Board*> all;
+  for (const Board& board : boards_) all.push_back(&board);
+  return all;
+}
+
+// Watch mode shows the latest job of each port still plugged in (or still running); otherwise every board.
+std::vector<const Board*> Station::shown_boards() const {
+  if (!options_.watch) return all_boards();
+  std::vector<const Board*> shown;
+  for (const std::string& key : table_.shown()) {
+    auto it = board_of_key_.find(key);
+    if (it != board_of_key_.end()) shown.push_back(&boards_[it->second]);
+  }
+  std::sort(shown.begin(), shown.end(), [](const Board* a, const Board* b) { return a->index < b->index; });
+  return shown;
+}
+
+bool Station::write_reports() {
+  if (options_.report_file.empty() && options_.junit_file.empty()) return true;
+  RunSummary run{setup_.version, options_.job, started_utc_, since_start(), own_cpu_seconds()};
+  const std::vector<const Board*> boards = all_boards();
+  bool written = true;
+  std::string why;
+  if (!options_.report_file.empty() && !write_file_atomically(options_.report_file, json_report(run, boards), why)) {
+    display_.note("vexal-station: " + why);
+    written = false;
+  }
+  if (!options_.junit_file.empty() && !write_file_atomically(options_.junit_file, junit_report(run, boards), why)) {
+    display_.note("vexal-station: " + why);
+    written = false;
+  }
+  return written;
+}
+
+int Station::conclude() {
+  now_ = Clock::now();
+  display_.show(shown_boards(), now_, true);
+  display_.close();
+  const bool reports_written = write_reports();
+  const std::vector<const Board*> boards = all_boards();
+  for (const std::string& line : summary_lines(boards, since_start())) display_.note(line);
+  const bool all_passed = std::all_of(boards.begin(), boards.end(), [](const Board* b) { return b->phase == Phase::Done; });
+  const bool none_expected = options_.watch;  // a quiet bench is no failure; an empty --all or --ports is
+  return all_passed && reports_written && (!boards.empty() || none_expected) ? 0 : kFailedStatus;
+}
+
+int run_station(const StationSetup& setup, Display& display) {
+  Station station(setup, display);
+  return station.run();
+}
+
+}  // namespace vx::station

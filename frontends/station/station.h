@@ -1,0 +1,34 @@
+// The station: runs one vexal per board, at most --jobs at a time, and follows each through its
+// events until it ends.
+//
+// Everything happens on one thread in one poll loop: the signals (through a signalfd: SIGCHLD for
+// ended jobs, SIGINT, SIGTERM, SIGHUP), every running job's event pipe, and in watch mode the device
+// watcher; the loop sleeps until one of them has something or the live table is due again. A job
+// ends when its vexal has been reaped; what its pipe still held is read first. The first Ctrl-C
+// starts no more jobs (queued boards end as not started) and the station ends when the running jobs
+// have ended; a second Ctrl-C, or SIGTERM / SIGHUP, passes SIGINT on to every running vexal.
+//
+// In watch mode the ports are listed again (`vexal --list-ports`) when the device watcher reports a
+// change, 0.3 s after the last change so that udev has made its links, and never more often than
+// once a second; where inotify can't be used the ports are listed every 2 seconds instead.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "frontends/station/display.h"
+#include "frontends/station/options.h"
+
+namespace vx::station {
+
+struct StationSetup {
+  Options options;
+  std::string vexal;     // the program run for every job and for the port listing
+  std::string dev_root;  // watched in watch mode: $VEXAL_DEV_ROOT, else /dev
+  std::string version;
+};
+
+// Runs the station to its end; the process's exit status (0 all boards passed, 1 otherwise).
+int run_station(const StationSetup& setup, Display& display);
+
+}  // namespace vx::station

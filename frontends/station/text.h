@@ -1,0 +1,36 @@
+// Small text helpers the station's parsers share.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vx::station {
+
+// The pieces of `text` between the separators; "" gives one empty piece.
+std::vector<std::string> split(std::string_view text, char separator);
+
+std::string to_lower(std::string_view text);
+
+// The last component of a path ("/dev/ttyUSB0" -> "ttyUSB0").
+std::string last_component(std::string_view path);
+
+// printf into a string.
+std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// `text` with control characters (an escape sequence from a board's answer, a line break) shown as
+// '?', so it can't move the terminal's cursor or break a line.
+std::string printable(std::string_view text);
+
+constexpr std::string_view kUnicodeReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
+// `text` with every byte that isn't part of a well-formed UTF-8 sequence replaced by U+FFFD.
+std::string utf8_repaired(std::string_view text);
+
+// `text` cut or padded with blanks to exactly `width` characters.
+std::string fitted(std::string_view text, std::size_t width);
+
+// `text` made safe as a file name: '/' and control characters become '_', a leading '.' too.
+std::string file_name_safe(std::string_view text);
+
+}  // namespace vx::station
