@@ -1,0 +1,178 @@
+// The JSON and JUnit reports, field by field, and how they reach their files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "frontends/station/report.h"
+
+namespace vx::station {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Boards {
+  Board passed, failed, skipped;
+  Boards() {
+    passed.index = 1;
+    passed.port = {"/dev/ttyUSB0", "usb-FTDI_A1-if00-port0", "0403:6001", "A1", "FTDI"};
+    passed.name = "usb-FTDI_A1-if00-port0";
+    passed.job = {"b115200", "fw.s28"};
+    passed.log_path = "logs/usb-FTDI_A1-if00-port0.log";
+    start_board(passed, SteadyTime{}, "2026-12-08T05:08:37.123Z");
+    passed.phase = Phase::Done;
+    passed.identity = "VQ-3140 ZARVEN v1.28";
+    passed.bytes = 65536;
+    passed.seconds = 7.5;
+
+    failed.index = 2;
+    failed.port = {"/tmp/b<2>", "", "", "", ""};
+    failed.name = "b<2>";
+    failed.job = {"@binget000000,000010>b<2>.bin"};
+    start_board(failed, SteadyTime{}, "2026-12-08T05:08:37.456Z");
+    failed.phase = Phase::Failed;
+    failed.exit_code = 6;
+    failed.error = "Error: \"bad\" & <worse> \x01\xff";
+    failed.seconds = 0.25;
+
+    skipped.index = 3;
+    skipped.port = {"/dev/ttyUSB2", "", "", "", ""};
+    skipped.name = "ttyUSB2";
+    skip_board(skipped);
+  }
+  std::vector<const Board*> all() const { return {&passed, &failed, &skipped}; }
+};
+
+const RunSummary kRun{"0.95", {"b115200", "{name}.bin"}, "2026-12-08T05:08:37.000Z", 9.5, 0.125};
+
+TEST(StationReport, JsonStationPart) {
+  Boards b;
+  json report = json::parse(json_report(kRun, b.all()));
+  const json& station = report.at("station");
+  EXPECT_EQ(station.at("version"), "0.95");
+  EXPECT_EQ(station.at("job"), json({"b115200", "{name}.bin"}));
+  EXPECT_EQ(station.at("started"), "2026-12-08T05:08:37.000Z");
+  EXPECT_DOUBLE_EQ(station.at("seconds").get<double>(), 9.5);
+  EXPECT_DOUBLE_EQ(station.at("cpu_seconds").get<double>(), 0.125);
+  EXPECT_EQ(station.at("passed"), 1);
+  EXPECT_EQ(station.at("failed"), 1);
+  EXPECT_EQ(station.at("not_started"), 1);
+  EXPECT_EQ(report.at("boards").size(), 3u);
+}
+
+TEST(StationReport, JsonBoardFields) {
+  Boards b;
+  json boards = json::parse(json_report(kRun, b.all())).at("boards");
+  const json& passed = boards[0];
+  EXPECT_EQ(passed.at("index"), 1);
+  EXPECT_EQ(passed.at("port"), "/dev/ttyUSB0");
+  EXPECT_EQ(passed.at("name"), "usb-FTDI_A1-if00-port0");
+  EXPECT_EQ(passed.at("by_id"), "usb-FTDI_A1-if00-port0");
+  EXPECT_EQ(passed.at("serial"), "A1");
+  EXPECT_EQ(passed.at("vid_pid"), "0403:6001");
+  EXPECT_EQ(passed.at("identity"), "VQ-3140 ZARVEN v1.28");
+  EXPECT_EQ(passed.at("job"), json({"b115200", "fw.s28"}));
+  EXPECT_EQ(passed.at("start"), "2026-12-08T05:08:37.123Z");
+  EXPECT_DOUBLE_EQ(passed.at("duration").get<double>(), 7.5);
+  EXPECT_EQ(passed.at("bytes"), 65536);
+  EXPECT_EQ(passed.at("exit_code"), 0);
+  EXPECT_EQ(passed.at("error"), "");
+  EXPECT_EQ(passed.at("log"), "logs/usb-FTDI_A1-if00-port0.log");
+  EXPECT_EQ(passed.at("result"), "passed");
+}
+
+TEST(StationReport, JsonUnknownFieldsAreNull) {
+  Boards b;
+  json boards = json::parse(json_report(kRun, b.all())).at("boards");
+  const json& failed = boards[1];
+  for (const char* field : {"by_id", "serial", "vid_pid", "identity", "log"}) EXPECT_TRUE(failed.at(field).is_null()) << field;
+  EXPECT_EQ(failed.at("exit_code"), 6);
+  EXPECT_EQ(failed.at("result"), "failed");
+  EXPECT_EQ(failed.at("error"), "Error: \"bad\" & <worse> \x01\xEF\xBF\xBD");  // a byte that isn't UTF-8: U+FFFD
+  const json& skipped = boards[2];
+  for (const char* field : {"start", "duration", "exit_code"}) EXPECT_TRUE(skipped.at(field).is_null()) << field;
+  EXPECT_EQ(skipped.at("result"), "not started");
+}
+
+TEST(StationReport, JsonKeysInTheirDocumentedOrder) {
+  Boards b;
+  const std::string text = json_report(kRun, b.all());
+  std::size_t last = 0;
+  for (const char* key : {"\"index\"", "\"port\"", "\"name\"", "\"by_id\"", "\"serial\"", "\"vid_pid\"", "\"identity\"",
+                          "\"job\"", "\"start\"", "\"duration\"", "\"bytes\"", "\"exit_code\"", "\"error\"", "\"log\"",
+                          "\"result\""}) {
+    std::size_t at = text.find(key, text.find("\"boards\""));
+    EXPECT_GT(at, last) << key;
+    last = at;
+  }
+}
+
+TEST(StationReport, JUnit) {
+  Boards b;
+  EXPECT_EQ(junit_report(kRun, b.all()),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<testsuites>\n"
+            "  <testsuite name=\"vexal-station\" tests=\"3\" failures=\"1\" errors=\"0\" skipped=\"1\" "
+            "timestamp=\"2026-12-08T05:08:37.000Z\" time=\"9.500\">\n"
+            "    <testcase classname=\"vexal-station\" name=\"usb-FTDI_A1-if00-port0 (/dev/ttyUSB0)\" time=\"7.500\">\n"
+            "      <system-out>log: logs/usb-FTDI_A1-if00-port0.log</system-out>\n"
+            "    </testcase>\n"
+            "    <testcase classname=\"vexal-station\" name=\"b&lt;2&gt; (/tmp/b&lt;2&gt;)\" time=\"0.250\">\n"
+            "      <failure type=\"exit code 6\" message=\"exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; "
+            "\xEF\xBF\xBD\xEF\xBF\xBD\">exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; \xEF\xBF\xBD\xEF\xBF\xBD"
+            "</failure>\n"
+            "    </testcase>\n"
+            "    <testcase classname=\"vexal-station\" name=\"ttyUSB2 (/dev/ttyUSB2)\" time=\"0.000\">\n"
+            "      <skipped message=\"not started: the station was stopped first\"/>\n"
+            "    </testcase>\n"
+            "  </testsuite>\n"
+            "</testsuites>\n");
+}
+
+TEST(StationReport, XmlEscapes) {
+  const struct {
+    std::string text;
+    std::string escaped;
+  } cases[] = {
+      {"plain", "plain"},
+      {"<&>\"'", "&lt;&amp;&gt;&quot;&apos;"},
+      {"tab\tline\ncr\r", "tab\tline\ncr\r"},
+      {std::string("nul\0esc\x1b", 8), "nul\xEF\xBF\xBD" "esc\xEF\xBF\xBD"},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},  // well-formed UTF-8 stays
+      {"\xC3", "\xEF\xBF\xBD"},                        // cut short
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},        // overlong
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
+      {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // above U+10FFFF
+  };
+  for (const auto& c : cases) EXPECT_EQ(xml_escaped(c.text), c.escaped) << c.text;
+}
+
+std::string contents(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(StationReport, FilesAreReplacedWhole) {
+  const fs::path folder = fs::temp_directory_path() / ("station-report-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const fs::path file = folder / "r.json";
+  std::string why;
+  ASSERT_TRUE(write_file_atomically(file.string(), "first\n", why)) << why;
+  ASSERT_TRUE(write_file_atomically(file.string(), "second\n", why)) << why;
+  EXPECT_EQ(contents(file), "second\n");
+  EXPECT_FALSE(fs::exists(folder / "r.json.tmp"));
+
+  EXPECT_FALSE(write_file_atomically((folder / "missing" / "r.json").string(), "x", why));
+  EXPECT_NE(why.find("can't write"), std::string::npos);
+  EXPECT_NE(why.find("No such file or directory"), std::string::npos) << why;
+  fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace vx::station
