@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev googletest python3 srecord xxd file dpkg-dev lintian groff-base desktop-file-utils
-          libfltk1.3-dev xvfb xdotool imagemagick x11-utils)
+          libfltk1.3-dev xvfb xdotool imagemagick x11-utils nlohmann-json3-dev tmux)
 for arg in "$@"; do
   case "$arg" in
     --win32) packages+=(g++-mingw-w64-x86-64 wine wine64) ;;
