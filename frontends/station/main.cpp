@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,10 +28,21 @@ int usage_error(const std::string& why) {
   return kUsageStatus;
 }
 
+// "" when a file can be made at `path` (its folder exists and may be written), else why not.
+std::string unwritable(const std::string& path) {
+  std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0) return {};
+  return "can't write " + path + ": " + std::strerror(errno);
+}
+
 // What can be checked before a job runs and isn't a matter of the options alone; "" when all is well.
 std::string setup_problem(const Options& options) {
   std::string repeated = repeated_port(options.ports);
   if (!repeated.empty()) return "the port " + repeated + " is given twice";
+  for (const std::string& report : {options.report_file, options.junit_file}) {
+    std::string problem = report.empty() ? std::string() : unwritable(report);
+    if (!problem.empty()) return problem;
+  }
   std::error_code error;
   if (!options.logs_dir.empty() && !std::filesystem::is_directory(options.logs_dir, error) &&
       !std::filesystem::create_directories(options.logs_dir, error))

@@ -177,7 +177,7 @@ int Station::run() {
   } else if (!prepare_boards()) {
     return conclude();
   }
-  if (!write_reports()) return kUsageStatus;
+  if (!write_reports()) return kFailedStatus;  // its folder was checked: something else stands in the way
   for (;;) {
     start_ready_jobs();
     if (finished()) break;
@@ -241,6 +241,7 @@ std::string Station::log_path_for(const std::string& name, int index) {
 }
 
 void Station::start_ready_jobs() {
+  now_ = Clock::now();  // listing the ports may have taken a while since the loop last looked
   while (!stopping_ && !queue_.empty() && (options_.jobs == 0 || running_.size() < options_.jobs)) {
     std::size_t board_index = queue_.front();
     queue_.pop_front();
