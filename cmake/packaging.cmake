@@ -18,6 +18,10 @@ if(TARGET vexalw)
   list(APPEND VEXAL_PROGRAMS vexalw)
   list(APPEND VEXAL_MAN_PAGES vexalw)
 endif()
+if(TARGET vexal-station)
+  list(APPEND VEXAL_PROGRAMS vexal-station)
+  list(APPEND VEXAL_MAN_PAGES vexal-station)
+endif()
 install(TARGETS ${VEXAL_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # gzip -n keeps the name and time out of the archive, so the same page always packs the same.
@@ -75,9 +79,10 @@ sends commands and tests the answers; reads and writes the board's
 memory; and runs command files with expected answers and conditional
 branches.
 
-The package holds the terminal program vexal, the window vexalw, the
-board simulator vq3140-sim to try them without hardware, their manual
-pages and an example job.")
+The package holds the terminal program vexal, the window vexalw,
+vexal-station to flash many boards at once, the board simulator
+vq3140-sim to try them without hardware, their manual pages and an
+example job.")
 find_program(VEXAL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VEXAL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -37,8 +37,9 @@ with_window=0
 check_contents() {
   local listing=$scratch/contents.txt path
   dpkg-deb -c "$deb" | awk '{ print $NF }' >"$listing"
-  local expected=(./usr/bin/vexal ./usr/bin/vq3140-sim
+  local expected=(./usr/bin/vexal ./usr/bin/vq3140-sim ./usr/bin/vexal-station
                   ./usr/share/man/man1/vexal.1.gz ./usr/share/man/man1/vq3140-sim.1.gz
+                  ./usr/share/man/man1/vexal-station.1.gz
                   ./usr/share/doc/vexal/README.md ./usr/share/doc/vexal/docs/simulator.md
                   ./usr/share/doc/vexal/copyright ./usr/share/doc/vexal/changelog.gz
                   ./usr/share/doc/vexal/examples/download.txt ./usr/share/doc/vexal/examples/firmware.s28)
@@ -79,6 +80,7 @@ check_unpacked() {
     grep -qF -- "$line" <<<"$out" || fail "vexal ? did not print '$line'"
   done
   "$root/usr/bin/vq3140-sim" --version >/dev/null || fail "vq3140-sim --version failed"
+  "$root/usr/bin/vexal-station" --version >/dev/null || fail "vexal-station --version failed"
   if [ $with_window = 1 ] && ldd "$root/usr/bin/vexalw" | grep -q 'not found'; then
     fail "vexalw lacks libraries: $(ldd "$root/usr/bin/vexalw" | grep 'not found')"
   fi
