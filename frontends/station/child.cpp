@@ -109,6 +109,30 @@ bool make_reading_pipe(int fds[2], std::string& why) {
   return false;
 }
 
+// Appends what `fd` holds until its end of file or `deadline`; false at the deadline.
+bool read_until_end(int fd, std::chrono::steady_clock::time_point deadline, std::string& out) {
+  char buffer[4096];
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd readable{fd, POLLIN, 0};
+    int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (got <= 0) return true;
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+int wait_for(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
 }  // namespace
 
 bool spawn_job(const std::string& program, const std::vector<std::string>& args, const std::string& log_path,
@@ -135,34 +159,6 @@ bool spawn_job(const std::string& program, const std::vector<std::string>& args,
   child = Child{pid, events[0]};
   return true;
 }
-
-namespace {
-
-// Appends what `fd` holds until its end of file or `deadline`; false at the deadline.
-bool read_until_end(int fd, std::chrono::steady_clock::time_point deadline, std::string& out) {
-  char buffer[4096];
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd readable{fd, POLLIN, 0};
-    int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (got <= 0) return true;
-    out.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
-int wait_for(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
-}
-
-}  // namespace
 
 bool run_captured(const std::string& program, const std::vector<std::string>& args, std::chrono::milliseconds limit,
                   Captured& result, std::string& why) {

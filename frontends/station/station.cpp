@@ -169,7 +169,12 @@ int Station::run() {
     display_.note("vexal-station: " + why);
     return kFailedStatus;
   }
-  for (const std::string& pattern : options_.match) matcher_.add(pattern, why);  // checked with the options
+  for (const std::string& pattern : options_.match) {
+    if (!matcher_.add(pattern, why)) {  // checked with the options already
+      display_.note("vexal-station: " + why);
+      return kUsageStatus;
+    }
+  }
   now_ = started_ = Clock::now();
   started_utc_ = utc_now();
   if (options_.watch) {
