@@ -31,7 +31,10 @@ srec_cat "$SOURCE/examples/firmware.s28" -motorola -crop $FW_BASE $((FW_BASE + F
   -o "$WORK/fw.s28" -motorola -address-length=3 -Output_Block_Size 32 -disable=header -disable=data-count \
   -execution-start-address=$FW_BASE 2>/dev/null
 srec_cat "$WORK/fw.s28" -motorola -offset -$FW_BASE -o "$WORK/fw.bin" -binary 2>/dev/null
-[[ $(stat -c %s "$WORK/fw.bin") == "$FW_LENGTH" ]] || { echo "the example firmware holds less than $KIB KiB"; exit 1; }
+if [[ $(stat -c %s "$WORK/fw.bin") != "$FW_LENGTH" ]]; then
+  echo "the example firmware holds less than $KIB KiB"
+  exit 1
+fi
 BLOCKS=$((FW_LENGTH / 128))
 
 declare -A FAULT=()  # board number -> simulator options that make it faulty
@@ -70,7 +73,8 @@ run_station() {
   STATUS=$?
   end=$(date +%s.%N)
   WALL=$(echo "$end - $start" | bc -l)
-  CPU=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["station"]["cpu_seconds"])' "$WORK/$name.json")
+  CPU=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["station"]["cpu_seconds"])' \
+    "$WORK/$name.json")
 }
 
 # Stops the boards and counts the good ones whose memory holds the firmware; sets MATCHED.
@@ -104,7 +108,11 @@ start_boards "$BOARDS"
 run_station "$BOARDS" many
 stop_and_compare "$BOARDS"
 row "$BOARDS" "$ONE_WALL"
-[[ $STATUS == 0 && $MATCHED == "$BOARDS" ]] || { echo "  not every board passed:"; tail -n 5 "$WORK/many.out"; BAD=1; }
+if [[ $STATUS != 0 || $MATCHED != "$BOARDS" ]]; then
+  echo "  not every board passed:"
+  tail -n 5 "$WORK/many.out"
+  BAD=1
+fi
 printf '  targets: wall at most 1.3 times one board (%.2f), station CPU under 5 %% of the wall\n' \
   "$(echo "$WALL / $ONE_WALL" | bc -l)"
 
@@ -131,7 +139,8 @@ faulty = dict(zip(map(int, sys.argv[2:5]), sys.argv[5:8]))
 matched, bad = int(sys.argv[8]), False
 for board in boards:
     if board["index"] in faulty:
-        print("  %-4s %-32s exit %-3s %s" % (board["name"], faulty[board["index"]], board["exit_code"], board["error"]))
+        print("  %-4s %-32s exit %-3s %s" %
+              (board["name"], faulty[board["index"]], board["exit_code"], board["error"]))
         bad |= board["result"] != "failed" or not board["error"]
 good = [b for b in boards if b["index"] not in faulty]
 passed = sum(b["result"] == "passed" for b in good)

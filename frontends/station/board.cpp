@@ -10,9 +10,9 @@ namespace vx::station {
 namespace {
 
 const std::map<std::string, Phase>& phases_by_name() {
-  static const std::map<std::string, Phase> kPhases{
-      {"opening", Phase::Opening}, {"identity", Phase::Identity}, {"loading", Phase::Loading},
-      {"reading", Phase::Reading}, {"writing", Phase::Writing},   {"verifying", Phase::Verifying}};
+  static const std::map<std::string, Phase> kPhases{{"opening", Phase::Opening}, {"identity", Phase::Identity},
+                                                    {"loading", Phase::Loading}, {"reading", Phase::Reading},
+                                                    {"writing", Phase::Writing}, {"verifying", Phase::Verifying}};
   return kPhases;
 }
 

@@ -21,7 +21,19 @@ namespace vx::station {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-enum class Phase { Queued, Started, Opening, Identity, Loading, Reading, Writing, Verifying, Done, Failed, NotStarted };
+enum class Phase {
+  Queued,
+  Started,
+  Opening,
+  Identity,
+  Loading,
+  Reading,
+  Writing,
+  Verifying,
+  Done,
+  Failed,
+  NotStarted
+};
 
 // "loading", "done", ...
 const char* phase_name(Phase phase);
@@ -32,27 +44,27 @@ constexpr int kSignalCodeBase = 128;
 constexpr int kNotRunCode = 127;
 
 struct Board {
-  int index = 0;                  // 1, 2, ... in the order jobs were made
+  int index = 0;  // 1, 2, ... in the order jobs were made
   PortInfo port;
-  std::string name;               // short name, {name}
-  std::vector<std::string> job;   // vexal's arguments after --port DEV, placeholders replaced
-  std::string log_path;           // "" when logs are not kept
+  std::string name;              // short name, {name}
+  std::vector<std::string> job;  // vexal's arguments after --port DEV, placeholders replaced
+  std::string log_path;          // "" when logs are not kept
 
   Phase phase = Phase::Queued;
-  std::string file;               // the file of the loading / reading / writing / verifying phase
+  std::string file;  // the file of the loading / reading / writing / verifying phase
   std::string identity;
-  std::int64_t done = 0;          // progress of the current phase, bytes
+  std::int64_t done = 0;  // progress of the current phase, bytes
   std::int64_t total = 0;
-  SteadyTime started{};           // when its vexal was started
+  SteadyTime started{};  // when its vexal was started
   SteadyTime phase_started{};
   SteadyTime ended{};
-  std::string started_utc;        // "2026-12-08T05:08:37.123Z"
+  std::string started_utc;  // "2026-12-08T05:08:37.123Z"
 
-  bool got_end = false;           // the "end" event came
+  bool got_end = false;  // the "end" event came
   int exit_code = 0;
   std::string error;
   std::int64_t bytes = 0;
-  double seconds = 0;             // run time: the end event's, else the station's own measure
+  double seconds = 0;  // run time: the end event's, else the station's own measure
 
   bool finished() const { return phase == Phase::Done || phase == Phase::Failed || phase == Phase::NotStarted; }
   bool running() const { return !finished() && phase != Phase::Queued; }

@@ -33,7 +33,8 @@ class SpawnPlan {
     note(::posix_spawnattr_setsigmask(&attributes_, &none));
     note(::posix_spawnattr_setsigdefault(&attributes_, &defaults));
     note(::posix_spawnattr_setpgroup(&attributes_, 0));
-    note(::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP));
+    note(::posix_spawnattr_setflags(&attributes_,
+                                    POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP));
   }
   ~SpawnPlan() {
     ::posix_spawn_file_actions_destroy(&actions_);
@@ -42,7 +43,9 @@ class SpawnPlan {
   SpawnPlan(const SpawnPlan&) = delete;
   SpawnPlan& operator=(const SpawnPlan&) = delete;
 
-  void open_null_input() { note(::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0)); }
+  void open_null_input() {
+    note(::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0));
+  }
   // `fd` as `target` in the child; with target == fd it only loses close-on-exec there.
   void pass(int fd, int target) { note(::posix_spawn_file_actions_adddup2(&actions_, fd, target)); }
 

@@ -36,7 +36,7 @@ Event event_from(const json& object) {
   event.phase = text_of(object, "phase");
   event.file = text_of(object, "file");
   event.port = text_of(object, "port");
-  event.text = text_of(object, event.kind == EventKind::Start ? "version"
+  event.text = text_of(object, event.kind == EventKind::Start      ? "version"
                                : event.kind == EventKind::Identity ? "id"
                                                                    : "error");
   event.done = number_of<std::int64_t>(object, "done");

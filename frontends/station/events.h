@@ -19,10 +19,10 @@ enum class EventKind { Start, Phase, Identity, Progress, End, Other };
 
 struct Event {
   EventKind kind = EventKind::Other;
-  std::string phase;     // phase, progress
-  std::string file;      // phase (loading, reading, writing, verifying)
-  std::string text;      // start: version; identity: id; end: error
-  std::string port;      // start
+  std::string phase;       // phase, progress
+  std::string file;        // phase (loading, reading, writing, verifying)
+  std::string text;        // start: version; identity: id; end: error
+  std::string port;        // start
   std::int64_t done = 0;   // progress
   std::int64_t total = 0;  // progress
   std::int64_t bytes = 0;  // end

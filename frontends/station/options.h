@@ -25,7 +25,7 @@ struct Options {
   std::string logs_dir;
   std::string report_file;
   std::string junit_file;
-  std::string vexal;               // --vexal; "" finds it beside the station, then on PATH
+  std::string vexal;  // --vexal; "" finds it beside the station, then on PATH
   std::vector<std::string> job;
   bool help = false;
   bool version = false;

@@ -14,7 +14,9 @@ namespace {
 
 constexpr std::size_t kListingFields = 5;
 
-std::string known(const std::string& field) { return field == "-" ? std::string() : field; }
+std::string known(const std::string& field) {
+  return field == "-" ? std::string() : field;
+}
 
 bool is_hex4(std::string_view text) {
   return text.size() == 4 &&

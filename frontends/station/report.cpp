@@ -15,7 +15,9 @@ using json = nlohmann::ordered_json;  // keys in the order written: a person rea
 
 constexpr int kJsonIndent = 2;
 
-json known_or_null(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
+json known_or_null(const std::string& text) {
+  return text.empty() ? json(nullptr) : json(text);
+}
 
 const char* result_name(const Board& board) {
   switch (board.phase) {
@@ -51,7 +53,9 @@ int count_of(const std::vector<const Board*>& boards, Phase phase) {
 }
 
 // A character XML 1.0 refuses: the control characters but tab, line feed and carriage return.
-bool refused_by_xml(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
+bool refused_by_xml(unsigned char c) {
+  return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
 
 std::string testcase(const Board& board) {
   std::string xml = formatted("    <testcase classname=\"vexal-station\" name=\"%s (%s)\" time=\"%.3f\"",
@@ -95,7 +99,9 @@ std::string xml_escaped(const std::string& text) {
       case '>': escaped += "&gt;"; break;
       case '"': escaped += "&quot;"; break;
       case '\'': escaped += "&apos;"; break;
-      default: escaped += refused_by_xml(static_cast<unsigned char>(c)) ? std::string(kUnicodeReplacement) : std::string(1, c);
+      default:
+        escaped +=
+            refused_by_xml(static_cast<unsigned char>(c)) ? std::string(kUnicodeReplacement) : std::string(1, c);
     }
   }
   return escaped;
@@ -103,10 +109,11 @@ std::string xml_escaped(const std::string& text) {
 
 std::string junit_report(const RunSummary& run, const std::vector<const Board*>& boards) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
-  xml += formatted("  <testsuite name=\"vexal-station\" tests=\"%zu\" failures=\"%d\" errors=\"0\" skipped=\"%d\" "
-                   "timestamp=\"%s\" time=\"%.3f\">\n",
-                   boards.size(), count_of(boards, Phase::Failed), count_of(boards, Phase::NotStarted),
-                   xml_escaped(run.started_utc).c_str(), run.seconds);
+  xml += formatted(
+      "  <testsuite name=\"vexal-station\" tests=\"%zu\" failures=\"%d\" errors=\"0\" skipped=\"%d\" "
+      "timestamp=\"%s\" time=\"%.3f\">\n",
+      boards.size(), count_of(boards, Phase::Failed), count_of(boards, Phase::NotStarted),
+      xml_escaped(run.started_utc).c_str(), run.seconds);
   for (const Board* board : boards) xml += testcase(*board);
   return xml + "  </testsuite>\n</testsuites>\n";
 }

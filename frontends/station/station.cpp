@@ -54,7 +54,9 @@ std::string utc_now() {
 double own_cpu_seconds() {
   rusage usage{};
   if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -88,7 +90,8 @@ class SignalChannel {
   std::vector<int> take() {
     std::vector<int> taken;
     signalfd_siginfo info{};
-    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) taken.push_back(static_cast<int>(info.ssi_signo));
+    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+      taken.push_back(static_cast<int>(info.ssi_signo));
     return taken;
   }
 
@@ -147,8 +150,8 @@ class Station {
   PortMatcher matcher_;
   SteadyTime started_{}, now_{};
   std::string started_utc_;
-  std::deque<Board> boards_;        // every job made, in order; a deque keeps the display's pointers valid
-  std::deque<std::size_t> queue_;   // boards waiting for a free job slot
+  std::deque<Board> boards_;       // every job made, in order; a deque keeps the display's pointers valid
+  std::deque<std::size_t> queue_;  // boards waiting for a free job slot
   std::vector<RunningJob> running_;
   std::set<std::string> log_names_;
   SignalChannel signals_;
@@ -213,7 +216,8 @@ bool Station::prepare_boards() {
   if (options_.all) {
     if (!list_ports(listing, false)) return false;
     for (const PortInfo& port : matching_ports(listing, matcher_)) add_board(port);
-    if (boards_.empty()) display_.note("vexal-station: no ports found" + std::string(matcher_.empty() ? "" : " that match"));
+    if (boards_.empty())
+      display_.note("vexal-station: no ports found" + std::string(matcher_.empty() ? "" : " that match"));
   } else {
     list_ports(listing, true);  // only completes what is known of the ports given
     for (const std::string& path : options_.ports) add_board(port_from_path(path, listing));
@@ -309,15 +313,16 @@ void Station::end_job(std::size_t running_index, int wait_status) {
 void Station::settle(std::size_t board_index) {
   const Board& board = boards_[board_index];
   display_.changed(board, since_start());
-  if (options_.watch && table_.job_ended(port_key(board.port)) && !stopping_) add_board(table_.port(port_key(board.port)));
+  if (options_.watch && table_.job_ended(port_key(board.port)) && !stopping_)
+    add_board(table_.port(port_key(board.port)));
   write_reports();
 }
 
 void Station::open_watch() {
   std::string patterns;
   for (const std::string& pattern : options_.match) patterns += (patterns.empty() ? "" : " or ") + pattern;
-  display_.note("watching " + setup_.dev_root + " for ports matching " + patterns + " (Ctrl-C ends): " +
-                shown_command(setup_.vexal, options_.job));
+  display_.note("watching " + setup_.dev_root + " for ports matching " + patterns +
+                " (Ctrl-C ends): " + shown_command(setup_.vexal, options_.job));
   watcher_ = std::make_unique<DeviceWatcher>();
   std::string why;
   if (!watcher_->open(setup_.dev_root, why)) {
@@ -466,7 +471,8 @@ int Station::conclude() {
   const bool reports_written = write_reports();
   const std::vector<const Board*> boards = all_boards();
   for (const std::string& line : summary_lines(boards, since_start())) display_.note(line);
-  const bool all_passed = std::all_of(boards.begin(), boards.end(), [](const Board* b) { return b->phase == Phase::Done; });
+  const bool all_passed =
+      std::all_of(boards.begin(), boards.end(), [](const Board* b) { return b->phase == Phase::Done; });
   const bool none_expected = options_.watch;  // a quiet bench is no failure; an empty --all or --ports is
   return all_passed && reports_written && (!boards.empty() || none_expected) ? 0 : kFailedStatus;
 }

@@ -52,10 +52,11 @@ Widths widths_for(const std::vector<const Board*>& boards) {
 }
 
 std::string row(const Widths& w, const std::array<std::string, 8>& cells, int columns) {
-  std::string line = formatted("%3s  %s  %s  %s  %5s  %10s  %7s  ", cells[0].c_str(), fitted(cells[1], w.port).c_str(),
-                               fitted(cells[2], w.identity).c_str(), fitted(cells[3], w.phase).c_str(),
-                               cells[4].c_str(), cells[5].c_str(), cells[6].c_str()) +
-                     cells[7];
+  std::string line =
+      formatted("%3s  %s  %s  %s  %5s  %10s  %7s  ", cells[0].c_str(), fitted(cells[1], w.port).c_str(),
+                fitted(cells[2], w.identity).c_str(), fitted(cells[3], w.phase).c_str(), cells[4].c_str(),
+                cells[5].c_str(), cells[6].c_str()) +
+      cells[7];
   line.resize(std::min(line.size(), static_cast<std::size_t>(std::max(columns - 1, 0))));
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
@@ -100,7 +101,8 @@ std::string result_text(const Board& board) {
 
 std::vector<std::string> render_table(const std::vector<const Board*>& boards, SteadyTime now, TableSize size) {
   const Widths w = widths_for(boards);
-  std::vector<std::string> lines{row(w, {"#", "port", "identity", "phase", "%", "rate", "time", "result"}, size.columns)};
+  std::vector<std::string> lines{
+      row(w, {"#", "port", "identity", "phase", "%", "rate", "time", "result"}, size.columns)};
   const std::size_t room = static_cast<std::size_t>(std::max(size.rows - 1, 1));
   const std::size_t shown = boards.size() <= room ? boards.size() : room - 1;
   for (std::size_t i = 0; i < shown; ++i) lines.push_back(board_row(w, *boards[i], now, size.columns));
@@ -127,16 +129,17 @@ std::string change_line(const Board& board, double since) {
 std::vector<std::string> summary_lines(const std::vector<const Board*>& boards, double total_seconds) {
   std::map<Phase, int> count;
   for (const Board* board : boards) ++count[board->phase];
-  std::string totals = formatted("%zu board%s: %d passed, %d failed", boards.size(),
-                                 boards.size() == 1 ? "" : "s", count[Phase::Done], count[Phase::Failed]);
+  std::string totals = formatted("%zu board%s: %d passed, %d failed", boards.size(), boards.size() == 1 ? "" : "s",
+                                 count[Phase::Done], count[Phase::Failed]);
   if (count[Phase::NotStarted] > 0) totals += formatted(", %d not started", count[Phase::NotStarted]);
   std::vector<std::string> lines{totals + formatted(", %.1f s", total_seconds)};
   for (const Board* board : boards) {
     if (board->phase == Phase::Done) continue;
-    lines.push_back(formatted("  %s (%s): %s", printable(board->name).c_str(), printable(board->port.device).c_str(),
-                              board->phase == Phase::Failed
-                                  ? formatted("exit code %d: %s", board->exit_code, printable(board->error).c_str()).c_str()
-                                  : "not started"));
+    lines.push_back(
+        formatted("  %s (%s): %s", printable(board->name).c_str(), printable(board->port.device).c_str(),
+                  board->phase == Phase::Failed
+                      ? formatted("exit code %d: %s", board->exit_code, printable(board->error).c_str()).c_str()
+                      : "not started"));
   }
   return lines;
 }

@@ -7,10 +7,11 @@
 set -uo pipefail
 
 BIN=$(cd "$1" && pwd)
-FAKE="$(cd "$2" && pwd)/tests/station/fake_vexal.py"
+SOURCE=$(cd "$2" && pwd)
+FAKE=$SOURCE/tests/station/fake_vexal.py
 STATION="$BIN/vexal-station"
+source "$SOURCE/scripts/lib/checks.sh"  # fail, finish_checks
 WORK=$(mktemp -d /tmp/vexal-station-flow-XXXXXX)
-FAILED=0
 STATION_PID=
 TMUX_SESSION=station-flow-$$
 
@@ -20,11 +21,6 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  FAILED=1
-}
 
 # board NAME KEY=VALUE...: a board file for the fake vexal
 board() {
@@ -39,6 +35,21 @@ station() {
   shift
   (cd "$WORK" && "$STATION" --vexal "$FAKE" "$@" >"$out" 2>"$out.err")
   STATUS=$?
+}
+
+# station_in_background OUT ARGS...: the station started with the fake vexal, its output in OUT
+station_in_background() {
+  local out=$1
+  shift
+  (cd "$WORK" && exec "$STATION" --vexal "$FAKE" "$@" >"$out" 2>&1) &
+  STATION_PID=$!
+}
+
+# station_end: waits for the station started in the background; its status in STATUS
+station_end() {
+  wait "$STATION_PID"
+  STATUS=$?
+  STATION_PID=
 }
 
 # wait_for FILE PATTERN [SECONDS]: until a line of FILE matches the extended regular expression
@@ -61,7 +72,7 @@ expect_status() {
 json_check() {
   local file=$1
   shift
-  python3 - "$file" "$@" <<'PY' || FAILED=1
+  python3 - "$file" "$@" <<'PY' || fail "the report $file"
 import json, sys
 r = json.load(open(sys.argv[1]))
 for check in sys.argv[2:]:
@@ -75,19 +86,21 @@ echo "== a log of phases, one failing board among good ones, the reports"
 board b1 bytes=8192
 board b2 bytes=4096 garbage=1
 board b3 bytes=3072 code=5 "error=Error: No response."
-station "$WORK/log" --ports "$WORK/b1,$WORK/b2,$WORK/b3" --logs "$WORK/logs" --report "$WORK/r.json" --junit "$WORK/r.xml" \
-  -- b115200 fw.s28
+station "$WORK/log" --ports "$WORK/b1,$WORK/b2,$WORK/b3" --logs "$WORK/logs" --report "$WORK/r.json" \
+  --junit "$WORK/r.xml" -- b115200 fw.s28
 expect_status 1 "one board failed"
 grep -q $'\x1b' "$WORK/log" && fail "escape sequences in a log"
 for b in b1 b2 b3; do
-  got=$(grep -E "^ +[0-9]+\.[0-9]{2} s  $b  " "$WORK/log" | sed -E 's/^ +[0-9.]+ s  [^ ]+  //' | tr -s ' ' | cut -d' ' -f1-2 | paste -sd'|')
+  got=$(grep -E "^ +[0-9]+\.[0-9]{2} s  $b  " "$WORK/log" | sed -E 's/^ +[0-9.]+ s  [^ ]+  //' | tr -s ' ' |
+    cut -d' ' -f1-2 | paste -sd'|')
   want="opening|identity|loading firmware.s28|done VQ-3140"
   [[ $b == b3 ]] && want="opening|identity|loading firmware.s28|failed exit"
   [[ $got == "$want" ]] || fail "$b's lines: $got, expected $want"
 done
 grep -qx "  b3 ($WORK/b3): exit code 5: Error: No response." "$WORK/log" || fail "the summary lacks b3's error"
 grep -Eq '^3 boards: 2 passed, 1 failed, [0-9.]+ s$' "$WORK/log" || fail "summary: $(grep boards: "$WORK/log")"
-[[ $(cat "$WORK/logs/b1.log") == $'ARGS: b115200|fw.s28\nExit code     0' ]] || fail "b1's console log: $(cat "$WORK/logs/b1.log")"
+[[ $(cat "$WORK/logs/b1.log") == $'ARGS: b115200|fw.s28\nExit code     0' ]] ||
+  fail "b1's console log: $(cat "$WORK/logs/b1.log")"
 json_check "$WORK/r.json" \
   'r["station"]["passed"] == 2 and r["station"]["failed"] == 1 and r["station"]["not_started"] == 0' \
   'r["station"]["job"] == ["b115200", "fw.s28"]' \
@@ -101,7 +114,7 @@ json_check "$WORK/r.json" \
   'all(b["port"].endswith("/" + b["name"]) for b in r["boards"])' \
   'all(b["by_id"] is None and b["serial"] is None for b in r["boards"])' \
   'all(b["duration"] > 0 and b["start"].endswith("Z") for b in r["boards"])'
-python3 - "$WORK/r.xml" <<'PY' || FAILED=1
+python3 - "$WORK/r.xml" <<'PY' || fail "the JUnit report"
 import sys, xml.etree.ElementTree as ET
 suite = ET.parse(sys.argv[1]).getroot().find("testsuite")
 cases = suite.findall("testcase")
@@ -157,15 +170,11 @@ echo "== Ctrl-C: no more jobs start, the running one ends; a second Ctrl-C inter
 board e1 bytes=40960 step=0.1
 board e2 bytes=2048
 board e3 bytes=2048
-(cd "$WORK" && exec "$STATION" --vexal "$FAKE" --ports "$WORK/e1,$WORK/e2,$WORK/e3" --jobs 1 --report "$WORK/r.json" \
-  -- fw.s28 >"$WORK/log" 2>&1) &
-STATION_PID=$!
+station_in_background "$WORK/log" --ports "$WORK/e1,$WORK/e2,$WORK/e3" --jobs 1 --report "$WORK/r.json" -- fw.s28
 wait_for "$WORK/log" "e1  loading"
 kill -INT "$STATION_PID"
 wait_for "$WORK/log" "stopping; waiting for 1 running jobs"
-wait "$STATION_PID"
-STATUS=$?
-STATION_PID=
+station_end
 expect_status 1 "stopped before all boards ran"
 grep -q "e1  done" "$WORK/log" || fail "the running job didn't end on its own"
 grep -Eq "^3 boards: 1 passed, 0 failed, 2 not started" "$WORK/log" || fail "summary: $(grep boards: "$WORK/log")"
@@ -174,15 +183,12 @@ json_check "$WORK/r.json" '[b["result"] for b in r["boards"]] == ["passed", "not
 
 board f1 bytes=40960 step=0.1
 board f2 bytes=40960 step=0.1
-(cd "$WORK" && exec "$STATION" --vexal "$FAKE" --ports "$WORK/f1,$WORK/f2" --report "$WORK/r.json" -- fw.s28 >"$WORK/log" 2>&1) &
-STATION_PID=$!
+station_in_background "$WORK/log" --ports "$WORK/f1,$WORK/f2" --report "$WORK/r.json" -- fw.s28
 wait_for "$WORK/log" "f2  loading"
 kill -INT "$STATION_PID"
 wait_for "$WORK/log" "stopping"
 kill -INT "$STATION_PID"
-wait "$STATION_PID"
-STATUS=$?
-STATION_PID=
+station_end
 expect_status 1 "interrupted boards"
 grep -q "interrupting 2 running jobs" "$WORK/log" || fail "no note of the interruption"
 json_check "$WORK/r.json" '[b["exit_code"] for b in r["boards"]] == [130, 130]' \
@@ -241,40 +247,42 @@ board w1 bytes=2048
 board phone bytes=2048
 LINK=$WORK/dev/serial/by-id/usb-Maker_Board_W1-if00
 export VEXAL_DEV_ROOT=$WORK/dev FAKE_RECORD=$WORK/watch-record
-(cd "$WORK" && exec "$STATION" --vexal "$FAKE" --watch --match 'usb-Maker_*' --logs "$WORK/wlogs" --report "$WORK/w.json" \
-  -- fw.s28 >"$WORK/wlog" 2>&1) &
-STATION_PID=$!
+station_in_background "$WORK/wlog" --watch --match 'usb-Maker_*' --logs "$WORK/wlogs" --report "$WORK/w.json" \
+  -- fw.s28
 wait_for "$WORK/wlog" "^watching $WORK/dev for ports matching usb-Maker_\*"
-done_count() { grep -c "usb-Maker_Board_W1-if00  done" "$WORK/wlog"; }
+# wait_runs N WHAT: until the board's job has ended N times in all (fails with WHAT otherwise)
+wait_runs() {
+  for _ in $(seq 100); do
+    [[ $(grep -c "usb-Maker_Board_W1-if00  done" "$WORK/wlog") == "$1" ]] && return 0
+    sleep 0.1
+  done
+  fail "$2 ($(grep -c "usb-Maker_Board_W1-if00  done" "$WORK/wlog") runs, expected $1)"
+}
 mkdir -p "$WORK/dev/serial/by-id"
 ln -s "$WORK/w1" "$LINK"
 ln -s "$WORK/phone" "$WORK/dev/serial/by-id/usb-Phone_Maker_Phone-if01"
-wait_for "$WORK/wlog" "usb-Maker_Board_W1-if00  done"
+wait_runs 1 "a port that appeared didn't run its job"
 sleep 2.5
-[[ $(done_count) == 1 ]] || fail "a port still plugged in ran its job again"
+wait_runs 1 "a port still plugged in ran its job again"
 rm "$LINK"
 sleep 1.5
 ln -s "$WORK/w1" "$LINK"
-wait_for "$WORK/wlog" "usb-Maker_Board_W1-if00  done" && for _ in $(seq 50); do [[ $(done_count) == 2 ]] && break; sleep 0.1; done
-[[ $(done_count) == 2 ]] || fail "a port that came back didn't run its job again ($(done_count) runs)"
+wait_runs 2 "a port that came back didn't run its job again"
 rm "$LINK" && ln -s "$WORK/w1" "$LINK"  # out and in again between two listings
-for _ in $(seq 50); do [[ $(done_count) == 3 ]] && break; sleep 0.1; done
-[[ $(done_count) == 3 ]] || fail "a quick replug was missed ($(done_count) runs)"
+wait_runs 3 "a quick replug was missed"
 rm -rf "$WORK/dev/serial"  # the last adapter out: udev removes the folders too
 sleep 1.5
 mkdir -p "$WORK/dev/serial/by-id" && ln -s "$WORK/w1" "$LINK"
-for _ in $(seq 50); do [[ $(done_count) == 4 ]] && break; sleep 0.1; done
-[[ $(done_count) == 4 ]] || fail "the by-id folder made again wasn't watched ($(done_count) runs)"
+wait_runs 4 "the by-id folder made again wasn't watched"
 kill -INT "$STATION_PID"
-wait "$STATION_PID"
-STATUS=$?
-STATION_PID=
+station_end
 unset VEXAL_DEV_ROOT FAKE_RECORD
 expect_status 0 "watch mode ended by Ctrl-C with every job passed"
 grep -q phone "$WORK/watch-record" && fail "a port that doesn't match was sent a job"
 json_check "$WORK/w.json" 'len(r["boards"]) == 4 and r["station"]["passed"] == 4' \
   'all(b["by_id"] == "usb-Maker_Board_W1-if00" and b["port"] == "'"$WORK/w1"'" for b in r["boards"])' \
-  '[b["log"].split("/")[-1] for b in r["boards"]] == ["usb-Maker_Board_W1-if00.log", "usb-Maker_Board_W1-if00-2.log", "usb-Maker_Board_W1-if00-3.log", "usb-Maker_Board_W1-if00-4.log"]'
+  '[b["log"].split("/")[-1] for b in r["boards"]] == ["usb-Maker_Board_W1-if00.log"] + \
+     ["usb-Maker_Board_W1-if00-%d.log" % i for i in (2, 3, 4)]'
 
 echo "== on a terminal: a live table redrawn in place, at most 4 times a second, the summary below it"
 for i in 1 2 3; do board "t$i" bytes=30720 step=0.1; done
@@ -294,7 +302,8 @@ grep -Eq '^  1  t1  +VQ-3140 ZARVEN v1.28  loading firmware.s28 +[0-9]+ % +[0-9.
 [[ $cursor_while_live == 0 ]] || fail "the cursor shows while the table is live"
 [[ $(tmux display -p -t "$TMUX_SESSION" '#{cursor_flag}') == 1 ]] || fail "the cursor stays hidden after the end"
 [[ $(grep -c '^  #  port' "$WORK/final") == 1 ]] || fail "the table was drawn more than once: $(cat "$WORK/final")"
-grep -Eq '^  4  t4  .*failed .*exit 4: Error: Block refused.$' "$WORK/final" || fail "the failed row: $(cat "$WORK/final")"
+grep -Eq '^  4  t4  .*failed .*exit 4: Error: Block refused.$' "$WORK/final" ||
+  fail "the failed row: $(cat "$WORK/final")"
 sed -n '/^  #  port/,/^status/p' "$WORK/final" | sed -E 's/ +[0-9.]+ (s|kB\/s)/ N/g' >"$WORK/final.shape"
 cat >"$WORK/final.want" <<EOT
   #  port  identity              phase       %        rate     time  result
@@ -306,8 +315,9 @@ cat >"$WORK/final.want" <<EOT
   t4 ($WORK/t4): exit code 4: Error: Block refused.
 status 1
 EOT
-diff "$WORK/final.want" "$WORK/final.shape" >/dev/null || fail "the end on the terminal: $(diff "$WORK/final.want" "$WORK/final.shape")"
-python3 - "$WORK/raw" <<'PY' || FAILED=1
+diff "$WORK/final.want" "$WORK/final.shape" >/dev/null ||
+  fail "the end on the terminal: $(diff "$WORK/final.want" "$WORK/final.shape")"
+python3 - "$WORK/raw" <<'PY' || fail "the table's pace"
 import re, sys
 raw = open(sys.argv[1], "rb").read()
 redraws = len(re.findall(rb"\r\x1b\[\d+A", raw))
@@ -318,5 +328,4 @@ if not 3 <= redraws <= 4 * 4 + 1:
 PY
 tmux kill-session -t "$TMUX_SESSION"
 
-[[ $FAILED == 0 ]] && echo "all station flow checks passed"
-exit $FAILED
+finish_checks

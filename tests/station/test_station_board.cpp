@@ -58,7 +58,7 @@ TEST(StationBoard, PhasesInTheOrderVexalReportsThem) {
       {phase("loading", "boot.s28"), true, Phase::Loading, "boot.s28"},
       {phase("loading", "app.s28"), true, Phase::Loading, "app.s28"},  // a nested file: same phase, new file
       {phase("loading", "app.s28"), false, Phase::Loading, "app.s28"},
-      {phase("calibrating"), false, Phase::Loading, "app.s28"},        // unknown: the row keeps what it knew
+      {phase("calibrating"), false, Phase::Loading, "app.s28"},  // unknown: the row keeps what it knew
       {phase("verifying", "app.s28"), true, Phase::Verifying, "app.s28"},
       {phase("reading", "out.bin"), true, Phase::Reading, "out.bin"},
       {phase("writing", "key.bin"), true, Phase::Writing, "key.bin"},
@@ -109,8 +109,11 @@ TEST(StationBoard, TheExitStatusDecidesTheResult) {
       {{end_event(0, "", 0)}, W_EXITCODE(3, 0), Phase::Failed, 3, ""},
       {{}, W_EXITCODE(4, 0), Phase::Failed, 4, "vexal ended with exit code 4 and no end event"},
       {{}, W_EXITCODE(0, SIGKILL), Phase::Failed, 128 + SIGKILL, "vexal ended by signal 9 (Killed)"},
-      {{end_event(9, "Error: Verify failed at 010005: expected 78, found 00.", 0)}, W_EXITCODE(0, SIGSEGV),
-       Phase::Failed, 128 + SIGSEGV, "Error: Verify failed at 010005: expected 78, found 00."},
+      {{end_event(9, "Error: Verify failed at 010005: expected 78, found 00.", 0)},
+       W_EXITCODE(0, SIGSEGV),
+       Phase::Failed,
+       128 + SIGSEGV,
+       "Error: Verify failed at 010005: expected 78, found 00."},
       {{}, W_EXITCODE(0, 0), Phase::Done, 0, ""},
   };
   for (const auto& c : cases) {
@@ -159,9 +162,9 @@ TEST(StationBoard, PhaseNames) {
   const struct {
     Phase phase;
     const char* name;
-  } cases[] = {{Phase::Queued, "queued"},     {Phase::Opening, "opening"},     {Phase::Identity, "identity"},
-               {Phase::Loading, "loading"},   {Phase::Reading, "reading"},     {Phase::Writing, "writing"},
-               {Phase::Verifying, "verifying"}, {Phase::Done, "done"},         {Phase::Failed, "failed"},
+  } cases[] = {{Phase::Queued, "queued"},         {Phase::Opening, "opening"}, {Phase::Identity, "identity"},
+               {Phase::Loading, "loading"},       {Phase::Reading, "reading"}, {Phase::Writing, "writing"},
+               {Phase::Verifying, "verifying"},   {Phase::Done, "done"},       {Phase::Failed, "failed"},
                {Phase::NotStarted, "not started"}};
   for (const auto& c : cases) EXPECT_STREQ(phase_name(c.phase), c.name);
 }

@@ -75,8 +75,8 @@ TEST(StationChild, AFreshProcessInItsOwnGroupWithNothingToRead) {
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   ASSERT_EQ(::sigprocmask(SIG_BLOCK, &blocked, &previous), 0);  // as the station has it
-  Child child = spawn_shell("echo $$ $(cut -d' ' -f5 /proc/$$/stat); grep SigBlk /proc/self/status; cat; echo read-end",
-                            f.log());
+  Child child = spawn_shell(
+      "echo $$ $(cut -d' ' -f5 /proc/$$/stat); grep SigBlk /proc/self/status; cat; echo read-end", f.log());
   EXPECT_EQ(read_to_end(child.events_fd), "");
   wait_status(child.pid);
   ::close(child.events_fd);

@@ -20,8 +20,8 @@ TEST(StationOptions, PortsFromRepeatedListsInOrder) {
 }
 
 TEST(StationOptions, ValuesAfterEqualsOrAsTheNextArgument) {
-  Options o = parsed({"--all", "--jobs=4", "--logs", "out", "--report=r.json", "--junit", "r.xml", "--vexal=/opt/vexal",
-                      "--match", "usb-FTDI_*", "--match=0403:6001,067B:2303"});
+  Options o = parsed({"--all", "--jobs=4", "--logs", "out", "--report=r.json", "--junit", "r.xml",
+                      "--vexal=/opt/vexal", "--match", "usb-FTDI_*", "--match=0403:6001,067B:2303"});
   EXPECT_TRUE(o.all);
   EXPECT_EQ(o.jobs, 4u);
   EXPECT_EQ(o.logs_dir, "out");
@@ -33,7 +33,8 @@ TEST(StationOptions, ValuesAfterEqualsOrAsTheNextArgument) {
 }
 
 TEST(StationOptions, TheJobIsEverythingAfterTheFirstDoubleDash) {
-  Options o = parsed({"--watch", "--match", "usb-*", "--", "--ports", "--", "b115200", "@binget000000,000010>{name}.bin"});
+  Options o =
+      parsed({"--watch", "--match", "usb-*", "--", "--ports", "--", "b115200", "@binget000000,000010>{name}.bin"});
   EXPECT_EQ(o.job, (std::vector<std::string>{"--ports", "--", "b115200", "@binget000000,000010>{name}.bin"}));
 }
 

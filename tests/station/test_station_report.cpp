@@ -89,7 +89,8 @@ TEST(StationReport, JsonUnknownFieldsAreNull) {
   Boards b;
   json boards = json::parse(json_report(kRun, b.all())).at("boards");
   const json& failed = boards[1];
-  for (const char* field : {"by_id", "serial", "vid_pid", "identity", "log"}) EXPECT_TRUE(failed.at(field).is_null()) << field;
+  for (const char* field : {"by_id", "serial", "vid_pid", "identity", "log"})
+    EXPECT_TRUE(failed.at(field).is_null()) << field;
   EXPECT_EQ(failed.at("exit_code"), 6);
   EXPECT_EQ(failed.at("result"), "failed");
   EXPECT_EQ(failed.at("error"), "Error: \"bad\" & <worse> \x01\xEF\xBF\xBD");  // a byte that isn't UTF-8: U+FFFD
@@ -102,9 +103,9 @@ TEST(StationReport, JsonKeysInTheirDocumentedOrder) {
   Boards b;
   const std::string text = json_report(kRun, b.all());
   std::size_t last = 0;
-  for (const char* key : {"\"index\"", "\"port\"", "\"name\"", "\"by_id\"", "\"serial\"", "\"vid_pid\"", "\"identity\"",
-                          "\"job\"", "\"start\"", "\"duration\"", "\"bytes\"", "\"exit_code\"", "\"error\"", "\"log\"",
-                          "\"result\""}) {
+  for (const char* key :
+       {"\"index\"", "\"port\"", "\"name\"", "\"by_id\"", "\"serial\"", "\"vid_pid\"", "\"identity\"", "\"job\"",
+        "\"start\"", "\"duration\"", "\"bytes\"", "\"exit_code\"", "\"error\"", "\"log\"", "\"result\""}) {
     std::size_t at = text.find(key, text.find("\"boards\""));
     EXPECT_GT(at, last) << key;
     last = at;
@@ -113,24 +114,25 @@ TEST(StationReport, JsonKeysInTheirDocumentedOrder) {
 
 TEST(StationReport, JUnit) {
   Boards b;
-  EXPECT_EQ(junit_report(kRun, b.all()),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<testsuites>\n"
-            "  <testsuite name=\"vexal-station\" tests=\"3\" failures=\"1\" errors=\"0\" skipped=\"1\" "
-            "timestamp=\"2026-12-08T05:08:37.000Z\" time=\"9.500\">\n"
-            "    <testcase classname=\"vexal-station\" name=\"usb-FTDI_A1-if00-port0 (/dev/ttyUSB0)\" time=\"7.500\">\n"
-            "      <system-out>log: logs/usb-FTDI_A1-if00-port0.log</system-out>\n"
-            "    </testcase>\n"
-            "    <testcase classname=\"vexal-station\" name=\"b&lt;2&gt; (/tmp/b&lt;2&gt;)\" time=\"0.250\">\n"
-            "      <failure type=\"exit code 6\" message=\"exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; "
-            "\xEF\xBF\xBD\xEF\xBF\xBD\">exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; \xEF\xBF\xBD\xEF\xBF\xBD"
-            "</failure>\n"
-            "    </testcase>\n"
-            "    <testcase classname=\"vexal-station\" name=\"ttyUSB2 (/dev/ttyUSB2)\" time=\"0.000\">\n"
-            "      <skipped message=\"not started: the station was stopped first\"/>\n"
-            "    </testcase>\n"
-            "  </testsuite>\n"
-            "</testsuites>\n");
+  EXPECT_EQ(
+      junit_report(kRun, b.all()),
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<testsuites>\n"
+      "  <testsuite name=\"vexal-station\" tests=\"3\" failures=\"1\" errors=\"0\" skipped=\"1\" "
+      "timestamp=\"2026-12-08T05:08:37.000Z\" time=\"9.500\">\n"
+      "    <testcase classname=\"vexal-station\" name=\"usb-FTDI_A1-if00-port0 (/dev/ttyUSB0)\" time=\"7.500\">\n"
+      "      <system-out>log: logs/usb-FTDI_A1-if00-port0.log</system-out>\n"
+      "    </testcase>\n"
+      "    <testcase classname=\"vexal-station\" name=\"b&lt;2&gt; (/tmp/b&lt;2&gt;)\" time=\"0.250\">\n"
+      "      <failure type=\"exit code 6\" message=\"exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; "
+      "\xEF\xBF\xBD\xEF\xBF\xBD\">exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; \xEF\xBF\xBD\xEF\xBF\xBD"
+      "</failure>\n"
+      "    </testcase>\n"
+      "    <testcase classname=\"vexal-station\" name=\"ttyUSB2 (/dev/ttyUSB2)\" time=\"0.000\">\n"
+      "      <skipped message=\"not started: the station was stopped first\"/>\n"
+      "    </testcase>\n"
+      "  </testsuite>\n"
+      "</testsuites>\n");
 }
 
 TEST(StationReport, XmlEscapes) {
@@ -141,12 +143,14 @@ TEST(StationReport, XmlEscapes) {
       {"plain", "plain"},
       {"<&>\"'", "&lt;&amp;&gt;&quot;&apos;"},
       {"tab\tline\ncr\r", "tab\tline\ncr\r"},
-      {std::string("nul\0esc\x1b", 8), "nul\xEF\xBF\xBD" "esc\xEF\xBF\xBD"},
+      {std::string("nul\0esc\x1b", 8),
+       "nul\xEF\xBF\xBD"
+       "esc\xEF\xBF\xBD"},
       {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},  // well-formed UTF-8 stays
-      {"\xC3", "\xEF\xBF\xBD"},                        // cut short
-      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},        // overlong
-      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
-      {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // above U+10FFFF
+      {"\xC3", "\xEF\xBF\xBD"},                                                          // cut short
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                                          // overlong
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},                          // a surrogate
+      {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},          // above U+10FFFF
   };
   for (const auto& c : cases) EXPECT_EQ(xml_escaped(c.text), c.escaped) << c.text;
 }

@@ -10,7 +10,9 @@ using std::chrono::milliseconds;
 
 const SteadyTime kT0 = SteadyTime{} + std::chrono::hours(1);
 
-std::string blanks(std::size_t n) { return std::string(n, ' '); }
+std::string blanks(std::size_t n) {
+  return std::string(n, ' ');
+}
 
 struct ThreeBoards {
   Board loading, failed, queued;
@@ -50,7 +52,8 @@ TEST(StationTable, ColumnsAsWideAsTheirLongestEntry) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "  #  port" + blanks(11) + "  identity" + blanks(12) + "  phase" + blanks(15) +
                           "      %        rate     time  result");
-  EXPECT_EQ(lines[1], "  1  b01" + blanks(12) + "  VQ-3140 ZARVEN v1.28  loading firmware.s28   50 %    8.2 kB/s    5.0 s");
+  EXPECT_EQ(lines[1],
+            "  1  b01" + blanks(12) + "  VQ-3140 ZARVEN v1.28  loading firmware.s28   50 %    8.2 kB/s    5.0 s");
   EXPECT_EQ(lines[2], "  2  board-long-name  " + blanks(20) + "  failed" + blanks(14) + "  " + blanks(5) + "  " +
                           blanks(10) + "    2.5 s  exit 5: Error: No response.");
   EXPECT_EQ(lines[3], "  3  b03" + blanks(12) + "  " + blanks(20) + "  queued");
@@ -132,7 +135,7 @@ TEST(StationTable, Rates) {
   const struct {
     double rate;
     const char* text;
-  } cases[] = {{0.4, "0 B/s"},          {999, "999 B/s"},     {1000, "1.0 kB/s"}, {9381, "9.4 kB/s"},
+  } cases[] = {{0.4, "0 B/s"},         {999, "999 B/s"},  {1000, "1.0 kB/s"},   {9381, "9.4 kB/s"},
                {123456, "123.5 kB/s"}, {1e6, "1.0 MB/s"}, {37.5e6, "37.5 MB/s"}};
   for (const auto& c : cases) EXPECT_EQ(format_rate(c.rate), c.text) << c.rate;
 }

@@ -52,13 +52,12 @@ void play(const std::string& scenario, const std::vector<Step>& steps) {
 }
 
 TEST(StationWatch, APortRunsItsJobOnceUntilItGoesAndComesBack) {
-  play("plug, job, unplug, plug",
-       {{Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}},
-        {Step::Scan, {kA}, "", {}, {"usb-board-A"}},
-        {Step::End, {}, "usb-board-A", {}, {"usb-board-A"}},  // the row shows the result
-        {Step::Scan, {kA}, "", {}, {"usb-board-A"}},          // still plugged: no second run
-        {Step::Scan, {}, "", {}, {}},                          // unplugged: the row goes
-        {Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}}});
+  play("plug, job, unplug, plug", {{Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}},
+                                   {Step::Scan, {kA}, "", {}, {"usb-board-A"}},
+                                   {Step::End, {}, "usb-board-A", {}, {"usb-board-A"}},  // the row shows the result
+                                   {Step::Scan, {kA}, "", {}, {"usb-board-A"}},  // still plugged: no second run
+                                   {Step::Scan, {}, "", {}, {}},                 // unplugged: the row goes
+                                   {Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}}});
 }
 
 TEST(StationWatch, UnpluggedWhileItsJobRuns) {
@@ -73,17 +72,16 @@ TEST(StationWatch, ReplugAnotherBoardWhileTheJobRuns) {
   play("unplug and plug during the job",
        {{Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}},
         {Step::Scan, {}, "", {}, {"usb-board-A"}},
-        {Step::Scan, {kA}, "", {}, {"usb-board-A"}},                    // not twice at once
+        {Step::Scan, {kA}, "", {}, {"usb-board-A"}},                       // not twice at once
         {Step::End, {}, "usb-board-A", {"usb-board-A"}, {"usb-board-A"}},  // the new board's turn
         {Step::End, {}, "usb-board-A", {}, {"usb-board-A"}}});
 }
 
 TEST(StationWatch, AQuickReplugBetweenTwoScansIsSeenThroughTheDeletedLink) {
-  play("link deleted and made again between scans",
-       {{Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}},
-        {Step::End, {}, "usb-board-A", {}, {"usb-board-A"}},
-        {Step::Gone, {}, "usb-board-A", {}, {}},
-        {Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}}});
+  play("link deleted and made again between scans", {{Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}},
+                                                     {Step::End, {}, "usb-board-A", {}, {"usb-board-A"}},
+                                                     {Step::Gone, {}, "usb-board-A", {}, {}},
+                                                     {Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}}});
 }
 
 TEST(StationWatch, ADeletedDeviceNodeEndsThePortsOnIt) {
@@ -171,7 +169,8 @@ TEST(StationDeviceWatcher, AFolderThatIsntThere) {
 
 TEST(StationDeviceWatcher, SerialDeviceNames) {
   for (const char* name : {"ttyUSB0", "ttyUSB15", "ttyACM0"}) EXPECT_TRUE(is_serial_device_name(name)) << name;
-  for (const char* name : {"ttyS0", "ttyusb0", "xttyUSB0", "serial", ""}) EXPECT_FALSE(is_serial_device_name(name)) << name;
+  for (const char* name : {"ttyS0", "ttyusb0", "xttyUSB0", "serial", ""})
+    EXPECT_FALSE(is_serial_device_name(name)) << name;
 }
 
 }  // namespace
