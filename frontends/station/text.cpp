@@ -45,10 +45,12 @@ std::string formatted(const char* format, ...) {
 }
 
 std::string printable(std::string_view text) {
-  std::string shown(text);
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  std::string shown;
+  for (char c : text) {
+    if (c == ' ' && (shown.empty() || shown.back() == ' ')) continue;
+    shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
   }
+  if (!shown.empty() && shown.back() == ' ') shown.pop_back();
   return shown;
 }
 

@@ -18,8 +18,9 @@ std::string last_component(std::string_view path);
 // printf into a string.
 std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// `text` with control characters (an escape sequence from a board's answer, a line break) shown as
-// '?', so it can't move the terminal's cursor or break a line.
+// `text` as one tidy line for the screen: control characters (an escape sequence from a board's answer,
+// a line break) shown as '?', so it can't move the terminal's cursor or break a line, and runs of blanks
+// (a console line padded to its 80 columns) cut to one, none at either end.
 std::string printable(std::string_view text);
 
 constexpr std::string_view kUnicodeReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8

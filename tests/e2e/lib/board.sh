@@ -12,7 +12,8 @@
 # Many boards side by side (each its own simulator, its link and files named after it):
 #
 #   start_board LINK [opts]   a board whose link is LINK (a path), with SIM_OPTIONS and then opts; its
-#                             standard output and error in LINK.out and LINK.err
+#                             standard output and error in $WORK/NAME.out and $WORK/NAME.err, NAME the
+#                             link's file name (not beside the link: a device folder holds links only)
 #   stop_board LINK           ends that board (SIGTERM: it writes its dump, removes its link); its status
 #   kill_board LINK           ends it at once (SIGKILL, as a board losing power: no dump, the link stays)
 #   stop_boards               ends every board still running
@@ -47,7 +48,8 @@ stop_sim() { sim_stop; }
 start_board() {
   local link=$1 one_board=$SIM_PID
   shift
-  sim_start "$BIN/vq3140-sim" "$link" "$link.out" "$link.err" "${SIM_OPTIONS[@]}" "$@" || exit 1
+  sim_start "$BIN/vq3140-sim" "$link" "$WORK/${link##*/}.out" "$WORK/${link##*/}.err" "${SIM_OPTIONS[@]}" "$@" ||
+    exit 1
   BOARD_PIDS[$link]=$SIM_PID
   SIM_PID=$one_board
 }
