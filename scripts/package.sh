@@ -89,6 +89,8 @@ check_unpacked() {
     fail "the unpacked simulator did not start"
   out=$(VEXAL_COM1=$scratch/com1 "$root/usr/bin/vexal" 2>&1) || fail "the identity query ended with status $?"
   grep -q '^VQ-3140 ZARVEN v1.28' <<<"$out" || fail "no identity from the simulator: $out"
+  # The unpacked station runs the vexal beside it.
+  out=$("$root/usr/bin/vexal-station" --ports "$scratch/com1" -- 2>&1) || fail "vexal-station ended with status $?: $out"
   check_manual_pages "$root"
   [ $with_window = 1 ] && check_desktop_entry "$root/usr/share/applications/vexalw.desktop"
   return 0
