@@ -63,9 +63,10 @@ void add_by_id_links(const fs::path& dev, const fs::path& sysfs, std::vector<Ser
   for (const fs::directory_entry& link : fs::directory_iterator(dev / "serial" / "by-id", ec)) {
     std::error_code link_ec;
     const fs::path target = fs::read_symlink(link.path(), link_ec);
+    if (link_ec) continue;  // only links name ports there; a stray file is no device
     SerialPortInfo port;
     port.by_id = link.path().filename().string();
-    const fs::path device = link_ec ? link.path() : (link.path().parent_path() / target).lexically_normal();
+    const fs::path device = (link.path().parent_path() / target).lexically_normal();
     port.device = device.string();
     add_usb_details(sysfs, device.filename().string(), port);
     out.push_back(port);

@@ -85,10 +85,11 @@ TEST_F(PortList, ByIdLinksThenRealTtysWithTheirUsbDetails) {
                      }));
 }
 
-TEST_F(PortList, ALinkToAMissingDeviceIsStillListedByItsName) {
+TEST_F(PortList, ALinkToAMissingDeviceIsStillListedByItsNameAndAStrayFileIsNot) {
   fs::create_directories(dev_ / "serial" / "by-id");
   fs::create_symlink("../../ttyUSB7", dev_ / "serial" / "by-id" / "usb-b");
   fs::create_symlink("../../ttyUSB3", dev_ / "serial" / "by-id" / "usb-a");
+  std::ofstream(dev_ / "serial" / "by-id" / "sim.log") << "not a port\n";
   const std::string d = dev_.string();
   EXPECT_EQ(lines(), (std::vector<std::string>{d + "/ttyUSB3\tusb-a\t-\t-\t-", d + "/ttyUSB7\tusb-b\t-\t-\t-"}));
 }
