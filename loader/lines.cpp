@@ -1,5 +1,10 @@
 #include "loader/lines.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <cstring>
 #include <string>
 
@@ -25,9 +30,28 @@ bool skipped_whole(char first) { return first == kComment || static_cast<signed 
 
 }  // namespace
 
+// A device that is not a terminal (/dev/zero, /dev/urandom, a serial port) has no lines to run, and
+// never ends: refused at once rather than read until something in it happens to stop the run. A
+// terminal (typed commands) and a FIFO (a script feeding the run) are read as files are.
+bool endless_device([[maybe_unused]] std::FILE* f) {
+#ifdef _WIN32
+  return false;  // a Windows device name (NUL, CON) is no endless stream of bytes
+#else
+  struct stat st {};
+  const int fd = fileno(f);
+  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && !isatty(fd);
+#endif
+}
+
 LineReader::LineReader(const char* name) : name_(name), f_(std::fopen(name, "rb")), held_(kNothingHeld) {
-  if (f_) return;
-  mprintf("Error: Can't open file %s \n", name);
+  if (!f_) {
+    mprintf("Error: Can't open file %s \n", name);
+    finish(kFileExit);
+  }
+  if (!endless_device(f_)) return;
+  close();
+  const std::string text = "Error: " + name_ + " is a device, not a file of lines.";
+  mprintf("%s\n", text.c_str());
   finish(kFileExit);
 }
 

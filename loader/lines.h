@@ -15,6 +15,8 @@
 //    Line N of NAME holds a NUL byte." (exit code 3): the interpreter reads a line as a C string, so
 //    its tail would vanish unseen.
 //
+// A device that is not a terminal (/dev/zero, /dev/urandom) is refused when it is opened: "Error: NAME
+// is a device, not a file of lines." (exit code 3); it would never end.
 // A file that can't be opened or read ends the run (exit code 3) with "Error: Can't open file %s \n" or
 // "Error: Can't read file %s \n": a read error is never taken for the end of the file, which would report
 // a partial job as a success.
