@@ -2,7 +2,8 @@
 # Reads every #include "..." of the product's sources and fails on one that climbs a layer, crosses
 # between front-ends, or reaches the board simulator from the loader (or the loader from the board).
 #   scripts/check-layers.sh [SOURCE_ROOT]
-# Layers, lowest first: protocol < console < serial < loader < frontends/<each>; board sees protocol only.
+# Layers, lowest first: protocol < console < serial < loader < frontends/<each>; board sees protocol only;
+# the station sees no layer.
 # The build enforces the same rule (cmake/layers.cmake); this check names the offending line.
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
@@ -16,6 +17,7 @@ allowed_for() {
     serial) echo "serial console protocol" ;;
     loader) echo "loader serial console protocol" ;;
     board) echo "board protocol" ;;
+    frontends/station) echo "frontends/station" ;;  # talks to vexal through its process only
     frontends/*) echo "$1 loader serial console protocol" ;;
   esac
 }
