@@ -82,7 +82,8 @@ interrupted TERM 143
 
 # The codes the documents name, each of which must be among those tested above.
 documented_codes() {
-  grep -oE '^\| [0-9]+(, [0-9]+)* \|' "$SRC/README.md" | grep -oE '[0-9]+'
+  # The README's exit-code table only: other tables start rows with numbers too (boards, figures).
+  sed -n '/^| exit code | meaning |/,/^$/p' "$SRC/README.md" | grep -oE '^\| [0-9]+(, [0-9]+)* \|' | grep -oE '[0-9]+'
   sed -n '/^\.SH "EXIT STATUS"/,/^\.SH /p' "$SRC/docs/man/vexal.1" |
     grep -E '^\.BR? [0-9]' | grep -oE '[0-9]+'
 }
