@@ -325,8 +325,10 @@ def judge(run, step, code, console, work):
 
 def run_loader(bin_dir, work, run, step, link):
     env = dict(os.environ, VEXAL_COM1=link)
+    # The console is standard output; standard error (progress, the outcome line, notes on the line) is
+    # kept apart, so the console's last line is judged as the console has it.
     vexal = subprocess.Popen([os.path.join(bin_dir, "vexal")] + run.loader_args(step), cwd=work, env=env,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     interrupt_after_s = run.interrupt_after_s(step)
     try:
         if interrupt_after_s is not None:
