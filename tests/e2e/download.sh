@@ -62,7 +62,9 @@ judge() {
   local name=$1 expect=$2 same=no
   cmp -s "$WORK/dump.bin" "$WORK/image.bin" && same=yes
   local failed_with_error=no
-  cat "$WORK/vexal.log" "$WORK/vexal.err" | grep -q "Error" && [[ $STATUS -ge 3 && $STATUS -le 9 ]] && failed_with_error=yes
+  # grep reads the files itself: behind `cat a b | grep -q` under pipefail, cat could be killed by
+  # SIGPIPE after grep found its match in the first file, and the pipeline then failed.
+  grep -q "Error" "$WORK/vexal.log" "$WORK/vexal.err" && [[ $STATUS -ge 3 && $STATUS -le 9 ]] && failed_with_error=yes
   case $expect in
     match)
       if [[ $STATUS -ne 0 ]]; then report failed "$name" "vexal ended with $STATUS"
