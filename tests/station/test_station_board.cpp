@@ -4,13 +4,12 @@
 #include <sys/wait.h>
 
 #include "frontends/station/board.h"
+#include "station_test_support.h"
 
 namespace vx::station {
 namespace {
 
 using std::chrono::milliseconds;
-
-const SteadyTime kT0 = SteadyTime{} + std::chrono::hours(1);
 
 Event phase(const char* name, const char* file = "") {
   Event e;

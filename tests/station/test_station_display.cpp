@@ -5,17 +5,12 @@
 #include <cstdlib>
 
 #include "frontends/station/display.h"
+#include "station_test_support.h"
 
 namespace vx::station {
 namespace {
 
 using std::chrono::milliseconds;
-
-const SteadyTime kT0 = SteadyTime{} + std::chrono::hours(1);
-
-std::string blanks(std::size_t n) {
-  return std::string(n, ' ');
-}
 
 // A display printing into memory.
 struct Captured {

@@ -2,17 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "frontends/station/table.h"
+#include "station_test_support.h"
 
 namespace vx::station {
 namespace {
 
 using std::chrono::milliseconds;
-
-const SteadyTime kT0 = SteadyTime{} + std::chrono::hours(1);
-
-std::string blanks(std::size_t n) {
-  return std::string(n, ' ');
-}
 
 struct ThreeBoards {
   Board loading, failed, queued;
