@@ -181,8 +181,10 @@ grep -Eq "^3 boards: 1 passed, 0 failed, 2 not started" "$WORK/log" || fail "sum
 json_check "$WORK/r.json" '[b["result"] for b in r["boards"]] == ["passed", "not started", "not started"]' \
   'r["boards"][1]["exit_code"] is None and r["boards"][1]["start"] is None'
 
-board f1 bytes=40960 step=0.1
-board f2 bytes=40960 step=0.1
+# Long enough (40 s) that neither can end on its own before the second Ctrl-C, however slowly a loaded
+# machine starts the other: both must be interrupted.
+board f1 bytes=409600 step=0.1
+board f2 bytes=409600 step=0.1
 station_in_background "$WORK/log" --ports "$WORK/f1,$WORK/f2" --report "$WORK/r.json" -- fw.s28
 wait_for "$WORK/log" "f2  loading"
 kill -INT "$STATION_PID"
