@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "loader/record_head.h"
+
 namespace vx {
 
 // --- driver (vexal.cpp) ---
@@ -40,9 +42,15 @@ void binput(std::int32_t kam, const char* soubor);
 void verify(const char* soubor);
 
 // --- S-records and blocks (srec.cpp) ---
-void binwrite(const char* line);
+// An S2 or S8 line of the file and line `where` names (record_head.h reads it or ends the run).
+void binwrite(const char* line, const record::Place& where);
+// Ends the run with exit code 3 when S2 records were sent and no S8 followed them.
+void refuse_unconfirmed_records();
 unsigned gethb(const char* p);
 void sendbin();
 bool block_pending();
+// The pending block, if any, goes now and its progress line ends: before a text telegram or a memory
+// command, and at the end of a command file, so the board is written in the order the lines state.
+void send_pending_block();
 
 }  // namespace vx
