@@ -254,8 +254,9 @@ bool Station::list_ports(std::vector<PortInfo>& listing, bool quiet) {
 bool Station::prepare_boards() {
   std::vector<PortInfo> listing;
   std::vector<PortInfo> ports;
+  bool listed = true;
   if (options_.all) {
-    if (!list_ports(listing, false)) return false;
+    listed = list_ports(listing, false);
     ports = matching_ports(listing, matcher_);
   } else {
     list_ports(listing, true);  // only completes what is known of the ports given
@@ -265,6 +266,7 @@ bool Station::prepare_boards() {
     display_.note("vexal-station: stopped before any board started");
     return false;
   }
+  if (!listed) return false;  // list_ports said why
   if (!names_distinct(ports)) return false;
   for (const PortInfo& port : ports) add_board(port);
   if (boards_.empty())
