@@ -35,8 +35,10 @@ bool ended(const Board& board) {
 json file_entries(const Board& board) {
   json files = json::array();
   for (const JobFile& file : board.files)
-    files.push_back(
-        {{"role", file.role}, {"path", file.path}, {"size", count_or_null(file.size)}, {"sha256", known_or_null(file.sha256)}});
+    files.push_back({{"role", file.role},
+                     {"path", file.path},
+                     {"size", count_or_null(file.size)},
+                     {"sha256", known_or_null(file.sha256)}});
   return files;
 }
 

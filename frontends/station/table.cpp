@@ -163,11 +163,12 @@ std::vector<std::string> summary_lines(const std::vector<const Board*>& boards, 
   std::vector<std::string> lines{totals + formatted(", %.1f s", total_seconds)};
   for (const Board* board : boards) {
     if (board->phase == Phase::Done) continue;
-    lines.push_back(
-        formatted("  %s (%s): %s", printable(board->name).c_str(), printable(board->port.device).c_str(),
-                  board->phase == Phase::Failed
-                      ? formatted("exit code %d: %s", board->exit_code, printable(failure_words(*board)).c_str()).c_str()
-                      : "not started"));
+    const std::string outcome =
+        board->phase == Phase::Failed
+            ? formatted("exit code %d: %s", board->exit_code, printable(failure_words(*board)).c_str())
+            : std::string("not started");
+    lines.push_back(formatted("  %s (%s): %s", printable(board->name).c_str(), printable(board->port.device).c_str(),
+                              outcome.c_str()));
   }
   return lines;
 }

@@ -255,7 +255,7 @@ done <<EOT
 --ports $WORK/g1 -- --port /dev/ttyS0 fw.s28|the job holds --port: the station gives each board its own port
 --ports $WORK/g1 -- -P /dev/ttyS0 fw.s28|the job holds -P
 --ports $WORK/g1 -- --list-ports|the job holds --list-ports
---ports $WORK/dup1/board,$WORK/dup2/board -- b115200 @binget000000,000010>id-{name}.bin|$WORK/dup1/board and $WORK/dup2/board both make '@binget000000,000010>id-{name}.bin' into @binget000000,000010>id-board.bin
+--ports dup1/board,dup2/board -- b115200 @binget0,10>id-{name}.bin|dup1/board and dup2/board both make '@binget0
 --ports $WORK/g1 --report $WORK/link.json -- fw.s28|$WORK/link.json is a symbolic link
 --ports $WORK/g1 --junit $WORK/fifo.xml -- fw.s28|$WORK/fifo.xml is a FIFO
 --ports $WORK/g1 --report /dev/stdout -- fw.s28|/dev/stdout is a symbolic link
@@ -469,7 +469,8 @@ STATUS=$?
 expect_status 0 "1100 ports"
 grep -q "^vexal-station: 960 jobs at once at most (the open-file limit); the others wait their turn" "$WORK/mlog" ||
   fail "no note of the limit: $(head -n 3 "$WORK/mlog")"
-grep -Eq "^1100 boards: 1100 passed, 0 failed" "$WORK/mlog" || fail "1100 ports: $(grep -m3 'boards:\|failed' "$WORK/mlog")"
+grep -Eq "^1100 boards: 1100 passed, 0 failed" "$WORK/mlog" ||
+  fail "1100 ports: $(grep -m3 'boards:\|failed' "$WORK/mlog")"
 
 echo "== the table at 80, 100 and 160 columns: number, port's end, phase, percent and result on every row"
 mkdir -p "$WORK/serial/by-id"
@@ -480,7 +481,7 @@ wide_ports=$(ls -d "$WORK"/serial/by-id/*port0 | paste -sd,)
 for width in 80 100 160; do
   tmux new-session -d -s "$TMUX_SESSION" -x "$width" -y 20 "sleep 1; cd '$WORK' && '$STATION' --vexal '$FAKE' \
     --ports '$wide_ports' -- fw.s28; echo status \$?; sleep 60"
-  for _ in $(seq 100); do [[ $(pane | grep -c "if00-port0 .*loading .*%") == 3 ]] && break; sleep 0.1; done
+  for _ in $(seq 300); do [[ $(pane | grep -c "if00-port0 .*loading .*%") == 3 ]] && break; sleep 0.1; done
   pane >"$WORK/frame$width"
   for _ in $(seq 100); do pane | grep -q "^status" && break; sleep 0.1; done
   pane >"$WORK/final$width"
