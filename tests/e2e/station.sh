@@ -124,7 +124,7 @@ assert [c.find("failure") is None for c in cases] == [True, True, False, True]
 failure = cases[2].find("failure")
 assert failure.get("type") == "exit code 4" and failure.get("message").startswith("exit code 4: " + error)
 assert failure.text == failure.get("message")
-assert all(c.find("system-out").text.startswith("identity: VQ-3140 ZARVEN v1.28 b%d\n" % i) and
+assert all(c.find("system-out").text.startswith("vexal: 0.95\n") and
            c.find("system-out").text.endswith("log: %s/logs/b%d.log\n" % (W, i)) for i, c in enumerate(cases, 1))
 PY
 
