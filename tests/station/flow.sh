@@ -199,7 +199,7 @@ expect_status 1 "interrupted boards"
 grep -q "interrupting 2 running jobs" "$WORK/log" || fail "no note of the interruption"
 json_check "$WORK/r.json" '[b["exit_code"] for b in r["boards"]] == [130, 130]' \
   'r["boards"][0]["error"] == "vexal ended by signal 2 (Interrupt)"' \
-  'all(b["duration"] < 3 for b in r["boards"])'
+  'all(b["duration"] < 30 for b in r["boards"])'  # interrupted: 40 s of loading otherwise
 
 echo "== --all takes what vexal --list-ports lists, filtered by --match"
 board g1 bytes=1024
@@ -316,10 +316,10 @@ tmux new-session -d -s "$TMUX_SESSION" -x 110 -y 20 "sleep 1; cd '$WORK' && '$ST
   --ports '$WORK/t1,$WORK/t2,$WORK/t3,$WORK/t4' -- fw.s28; echo status \$?; sleep 60"
 tmux pipe-pane -o -t "$TMUX_SESSION" "cat >'$WORK/raw'"
 pane() { tmux capture-pane -p -t "$TMUX_SESSION"; }
-for _ in $(seq 100); do pane | grep -q "t1 .*loading firmware.s28 .*%" && break; sleep 0.1; done
+for _ in $(seq 300); do pane | grep -q "t1 .*loading firmware.s28 .*%" && break; sleep 0.1; done
 pane >"$WORK/frame"
 cursor_while_live=$(tmux display -p -t "$TMUX_SESSION" '#{cursor_flag}')
-for _ in $(seq 100); do pane | grep -q "^status" && break; sleep 0.1; done
+for _ in $(seq 600); do pane | grep -q "^status" && break; sleep 0.1; done
 pane >"$WORK/final"
 [[ $(grep -c '^  #  port' "$WORK/frame") == 1 ]] || fail "the table while it runs: $(cat "$WORK/frame")"
 grep -Eq '^  1  t1  +VQ-3140 ZARVEN v1.28  loading firmware.s28 +[0-9]+ % +[0-9.]+ kB/s +[0-9.]+ s$' "$WORK/frame" ||
@@ -342,12 +342,14 @@ status 1
 EOT
 diff "$WORK/final.want" "$WORK/final.shape" >/dev/null ||
   fail "the end on the terminal: $(diff "$WORK/final.want" "$WORK/final.shape")"
-python3 - "$WORK/raw" <<'PY' || fail "the table's pace"
+run_seconds=$(grep -oE '^4 boards: .* ([0-9.]+) s$' "$WORK/final" | grep -oE '[0-9.]+ s$' | cut -d' ' -f1)
+python3 - "$WORK/raw" "${run_seconds:-0}" <<'PY' || fail "the table's pace"
 import re, sys
 raw = open(sys.argv[1], "rb").read()
 redraws = len(re.findall(rb"\r\x1b\[\d+A", raw))
-# the run lasts about 3 s (30 steps of 0.1 s): 4 redraws a second at most, and one for the end
-if not 3 <= redraws <= 4 * 4 + 1:
+# the run lasts about 3 s (30 steps of 0.1 s; longer on a loaded machine, as the summary says): 4 redraws
+# a second at most, one for the note of its ports, and one for the end
+if not 3 <= redraws <= 4 * float(sys.argv[2]) + 2:
     print("FAIL: %d redraws of the table" % redraws)
     sys.exit(1)
 PY
@@ -483,7 +485,7 @@ for width in 80 100 160; do
     --ports '$wide_ports' -- fw.s28; echo status \$?; sleep 60"
   for _ in $(seq 300); do [[ $(pane | grep -c "if00-port0 .*loading .*%") == 3 ]] && break; sleep 0.1; done
   pane >"$WORK/frame$width"
-  for _ in $(seq 100); do pane | grep -q "^status" && break; sleep 0.1; done
+  for _ in $(seq 600); do pane | grep -q "^status" && break; sleep 0.1; done
   pane >"$WORK/final$width"
   tmux kill-session -t "$TMUX_SESSION"
   python3 - "$WORK/frame$width" "$WORK/final$width" "$width" <<'PY' || fail "the table at $width columns"
