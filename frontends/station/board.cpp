@@ -2,8 +2,11 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+
+#include "frontends/station/text.h"
 
 namespace vx::station {
 
@@ -32,6 +35,22 @@ bool enter_phase(Board& board, const Event& event, SteadyTime now) {
   return true;
 }
 
+void note_file(Board& board, const Event& event) {
+  JobFile file{event.role, event.path, event.size, event.sha256};
+  if (std::find(board.files.begin(), board.files.end(), file) == board.files.end()) board.files.push_back(file);
+}
+
+void note_end(Board& board, const Event& event) {
+  board.got_end = true;
+  board.error = tidied(event.text);
+  board.reason = tidied(event.reason);
+  board.bytes = event.bytes;
+  board.written = event.written;
+  board.read = event.read;
+  board.text_retries = event.text_retries;
+  board.block_retries = event.block_retries;
+}
+
 std::string signal_error(int signal_number) {
   const char* name = ::strsignal(signal_number);
   return "vexal ended by signal " + std::to_string(signal_number) + (name ? std::string(" (") + name + ")" : "");
@@ -56,6 +75,21 @@ const char* phase_name(Phase phase) {
   return "?";
 }
 
+const char* board_result(const Board& board) {
+  switch (board.phase) {
+    case Phase::Queued: return "waiting";
+    case Phase::Done: return "passed";
+    case Phase::Failed: return "failed";
+    case Phase::NotStarted: return "not started";
+    default: return "running";
+  }
+}
+
+std::string failure_words(const Board& board) {
+  if (board.reason.empty()) return board.error;
+  return board.error.empty() ? board.reason : board.error + " (" + board.reason + ")";
+}
+
 void start_board(Board& board, SteadyTime now, std::string started_utc) {
   board.phase = Phase::Started;
   board.started = now;
@@ -72,18 +106,15 @@ bool apply_event(Board& board, const Event& event, SteadyTime now) {
       board.done = event.done;
       board.total = event.total;
       return false;
-    case EventKind::End:
-      board.got_end = true;
-      board.error = event.text;
-      board.bytes = event.bytes;
-      return false;
-    case EventKind::Start:
+    case EventKind::File: note_file(board, event); return false;
+    case EventKind::End: note_end(board, event); return false;
+    case EventKind::Start: board.vexal_version = event.text; return false;
     case EventKind::Other: return false;
   }
   return false;
 }
 
-void finish_board(Board& board, int wait_status, SteadyTime now) {
+void finish_board(Board& board, int wait_status, SteadyTime now, std::string ended_utc) {
   if (WIFSIGNALED(wait_status)) {
     board.exit_code = kSignalCodeBase + WTERMSIG(wait_status);
     if (board.error.empty()) board.error = signal_error(WTERMSIG(wait_status));
@@ -94,15 +125,17 @@ void finish_board(Board& board, int wait_status, SteadyTime now) {
   }
   board.phase = board.exit_code == 0 ? Phase::Done : Phase::Failed;
   board.ended = now;
+  board.ended_utc = std::move(ended_utc);
   board.seconds = seconds_between(board.started, now);
 }
 
-void fail_board(Board& board, int exit_code, const std::string& error, SteadyTime now) {
+void fail_board(Board& board, int exit_code, const std::string& error, SteadyTime now, std::string ended_utc) {
   if (board.phase == Phase::Queued) board.started = now;
   board.phase = Phase::Failed;
   board.exit_code = exit_code;
   board.error = error;
   board.ended = now;
+  board.ended_utc = std::move(ended_utc);
   board.seconds = seconds_between(board.started, now);
 }
 

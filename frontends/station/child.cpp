@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,21 +113,49 @@ bool make_reading_pipe(int fds[2], std::string& why) {
   return false;
 }
 
-// Appends what `fd` holds until its end of file or `deadline`; false at the deadline.
-bool read_until_end(int fd, std::chrono::steady_clock::time_point deadline, std::string& out) {
+// Appends what `fd` holds until its end of file; false at `deadline` or when `interrupt` says to stop.
+bool read_until_end(int fd, std::chrono::steady_clock::time_point deadline, const WaitInterrupt& interrupt,
+                    std::string& out, bool& stopped) {
   char buffer[4096];
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
-    pollfd readable{fd, POLLIN, 0};
-    int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+    pollfd fds[2] = {{fd, POLLIN, 0}, {interrupt.fd, POLLIN, 0}};
+    int ready = ::poll(fds, interrupt.fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
+    if (interrupt.fd >= 0 && fds[1].revents != 0 && !interrupt.handle()) {
+      stopped = true;
+      return false;
+    }
+    if (fds[0].revents == 0) continue;
     ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (got <= 0) return true;
     out.append(buffer, static_cast<std::size_t>(got));
   }
+}
+
+// What keeps the log open at `fd` from being written as spawn_job says; "" when nothing does.
+std::string log_problem(int fd, const std::string& path) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return std::strerror(errno);
+  if (S_ISREG(info.st_mode)) return ::ftruncate(fd, 0) == 0 ? std::string() : std::strerror(errno);
+  if (!S_ISCHR(info.st_mode) || path != "/dev/null") return "not a regular file";
+  return {};
+}
+
+// The log, opened for writing as spawn_job says; -1 with the reason.
+int open_log(const std::string& path, std::string& why) {
+  // O_NONBLOCK: a FIFO planted in the log's place fails at once instead of waiting for a reader.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  std::string problem = fd < 0 ? (errno == ELOOP ? "a symbolic link (not followed)" : std::strerror(errno))
+                               : log_problem(fd, path);
+  if (problem.empty() && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) problem = std::strerror(errno);
+  if (problem.empty()) return fd;
+  why = "can't write the log " + path + ": " + problem;
+  if (fd >= 0) ::close(fd);
+  return -1;
 }
 
 int wait_for(pid_t pid) {
@@ -140,11 +169,8 @@ int wait_for(pid_t pid) {
 
 bool spawn_job(const std::string& program, const std::vector<std::string>& args, const std::string& log_path,
                Child& child, std::string& why) {
-  int log = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (log < 0) {
-    why = "can't write the log " + log_path + ": " + std::strerror(errno);
-    return false;
-  }
+  int log = open_log(log_path, why);
+  if (log < 0) return false;
   int events[2];
   pid_t pid = -1;
   if (make_reading_pipe(events, why)) {
@@ -164,7 +190,7 @@ bool spawn_job(const std::string& program, const std::vector<std::string>& args,
 }
 
 bool run_captured(const std::string& program, const std::vector<std::string>& args, std::chrono::milliseconds limit,
-                  Captured& result, std::string& why) {
+                  const WaitInterrupt& interrupt, Captured& result, std::string& why) {
   int output[2];
   if (!make_reading_pipe(output, why)) return false;
   SpawnPlan plan;
@@ -177,11 +203,12 @@ bool run_captured(const std::string& program, const std::vector<std::string>& ar
     return false;
   }
   result = Captured{};
-  bool ended = read_until_end(output[0], std::chrono::steady_clock::now() + limit, result.output);
+  bool stopped = false;
+  bool ended = read_until_end(output[0], std::chrono::steady_clock::now() + limit, interrupt, result.output, stopped);
   ::close(output[0]);
   if (!ended) {
     ::kill(pid, SIGKILL);
-    why = program + " did not end within " + std::to_string(limit.count()) + " ms";
+    why = stopped ? program + " was stopped" : program + " did not end within " + std::to_string(limit.count()) + " ms";
   }
   result.wait_status = wait_for(pid);
   return ended;

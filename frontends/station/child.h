@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@ struct Child {
 };
 
 // Starts `program` with `args` (without argv[0]) as described above; the console goes to `log_path`
-// ("/dev/null" when logs are not kept). False with the reason when it could not be started.
+// ("/dev/null" when logs are not kept), opened without following a symbolic link and only when it is
+// a regular file or new (or /dev/null itself), then emptied. False with the reason when it could not
+// be started.
 bool spawn_job(const std::string& program, const std::vector<std::string>& args, const std::string& log_path,
                Child& child, std::string& why);
 
@@ -31,10 +34,17 @@ struct Captured {
   std::string output;  // standard output
 };
 
-// Runs `program` with `args` to its end (killed after `limit`), standard output captured, standard
-// error passed through. False with the reason when it could not be started or had to be killed.
+// While run_captured waits: `fd` became readable; `handle` deals with it and says whether to wait on.
+struct WaitInterrupt {
+  int fd = -1;
+  std::function<bool()> handle;
+};
+
+// Runs `program` with `args` to its end (killed after `limit`, or when `interrupt.handle` says not to
+// wait on), standard output captured, standard error passed through. False with the reason when it
+// could not be started or had to be killed.
 bool run_captured(const std::string& program, const std::vector<std::string>& args, std::chrono::milliseconds limit,
-                  Captured& result, std::string& why);
+                  const WaitInterrupt& interrupt, Captured& result, std::string& why);
 
 // The vexal to run: beside the station's own executable when there is one, else "vexal" from PATH.
 std::string default_vexal();

@@ -20,11 +20,17 @@ T number_of(const json& object, const char* key) {
   return it != object.end() && it->is_number() ? it->get<T>() : T{};
 }
 
+Count count_of(const json& object, const char* key) {
+  auto it = object.find(key);
+  return it != object.end() && it->is_number_integer() ? Count(it->get<std::int64_t>()) : std::nullopt;
+}
+
 EventKind kind_of(const std::string& name) {
   static const std::map<std::string, EventKind> kKinds{{"start", EventKind::Start},
                                                        {"phase", EventKind::Phase},
                                                        {"identity", EventKind::Identity},
                                                        {"progress", EventKind::Progress},
+                                                       {"file", EventKind::File},
                                                        {"end", EventKind::End}};
   auto it = kKinds.find(name);
   return it == kKinds.end() ? EventKind::Other : it->second;
@@ -44,6 +50,15 @@ Event event_from(const json& object) {
   event.bytes = number_of<std::int64_t>(object, "bytes");
   event.code = number_of<int>(object, "code");
   event.seconds = number_of<double>(object, "seconds");
+  event.role = text_of(object, "role");
+  event.path = text_of(object, "path");
+  event.size = count_of(object, "size");
+  event.sha256 = text_of(object, "sha256");
+  event.reason = text_of(object, "reason");
+  event.written = count_of(object, "written");
+  event.read = count_of(object, "read");
+  event.text_retries = count_of(object, "text_retries");
+  event.block_retries = count_of(object, "block_retries");
   return event;
 }
 

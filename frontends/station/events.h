@@ -4,7 +4,9 @@
 // than kMaxEventLine is thrown away whole, so a runaway writer can't grow the station's memory), and
 // parse_event reads one line into an Event. Keys the station doesn't know are ignored and so are
 // events of an unknown kind, so a newer vexal can say more; a line that isn't a JSON object with a
-// string "event" is no event at all.
+// string "event" is no event at all. Fields an older vexal doesn't write (the "file" event; the end
+// event's reason, bytes written and read apart, retries) are left unset, never taken as 0, so the
+// report can tell "none" from "not said".
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,9 @@
 
 namespace vx::station {
 
-enum class EventKind { Start, Phase, Identity, Progress, End, Other };
+enum class EventKind { Start, Phase, Identity, Progress, File, End, Other };
+
+using Count = std::optional<std::int64_t>;  // a number the event may not hold
 
 struct Event {
   EventKind kind = EventKind::Other;
@@ -28,6 +32,13 @@ struct Event {
   std::int64_t bytes = 0;  // end
   int code = 0;            // end
   double seconds = 0;      // end
+  std::string role;        // file: command, nested, binput, verify, load
+  std::string path;        // file: as the job named it
+  Count size;              // file (unset for a FIFO or a terminal)
+  std::string sha256;      // file: 64 hexadecimal digits, "" with size unset
+  std::string reason;      // end: why, as vexal's standard error says it (block, attempts, answer; the port)
+  Count written, read;     // end: data bytes sent and received
+  Count text_retries, block_retries;  // end: repeated attempts
 };
 
 std::optional<Event> parse_event(std::string_view line);

@@ -3,10 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "frontends/station/display.h"
 #include "frontends/station/options.h"
 #include "frontends/station/ports.h"
+#include "frontends/station/report.h"
 #include "frontends/station/station.h"
 
 namespace {
@@ -28,19 +27,12 @@ int usage_error(const std::string& why) {
   return kUsageStatus;
 }
 
-// "" when a file can be made at `path` (its folder exists and may be written), else why not.
-std::string unwritable(const std::string& path) {
-  std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0) return {};
-  return "can't write " + path + ": " + std::strerror(errno);
-}
-
 // What can be checked before a job runs and isn't a matter of the options alone; "" when all is well.
 std::string setup_problem(const Options& options) {
   std::string repeated = repeated_port(options.ports);
   if (!repeated.empty()) return "the port " + repeated + " is given twice";
   for (const std::string& report : {options.report_file, options.junit_file}) {
-    std::string problem = report.empty() ? std::string() : unwritable(report);
+    std::string problem = report.empty() ? std::string() : report_target_problem(report);
     if (!problem.empty()) return problem;
   }
   std::error_code error;

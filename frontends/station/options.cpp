@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 
+#include "frontends/station/job.h"
 #include "frontends/station/placeholders.h"
 #include "frontends/station/ports.h"
 #include "frontends/station/text.h"
@@ -68,6 +69,9 @@ const std::map<std::string, OptionDef>& definitions() {
       {"--report", {true, text_setter(&Options::report_file, "--report")}},
       {"--junit", {true, text_setter(&Options::junit_file, "--junit")}},
       {"--vexal", {true, text_setter(&Options::vexal, "--vexal")}},
+      {"--station", {true, text_setter(&Options::station, "--station")}},
+      {"--operator", {true, text_setter(&Options::operator_name, "--operator")}},
+      {"--identify", {false, flag_setter(&Options::identify)}},
       {"--help", {false, flag_setter(&Options::help)}},
       {"--version", {false, flag_setter(&Options::version)}},
   };
@@ -104,7 +108,7 @@ std::string combination_problem(const Options& o) {
   std::string unknown = unknown_placeholder(o.job);
   if (!unknown.empty())
     return "unknown placeholder " + unknown + " in the job ({port}, {name} and {index} are known)";
-  return {};
+  return job_problem(o.job, o.identify);
 }
 
 }  // namespace
@@ -136,7 +140,8 @@ Ports:
   --match PATTERN      a glob over the /dev/serial/by-id name ('usb-FTDI_*'), or VID:PID,VID:PID,...
                        (repeatable: a port matching any is taken)
 Jobs:
-  --jobs N             at most N boards at once (default: all)
+  --jobs N             at most N boards at once (default: all, as far as the open-file limit allows)
+  --identify           ask each board for its identity first (I000000), so every record holds it
   --vexal PATH         the vexal to run (default: the one beside vexal-station, else from PATH)
   In VEXAL-ARGUMENTS {port} is the device, {name} the port's short name (its by-id name, else the
   device's name) and {index} the job's number from 1.
@@ -144,11 +149,14 @@ Results:
   --logs DIR           each board's console log in DIR/NAME.log
   --report FILE.json   a JSON report, one entry per board
   --junit FILE.xml     a JUnit XML report, one test case per board
+  --station NAME       the bench's name, in the reports
+  --operator NAME      who runs it, in the reports
 Other:
   --help, --version
 
 Exit status: 0 when every board succeeded, 1 when any failed (or none was found), 2 for a usage error.
-Ctrl-C starts no more jobs and waits for the running ones; a second Ctrl-C interrupts them.
+Ctrl-C starts no more jobs and waits for the running ones; a second Ctrl-C interrupts them; a third
+ends them (killed if they haven't ended 3 s later).
 )";
 }
 

@@ -1,12 +1,14 @@
 // The station's command line:
 //
-//   vexal-station (--ports DEV,DEV,... | --all | --watch) [--match PATTERN] [--jobs N] [--logs DIR]
-//                 [--report FILE.json] [--junit FILE.xml] [--vexal PATH] -- VEXAL-ARGUMENTS...
+//   vexal-station (--ports DEV,DEV,... | --all | --watch) [--match PATTERN] [--jobs N] [--identify]
+//                 [--logs DIR] [--report FILE.json] [--junit FILE.xml] [--station NAME] [--operator NAME]
+//                 [--vexal PATH] -- VEXAL-ARGUMENTS...
 //
 // Options take their value as the next argument or after '='. Everything after "--" is the job, given
 // to each board's vexal after "--port DEV" (none: vexal asks the board for its identity). The checks
 // that keep a bench safe are made here, before anything runs: exactly one way to pick ports, --watch
-// only with --match, --match only with --all or --watch, and no unknown {placeholder} in the job.
+// only with --match, --match only with --all or --watch, no unknown {placeholder} in the job, and no
+// job that can't mean what it says (job.h).
 #pragma once
 
 #include <string>
@@ -26,6 +28,9 @@ struct Options {
   std::string report_file;
   std::string junit_file;
   std::string vexal;  // --vexal; "" finds it beside the station, then on PATH
+  std::string station;        // --station: the bench's name, for the reports
+  std::string operator_name;  // --operator
+  bool identify = false;      // --identify: the identity query first in every job
   std::vector<std::string> job;
   bool help = false;
   bool version = false;

@@ -1,18 +1,28 @@
 // The station's reports, for people and programs that come after it: a JSON document and a JUnit XML
-// file, one entry (one test case) per board job.
+// file, one entry (one test case) per board job. Both say only what is known when they are written:
+// they are rewritten while the boards run.
 //
 // JSON (nlohmann-json writes it; texts from a board that aren't valid UTF-8 get U+FFFD):
-//   {"station": {"version", "job", "started", "seconds", "cpu_seconds", "passed", "failed", "not_started"},
-//    "boards": [{"index", "port", "name", "by_id", "serial", "vid_pid", "identity", "job", "start",
-//                "duration", "bytes", "exit_code", "error", "log", "result"}, ...]}
-// where a field that is unknown (by_id, serial, vid_pid, identity, log; start, duration and exit_code
-// of a board never started) is null, and result is "passed", "failed" or "not started".
+//   {"station": {"version", "host", "station", "operator", "job", "identify", "started", "ended",
+//                "seconds", "cpu_seconds", "passed", "failed", "not_started", "running", "waiting"},
+//    "boards": [{"index", "port", "name", "by_id", "serial", "vid_pid", "identity", "vexal_version", "job",
+//                "files": [{"role", "path", "size", "sha256"}], "start", "end", "duration", "bytes",
+//                "written", "read", "text_retries", "block_retries", "exit_code", "error", "reason", "log",
+//                "result"}, ...]}
+// where a field that is unknown is null: by_id, serial, vid_pid, identity, log, station and operator
+// when not given; vexal_version, written, read and the retries when vexal didn't say; start of a board
+// not yet started; end, duration, exit_code, error and reason of a board that hasn't ended. result is
+// board_result's: "waiting", "running", "passed", "failed" or "not started".
 //
-// JUnit: one <testsuite name="vexal-station"> with a <testcase> per board, named after the board and
-// its port; a failed board holds a <failure> with the exit code and error line, a board never started
-// a <skipped>; the log file's path goes in <system-out>.
+// JUnit: one <testsuite name="vexal-station"> with the run's properties and a <testcase> per board,
+// named after the board and its port; a failed board holds a <failure> with the exit code, error line
+// and reason, a board that hasn't ended (or never started) a <skipped> that says which; <system-out>
+// holds the identity, vexal's version, the files with their SHA-256 and the log file's path.
 //
-// Both files are written to FILE.tmp and renamed, so a dashboard reading them never sees half a report.
+// Both files are written to a fresh temporary file in the target's folder (made with O_EXCL, so
+// nothing planted there is followed) and renamed over the target, so a reader never sees half a
+// report; a target that exists and is not a regular file (a symbolic link, a FIFO, a device, a folder)
+// is never written.
 #pragma once
 
 #include <string>
@@ -24,8 +34,13 @@ namespace vx::station {
 
 struct RunSummary {
   std::string version;
+  std::string host;
+  std::string station;   // --station, "" when not given
+  std::string operator_name;  // --operator, "" when not given
   std::vector<std::string> job;  // the job's arguments as given, placeholders unreplaced
+  bool identify = false;         // --identify: I000000 runs first in every job
   std::string started_utc;
+  std::string ended_utc;  // "" while the station runs
   double seconds = 0;
   double cpu_seconds = 0;  // the station's own processor time, its jobs' not counted
 };
@@ -36,7 +51,11 @@ std::string junit_report(const RunSummary& run, const std::vector<const Board*>&
 // Text escaped for XML content and attribute values; characters XML 1.0 can't hold become U+FFFD.
 std::string xml_escaped(const std::string& text);
 
-// Writes `text` to `path` through `path`.tmp; false with the reason.
+// "" when a report may be written at `path`: its folder can be written and `path` is missing or a
+// regular file; else why not.
+std::string report_target_problem(const std::string& path);
+
+// Writes `text` to `path` as described above; false with the reason.
 bool write_file_atomically(const std::string& path, const std::string& text, std::string& why);
 
 }  // namespace vx::station

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -19,6 +20,7 @@
 
 #include "frontends/station/child.h"
 #include "frontends/station/devwatch.h"
+#include "frontends/station/job.h"
 #include "frontends/station/placeholders.h"
 #include "frontends/station/ports.h"
 #include "frontends/station/report.h"
@@ -36,9 +38,32 @@ constexpr milliseconds kListingLimit{10000};
 constexpr milliseconds kSettle{300};
 constexpr milliseconds kMinRelist{1000};
 constexpr milliseconds kFallbackRelist{2000};
+constexpr milliseconds kKillGrace{3000};
 constexpr int kFailedStatus = 1;
 constexpr std::size_t kReadChunk = 4096;
 constexpr const char* kNoLog = "/dev/null";
+// Descriptors the station keeps for itself whatever runs (standard streams, signals, the device watch,
+// a port listing's pipe, a report being written, the log and pipe of the job being started), and the
+// one it holds per running job (the read end of its events pipe).
+constexpr rlim_t kReservedDescriptors = 64;
+constexpr rlim_t kDescriptorsPerJob = 1;
+
+// Raises the soft open-file limit to the hard one; the number of jobs that can run at once within it.
+std::size_t jobs_within_descriptor_limit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return SIZE_MAX;
+  if (limit.rlim_cur != limit.rlim_max) {
+    rlimit raised{limit.rlim_max, limit.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  return limit.rlim_cur > kReservedDescriptors ? (limit.rlim_cur - kReservedDescriptors) / kDescriptorsPerJob : 1;
+}
+
+std::string host_name() {
+  char name[256] = {};
+  return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
 
 std::string utc_now() {
   auto now = std::chrono::system_clock::now();
@@ -116,6 +141,7 @@ class Station {
  private:
   bool list_ports(std::vector<PortInfo>& listing, bool quiet);
   bool prepare_boards();
+  bool names_distinct(const std::vector<PortInfo>& ports);
   void add_board(const PortInfo& port);
   std::string log_path_for(const std::string& name, int index);
 
@@ -132,8 +158,10 @@ class Station {
   void on_device_changes();
 
   void on_signals();
+  void escalate(int sig);
   void stop_starting();
-  void interrupt_jobs();
+  void signal_jobs(int sig);
+  void kill_if_due();
 
   bool finished() const;
   int poll_timeout() const;
@@ -141,7 +169,7 @@ class Station {
   double since_start() const { return std::chrono::duration<double>(now_ - started_).count(); }
   std::vector<const Board*> shown_boards() const;
   std::vector<const Board*> all_boards() const;
-  bool write_reports();
+  bool write_reports(bool final = false);
   int conclude();
 
   const StationSetup& setup_;
@@ -155,9 +183,13 @@ class Station {
   std::vector<RunningJob> running_;
   std::set<std::string> log_names_;
   SignalChannel signals_;
-  int interrupts_ = 0;
+  int stop_level_ = 0;  // 1 starts no more jobs, 2 has interrupted the running ones, 3 ends them
   bool stopping_ = false;
+  std::optional<SteadyTime> kill_at_;  // when the jobs still running after the third stop are killed
+  std::size_t max_jobs_ = 0;
+  std::vector<std::string> job_;  // what each board runs, placeholders unreplaced
   std::string last_listing_problem_;
+  bool refused_ = false;  // the boards found make the job refused: nothing runs
 
   WatchTable table_;
   std::map<std::string, std::size_t> board_of_key_;  // the latest board of each watched port
@@ -180,10 +212,13 @@ int Station::run() {
   }
   now_ = started_ = Clock::now();
   started_utc_ = utc_now();
+  job_ = job_to_run(options_.job, options_.identify);
+  const std::size_t fd_jobs = jobs_within_descriptor_limit();
+  max_jobs_ = options_.jobs == 0 ? fd_jobs : std::min<std::size_t>(options_.jobs, fd_jobs);
   if (options_.watch) {
     open_watch();
   } else if (!prepare_boards()) {
-    return conclude();
+    return refused_ ? kUsageStatus : conclude();
   }
   if (!write_reports()) return kFailedStatus;  // its folder was checked: something else stands in the way
   for (;;) {
@@ -198,7 +233,12 @@ int Station::run() {
 bool Station::list_ports(std::vector<PortInfo>& listing, bool quiet) {
   Captured listed;
   std::string problem;
-  if (run_captured(setup_.vexal, {"--list-ports"}, kListingLimit, listed, problem) &&
+  // Signals are taken while the ports are listed: a Ctrl-C then stops the listing too.
+  const WaitInterrupt interrupt{signals_.fd(), [this] {
+                                  on_signals();
+                                  return !stopping_;
+                                }};
+  if (run_captured(setup_.vexal, {"--list-ports"}, kListingLimit, interrupt, listed, problem) &&
       !(WIFEXITED(listed.wait_status) && WEXITSTATUS(listed.wait_status) == 0))
     problem = setup_.vexal + " --list-ports failed (status " + std::to_string(listed.wait_status) + ")";
   if (problem.empty()) {
@@ -206,24 +246,53 @@ bool Station::list_ports(std::vector<PortInfo>& listing, bool quiet) {
     last_listing_problem_.clear();
     return true;
   }
-  if (!quiet && problem != last_listing_problem_) display_.note("vexal-station: " + problem);
+  if (!quiet && !stopping_ && problem != last_listing_problem_) display_.note("vexal-station: " + problem);
   last_listing_problem_ = problem;
   return false;
 }
 
 bool Station::prepare_boards() {
   std::vector<PortInfo> listing;
+  std::vector<PortInfo> ports;
+  bool listed = true;
   if (options_.all) {
-    if (!list_ports(listing, false)) return false;
-    for (const PortInfo& port : matching_ports(listing, matcher_)) add_board(port);
-    if (boards_.empty())
-      display_.note("vexal-station: no ports found" + std::string(matcher_.empty() ? "" : " that match"));
+    listed = list_ports(listing, false);
+    ports = matching_ports(listing, matcher_);
   } else {
     list_ports(listing, true);  // only completes what is known of the ports given
-    for (const std::string& path : options_.ports) add_board(port_from_path(path, listing));
+    for (const std::string& path : options_.ports) ports.push_back(port_from_path(path, listing));
   }
-  display_.note(formatted("%zu ports: ", boards_.size()) + shown_command(setup_.vexal, options_.job));
+  if (stopping_) {
+    display_.note("vexal-station: stopped before any board started");
+    return false;
+  }
+  if (!listed) return false;  // list_ports said why
+  if (!names_distinct(ports)) return false;
+  for (const PortInfo& port : ports) add_board(port);
+  if (boards_.empty())
+    display_.note("vexal-station: no ports found" + std::string(matcher_.empty() ? "" : " that match"));
+  display_.note(formatted("%zu ports: ", boards_.size()) + shown_command(setup_.vexal, job_));
+  if (boards_.size() > max_jobs_)
+    display_.note(formatted("vexal-station: %zu jobs at once at most (the open-file limit); the others wait their turn",
+                            max_jobs_));
   return !boards_.empty();
+}
+
+// Two boards whose placeholders make one argument the same (two ports named alike in different folders
+// both writing id-{name}.bin) would write one file: the job is refused, naming both.
+bool Station::names_distinct(const std::vector<PortInfo>& ports) {
+  std::vector<PlaceholderValues> values;
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    values.push_back({ports[i].device, short_name(ports[i]), static_cast<int>(i) + 1});
+  std::optional<Collision> collision = colliding_argument(job_, values);
+  if (!collision) return true;
+  // A refusal of the command line, as main's: one line on standard error, before anything ran.
+  std::fprintf(stderr, "vexal-station: %s and %s both make '%s' into %s: one would overwrite the other's file; "
+               "use {index} or {port} to tell them apart\n",
+               ports[collision->first].device.c_str(), ports[collision->second].device.c_str(),
+               collision->argument.c_str(), collision->value.c_str());
+  refused_ = true;
+  return false;
 }
 
 void Station::add_board(const PortInfo& port) {
@@ -231,10 +300,11 @@ void Station::add_board(const PortInfo& port) {
   board.index = static_cast<int>(boards_.size()) + 1;
   board.port = port;
   board.name = short_name(port);
-  board.job = replace_placeholders(options_.job, {port.device, board.name, board.index});
+  board.job = replace_placeholders(job_, {port.device, board.name, board.index});
   board.log_path = log_path_for(board.name, board.index);
+  if (stopping_) skip_board(board);  // found by a listing that a Ctrl-C cut short
   boards_.push_back(std::move(board));
-  queue_.push_back(boards_.size() - 1);
+  if (!stopping_) queue_.push_back(boards_.size() - 1);
   if (options_.watch) board_of_key_[port_key(port)] = boards_.size() - 1;
 }
 
@@ -251,7 +321,7 @@ std::string Station::log_path_for(const std::string& name, int index) {
 
 void Station::start_ready_jobs() {
   now_ = Clock::now();  // listing the ports may have taken a while since the loop last looked
-  while (!stopping_ && !queue_.empty() && (options_.jobs == 0 || running_.size() < options_.jobs)) {
+  while (!stopping_ && !queue_.empty() && running_.size() < max_jobs_) {
     std::size_t board_index = queue_.front();
     queue_.pop_front();
     start_job(board_index);
@@ -266,7 +336,7 @@ void Station::start_job(std::size_t board_index) {
   Child child;
   std::string why;
   if (!spawn_job(setup_.vexal, args, board.log_path.empty() ? kNoLog : board.log_path, child, why)) {
-    fail_board(board, kNotRunCode, why, now_);
+    fail_board(board, kNotRunCode, why, now_, utc_now());
     settle(board_index);
     return;
   }
@@ -304,7 +374,7 @@ void Station::end_job(std::size_t running_index, int wait_status) {
   read_events(job);  // what the pipe still holds; a writer it passed the pipe on to is not waited for
   if (job.pipe_open) ::close(job.child.events_fd);
   const std::size_t board_index = job.board;
-  finish_board(boards_[board_index], wait_status, now_);
+  finish_board(boards_[board_index], wait_status, now_, utc_now());
   running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(running_index));
   settle(board_index);
 }
@@ -322,7 +392,7 @@ void Station::open_watch() {
   std::string patterns;
   for (const std::string& pattern : options_.match) patterns += (patterns.empty() ? "" : " or ") + pattern;
   display_.note("watching " + setup_.dev_root + " for ports matching " + patterns +
-                " (Ctrl-C ends): " + shown_command(setup_.vexal, options_.job));
+                " (Ctrl-C ends): " + shown_command(setup_.vexal, job_));
   watcher_ = std::make_unique<DeviceWatcher>();
   std::string why;
   if (!watcher_->open(setup_.dev_root, why)) {
@@ -359,14 +429,31 @@ void Station::on_signals() {
   for (int sig : signals_.take()) {
     if (sig == SIGCHLD) {
       child_ended = true;
-    } else if (sig == SIGINT && interrupts_++ == 0) {
-      stop_starting();
     } else {
-      stop_starting();
-      interrupt_jobs();
+      escalate(sig);
     }
   }
   if (child_ended) reap_jobs();
+}
+
+// Ctrl-C once starts no more jobs; twice (or SIGTERM / SIGHUP at once) interrupts the running jobs as a
+// Ctrl-C at their terminal would; once more ends them with SIGTERM and kills, after kKillGrace, any
+// that still run (a job that ignores both would otherwise hold the station forever).
+void Station::escalate(int sig) {
+  const int before = stop_level_;
+  stop_level_ = std::min(3, sig == SIGINT ? stop_level_ + 1 : std::max(stop_level_ + 1, 2));
+  if (stop_level_ == before) return;
+  stop_starting();
+  if (stop_level_ == 2 && !running_.empty()) {
+    display_.note(formatted("vexal-station: interrupting %zu running jobs (Ctrl-C again ends them)", running_.size()));
+    signal_jobs(SIGINT);
+  }
+  if (stop_level_ == 3 && !running_.empty()) {
+    display_.note(formatted("vexal-station: ending %zu running jobs; those still running in %lld s are killed",
+                            running_.size(), static_cast<long long>(kKillGrace.count() / 1000)));
+    signal_jobs(SIGTERM);
+    kill_at_ = now_ + kKillGrace;
+  }
 }
 
 void Station::stop_starting() {
@@ -382,12 +469,18 @@ void Station::stop_starting() {
                             running_.size()));
 }
 
-void Station::interrupt_jobs() {
-  if (running_.empty()) return;
-  display_.note(formatted("vexal-station: interrupting %zu running jobs", running_.size()));
+void Station::signal_jobs(int sig) {
   for (const RunningJob& job : running_) {
-    if (::kill(-job.child.pid, SIGINT) != 0) ::kill(job.child.pid, SIGINT);  // its group, else the process
+    if (::kill(-job.child.pid, sig) != 0) ::kill(job.child.pid, sig);  // its group, else the process
   }
+}
+
+void Station::kill_if_due() {
+  if (!kill_at_ || now_ < *kill_at_) return;
+  kill_at_.reset();
+  if (running_.empty()) return;
+  display_.note(formatted("vexal-station: killing %zu jobs that did not end", running_.size()));
+  signal_jobs(SIGKILL);
 }
 
 bool Station::finished() const {
@@ -402,6 +495,7 @@ int Station::poll_timeout() const {
   };
   if (!running_.empty()) consider(kLiveInterval);  // the live table's time and rate columns move on
   if (relist_at_) consider(*relist_at_ - now_);
+  if (kill_at_) consider(*kill_at_ - now_);
   if (options_.watch && !watcher_ && !stopping_) consider(last_listed_ + kFallbackRelist - now_);
   if (!wait) return -1;
   return static_cast<int>(std::chrono::ceil<milliseconds>(*wait).count());
@@ -426,6 +520,7 @@ void Station::poll_once() {
     if (watcher_ && fds[1].revents != 0) on_device_changes();
     if (fds[0].revents != 0) on_signals();  // last: it may end jobs and so renumber running_
   }
+  kill_if_due();
   relist_if_due();
 }
 
@@ -447,9 +542,11 @@ std::vector<const Board*> Station::shown_boards() const {
   return shown;
 }
 
-bool Station::write_reports() {
+bool Station::write_reports(bool final) {
   if (options_.report_file.empty() && options_.junit_file.empty()) return true;
-  RunSummary run{setup_.version, options_.job, started_utc_, since_start(), own_cpu_seconds()};
+  RunSummary run{setup_.version,    host_name(),  options_.station,   options_.operator_name,
+                 options_.job,      options_.identify, started_utc_, final ? utc_now() : std::string(),
+                 since_start(),     own_cpu_seconds()};
   const std::vector<const Board*> boards = all_boards();
   bool written = true;
   std::string why;
@@ -468,7 +565,7 @@ int Station::conclude() {
   now_ = Clock::now();
   display_.show(shown_boards(), now_, true);
   display_.close();
-  const bool reports_written = write_reports();
+  const bool reports_written = write_reports(true);
   const std::vector<const Board*> boards = all_boards();
   for (const std::string& line : summary_lines(boards, since_start())) display_.note(line);
   const bool all_passed =

@@ -6,7 +6,13 @@
 // watcher; the loop sleeps until one of them has something or the live table is due again. A job
 // ends when its vexal has been reaped; what its pipe still held is read first. The first Ctrl-C
 // starts no more jobs (queued boards end as not started) and the station ends when the running jobs
-// have ended; a second Ctrl-C, or SIGTERM / SIGHUP, passes SIGINT on to every running vexal.
+// have ended; a second Ctrl-C, or SIGTERM / SIGHUP, passes SIGINT on to every running vexal; a third
+// sends SIGTERM and, kKillGrace later, SIGKILL to the jobs still running. The signals are also taken
+// while the ports are listed, so a Ctrl-C then stops the listing.
+//
+// Jobs run at once: --jobs, and never more than the open-file limit allows (the soft limit is raised
+// to the hard one first; each running job holds one descriptor); the other boards wait their turn.
+// Before any board runs, a job whose placeholders would give two boards one file is refused (job.h).
 //
 // In watch mode the ports are listed again (`vexal --list-ports`) when the device watcher reports a
 // change, 0.3 s after the last change so that udev has made its links, and never more often than

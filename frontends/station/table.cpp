@@ -11,8 +11,13 @@ namespace vx::station {
 namespace {
 
 constexpr std::size_t kPortCap = 32;
+constexpr std::size_t kPortMin = 20;  // a by-id name shortened to this still shows its serial's end
 constexpr std::size_t kIdentityCap = 24;
 constexpr std::size_t kPhaseCap = 26;
+constexpr std::size_t kPhaseMin = 11;  // "not started", "verifying"
+constexpr std::size_t kResultMin = 24;  // the result always keeps this much: the exit code and error line
+constexpr std::size_t kIndexWidth = 3, kPercentWidth = 5, kRateWidth = 10, kTimeWidth = 7;
+constexpr std::size_t kGap = 2;
 constexpr double kKilo = 1000.0;
 
 std::string phase_text(const Board& board) {
@@ -37,32 +42,55 @@ std::string time_text(const Board& board, SteadyTime now) {
   return formatted("%.1f s", board_seconds(board, now));
 }
 
-struct Widths {
-  std::size_t port = 4, identity = 8, phase = 5;
+// The columns' widths; 0 for a column left out.
+struct Layout {
+  std::size_t port = 4, identity = 8, phase = 5, rate = kRateWidth, time = kTimeWidth, result = 6;
+
+  // The width of a line with every column but the result, and the result at `result_width`.
+  std::size_t width(std::size_t result_width) const {
+    std::size_t total = kIndexWidth + kGap + port + kGap + phase + kGap + kPercentWidth + kGap + result_width;
+    for (std::size_t optional : {identity, rate, time}) total += optional > 0 ? optional + kGap : 0;
+    return total;
+  }
 };
 
-Widths widths_for(const std::vector<const Board*>& boards) {
-  Widths w;
+// Each column as wide as its longest entry up to its cap; then, while the line is wider than `budget`
+// with the result at its minimum: the identity goes, the port's name is shortened, the rate and the
+// time go, the phase is cut. The number, port, phase, percent and result always stay.
+Layout layout_for(const std::vector<const Board*>& boards, std::size_t budget) {
+  Layout w;
   for (const Board* board : boards) {
     w.port = std::max(w.port, std::min(kPortCap, board->name.size()));
     w.identity = std::max(w.identity, std::min(kIdentityCap, board->identity.size()));
     w.phase = std::max(w.phase, std::min(kPhaseCap, phase_text(*board).size()));
+    w.result = std::max(w.result, printable(result_text(*board)).size());
   }
+  const std::size_t result = std::min(w.result, kResultMin);
+  auto over = [&] { return w.width(result) > budget ? w.width(result) - budget : 0; };
+  auto shrink = [&](std::size_t& column, std::size_t least) {
+    column -= std::min(over(), column > least ? column - least : 0);
+  };
+  if (over() > 0) w.identity = 0;
+  shrink(w.port, kPortMin);
+  if (over() > 0) w.rate = 0;
+  if (over() > 0) w.time = 0;
+  shrink(w.phase, kPhaseMin);
   return w;
 }
 
-std::string row(const Widths& w, const std::array<std::string, 8>& cells, int columns) {
-  std::string line =
-      formatted("%3s  %s  %s  %s  %5s  %10s  %7s  ", cells[0].c_str(), fitted(cells[1], w.port).c_str(),
-                fitted(cells[2], w.identity).c_str(), fitted(cells[3], w.phase).c_str(), cells[4].c_str(),
-                cells[5].c_str(), cells[6].c_str()) +
-      cells[7];
+std::string row(const Layout& w, const std::array<std::string, 8>& cells, int columns) {
+  std::string line = formatted("%3s", cells[0].c_str()) + "  " + fitted(middle_shortened(cells[1], w.port), w.port);
+  if (w.identity > 0) line += "  " + fitted(cells[2], w.identity);
+  line += "  " + fitted(cells[3], w.phase) + formatted("  %5s", cells[4].c_str());
+  if (w.rate > 0) line += formatted("  %10s", cells[5].c_str());
+  if (w.time > 0) line += formatted("  %7s", cells[6].c_str());
+  line += "  " + cells[7];
   line.resize(std::min(line.size(), static_cast<std::size_t>(std::max(columns - 1, 0))));
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
 
-std::string board_row(const Widths& w, const Board& board, SteadyTime now, int columns) {
+std::string board_row(const Layout& w, const Board& board, SteadyTime now, int columns) {
   return row(w,
              {std::to_string(board.index), printable(board.name), printable(board.identity), phase_text(board),
               percent_text(board), rate_text(board, now), time_text(board, now), printable(result_text(board))},
@@ -93,14 +121,14 @@ std::string format_rate(double bytes_per_second) {
 std::string result_text(const Board& board) {
   switch (board.phase) {
     case Phase::Done: return "ok";
-    case Phase::Failed: return formatted("exit %d: %s", board.exit_code, board.error.c_str());
+    case Phase::Failed: return formatted("exit %d: ", board.exit_code) + failure_words(board);
     case Phase::NotStarted: return "not started";
     default: return {};
   }
 }
 
 std::vector<std::string> render_table(const std::vector<const Board*>& boards, SteadyTime now, TableSize size) {
-  const Widths w = widths_for(boards);
+  const Layout w = layout_for(boards, static_cast<std::size_t>(std::max(size.columns - 1, 0)));
   std::vector<std::string> lines{
       row(w, {"#", "port", "identity", "phase", "%", "rate", "time", "result"}, size.columns)};
   const std::size_t room = static_cast<std::size_t>(std::max(size.rows - 1, 1));
@@ -121,7 +149,7 @@ std::string change_line(const Board& board, double since) {
       return line + "done  " + (board.identity.empty() ? "" : printable(board.identity) + "  ") +
              formatted("%lld bytes in %.2f s", static_cast<long long>(board.bytes), board.seconds);
     case Phase::Failed:
-      return line + formatted("failed  exit code %d: %s", board.exit_code, printable(board.error).c_str());
+      return line + formatted("failed  exit code %d: %s", board.exit_code, printable(failure_words(board)).c_str());
     default: return line + phase_text(board);
   }
 }
@@ -135,11 +163,12 @@ std::vector<std::string> summary_lines(const std::vector<const Board*>& boards, 
   std::vector<std::string> lines{totals + formatted(", %.1f s", total_seconds)};
   for (const Board* board : boards) {
     if (board->phase == Phase::Done) continue;
-    lines.push_back(
-        formatted("  %s (%s): %s", printable(board->name).c_str(), printable(board->port.device).c_str(),
-                  board->phase == Phase::Failed
-                      ? formatted("exit code %d: %s", board->exit_code, printable(board->error).c_str()).c_str()
-                      : "not started"));
+    const std::string outcome =
+        board->phase == Phase::Failed
+            ? formatted("exit code %d: %s", board->exit_code, printable(failure_words(*board)).c_str())
+            : std::string("not started");
+    lines.push_back(formatted("  %s (%s): %s", printable(board->name).c_str(), printable(board->port.device).c_str(),
+                              outcome.c_str()));
   }
   return lines;
 }

@@ -45,13 +45,30 @@ std::string formatted(const char* format, ...) {
 }
 
 std::string printable(std::string_view text) {
-  std::string shown;
-  for (char c : text) {
-    if (c == ' ' && (shown.empty() || shown.back() == ' ')) continue;
-    shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+  std::string shown(text);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   }
-  if (!shown.empty() && shown.back() == ' ') shown.pop_back();
-  return shown;
+  return tidied(shown);
+}
+
+std::string tidied(std::string_view text) {
+  std::string tidy;
+  for (char c : text) {
+    if (c == ' ' && (tidy.empty() || tidy.back() == ' ')) continue;
+    tidy += c;
+  }
+  if (!tidy.empty() && tidy.back() == ' ') tidy.pop_back();
+  return tidy;
+}
+
+std::string middle_shortened(std::string_view text, std::size_t width) {
+  if (text.size() <= width) return std::string(text);
+  if (width < 3) return std::string(text.substr(text.size() - width));
+  constexpr std::size_t kMostKept = 4;  // of the start: "usb-", the bus a by-id name is on
+  const std::size_t head = std::min(kMostKept, width / 5);
+  const std::size_t tail = width - head - 1;
+  return std::string(text.substr(0, head)) + "~" + std::string(text.substr(text.size() - tail));
 }
 
 namespace {

@@ -23,6 +23,14 @@ std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 
 // (a console line padded to its 80 columns) cut to one, none at either end.
 std::string printable(std::string_view text);
 
+// `text` with every run of blanks cut to one and none at either end: a console line padded to its 80
+// columns, as a record keeps it. Other characters stay as they are.
+std::string tidied(std::string_view text);
+
+// `text` cut to `width` characters by taking out its middle (marked '~'): the start and, mostly, the
+// end stay, where a port's by-id name keeps the serial number's end and the interface.
+std::string middle_shortened(std::string_view text, std::size_t width);
+
 constexpr std::string_view kUnicodeReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 // `text` with every byte that isn't part of a well-formed UTF-8 sequence replaced by U+FFFD.

@@ -4,7 +4,7 @@
 need, crashes and silence included.
 
   fake_vexal.py --list-ports      lists $VEXAL_DEV_ROOT/serial/by-id (links to board files), or prints
-                                  the file $FAKE_PORTS when it is set
+                                  the file $FAKE_PORTS when it is set; sleeps $FAKE_LIST_DELAY s first
   fake_vexal.py --port DEV ARGS   runs a "job" on the board file DEV: lines of KEY=VALUE
 
 Board file keys (all optional):
@@ -12,12 +12,18 @@ Board file keys (all optional):
   bytes=N         bytes "loaded" (default 4096), in steps of 1024 with progress events
   step=S          seconds per step (default 0.02)
   code=N          the exit code (default 0); error=TEXT the error line of a failure
+  reason=TEXT     the end event's reason
   crash=SIG       ends by this signal number mid-load, without an end event
   noevents=1      writes no events at all
+  oldevents=1     writes the events of a vexal that knows no "file" event nor the end's newer fields
   garbage=1       writes lines that aren't events between the real ones
+  deaf=1          ignores SIGINT and SIGTERM
 Every run appends "ARGS: <args joined by |>" to its console (standard output) and, when the file
-FAKE_RECORD is set, the same line to it.
+FAKE_RECORD is set, the same line to it. It reports a "file" event for every argument that names a
+command file and every file of an @binput or @verify, with its size and SHA-256. Just before it
+exits it makes the file DEV.ended, so a test knows when a board's vexal has really ended.
 """
+import hashlib
 import json
 import os
 import signal
@@ -26,6 +32,7 @@ import time
 
 
 def list_ports():
+    time.sleep(float(os.environ.get("FAKE_LIST_DELAY", "0")))
     fixed = os.environ.get("FAKE_PORTS")
     if fixed:
         sys.stdout.write(open(fixed).read())
@@ -65,6 +72,29 @@ class Events:
             self.out.flush()
 
 
+def utc_now():
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+
+
+def files_of(args):
+    """(role, path) of each file the job names, as vexal opens them."""
+    for arg in args:
+        if arg.startswith("@binput") and "<" in arg:
+            yield "binput", arg.split("<", 1)[1]
+        elif arg.startswith("@verify<"):
+            yield "verify", arg[len("@verify<"):]
+        elif "." in arg and not arg.startswith("@"):
+            yield "command", arg
+
+
+def file_event(events, role, path):
+    try:
+        data = open(path, "rb").read()
+    except OSError:
+        return
+    events.send(event="file", role=role, path=path, size=len(data), sha256=hashlib.sha256(data).hexdigest())
+
+
 def run_job(device, args):
     print("ARGS: " + "|".join(args), flush=True)
     record = os.environ.get("FAKE_RECORD")
@@ -76,9 +106,16 @@ def run_job(device, args):
     except OSError as e:
         print("vexal: can't open COM1 (%s): %s" % (device, e.strerror), file=sys.stderr)
         return 2
+    if s.get("deaf") == "1":
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
     events = Events(s.get("noevents") != "1")
+    newer = s.get("oldevents") != "1"
     started = time.monotonic()
-    events.send(event="start", version="0.95", port=device, pid=os.getpid())
+    if newer:
+        events.send(event="start", version="0.96", port=device, pid=os.getpid(), time=utc_now())
+    else:
+        events.send(event="start", version="0.95", port=device, pid=os.getpid())
     events.send(event="phase", phase="opening")
     events.send(event="phase", phase="identity")
     events.send(event="identity", id=s["identity"])
@@ -86,6 +123,8 @@ def run_job(device, args):
         events.garbage("this is no event")
         events.garbage('{"no_event_key": 1}')
         events.garbage('{"event": "shiny-new-kind", "x": 1}')
+    for role, path in files_of(args) if newer else []:
+        file_event(events, role, path)
     total = int(s["bytes"])
     events.send(event="phase", phase="loading", file="firmware.s28")
     done = 0
@@ -99,7 +138,13 @@ def run_job(device, args):
     if s["error"]:
         print(s["error"])
     print("Exit code %5d" % code)
-    events.send(event="end", code=code, error=s["error"], bytes=done, seconds=round(time.monotonic() - started, 2))
+    seconds = round(time.monotonic() - started, 2)
+    if newer:
+        events.send(event="end", code=code, error=s["error"], reason=s.get("reason", ""), bytes=done + 44,
+                    written=done, read=44, text_retries=1, block_retries=int(s.get("block_retries", "0")),
+                    seconds=seconds, time=utc_now())
+    else:
+        events.send(event="end", code=code, error=s["error"], bytes=done, seconds=seconds)
     return code
 
 
@@ -109,7 +154,10 @@ def main():
         return list_ports()
     if len(args) >= 2 and args[0] == "--port":
         signal.signal(signal.SIGINT, signal.SIG_DFL)
-        return run_job(args[1], args[2:])
+        code = run_job(args[1], args[2:])
+        if os.path.exists(args[1]):
+            open(args[1] + ".ended", "w").close()
+        return code
     print("fake vexal: give --list-ports or --port DEV", file=sys.stderr)
     return 1
 

@@ -118,7 +118,7 @@ TEST(StationBoard, TheExitStatusDecidesTheResult) {
   for (const auto& c : cases) {
     Board board = started_board();
     for (const Event& e : c.events) apply_event(board, e, kT0);
-    finish_board(board, c.wait_status, kT0 + milliseconds(1250));
+    finish_board(board, c.wait_status, kT0 + milliseconds(1250), "2026-12-08T05:08:38.250Z");
     EXPECT_EQ(board.phase, c.phase) << c.error;
     EXPECT_EQ(board.exit_code, c.exit_code) << c.error;
     EXPECT_EQ(board.error, c.error);
@@ -131,20 +131,83 @@ TEST(StationBoard, BytesComeFromTheEndEvent) {
   Board board = started_board();
   apply_event(board, progress(1000, 2000), kT0);
   apply_event(board, end_event(0, "", 2000), kT0);
-  finish_board(board, W_EXITCODE(0, 0), kT0 + milliseconds(10));
+  finish_board(board, W_EXITCODE(0, 0), kT0 + milliseconds(10), "");
   EXPECT_EQ(board.bytes, 2000);
+}
+
+// What a newer vexal adds: the files it read, its version, the end's reason, bytes apart and retries;
+// texts padded to the console's width come out tidied.
+TEST(StationBoard, TraceabilityFromTheEvents) {
+  Board board = started_board();
+  Event start;
+  start.kind = EventKind::Start;
+  start.text = "0.96";
+  Event file;
+  file.kind = EventKind::File;
+  file.role = "command";
+  file.path = "fw.s28";
+  file.size = 1234;
+  file.sha256 = std::string(64, 'a');
+  Event fifo = file;
+  fifo.role = "binput";
+  fifo.path = "/dev/stdin";
+  fifo.size.reset();
+  fifo.sha256.clear();
+  Event end = end_event(4, "Error:s|!refused   " "      |   ", 300);
+  end.reason = "  block 3 refused after 8 attempts;      answer '!refused'  ";
+  end.written = 256;
+  end.read = 44;
+  end.text_retries = 2;
+  end.block_retries = 7;
+  for (const Event& e : {start, file, file, fifo, end}) apply_event(board, e, kT0);
+  finish_board(board, W_EXITCODE(4, 0), kT0 + milliseconds(10), "2026-12-08T05:08:37.010Z");
+  EXPECT_EQ(board.vexal_version, "0.96");
+  EXPECT_EQ(board.files, (std::vector<JobFile>{{"command", "fw.s28", 1234, std::string(64, 'a')},
+                                               {"binput", "/dev/stdin", std::nullopt, ""}}));  // the repeat: once
+  EXPECT_EQ(board.error, "Error:s|!refused |");
+  EXPECT_EQ(board.reason, "block 3 refused after 8 attempts; answer '!refused'");
+  EXPECT_EQ(failure_words(board), "Error:s|!refused | (block 3 refused after 8 attempts; answer '!refused')");
+  EXPECT_EQ(board.written, 256);
+  EXPECT_EQ(board.read, 44);
+  EXPECT_EQ(board.text_retries, 2);
+  EXPECT_EQ(board.block_retries, 7);
+  EXPECT_EQ(board.ended_utc, "2026-12-08T05:08:37.010Z");
+
+  Board older = started_board();  // a vexal that says none of it
+  apply_event(older, end_event(0, "", 10), kT0);
+  EXPECT_FALSE(older.written || older.read || older.text_retries || older.block_retries);
+  EXPECT_TRUE(older.files.empty());
+}
+
+// What the reports may say: only an ended board passed or failed.
+TEST(StationBoard, ResultsSayOnlyWhatIsKnown) {
+  Board board;
+  EXPECT_STREQ(board_result(board), "waiting");
+  start_board(board, kT0, "");
+  EXPECT_STREQ(board_result(board), "running");
+  apply_event(board, phase("loading", "fw.s28"), kT0);
+  apply_event(board, end_event(0, "", 10), kT0);  // the end event alone is no end: the process decides
+  EXPECT_STREQ(board_result(board), "running");
+  finish_board(board, W_EXITCODE(0, 0), kT0, "");
+  EXPECT_STREQ(board_result(board), "passed");
+  Board failed = started_board();
+  finish_board(failed, W_EXITCODE(1, 0), kT0, "");
+  EXPECT_STREQ(board_result(failed), "failed");
+  Board skipped;
+  skip_board(skipped);
+  EXPECT_STREQ(board_result(skipped), "not started");
 }
 
 TEST(StationBoard, AnEndedBoardTakesNoMoreEvents) {
   Board board = started_board();
-  finish_board(board, W_EXITCODE(0, 0), kT0);
+  finish_board(board, W_EXITCODE(0, 0), kT0, "");
   EXPECT_FALSE(apply_event(board, phase("loading", "late.s28"), kT0));
   EXPECT_EQ(board.phase, Phase::Done);
 }
 
 TEST(StationBoard, FailuresOfTheStationsOwn) {
   Board queued;
-  fail_board(queued, kNotRunCode, "can't run vexal: No such file or directory", kT0);
+  fail_board(queued, kNotRunCode, "can't run vexal: No such file or directory", kT0, "");
   EXPECT_EQ(queued.phase, Phase::Failed);
   EXPECT_EQ(queued.exit_code, 127);
   EXPECT_DOUBLE_EQ(queued.seconds, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -127,10 +128,30 @@ TEST(StationChild, WhatCantBeStarted) {
   EXPECT_NE(why.find("can't write the log"), std::string::npos) << why;
 }
 
+// A log planted as a link or a FIFO is never written through, nor waited on.
+TEST(StationChild, LogsThatAreNoRegularFiles) {
+  Folder f;
+  const std::filesystem::path outside = f.root / "outside";
+  { std::ofstream(outside) << "keep\n"; }
+  std::filesystem::create_symlink(outside, f.root / "link.log");
+  ASSERT_EQ(::mkfifo((f.root / "fifo.log").c_str(), 0600), 0);
+  const struct {
+    const char* name;
+    const char* why;
+  } cases[] = {{"link.log", "a symbolic link (not followed)"}, {"fifo.log", "No such device or address"}};
+  for (const auto& c : cases) {
+    Child child;
+    std::string why;
+    EXPECT_FALSE(spawn_job("/bin/true", {}, (f.root / c.name).string(), child, why)) << c.name;
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+  }
+  EXPECT_EQ(contents(outside.string()), "keep\n");
+}
+
 TEST(StationChild, CapturedRun) {
   Captured result;
   std::string why;
-  ASSERT_TRUE(run_captured("/bin/sh", {"-c", "printf 'a\\tb\\n'; exit 4"}, milliseconds(5000), result, why)) << why;
+  ASSERT_TRUE(run_captured("/bin/sh", {"-c", "printf 'a\\tb\\n'; exit 4"}, milliseconds(5000), {}, result, why)) << why;
   EXPECT_EQ(result.output, "a\tb\n");
   EXPECT_EQ(WEXITSTATUS(result.wait_status), 4);
 }
@@ -139,16 +160,37 @@ TEST(StationChild, ACapturedRunThatDoesntEndIsKilled) {
   Captured result;
   std::string why;
   auto begun = std::chrono::steady_clock::now();
-  EXPECT_FALSE(run_captured("/bin/sleep", {"5"}, milliseconds(200), result, why));
+  EXPECT_FALSE(run_captured("/bin/sleep", {"5"}, milliseconds(200), {}, result, why));
   EXPECT_LT(std::chrono::steady_clock::now() - begun, milliseconds(3000));
   EXPECT_NE(why.find("did not end within 200 ms"), std::string::npos) << why;
   EXPECT_TRUE(WIFSIGNALED(result.wait_status));
 }
 
+// A signal while the ports are listed: the station handles it at once, and may stop the listing.
+TEST(StationChild, ACapturedRunStoppedByWhatItWaitsOn) {
+  int wake[2];
+  ASSERT_EQ(::pipe(wake), 0);
+  ASSERT_EQ(::write(wake[1], "x", 1), 1);
+  int handled = 0;
+  Captured result;
+  std::string why;
+  auto begun = std::chrono::steady_clock::now();
+  EXPECT_FALSE(run_captured("/bin/sleep", {"5"}, milliseconds(5000), {wake[0], [&] {
+                                                                         ++handled;
+                                                                         return false;
+                                                                       }},
+                            result, why));
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, milliseconds(3000));
+  EXPECT_EQ(handled, 1);
+  EXPECT_NE(why.find("was stopped"), std::string::npos) << why;
+  ::close(wake[0]);
+  ::close(wake[1]);
+}
+
 TEST(StationChild, ACapturedRunOfNoProgram) {
   Captured result;
   std::string why;
-  EXPECT_FALSE(run_captured("/nonexistent/vexal", {"--list-ports"}, milliseconds(1000), result, why));
+  EXPECT_FALSE(run_captured("/nonexistent/vexal", {"--list-ports"}, milliseconds(1000), {}, result, why));
   EXPECT_NE(why.find("can't run /nonexistent/vexal"), std::string::npos) << why;
 }
 

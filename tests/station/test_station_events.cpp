@@ -39,6 +39,33 @@ TEST(StationEvents, EachKindWithItsFields) {
   EXPECT_DOUBLE_EQ(end->seconds, 24.81);
 }
 
+TEST(StationEvents, FilesAndTheEndsDetails) {
+  auto file = parse_event(R"({"event":"file","role":"nested","path":"sub/b.cmd","size":12,"sha256":")" +
+                          std::string(64, '0') + R"("})");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->kind, EventKind::File);
+  EXPECT_EQ(file->role, "nested");
+  EXPECT_EQ(file->path, "sub/b.cmd");
+  EXPECT_EQ(file->size, 12);
+  EXPECT_EQ(file->sha256, std::string(64, '0'));
+  auto fifo = parse_event(R"({"event":"file","role":"binput","path":"/dev/stdin"})");
+  ASSERT_TRUE(fifo);
+  EXPECT_FALSE(fifo->size);
+
+  auto end = parse_event(R"({"event":"end","code":4,"error":"Error:s|!refused |","reason":"block 3 refused",)"
+                         R"("bytes":300,"written":256,"read":44,"text_retries":0,"block_retries":7,"seconds":1.5,)"
+                         R"("time":"2026-12-09T02:14:23Z"})");
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->reason, "block 3 refused");
+  EXPECT_EQ(end->written, 256);
+  EXPECT_EQ(end->read, 44);
+  EXPECT_EQ(end->text_retries, 0);  // said, and none: not the same as not said
+  EXPECT_EQ(end->block_retries, 7);
+  auto older = parse_event(R"({"event":"end","code":0,"error":"","bytes":300,"written":"256","seconds":1.5})");
+  ASSERT_TRUE(older);
+  EXPECT_FALSE(older->written || older->read || older->text_retries || older->block_retries);
+}
+
 TEST(StationEvents, EscapesInTexts) {
   auto end = parse_event(R"({"event":"end","code":6,"error":"Error: \"x\"\tA\u00e9\\","bytes":0,"seconds":0})");
   ASSERT_TRUE(end);

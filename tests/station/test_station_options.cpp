@@ -68,6 +68,20 @@ TEST(StationOptions, RefusedCommandLines) {
       {{"--all", "--match", "0403:6001,usb-*"}, "is not VID:PID"},
       {{"--all", "--match", ""}, "--match needs"},
       {{"--all", "--", "@binget000000,000010>{nmae}.bin"}, "unknown placeholder {nmae}"},
+      // jobs that can't mean what they say
+      {{"--all", "--", "b115200"}, "only settings"},
+      {{"--all", "--", "b115200", "p3f8", "i4", "m2", "old", "ram"}, "add --identify or the command I000000"},
+      {{"--all", "--", "-q", "b115200", "--", "old"}, "only settings"},
+      {{"--all", "--", ""}, "only settings"},
+      {{"--all", "--", "--port", "/dev/ttyUSB0", "fw.s28"}, "holds --port: the station gives each board its own"},
+      {{"--all", "--", "--port=/dev/ttyUSB0", "fw.s28"}, "holds --port=/dev/ttyUSB0"},
+      {{"--all", "--", "-P", "/dev/ttyUSB0", "fw.s28"}, "holds -P"},
+      {{"--all", "--", "--list-ports"}, "holds --list-ports"},
+      {{"--all", "--", "fw.s28", "--help"}, "holds --help"},
+      {{"--all", "--", "-V"}, "holds -V"},
+      {{"--all", "--", "b115200", "?"}, "asks vexal for its usage"},
+      {{"--all", "--", "R?", "fw.s28"}, "'R?', which asks vexal for its usage"},
+      {{"--all", "--identify", "--", "--port", "x"}, "holds --port"},
   };
   for (const auto& c : cases) {
     Options o;
@@ -79,10 +93,33 @@ TEST(StationOptions, RefusedCommandLines) {
   }
 }
 
+// Jobs that send the board something, however they look.
+TEST(StationOptions, JobsThatSendSomething) {
+  const std::vector<std::vector<std::string>> jobs{
+      {},                                 // vexal asks for the identity
+      {"b115200", "fw.s28"},              // a command file
+      {"b115200", "I000000"},             // a command
+      {"b9600", "b115200"},               // the earlier baud goes to the board as a command
+      {"m7"},                             // no parity digit: a command
+      {"b115200", "--", "-P"},            // after "--": a command
+      {"b115200", "@binget000000,000010>{index}.bin"},
+      {"bx.s28"},                         // with a '.': a command file
+  };
+  for (const auto& job : jobs) {
+    std::vector<std::string> args{"--all", "--"};
+    args.insert(args.end(), job.begin(), job.end());
+    parsed(args);
+  }
+  Options o = parsed({"--all", "--identify", "--station", "line 3", "--operator=kim", "--", "b115200"});
+  EXPECT_TRUE(o.identify);
+  EXPECT_EQ(o.station, "line 3");
+  EXPECT_EQ(o.operator_name, "kim");
+}
+
 TEST(StationOptions, UsageNamesEveryOption) {
   const std::string usage = usage_text();
   for (const char* option : {"--ports", "--all", "--watch", "--match", "--jobs", "--logs", "--report", "--junit",
-                             "--vexal", "{port}", "{name}", "{index}"})
+                             "--vexal", "--identify", "--station", "--operator", "{port}", "{name}", "{index}"})
     EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

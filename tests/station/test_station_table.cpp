@@ -73,7 +73,47 @@ TEST(StationTable, LinesAreCutToTheTerminalLessOneColumn) {
       EXPECT_LE(line.size(), static_cast<std::size_t>(std::max(columns - 1, 0))) << line;
     }
   }
-  EXPECT_EQ(render_table(b.all(), kNow, {40, 24})[1], "  1  b01" + blanks(12) + "  VQ-3140 ZARVEN v1");
+  EXPECT_EQ(render_table(b.all(), kNow, {40, 24})[1], "  1  b01              loading fir   50");
+}
+
+// From 80 columns on, every row keeps its number, the end of its port's name (the serial's end), its
+// phase, percent and the start of its result; the identity is the first to go.
+TEST(StationTable, NarrowTerminalsKeepWhatMatters) {
+  Board loading, failed;
+  loading.index = 1;
+  loading.name = "usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0";
+  loading.identity = "VQ-3140 ZARVEN v1.28 serial 000123";
+  start_board(loading, kT0, "");
+  loading.phase = Phase::Loading;
+  loading.file = "firmware-2026-12.s28";
+  loading.done = 1;
+  loading.total = 4;
+  failed = loading;
+  failed.index = 32;
+  failed.name = "usb-FTDI_FT232R_USB_UART_E5F6A7B8-if00-port0";
+  failed.phase = Phase::Failed;
+  failed.exit_code = 4;
+  failed.error = "Error:s|!refused |";
+  failed.reason = "block 3 refused after 8 attempts";
+  const struct {
+    int columns;
+    bool identity, time;
+  } cases[] = {{80, false, false}, {100, false, true}, {160, true, true}};
+  for (const auto& c : cases) {
+    std::vector<std::string> lines = render_table({&loading, &failed}, kNow, {c.columns, 24});
+    for (const std::string& line : lines) EXPECT_LT(line.size(), static_cast<std::size_t>(c.columns)) << line;
+    EXPECT_EQ(lines[1].substr(0, 5), "  1  ") << c.columns;
+    EXPECT_NE(lines[1].find("C3D4-if00-port0  "), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("  loading firmware"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("25 %"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2].substr(0, 5), " 32  ") << c.columns;
+    EXPECT_NE(lines[2].find("A7B8-if00-port0"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find("exit 4: Error:s|!refused"), std::string::npos) << lines[2];
+    EXPECT_EQ(lines[1].find("VQ-3140") != std::string::npos, c.identity) << lines[1];
+    EXPECT_EQ(lines[1].find("4.0 s") != std::string::npos, c.time) << lines[1];
+  }
+  EXPECT_NE(render_table({&failed}, kNow, {200, 24})[1].find("(block 3 refused after 8 attempts)"), std::string::npos)
+      << render_table({&failed}, kNow, {200, 24})[1];
 }
 
 TEST(StationTable, RowsThatDontFitAreCountedByState) {
@@ -139,6 +179,8 @@ TEST(StationTable, Results) {
   ThreeBoards b;
   EXPECT_EQ(result_text(b.loading), "");
   EXPECT_EQ(result_text(b.failed), "exit 5: Error: No response.");
+  b.failed.reason = "no answer to the identity query after 9 attempts";
+  EXPECT_EQ(result_text(b.failed), "exit 5: Error: No response. (no answer to the identity query after 9 attempts)");
   b.loading.phase = Phase::Done;
   EXPECT_EQ(result_text(b.loading), "ok");
 }

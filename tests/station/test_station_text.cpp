@@ -36,6 +36,29 @@ TEST(StationText, PrintableIsOneTidyLine) {
   for (const auto& c : cases) EXPECT_EQ(printable(c.text), c.shown) << c.text;
 }
 
+TEST(StationText, TidiedKeepsAllButPaddingBlanks) {
+  EXPECT_EQ(tidied("Syntax error" + std::string(240, ' ') + ":@binget"), "Syntax error :@binget");
+  EXPECT_EQ(tidied("  a\tb  "), "a\tb");
+  EXPECT_EQ(tidied("   "), "");
+}
+
+TEST(StationText, MiddleShortenedKeepsTheEnd) {
+  const struct {
+    const char* text;
+    std::size_t width;
+    const char* shown;
+  } cases[] = {
+      {"usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0", 20, "usb-~C3D4-if00-port0"},
+      {"usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0", 32, "usb-~SB_UART_A1B2C3D4-if00-port0"},
+      {"ttyUSB0", 20, "ttyUSB0"},
+      {"abcdef", 2, "ef"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(middle_shortened(c.text, c.width), c.shown) << c.text;
+    EXPECT_LE(middle_shortened(c.text, c.width).size(), c.width);
+  }
+}
+
 TEST(StationText, Fitted) {
   EXPECT_EQ(fitted("abc", 5), "abc  ");
   EXPECT_EQ(fitted("abcdef", 3), "abc");
