@@ -115,6 +115,7 @@ void open_port(const Settings& s) {
     mprintf("Target didn't respond.\n");
     finish(4);
   }
+  check_last_answer();
   transfer_identity(answer);
   mprintf("%s\n", answer);
   finish(0);
@@ -158,6 +159,8 @@ int vexal(std::uint32_t argc, char** argv) {
   argument_loop(argc, argv);
   // Records not closed by an S8 line would leave their last block unsent: send it before success.
   if (block_pending()) sendbin();
+  // The last answer may still be repeated: only a quiet line lets the run end with success.
+  check_last_answer();
   mprintf("\nLoading completed with no errors.\n");
   return 0;
 }

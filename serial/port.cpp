@@ -55,17 +55,69 @@ std::size_t AnswerReader::read(std::uint8_t* buf, std::size_t cap, const ReadWin
   last_ = collect_window(src_, clock_, buf, cap, window);
   last_window_ = window;
   last_cap_ = cap;
+  last_held_answer_ = ft12::answer_complete(buf, last_.n);
   return last_.n;
 }
 
 void AnswerReader::settle(Micros idle_gap) {
   if (last_.ended_at_frame) {
     drop_rest_of_early_window(idle_gap);
+  } else if (filled_with_answer()) {
+    drop_rest_of_full_buffer();
   } else if (last_.last_byte) {
-    // Whatever comes now is a late answer and stays queued for the next exchange: only wait.
+    // After a window without a complete answer, whatever comes now is a late answer and stays queued
+    // for the next exchange: only wait.
     clock_.sleep_for(*last_.last_byte + idle_gap - clock_.now());
   }
+  if (last_held_answer_) drop_unsolicited(clock_.now());
   last_ = WindowResult{};
+  last_held_answer_ = false;
+}
+
+void AnswerReader::listen_after_last_answer(Micros idle_gap) {
+  if (!last_held_answer_ || !last_.last_byte) return;
+  if (last_.ended_at_frame) drop_rest_of_early_window(idle_gap);
+  if (filled_with_answer()) drop_rest_of_full_buffer();
+  drop_unsolicited(*last_.last_byte + last_window_.inter_byte);
+  last_held_answer_ = false;
+}
+
+bool AnswerReader::filled_with_answer() const { return last_held_answer_ && last_.n == last_cap_; }
+
+// A window that filled its buffer behind a complete answer (the answer and most of its repeat) was cut
+// short by its size, not by silence: what follows within the inter-byte time still belongs to it and
+// is dropped, up to another buffer's worth, as the early end's rest is.
+void AnswerReader::drop_rest_of_full_buffer() {
+  std::uint8_t scratch[ft12::kBufSize];
+  std::size_t room = sizeof scratch;
+  while (room > 0) {
+    const Micros now = clock_.now();
+    const Micros wait = last_window_.wait_for_next(now - last_.start, now - *last_.last_byte);
+    if (wait.count() <= 0) return;
+    const std::size_t got = src_.read_some(scratch, room, wait);
+    if (!got) continue;
+    trace_dropped(scratch, got);
+    room -= got;
+    last_.last_byte = clock_.now();
+  }
+}
+
+// Bounded by the buffer's size, so a line that never falls silent can't hold the run here; one byte
+// is enough to know the line delivered something no request asked for.
+void AnswerReader::drop_unsolicited(Micros until) {
+  std::uint8_t scratch[ft12::kBufSize];
+  std::size_t room = sizeof scratch;
+  while (room > 0) {
+    const Micros wait = std::max(Micros(0), until - clock_.now());
+    const std::size_t got = src_.read_some(scratch, room, wait);
+    if (got) {
+      trace_dropped(scratch, got);
+      unsolicited_ += got;
+      room -= got;
+    } else if (wait.count() == 0) {
+      return;
+    }
+  }
 }
 
 // The full window would have gone on reading after the frame: bytes that follow within 15 ms of the

@@ -112,6 +112,8 @@ class PosixPort : public Port {
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) override {
     return reader_.read(buf, cap, window);
   }
+  std::size_t unsolicited_bytes() const override { return reader_.unsolicited_bytes(); }
+  void listen_after_last_answer() override { reader_.listen_after_last_answer(idle_gap_); }
 
  private:
   // The read window starts when the request has left the port, as after FlushFileBuffers. tcdrain()

@@ -133,6 +133,10 @@ class Win32Port : public Port, private ByteSource {
     if (!use(kFullWindow)) return 0;
     return read_once(buf, static_cast<DWORD>(cap)).value_or(0);
   }
+  // The full window reads through the driver's time-outs, so only the early windows' answers are
+  // watched for what follows them.
+  std::size_t unsolicited_bytes() const override { return reader_.unsolicited_bytes(); }
+  void listen_after_last_answer() override { reader_.listen_after_last_answer(idle_gap_); }
 
  private:
   // ByteSource, for the early end: the first byte within `wait`, and whatever has come in behind it.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "console/diag.h"
@@ -31,6 +32,17 @@ constexpr char kNoAnswerMark = '~';
 constexpr int kMinStragglerWindows = 2;
 constexpr int kMaxStragglerWindows = 8;
 
+// A line that delivers answers nobody asked for (a board or adapter that sends each answer twice, a
+// few ms apart) lets an answer stand for the next request's once the early end has closed its window:
+// a read would take one chunk's bytes for the next one's, a write's '*' could stand for a refusal.
+// Such bytes are never taken as an answer, and the run ends at once with the code of a failed line.
+constexpr signed char kExitLineFailed = 5;
+constexpr const char* kUnaskedError = "Error: Unrequested answer.\n";
+constexpr const char* kUnaskedDiagnostic =
+    " bytes came when no request was waiting for an answer: the line repeats answers (a board or adapter "
+    "sending each answer twice), so one answer could stand for the next request's. VEXAL_WINDOW=full waits "
+    "out 15 ms of silence after every answer, which reads a repeat together with the answer it repeats";
+
 constexpr const char* kEchoDiagnostic =
     "the line echoes what is sent (a loopback plug, TX tied to RX, or an RS-485 adapter that echoes); "
     "an echo is never taken for the board's answer";
@@ -56,18 +68,42 @@ void report_echo_once(LinkState& link) {
   diagnostic(kEchoDiagnostic);
 }
 
-void send_and_receive(LinkState& link, std::size_t delka) {
-  if (!link.hPort) return;  // no port: the exchange simply gets no answer
+// Returns the bytes of the answer window in comdrv_rbuf (the echo taken out).
+std::size_t send_and_receive(LinkState& link, std::size_t delka) {
+  if (!link.hPort) return 0;  // no port: the exchange simply gets no answer
   const bool sent = link.hPort->write_frame(link.txbuff, delka, write_limit(delka));
   trace_sent(link.txbuff, delka, sent);
   std::size_t got = read_into_rbuf(link, 0);
-  if (!starts_with_echo(link, got, delka)) return;
+  if (!starts_with_echo(link, got, delka)) return got;
   report_echo_once(link);
   trace_dropped(link.comdrv_rbuf, delka);
   got -= delka;
   std::memmove(link.comdrv_rbuf, link.comdrv_rbuf + delka, got);
   std::memset(link.comdrv_rbuf + got, 0, kFrameBuf - got);
-  if (!ft12::answer_complete(link.comdrv_rbuf, got)) read_into_rbuf(link, got);
+  if (!ft12::answer_complete(link.comdrv_rbuf, got)) got = read_into_rbuf(link, got);
+  return got;
+}
+
+// A window holds one answer. A copy of it behind it is harmless (either gives the same text), but a
+// different complete frame behind it, when the request before was answered, means one of the two was
+// not this request's answer. (After an unanswered request the first may be its late answer, which the
+// next exchange takes, as said above.)
+void count_second_answer(LinkState& link, std::size_t got) {
+  const unsigned char* rbuf = link.comdrv_rbuf;
+  if (!link.last.answered || !ft12::answer_complete(rbuf, got)) return;
+  const std::size_t first = ft12::answer_L(rbuf) + ft12::kOverhead;
+  if (got <= first || !ft12::answer_complete(rbuf + first, got - first)) return;
+  const std::size_t second = ft12::answer_L(rbuf + first) + ft12::kOverhead;
+  if (second == first && std::memcmp(rbuf, rbuf + first, first) == 0) return;
+  link.unasked_bytes += second;
+}
+
+void end_if_unasked_answers(LinkState& link) {
+  const std::size_t bytes = link.unasked_bytes + (link.hPort ? link.hPort->unsolicited_bytes() : 0);
+  if (bytes == 0) return;
+  mprintf(kUnaskedError);
+  diagnostic(std::to_string(bytes) + kUnaskedDiagnostic);
+  finish(kExitLineFailed);
 }
 
 // txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
@@ -120,13 +156,20 @@ int posli_telegram(const unsigned char* tel, int delka) {
   }
   ft12::complete_frame(link.txbuff, static_cast<std::size_t>(delka));
   before_sending(link, link.txbuff, static_cast<std::size_t>(delka));
-  send_and_receive(link, static_cast<std::size_t>(delka));
+  count_second_answer(link, send_and_receive(link, static_cast<std::size_t>(delka)));
   judge_answer(link);
   // A window cut short by an interruption is no missing answer to report or repeat; a complete answer
   // read before it still counts.
   if (!link.txrxok) check_interrupt();
   link.last.answered = link.txrxok == 1;
+  end_if_unasked_answers(link);
   return 0;
+}
+
+void check_last_answer() {
+  LinkState& link = link_state();
+  if (link.hPort) link.hPort->listen_after_last_answer();
+  end_if_unasked_answers(link);
 }
 
 std::string_view answer() {
@@ -169,7 +212,7 @@ void sendc(const char* p) {
     mprintf(".");
   } while (pokus);
   mprintf("Error: No response.\n");
-  finish(5);
+  finish(kExitLineFailed);
 }
 
 LinkState& link_state() {

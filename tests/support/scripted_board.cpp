@@ -54,6 +54,8 @@ class ScriptedPort : public Port {
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) override {
     return board_.read_window(buf, cap, window);
   }
+  std::size_t unsolicited_bytes() const override { return board_.unsolicited_bytes(); }
+  void listen_after_last_answer() override { board_.listen_after_last_answer(); }
 
  private:
   ScriptedBoard& board_;
@@ -86,6 +88,8 @@ ScriptedBoard::ScriptedBoard()
     : source_(std::make_unique<ScriptedSource>(*this)), reader_(std::make_unique<AnswerReader>(*source_, clock)) {}
 
 void ScriptedBoard::before_request() { reader_->settle(idle_interval(baud)); }
+void ScriptedBoard::listen_after_last_answer() { reader_->listen_after_last_answer(idle_interval(baud)); }
+std::size_t ScriptedBoard::unsolicited_bytes() const { return reader_->unsolicited_bytes(); }
 
 
 ScriptedBoard::~ScriptedBoard() {

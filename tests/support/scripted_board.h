@@ -87,6 +87,8 @@ class ScriptedBoard {
 
   // The port side (used by the scripted port).
   void before_request();
+  void listen_after_last_answer();
+  std::size_t unsolicited_bytes() const;
   void on_request(const Bytes& frame);
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window);
 
