@@ -10,6 +10,10 @@ random firmware or write and read back a random file, stops the board and checks
     the line that says what failed ("Error...", "Bad format...", "Target didn't respond.");
   - no run outlives its bound (9 attempts of 306 ms per telegram, and then some).
 
+Among the board's faults, twice repeats answers a few ms behind themselves (a run that sees one must not
+end with exit 0 unless every answer it took was the one asked for) and ragged gives a read's answer one
+byte too few or too many.
+
 Two kinds are not a fault of the board's alone:
 
   - echo: the line echoes every request before the board's answer (an RS-485 adapter), now and then
@@ -44,7 +48,7 @@ import time
 MEMORY_END = 0x1000000
 BLOCK = 128
 ERASED = 0xFF
-BOARD_FAULTS = ["drop", "late", "split", "bad-end", "bad-checksum", "noise", "refuse"]  # what "mixed" mixes
+BOARD_FAULTS = ["drop", "late", "split", "bad-end", "bad-checksum", "noise", "refuse", "twice", "ragged"]  # "mixed"
 FAULT_KINDS = ["none"] + BOARD_FAULTS + ["silent", "echo", "stale", "mixed"]
 LOADER_CODES = set(range(2, 10))
 FAILURE_MARKS = ("Error", "Bad format", "Target didn't respond", "Wrong settings")
@@ -55,6 +59,7 @@ CHUNK = 64                # bytes per read telegram of @binget
 STALE_MEMORY = 0x2000     # the random bytes a stale session's board holds, from STALE_BASE on
 STALE_LATE_MS = [100, 200, 250, 300]   # late answers that outlive a run but not the next one's first window
 INTERRUPTED = -signal.SIGINT           # subprocess's status of a process ended by SIGINT
+TWICE_DELAYS_MS = [1, 3, 3, 8, 14]    # a repeat's distance behind its answer: all within 15 ms of silence
 SIM_START_LIMIT_S = 10
 SIM_STOP_LIMIT_S = 10
 
@@ -114,6 +119,8 @@ def fault_rule(rng, kind, telegrams):
         rule += ",pause=%d" % rng.choice([5, 14, 20, 40, 300])
     if kind == "noise":
         rule += ",bytes=%d" % rng.randint(2, 64)
+    if kind == "twice":
+        rule += ",delay=%d" % rng.choice(TWICE_DELAYS_MS)
     return rule
 
 
@@ -162,7 +169,7 @@ class Run:
         self.kind = FAULT_KINDS[number % len(FAULT_KINDS)]
         if self.kind == "stale":
             telegrams = self.stale_session(rng)
-        elif rng.random() < 0.7:
+        elif rng.random() < (0.3 if self.kind == "ragged" else 0.7):  # only reads have a length to get wrong
             telegrams = self.download(rng)
         else:
             telegrams = self.roundtrip(rng)

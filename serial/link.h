@@ -37,7 +37,6 @@ struct LinkState {
   char request[256] = {};  // the request being built by sendc: prefix, command text, terminating zero
   LastRequest last;
   bool echo_reported = false;  // the line's echo has been reported (once a run)
-  std::size_t unasked_bytes = 0;  // frames found behind an answer in its own window (telegram.cpp)
   bool early_end = true;   // an exchange ends as soon as its answer frame is complete
   std::unique_ptr<FrameTrace> trace;  // open while a port is, when VEXAL_TRACE names a file
   std::unique_ptr<Port> hPort;  // the open port every exchange uses (set by zapni_UART); closed first

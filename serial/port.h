@@ -36,6 +36,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console/clock.h"
 #include "protocol/line.h"
@@ -79,17 +80,25 @@ class AnswerReader {
  public:
   AnswerReader(ByteSource& src, const Clock& clock) : src_(src), clock_(clock) {}
   std::size_t read(std::uint8_t* buf, std::size_t cap, const ReadWindow& window);
-  // Call before each request goes out.
-  void settle(Micros idle_gap);
+  // Call before each request goes out, with the request: it is the echo to skip in its answer.
+  void settle(Micros idle_gap, const std::uint8_t* request, std::size_t n);
   // Call after the run's last exchange (it costs at most the inter-byte time of the window).
   void listen_after_last_answer(Micros idle_gap);
   // Bytes dropped because they came while no request was waiting for an answer.
   std::size_t unsolicited_bytes() const { return unsolicited_; }
 
  private:
+  // One request's windows and the rest of them dropped, as the line delivered them.
+  struct Exchange {
+    std::vector<std::uint8_t> request;
+    std::uint8_t bytes[3 * 256] = {};
+    std::size_t size = 0;
+    void take(const std::uint8_t* p, std::size_t n);
+  };
   void drop_rest_of_early_window(Micros idle_gap);
   bool filled_with_answer() const;
   void drop_rest_of_full_buffer();
+  bool judge_exchange();
   // Reads and counts as unsolicited what comes until `until` (what is queued already, at least).
   void drop_unsolicited(Micros until);
   ByteSource& src_;
@@ -98,6 +107,8 @@ class AnswerReader {
   ReadWindow last_window_;
   std::size_t last_cap_ = 0;
   bool last_held_answer_ = false;  // the last window began with a complete answer frame
+  bool answered_before_ = false;   // the request before the last one was answered
+  Exchange exchange_;
   std::size_t unsolicited_ = 0;
 };
 

@@ -91,7 +91,7 @@ class PosixPort : public Port {
   }
 
   bool write_frame(const std::uint8_t* data, std::size_t n, Millis limit) override {
-    reader_.settle(idle_gap_);
+    reader_.settle(idle_gap_, data, n);
     const Micros deadline = steady_clock().now() + limit;
     std::size_t done = 0;
     while (done < n) {

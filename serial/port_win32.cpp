@@ -117,7 +117,7 @@ class Win32Port : public Port, private ByteSource {
 
   // The driver's write time-out bounds the write itself (2 ms per byte + 200 ms, what `limit` says).
   bool write_frame(const std::uint8_t* data, std::size_t n, Millis) override {
-    reader_.settle(idle_gap_);  // nothing to do unless the last answer ended early
+    reader_.settle(idle_gap_, data, n);  // nothing to do unless the last answer ended early
     OVERLAPPED overtx{};
     if (!fresh(hTxFlag_, overtx)) return false;
     DWORD q = 0;

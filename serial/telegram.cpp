@@ -68,38 +68,22 @@ void report_echo_once(LinkState& link) {
   diagnostic(kEchoDiagnostic);
 }
 
-// Returns the bytes of the answer window in comdrv_rbuf (the echo taken out).
-std::size_t send_and_receive(LinkState& link, std::size_t delka) {
-  if (!link.hPort) return 0;  // no port: the exchange simply gets no answer
+void send_and_receive(LinkState& link, std::size_t delka) {
+  if (!link.hPort) return;  // no port: the exchange simply gets no answer
   const bool sent = link.hPort->write_frame(link.txbuff, delka, write_limit(delka));
   trace_sent(link.txbuff, delka, sent);
   std::size_t got = read_into_rbuf(link, 0);
-  if (!starts_with_echo(link, got, delka)) return got;
+  if (!starts_with_echo(link, got, delka)) return;
   report_echo_once(link);
   trace_dropped(link.comdrv_rbuf, delka);
   got -= delka;
   std::memmove(link.comdrv_rbuf, link.comdrv_rbuf + delka, got);
   std::memset(link.comdrv_rbuf + got, 0, kFrameBuf - got);
-  if (!ft12::answer_complete(link.comdrv_rbuf, got)) got = read_into_rbuf(link, got);
-  return got;
-}
-
-// A window holds one answer. A copy of it behind it is harmless (either gives the same text), but a
-// different complete frame behind it, when the request before was answered, means one of the two was
-// not this request's answer. (After an unanswered request the first may be its late answer, which the
-// next exchange takes, as said above.)
-void count_second_answer(LinkState& link, std::size_t got) {
-  const unsigned char* rbuf = link.comdrv_rbuf;
-  if (!link.last.answered || !ft12::answer_complete(rbuf, got)) return;
-  const std::size_t first = ft12::answer_L(rbuf) + ft12::kOverhead;
-  if (got <= first || !ft12::answer_complete(rbuf + first, got - first)) return;
-  const std::size_t second = ft12::answer_L(rbuf + first) + ft12::kOverhead;
-  if (second == first && std::memcmp(rbuf, rbuf + first, first) == 0) return;
-  link.unasked_bytes += second;
+  if (!ft12::answer_complete(link.comdrv_rbuf, got)) read_into_rbuf(link, got);
 }
 
 void end_if_unasked_answers(LinkState& link) {
-  const std::size_t bytes = link.unasked_bytes + (link.hPort ? link.hPort->unsolicited_bytes() : 0);
+  const std::size_t bytes = link.hPort ? link.hPort->unsolicited_bytes() : 0;
   if (bytes == 0) return;
   mprintf(kUnaskedError);
   diagnostic(std::to_string(bytes) + kUnaskedDiagnostic);
@@ -156,7 +140,7 @@ int posli_telegram(const unsigned char* tel, int delka) {
   }
   ft12::complete_frame(link.txbuff, static_cast<std::size_t>(delka));
   before_sending(link, link.txbuff, static_cast<std::size_t>(delka));
-  count_second_answer(link, send_and_receive(link, static_cast<std::size_t>(delka)));
+  send_and_receive(link, static_cast<std::size_t>(delka));
   judge_answer(link);
   // A window cut short by an interruption is no missing answer to report or repeat; a complete answer
   // read before it still counts.
