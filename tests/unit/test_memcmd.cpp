@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
@@ -219,6 +220,50 @@ TEST(MemcmdReads, AnswerOfAnotherLengthEndsTheRunAtItsChunk) {
     EXPECT_EQ(mb.requests().size(), 2u) << c.edge;
     EXPECT_TRUE(has_line(run, c.line)) << c.edge << "\n" << log_of(run);
     EXPECT_EQ(dir.read("o.bin"), c.file) << c.edge;
+  }
+}
+
+// --- a line that repeats every answer ---------------------------------------------------------------
+
+// Every answer comes again 3 ms after itself. With the early end a repeat would stand for the next
+// request's answer (reads shifted by a chunk, a refused write passed over): the run must not end with
+// 0, and standard error must say why and name the full window, which reads such a line correctly.
+TEST(MemcmdRepeatedAnswers, EndTheRunUnlessTheFullWindowReadsThem) {
+  const struct {
+    const char* edge;
+    std::vector<std::string> args;
+    bool full_window;
+    int code;
+  } cases[] = {
+      {"binget, early end", {"@binget000000,000100>o.bin"}, false, 5},
+      {"binget, full window", {"@binget000000,000100>o.bin"}, true, 0},
+      {"binput with its 7th write refused", {"@binput000000<in.bin"}, false, 5},
+      {"the run's last answer (identity)", {}, false, 5},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("in.bin", pattern(0x200));
+    MemoryBoard mb;
+    mb.load(0, pattern(0x100));
+    mb.scripted["W000180<" + read_answer_of(pattern(0x200).substr(0x180, 0x40)).substr(1) + "\n"] = "!refused";
+    auto answer = mb.board.handler;
+    mb.board.handler = [answer](const Bytes& request) {
+      std::vector<Chunk> chunks = answer(request);
+      if (!chunks.empty()) chunks.push_back(Chunk{Millis(3), chunks.front().bytes});
+      return chunks;
+    };
+    if (c.full_window) ::setenv("VEXAL_WINDOW", "full", 1);
+    LoaderRun run = run_loader(c.args, mb.board);
+    ::unsetenv("VEXAL_WINDOW");
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
+    if (c.code == 0) {
+      EXPECT_EQ(dir.read("o.bin"), pattern(0x100)) << c.edge;
+      continue;
+    }
+    EXPECT_TRUE(has_line(run, "Error: Unrequested answer.")) << c.edge << "\n" << log_of(run);
+    ASSERT_EQ(run.diagnostics.size(), 1u) << c.edge;
+    EXPECT_NE(run.diagnostics[0].find("repeats answers"), std::string::npos) << run.diagnostics[0];
+    EXPECT_NE(run.diagnostics[0].find("VEXAL_WINDOW=full"), std::string::npos) << run.diagnostics[0];
   }
 }
 
