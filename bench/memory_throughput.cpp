@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/sim_process.h"
 #include "protocol/frame.h"
 
 extern char** environ;
@@ -43,7 +44,6 @@ constexpr int kDumpChunk = 16;
 constexpr int kWriteChunk = 64;
 constexpr int kStartUpRuns = 5;
 constexpr auto kLinkWait = std::chrono::seconds(10);
-constexpr auto kLinkPoll = std::chrono::milliseconds(20);
 
 using Clock = std::chrono::steady_clock;
 
@@ -79,16 +79,6 @@ int wait_exit(const Process& p) {
   int status = 0;
   if (waitpid(p.pid, &status, 0) != p.pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool wait_for_path(const std::string& path) {
-  auto deadline = Clock::now() + kLinkWait;
-  std::error_code ec;
-  while (Clock::now() < deadline) {
-    if (std::filesystem::exists(path, ec)) return true;
-    std::this_thread::sleep_for(kLinkPoll);
-  }
-  return false;
 }
 
 std::string random_bytes(long n) {
@@ -244,15 +234,13 @@ int main(int argc, char** argv) {
   }
   b.dir = tmpl;
   b.com1 = b.dir + "/com1";
-  Process sim = spawn({b.bin + "/vq3140-sim", "--link", b.com1, "--baud", std::to_string(kBaud)}, {},
-                      b.dir + "/sim.log");
-  if (!sim.started() || !wait_for_path(b.com1)) {
+  vx::board::testing::SimProcess sim(b.bin, b.com1, {"--baud", std::to_string(kBaud)}, b.dir + "/sim.log");
+  if (!sim.ready(kLinkWait)) {
     std::fprintf(stderr, "vq3140-sim did not come up, see %s/sim.log\n", b.dir.c_str());
     return 1;
   }
   int rc = run_bench(b, bytes);
-  if (kill(sim.pid, SIGTERM) != 0) std::perror("kill vq3140-sim");
-  wait_exit(sim);
+  sim.stop();
   if (rc == 0) std::filesystem::remove_all(b.dir, ec);
   return rc;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "board/telegrams.h"
 #include "protocol/frame.h"
 
 namespace vx::board {
@@ -15,7 +16,7 @@ struct KindName {
   FaultKind kind;
   std::string_view name;
 };
-constexpr std::array<KindName, 9> kKinds{{
+constexpr std::array<KindName, 11> kKinds{{
     {FaultKind::Drop, "drop"},
     {FaultKind::Late, "late"},
     {FaultKind::Split, "split"},
@@ -25,6 +26,8 @@ constexpr std::array<KindName, 9> kKinds{{
     {FaultKind::Refuse, "refuse"},
     {FaultKind::Silent, "silent"},
     {FaultKind::Echo, "echo"},
+    {FaultKind::Twice, "twice"},
+    {FaultKind::Ragged, "ragged"},
 }};
 
 constexpr std::uint8_t kDamage = 0xFF;         // XORed into a damaged byte: never leaves it as it was
@@ -57,7 +60,7 @@ bool find_kind(std::string_view name, FaultKind& kind) {
 
 bool all_but_silent(FaultKind kind) { return kind != FaultKind::Silent; }
 bool only_silent(FaultKind kind) { return kind == FaultKind::Silent; }
-bool only_late(FaultKind kind) { return kind == FaultKind::Late; }
+bool late_or_twice(FaultKind kind) { return kind == FaultKind::Late || kind == FaultKind::Twice; }
 bool only_split(FaultKind kind) { return kind == FaultKind::Split; }
 bool only_noise(FaultKind kind) { return kind == FaultKind::Noise; }
 
@@ -102,10 +105,11 @@ struct FaultKey {
 
 constexpr std::array<FaultKey, 6> kKeys{{
     {"every", all_but_silent, read_every,
-     "  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse or echo, every Nth telegram\n"},
+     "  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice or ragged,\n"
+     "                         every Nth telegram\n"},
     {"rate", all_but_silent, read_rate, "  --fault KIND:rate=P    ... at random with probability P\n"},
     {"after", only_silent, read_after, "  --fault silent:after=N answer N telegrams, then nothing\n"},
-    {"delay", only_late, read_delay, ""},
+    {"delay", late_or_twice, read_delay, ""},
     {"pause", only_split, read_delay, ""},
     {"bytes", only_noise, read_bytes, ""},
 }};
@@ -122,6 +126,7 @@ FaultRule defaults_for(FaultKind kind) {
   r.kind = kind;
   if (kind == FaultKind::Late) r.delay = kDefaultLateBy;
   if (kind == FaultKind::Split) r.delay = kDefaultSplitPause;
+  if (kind == FaultKind::Twice) r.delay = kDefaultRepeatDelay;
   if (kind == FaultKind::Noise) r.bytes = kDefaultNoiseBytes;
   return r;
 }
@@ -167,7 +172,7 @@ bool parse_fault(std::string_view rule_text, FaultRule& out, std::string& why) {
   FaultKind kind;
   if (!find_kind(name, kind)) {
     why = "unknown fault '" + std::string(name) +
-          "' (drop, late, split, bad-end, bad-checksum, noise, refuse, silent, echo)";
+          "' (drop, late, split, bad-end, bad-checksum, noise, refuse, silent, echo, twice, ragged)";
     return false;
   }
   FaultRule r = defaults_for(kind);
@@ -211,6 +216,8 @@ std::string FaultDecision::names() const {
   add(split.has_value(), "split");
   add(late.has_value(), "late");
   add(echo, "echo");
+  add(repeat_after.has_value(), "twice");
+  add(ragged != 0, "ragged");
   return s;
 }
 
@@ -255,6 +262,8 @@ FaultDecision FaultPlan::next(bool is_block) {
       case FaultKind::BadChecksum: d.bad_checksum = true; break;
       case FaultKind::Noise: d.noise = noise(r.bytes); break;
       case FaultKind::Echo: d.echo = true; break;
+      case FaultKind::Twice: d.repeat_after = r.delay; break;
+      case FaultKind::Ragged: d.ragged = (random_() & 1) ? 1 : -1; break;
       case FaultKind::Refuse:
       case FaultKind::Silent: break;
     }
@@ -273,13 +282,23 @@ std::vector<Part> shape_answer(Bytes frame, const FaultDecision& d) {
     parts.push_back(Part{Micros{0}, std::move(noise), "noise", ""});
   }
   if (!d.split) {
-    parts.push_back(Part{Micros{0}, std::move(frame), "out", ""});
-    return parts;
+    parts.push_back(Part{Micros{0}, frame, "out", ""});
+  } else {
+    auto middle = frame.begin() + static_cast<std::ptrdiff_t>(frame.size() / 2);
+    parts.push_back(Part{Micros{0}, Bytes(frame.begin(), middle), "out", "split 1/2"});
+    parts.push_back(Part{*d.split, Bytes(middle, frame.end()), "out", "split 2/2"});
   }
-  auto middle = frame.begin() + static_cast<std::ptrdiff_t>(frame.size() / 2);
-  parts.push_back(Part{Micros{0}, Bytes(frame.begin(), middle), "out", "split 1/2"});
-  parts.push_back(Part{*d.split, Bytes(middle, frame.end()), "out", "split 2/2"});
+  if (d.repeat_after)
+    parts.push_back(Part{std::chrono::duration_cast<Micros>(*d.repeat_after), std::move(frame), "out", "repeated"});
   return parts;
+}
+
+std::string ragged_read_answer(std::string text, int ragged) {
+  constexpr std::string_view kExtraPair = "00";
+  if (text.empty() || text.front() != kAnswerData) return text;
+  if (ragged > 0) return text + std::string(kExtraPair);
+  if (text.size() > kExtraPair.size()) text.resize(text.size() - kExtraPair.size());
+  return text;
 }
 
 }  // namespace vx::board

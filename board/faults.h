@@ -11,6 +11,9 @@
 //   silent        the board answers `after` telegrams, then never again (and carries nothing out)
 //   echo          the line echoes the request byte for byte before the board's answer (a loopback, an
 //                 RS-485 adapter); the echo comes even from a silent board, since the line makes it
+//   twice         the answer comes again `delay` ms after its end (default 3: a board or adapter that
+//                 repeats what it sends, well inside the loader's 15 ms of silence)
+//   ragged        a read's answer holds one byte less or one more than asked for (which, at random)
 // and every kind but silent takes one of: every=N (the Nth, 2Nth, ... telegram) or rate=P (each telegram
 // with probability P, 0 to 1). refuse counts block telegrams only; the others count every telegram.
 //
@@ -35,10 +38,11 @@ namespace vx::board {
 
 using Millis = std::chrono::milliseconds;
 
-enum class FaultKind { Drop, Late, Split, BadEnd, BadChecksum, Noise, Refuse, Silent, Echo };
+enum class FaultKind { Drop, Late, Split, BadEnd, BadChecksum, Noise, Refuse, Silent, Echo, Twice, Ragged };
 
 inline constexpr Millis kDefaultLateBy{400};
 inline constexpr Millis kDefaultSplitPause{40};
+inline constexpr Millis kDefaultRepeatDelay{3};
 inline constexpr unsigned kDefaultNoiseBytes = 4;
 inline constexpr unsigned kMinNoiseBytes = 2;
 inline constexpr unsigned kMaxNoiseBytes = 64;
@@ -49,7 +53,7 @@ struct FaultRule {
   unsigned every = 0;  // 0: not by count
   double rate = 0;     // used when every is 0
   unsigned after = 0;  // silent
-  Millis delay{0};     // late: how late; split: the pause
+  Millis delay{0};     // late: how late; split: the pause; twice: the repeat's distance
   unsigned bytes = 0;  // noise
 };
 
@@ -65,6 +69,8 @@ struct FaultDecision {
   bool bad_checksum = false;
   bool bad_end = false;
   bool echo = false;
+  std::optional<Millis> repeat_after;  // twice
+  int ragged = 0;                      // a read's answer: -1 one byte short, +1 one byte long
   std::optional<Millis> late;
   std::optional<Millis> split;
   Bytes noise;
@@ -90,7 +96,10 @@ class FaultPlan {
 };
 
 // An answer frame as the line carries it with the decision's damage done: noise, then the frame, split
-// in two when asked. The emission's time is the caller's.
+// in two when asked, then its repeat. The emission's time is the caller's.
 std::vector<Part> shape_answer(Bytes frame, const FaultDecision& d);
+
+// A read's answer text ('=' and pairs) one byte short (ragged < 0) or long (ragged > 0).
+std::string ragged_read_answer(std::string text, int ragged);
 
 }  // namespace vx::board

@@ -99,6 +99,7 @@ void Session::on_frame(Micros now, const Bytes& frame) {
   std::string_view text = request_text(frame);
   Telegram kind = board_.classify(text);
   FaultDecision d = faults_.next(kind == Telegram::Block);
+  if (kind != Telegram::Read) d.ragged = 0;  // only a read's answer has a length to get wrong
   std::string faults = d.names();
   // The line's echo, not the board's: it comes back at once, whatever the board does.
   if (d.echo) transmitter_.send(Emission{now, {Part{Micros{0}, frame, "echo", "the line's echo"}}});
@@ -107,6 +108,7 @@ void Session::on_frame(Micros now, const Bytes& frame) {
     return;
   }
   Reply reply = d.refuse ? Reply{std::string(kRefusedBlock), "block refused by fault"} : board_.answer(text);
+  if (d.ragged) reply.text = ragged_read_answer(std::move(reply.text), d.ragged);
   if (reply.text.size() > kMaxAnswerText) reply.text.resize(kMaxAnswerText);  // what one frame holds
   log_.bytes(now, "in", frame, describe(board_, text, reply) + (faults.empty() ? "" : "  [" + faults + "]"));
   Bytes answer = ft12::text_answer(reply.text);

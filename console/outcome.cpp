@@ -47,7 +47,7 @@ const char* exit_code_meaning(int code) {
     case 2: return "the port could not be opened or set up";
     case 3: return "a file could not be read or written, or a record is malformed";
     case 4: return "the board did not answer, or refused a block";
-    case 5: return "no response from the board";
+    case 5: return "no response from the board, or an answer nobody asked for";
     case 6: return "a negative answer to a command file's line";
     case 7: return "a negative or missing answer";
     case 8: return "a conditional line without its closing '!'";

@@ -10,10 +10,11 @@
 //
 // All reads share one loop (read_chunks): "@binget" asks for 64 bytes per read telegram and writes raw
 // bytes, "@hexget" asks for 16 and writes one dump line per telegram with the digit pairs exactly as the
-// board sent them. The bytes are counted as they arrive; a count that differs from the length asked for
-// is reported once the file is complete and closed. "@verify" reads each run of consecutive bytes its
-// file gives (verify.h) with the raw reads' telegrams as the file is read, and compares chunk by chunk: a
-// chunk of the wrong length can't be compared byte for byte, so it ends the run at once.
+// board sent them. An answer of another length than its chunk asked for ends the run at that chunk
+// (exit code 9): its bytes can't be placed at their addresses, and taken as they came they would shift
+// every byte after them; the file keeps the chunks before it. "@verify" reads each run of consecutive
+// bytes its file gives (verify.h) with the raw reads' telegrams as the file is read, and compares chunk
+// by chunk.
 //
 // A range outside 000000-FFFFFF (a read telegram has six address digits) is refused before any telegram.
 // "@binput" reads its whole file before it sends anything, so a file that would run past the top of
@@ -206,14 +207,20 @@ std::string_view answer_data(std::string_view a) {
 
 std::int32_t pair_count(std::string_view data) { return static_cast<std::int32_t>((data.size() + 1) / 2); }
 
-// Returns the number of pairs written.
-std::int32_t write_data(File& file, const ReadFormat& format, std::string_view data) {
+void write_data(File& file, const ReadFormat& format, std::string_view data) {
   for (std::size_t i = 0; i < data.size(); i += 2) write_pair(file, format, data.substr(i, 2));
-  return pair_count(data);
+}
+
+void check_read_length(std::string_view data, int asked) {
+  const std::int32_t received = pair_count(data);
+  if (received == asked) return;
+  mprintf(kBadLength, received, asked);
+  finish(static_cast<signed char>(kExitLength));
 }
 
 // The read telegrams for [odkud, odkud + kolik) in chunks of the format's size, the last one shorter;
-// each answer's form is checked, then its data goes to take(chunk address, bytes asked for, data).
+// each answer's form and length are checked, then its data goes to take(chunk address, bytes asked
+// for, data).
 template <typename TakeData>
 void read_chunks(const ReadFormat& format, std::int64_t odkud, std::int64_t kolik, TakeData take) {
   const std::int64_t end = odkud + kolik;
@@ -221,8 +228,10 @@ void read_chunks(const ReadFormat& format, std::int64_t odkud, std::int64_t koli
     const int asked = static_cast<int>(std::min<std::int64_t>(format.chunk, end - adr));
     send_read(adr, asked);
     check_read_answer(format, answer());
+    const std::string_view data = answer_data(answer());
+    check_read_length(data, asked);
     transfer_advance(asked);  // read, whatever the comparison of a verify then finds
-    take(adr, asked, answer_data(answer()));
+    take(adr, asked, data);
   }
 }
 
@@ -246,15 +255,15 @@ void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t koli
   refuse_outside_memory(odkud, kolik, field_text(odkud) + "," + field_text(kolik));
   File file(soubor, format.mode);
   TransferScope transfer(Phase::Reading, soubor, kolik);
-  std::int64_t received = 0;
   read_chunks(format, odkud, kolik, [&](std::int64_t adr, int, std::string_view data) {
     if (format.hex_dump) write_line_start(file, adr);
-    received += write_data(file, format, data);
+    write_data(file, format, data);
     if (format.hex_dump) file.write("\n", 1);
   });
   file.close_written();
-  if (received != kolik) {
-    mprintf(kBadLength, static_cast<std::int32_t>(std::min<std::int64_t>(received, INT_MAX)), kolik);
+  // A negative length reads nothing: reported as a read of the wrong length.
+  if (kolik < 0) {
+    mprintf(kBadLength, 0, kolik);
     finish(static_cast<signed char>(kExitLength));
   }
 }
@@ -285,12 +294,8 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
 
 // --- verifying memory ---
 
+// The chunk's length has been checked by read_chunks.
 void compare_chunk(const ExpectedRun& run, std::int64_t adr, int asked, std::string_view data) {
-  const std::int32_t received = pair_count(data);
-  if (received != asked) {
-    mprintf(kBadLength, received, asked);
-    finish(static_cast<signed char>(kExitLength));
-  }
   for (int i = 0; i < asked; ++i) {
     const auto address = static_cast<std::uint32_t>(adr + i);
     const unsigned found = pair_value(data.substr(2 * static_cast<std::size_t>(i), 2));

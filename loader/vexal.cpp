@@ -115,6 +115,7 @@ void open_port(const Settings& s) {
     mprintf("Target didn't respond.\n");
     finish(4);
   }
+  check_last_answer();
   transfer_identity(answer);
   mprintf("%s\n", answer);
   finish(0);
@@ -159,6 +160,8 @@ int vexal(std::uint32_t argc, char** argv) {
   // Every command file sent its last block as it ended; records no S8 followed refuse success.
   send_pending_block();
   refuse_unconfirmed_records();
+  // The last answer may still be repeated: only a quiet line lets the run end with success.
+  check_last_answer();
   mprintf("\nLoading completed with no errors.\n");
   return 0;
 }

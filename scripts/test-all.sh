@@ -30,7 +30,7 @@ echo "== Fuzzing: each target 10 s on the committed seeds (clang, ASan + UBSan; 
 scripts/install-deps.sh --fuzz
 FUZZ_SHORT_SECONDS=10 FUZZ_JOBS=2 scripts/fuzz.sh short
 echo "== Fault campaign, short: downloads and memory round trips through a board with random faults"
-scripts/fault-campaign.py --bin build/bin --runs 100
+tests/faults/campaign.py --bin build/bin --runs 100
 echo "== Console and window tests under ThreadSanitizer"
 VEXAL_BUILD_TYPE=RelWithDebInfo scripts/build.sh build-tsan -DVEXAL_TSAN=ON \
   --target test_console test_window_parts vexalw vq3140-sim

@@ -1,6 +1,7 @@
 #include "serial/port.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "console/finish.h"
 #include "protocol/frame.h"
@@ -55,23 +56,128 @@ std::size_t AnswerReader::read(std::uint8_t* buf, std::size_t cap, const ReadWin
   last_ = collect_window(src_, clock_, buf, cap, window);
   last_window_ = window;
   last_cap_ = cap;
+  last_held_answer_ = ft12::answer_complete(buf, last_.n);
+  exchange_.take(buf, last_.n);
   return last_.n;
 }
 
-void AnswerReader::settle(Micros idle_gap) {
+void AnswerReader::settle(Micros idle_gap, const std::uint8_t* request, std::size_t n) {
   if (last_.ended_at_frame) {
     drop_rest_of_early_window(idle_gap);
+  } else if (filled_with_answer()) {
+    drop_rest_of_full_buffer();
   } else if (last_.last_byte) {
-    // Whatever comes now is a late answer and stays queued for the next exchange: only wait.
+    // After a window without a complete answer, whatever comes now is a late answer and stays queued
+    // for the next exchange: only wait.
     clock_.sleep_for(*last_.last_byte + idle_gap - clock_.now());
   }
+  const bool answered = judge_exchange();
+  if (answered) drop_unsolicited(clock_.now());
+  answered_before_ = answered;
   last_ = WindowResult{};
+  last_held_answer_ = false;
+  exchange_ = Exchange{};
+  exchange_.request.assign(request, request + n);
+}
+
+void AnswerReader::listen_after_last_answer(Micros idle_gap) {
+  if (last_.ended_at_frame) drop_rest_of_early_window(idle_gap);
+  if (filled_with_answer()) drop_rest_of_full_buffer();
+  if (judge_exchange() && last_.last_byte) drop_unsolicited(*last_.last_byte + last_window_.inter_byte);
+  exchange_ = Exchange{};
+  last_ = WindowResult{};
+  last_held_answer_ = false;
+}
+
+void AnswerReader::Exchange::take(const std::uint8_t* p, std::size_t n) {
+  const std::size_t room = sizeof bytes - size;
+  const std::size_t k = std::min(n, room);
+  std::memcpy(bytes + size, p, k);
+  size += k;
+}
+
+namespace {
+bool begins_frame(const std::uint8_t* p, std::size_t n) {
+  return n >= ft12::kHeaderSize && p[0] == ft12::kStart && p[1] == p[2] && p[3] == ft12::kStart;
+}
+
+// Whether `tail` is nothing but copies of `frame` (the last one perhaps cut short).
+bool only_copies(const std::uint8_t* tail, std::size_t n, const std::uint8_t* frame, std::size_t f) {
+  for (std::size_t i = 0; i < n; ++i)
+    if (tail[i] != frame[i % f]) return false;
+  return true;
+}
+}  // namespace
+
+// Whether the exchange's request was answered (its echo, when the line gave one, skipped). When it was
+// and the request before was too, bytes behind the answer that begin another frame are counted as
+// unsolicited: with the early end always, since a repeat that comes later than this one would be taken
+// as the next request's answer; with the full window only when they are not the answer again, which
+// the full window reads and ignores whenever it comes within its 15 ms. (After an unanswered request
+// the first frame may be its late answer, which the next exchange takes by design, and the second is
+// then this one's own.)
+bool AnswerReader::judge_exchange() {
+  const std::uint8_t* p = exchange_.bytes;
+  std::size_t n = exchange_.size;
+  const auto& request = exchange_.request;
+  if (request.empty()) return false;  // nothing was asked yet: what the opening found is no answer
+  if (n >= request.size() && std::memcmp(p, request.data(), request.size()) == 0) {
+    p += request.size();
+    n -= request.size();
+  }
+  if (!ft12::answer_complete(p, n)) return false;
+  const std::size_t f = ft12::answer_L(p) + ft12::kOverhead;
+  const std::uint8_t* tail = p + f;
+  const std::size_t rest = n - f;
+  const bool early = last_window_.end_at_frame;
+  if (answered_before_ && begins_frame(tail, rest) && (early || !only_copies(tail, rest, p, f))) unsolicited_ += rest;
+  return true;
+}
+
+bool AnswerReader::filled_with_answer() const { return last_held_answer_ && last_.n == last_cap_; }
+
+// A window that filled its buffer behind a complete answer (the answer and most of its repeat) was cut
+// short by its size, not by silence: what follows within the inter-byte time still belongs to it and
+// is dropped, up to another buffer's worth, as the early end's rest is.
+void AnswerReader::drop_rest_of_full_buffer() {
+  std::uint8_t scratch[ft12::kBufSize];
+  std::size_t room = sizeof scratch;
+  while (room > 0) {
+    const Micros now = clock_.now();
+    const Micros wait = last_window_.wait_for_next(now - last_.start, now - *last_.last_byte);
+    if (wait.count() <= 0) return;
+    const std::size_t got = src_.read_some(scratch, room, wait);
+    if (!got) continue;
+    trace_dropped(scratch, got);
+    exchange_.take(scratch, got);
+    room -= got;
+    last_.last_byte = clock_.now();
+  }
+}
+
+// Bounded by the buffer's size, so a line that never falls silent can't hold the run here; one byte
+// is enough to know the line delivered something no request asked for.
+void AnswerReader::drop_unsolicited(Micros until) {
+  std::uint8_t scratch[ft12::kBufSize];
+  std::size_t room = sizeof scratch;
+  while (room > 0) {
+    const Micros wait = std::max(Micros(0), until - clock_.now());
+    const std::size_t got = src_.read_some(scratch, room, wait);
+    if (got) {
+      trace_dropped(scratch, got);
+      unsolicited_ += got;
+      room -= got;
+    } else if (wait.count() == 0) {
+      return;
+    }
+  }
 }
 
 // The full window would have gone on reading after the frame: bytes that follow within 15 ms of the
 // last one (up to the buffer's size) belong to this answer and are dropped, never taken as the start
 // of the next one. Meanwhile the line stays idle for the gap; once a trailing byte shows, the rest of
-// the full window is waited out, exactly as the full window would have.
+// the full window is waited out, exactly as the full window would have (and, when the buffer would
+// have filled, the rest of the burst as for a full buffer).
 void AnswerReader::drop_rest_of_early_window(Micros idle_gap) {
   std::uint8_t scratch[ft12::kBufSize];
   std::size_t room = last_cap_ > last_.n ? last_cap_ - last_.n : 0;
@@ -91,10 +197,12 @@ void AnswerReader::drop_rest_of_early_window(Micros idle_gap) {
       continue;
     }
     trace_dropped(scratch, got);
+    exchange_.take(scratch, got);
     room -= got;
     trailing = true;
     last_.last_byte = clock_.now();
   }
+  if (room == 0) drop_rest_of_full_buffer();
 }
 
 // The named devices and the opener are part of the link's state, which belongs to the loader's thread:

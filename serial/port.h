@@ -15,6 +15,14 @@
 // up to the buffer's 256), and keeps the line idle for 33 bit times after the last byte received. A
 // window that ended without a complete frame leaves what comes later queued for the next exchange.
 //
+// Answers nobody asked for: after a window that held a complete answer, no request is waiting until the
+// next one goes out. Bytes found queued then (after the full window's rest, when it ended early or its
+// buffer filled behind the answer: what follows within 15 ms still belongs to that window) can't
+// be the next request's answer: they are dropped and counted (unsolicited_bytes), so the exchange layer
+// can end the run instead of letting answers and requests drift apart (a line that repeats each answer
+// a few ms later). The run's last answer has no next request to look before: listen_after_last_answer
+// waits until the 15 ms of silence after it would have passed and counts what comes.
+//
 // Opening: what the port's input holds when it is opened came while no one held it (the answer to a
 // request of an earlier run, cut short by Ctrl-C, or given late) and is discarded, as a UART does; the
 // platform port then listens for one read window and drops whatever still comes (the rest of such an
@@ -28,6 +36,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console/clock.h"
 #include "protocol/line.h"
@@ -71,16 +80,36 @@ class AnswerReader {
  public:
   AnswerReader(ByteSource& src, const Clock& clock) : src_(src), clock_(clock) {}
   std::size_t read(std::uint8_t* buf, std::size_t cap, const ReadWindow& window);
-  // Call before each request goes out.
-  void settle(Micros idle_gap);
+  // Call before each request goes out, with the request: it is the echo to skip in its answer.
+  void settle(Micros idle_gap, const std::uint8_t* request, std::size_t n);
+  // Call after the run's last exchange (it costs at most the inter-byte time of the window).
+  void listen_after_last_answer(Micros idle_gap);
+  // Bytes dropped because they came while no request was waiting for an answer.
+  std::size_t unsolicited_bytes() const { return unsolicited_; }
 
  private:
+  // One request's windows and the rest of them dropped, as the line delivered them.
+  struct Exchange {
+    std::vector<std::uint8_t> request;
+    std::uint8_t bytes[3 * 256] = {};
+    std::size_t size = 0;
+    void take(const std::uint8_t* p, std::size_t n);
+  };
   void drop_rest_of_early_window(Micros idle_gap);
+  bool filled_with_answer() const;
+  void drop_rest_of_full_buffer();
+  bool judge_exchange();
+  // Reads and counts as unsolicited what comes until `until` (what is queued already, at least).
+  void drop_unsolicited(Micros until);
   ByteSource& src_;
   const Clock& clock_;
   WindowResult last_;
   ReadWindow last_window_;
   std::size_t last_cap_ = 0;
+  bool last_held_answer_ = false;  // the last window began with a complete answer frame
+  bool answered_before_ = false;   // the request before the last one was answered
+  Exchange exchange_;
+  std::size_t unsolicited_ = 0;
 };
 
 class Port {
@@ -90,6 +119,10 @@ class Port {
   virtual bool write_frame(const std::uint8_t* data, std::size_t n, Millis limit) = 0;
   // One answer window into buf[0..cap); returns the bytes read. Bytes that came before are read first.
   virtual std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) = 0;
+  // Answers nobody asked for (AnswerReader above): the bytes dropped so far, and the listen after the
+  // run's last answer. A port without an AnswerReader sees none.
+  virtual std::size_t unsolicited_bytes() const { return 0; }
+  virtual void listen_after_last_answer() {}
 };
 
 struct OpenResult {

@@ -91,7 +91,7 @@ class PosixPort : public Port {
   }
 
   bool write_frame(const std::uint8_t* data, std::size_t n, Millis limit) override {
-    reader_.settle(idle_gap_);
+    reader_.settle(idle_gap_, data, n);
     const Micros deadline = steady_clock().now() + limit;
     std::size_t done = 0;
     while (done < n) {
@@ -112,6 +112,8 @@ class PosixPort : public Port {
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) override {
     return reader_.read(buf, cap, window);
   }
+  std::size_t unsolicited_bytes() const override { return reader_.unsolicited_bytes(); }
+  void listen_after_last_answer() override { reader_.listen_after_last_answer(idle_gap_); }
 
  private:
   // The read window starts when the request has left the port, as after FlushFileBuffers. tcdrain()

@@ -117,7 +117,7 @@ class Win32Port : public Port, private ByteSource {
 
   // The driver's write time-out bounds the write itself (2 ms per byte + 200 ms, what `limit` says).
   bool write_frame(const std::uint8_t* data, std::size_t n, Millis) override {
-    reader_.settle(idle_gap_);  // nothing to do unless the last answer ended early
+    reader_.settle(idle_gap_, data, n);  // nothing to do unless the last answer ended early
     OVERLAPPED overtx{};
     if (!fresh(hTxFlag_, overtx)) return false;
     DWORD q = 0;
@@ -133,6 +133,10 @@ class Win32Port : public Port, private ByteSource {
     if (!use(kFullWindow)) return 0;
     return read_once(buf, static_cast<DWORD>(cap)).value_or(0);
   }
+  // The full window reads through the driver's time-outs, so only the early windows' answers are
+  // watched for what follows them.
+  std::size_t unsolicited_bytes() const override { return reader_.unsolicited_bytes(); }
+  void listen_after_last_answer() override { reader_.listen_after_last_answer(idle_gap_); }
 
  private:
   // ByteSource, for the early end: the first byte within `wait`, and whatever has come in behind it.

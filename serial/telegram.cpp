@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "console/diag.h"
@@ -30,6 +31,17 @@ constexpr char kNoAnswerMark = '~';
 // A late answer to a request that was not retried (a '~' text) is still taken by the next exchange.
 constexpr int kMinStragglerWindows = 2;
 constexpr int kMaxStragglerWindows = 8;
+
+// A line that delivers answers nobody asked for (a board or adapter that sends each answer twice, a
+// few ms apart) lets an answer stand for the next request's once the early end has closed its window:
+// a read would take one chunk's bytes for the next one's, a write's '*' could stand for a refusal.
+// Such bytes are never taken as an answer, and the run ends at once with the code of a failed line.
+constexpr signed char kExitLineFailed = 5;
+constexpr const char* kUnaskedError = "Error: Unrequested answer.\n";
+constexpr const char* kUnaskedDiagnostic =
+    " bytes came when no request was waiting for an answer: the line repeats answers (a board or adapter "
+    "sending each answer twice), so one answer could stand for the next request's. VEXAL_WINDOW=full waits "
+    "out 15 ms of silence after every answer, which reads a repeat together with the answer it repeats";
 
 constexpr const char* kEchoDiagnostic =
     "the line echoes what is sent (a loopback plug, TX tied to RX, or an RS-485 adapter that echoes); "
@@ -68,6 +80,14 @@ void send_and_receive(LinkState& link, std::size_t delka) {
   std::memmove(link.comdrv_rbuf, link.comdrv_rbuf + delka, got);
   std::memset(link.comdrv_rbuf + got, 0, kFrameBuf - got);
   if (!ft12::answer_complete(link.comdrv_rbuf, got)) read_into_rbuf(link, got);
+}
+
+void end_if_unasked_answers(LinkState& link) {
+  const std::size_t bytes = link.hPort ? link.hPort->unsolicited_bytes() : 0;
+  if (bytes == 0) return;
+  mprintf(kUnaskedError);
+  diagnostic(std::to_string(bytes) + kUnaskedDiagnostic);
+  finish(kExitLineFailed);
 }
 
 // txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
@@ -126,7 +146,14 @@ int posli_telegram(const unsigned char* tel, int delka) {
   // read before it still counts.
   if (!link.txrxok) check_interrupt();
   link.last.answered = link.txrxok == 1;
+  end_if_unasked_answers(link);
   return 0;
+}
+
+void check_last_answer() {
+  LinkState& link = link_state();
+  if (link.hPort) link.hPort->listen_after_last_answer();
+  end_if_unasked_answers(link);
 }
 
 std::string_view answer() {
@@ -169,7 +196,7 @@ void sendc(const char* p) {
     mprintf(".");
   } while (pokus);
   mprintf("Error: No response.\n");
-  finish(5);
+  finish(kExitLineFailed);
 }
 
 LinkState& link_state() {

@@ -2,7 +2,8 @@
 //
 // posli_telegram is the frame layer: it completes the frame (L, checksum, end byte) in txbuff, sends
 // it, reads one answer window into comdrv_rbuf, sets txrxok (1 when the byte at L+5 is 0x16) and cuts
-// the answer text (offset 8 on) with a zero at L+4. One attempt; it never fails by itself.
+// the answer text (offset 8 on) with a zero at L+4. One attempt; it fails the run only on an answer
+// nobody asked for (below).
 //
 // sendc is the command layer: prefix + command text, nine attempts ('.' after each failed one, then
 // "Error: No response.\n" and exit code 5), the answer text left in `o`. A text beginning with '~' is
@@ -14,6 +15,12 @@
 // comes, the attempt is unanswered. The first echo of a process is reported on the diagnostics channel.
 // Only a request that was sent again after an unanswered attempt can be answered twice; its second
 // answer is read and dropped before a different request goes out, so it can't stand in for that one's.
+//
+// An answer nobody asked for (bytes after a complete answer before the next request leaves, a different
+// frame behind the answer in its window, bytes within 15 ms after the run's last answer) is never taken:
+// posli_telegram and check_last_answer end the run with "Error: Unrequested answer.", exit code 5 (the
+// line failed, as when it gives no answer), and a line on the diagnostics channel that says the line
+// repeats answers and that VEXAL_WINDOW=full reads such a line.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +41,9 @@ std::string_view answer();
 
 int posli_telegram(const unsigned char* tel, int delka);
 void sendc(const char* p);
+// After the run's last exchange, before it ends with success: waits until 15 ms of silence would have
+// followed the last answer (no longer) and ends the run as above if anything more came.
+void check_last_answer();
 
 // Whether an exchange ends as soon as its answer frame is complete (the default) or always waits out
 // the full read window (for a board that needs the original timing: VEXAL_WINDOW=full).

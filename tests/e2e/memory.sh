@@ -93,8 +93,29 @@ exit_codes_reach_the_caller() {
   if grep -q '"W' "$WORK/sim.log"; then fail "a write telegram went out for a file that does not fit"; fi
 }
 
+# A line that repeats every answer 3 ms behind itself (at 115200 baud, as seen on a board answering
+# twice): with the early end the run fails with exit code 5 and says why on standard error, its last
+# answer's repeat included; the full window reads it whole. A read answer one byte short or long ends
+# the run at its chunk with exit code 9, the file holding the chunks before it.
+answers_not_asked_for() {
+  random_file rep.bin 640
+  start_sim --baud 115200 --load "$WORK/rep.bin@000000" --fault twice:every=1
+  run_loader 5 b115200 "@binget000000,000280>rep.out"
+  grep -q 'repeats answers.*VEXAL_WINDOW=full' "$WORK/vexal.err" || fail "twice: standard error does not say why"
+  run_loader 5 b115200 I000000
+  VEXAL_WINDOW=full run_loader 0 b115200 "@binget000000,000280>rep.out"
+  cmp -s "$WORK/rep.bin" "$WORK/rep.out" || fail "twice: the full window's read differs"
+  stop_sim
+  start_sim --load "$WORK/rep.bin@000000" --fault ragged:every=3
+  run_loader 9 "@binget000000,000280>rag.out"
+  grep -q '^Error: Bad length (   6[35]/   64)' "$WORK/vexal.log" || fail "ragged: no Bad length line"
+  cmp -s <(head -c 128 "$WORK/rep.bin") "$WORK/rag.out" || fail "ragged: the file is not the two chunks before"
+  stop_sim
+}
+
 round_trips
 hex_dump_matches_od
+answers_not_asked_for
 read_past_a_whole_chunk
 command_file_names_end_before_the_line_feed
 exit_codes_reach_the_caller

@@ -37,6 +37,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from sim import Simulator, SimError  # noqa: E402  (tests/support: the one start of the simulator)
+
 SKIP = 77
 
 SCREEN_W, SCREEN_H = 1024, 768
@@ -257,20 +260,19 @@ class Board:
     """vq3140-sim on a pseudo-terminal, paced like a real line so a download takes visible time."""
 
     def __init__(self, bin_dir, work):
-        self.link = os.path.join(work, "com1")
         self.dump = os.path.join(work, "memory.img")
-        sim = os.path.join(bin_dir, "vq3140-sim")
-        if not os.access(sim, os.X_OK):
+        if not os.access(os.path.join(bin_dir, "vq3140-sim"), os.X_OK):
             raise Skip("vq3140-sim is not built in " + bin_dir)
-        self.proc = subprocess.Popen([sim, "--link", self.link, "--dump", self.dump, "--baud", SIM_BAUD],
-                                     cwd=work, stdout=subprocess.DEVNULL)
-        wait_for("the board's link", WINDOW_APPEARS, lambda: os.path.exists(self.link))
+        try:
+            self.sim = Simulator(bin_dir, os.path.join(work, "com1"), ["--dump", self.dump, "--baud", SIM_BAUD],
+                                 cwd=work)
+        except SimError as e:
+            raise Failure(str(e))
+        self.link = self.sim.link
 
     def stop(self):
         """Ends the board; returns its memory image."""
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            self.proc.wait(timeout=10)
+        self.sim.stop()
         with open(self.dump, "rb") as image:
             return image.read()
 

@@ -48,13 +48,15 @@ class ScriptedPort : public Port {
  public:
   explicit ScriptedPort(ScriptedBoard& board) : board_(board) {}
   bool write_frame(const std::uint8_t* data, std::size_t n, Millis) override {
-    board_.before_request();
+    board_.before_request(data, n);
     board_.on_request(Bytes(data, data + n));
     return true;
   }
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window) override {
     return board_.read_window(buf, cap, window);
   }
+  std::size_t unsolicited_bytes() const override { return board_.unsolicited_bytes(); }
+  void listen_after_last_answer() override { board_.listen_after_last_answer(); }
 
  private:
   ScriptedBoard& board_;
@@ -86,7 +88,11 @@ class ScriptedSource : public ByteSource {
 ScriptedBoard::ScriptedBoard()
     : source_(std::make_unique<ScriptedSource>(*this)), reader_(std::make_unique<AnswerReader>(*source_, clock)) {}
 
-void ScriptedBoard::before_request() { reader_->settle(idle_interval(baud)); }
+void ScriptedBoard::before_request(const std::uint8_t* request, std::size_t n) {
+  reader_->settle(idle_interval(baud), request, n);
+}
+void ScriptedBoard::listen_after_last_answer() { reader_->listen_after_last_answer(idle_interval(baud)); }
+std::size_t ScriptedBoard::unsolicited_bytes() const { return reader_->unsolicited_bytes(); }
 
 
 ScriptedBoard::~ScriptedBoard() {

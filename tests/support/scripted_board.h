@@ -86,7 +86,9 @@ class ScriptedBoard {
   std::vector<Micros> request_times;
 
   // The port side (used by the scripted port).
-  void before_request();
+  void before_request(const std::uint8_t* request, std::size_t n);
+  void listen_after_last_answer();
+  std::size_t unsolicited_bytes() const;
   void on_request(const Bytes& frame);
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const ReadWindow& window);
 

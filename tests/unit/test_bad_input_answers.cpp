@@ -1,5 +1,5 @@
 // Bad input from the line's side (docs/bad-input.md): answers that come late, so that one request gets
-// two. Found by the fault campaign (scripts/fault-campaign.py): a memory read through a board whose
+// two. Found by the fault campaign (tests/faults/campaign.py): a memory read through a board whose
 // answers came after the read window reported success with one chunk's bytes in the next chunk's place.
 // A retried request's second answer must never stand in for the next request's own, while a late
 // answer to a '~' text, which is never retried, is still taken by the next command.

@@ -94,6 +94,9 @@ TEST(FaultRules, Table) {
       {"noise:every=4,bytes=8", true, FaultKind::Noise, 4, 0, 0},
       {"silent:after=0", true, FaultKind::Silent, 0, 0, 0},
       {"echo:every=1", true, FaultKind::Echo, 1, 0, 0},
+      {"twice:every=1", true, FaultKind::Twice, 1, 0, 3},
+      {"twice:rate=0.5,delay=8", true, FaultKind::Twice, 0, 0.5, 8},
+      {"ragged:every=3", true, FaultKind::Ragged, 3, 0, 0},
       {"drop", false, FaultKind::Drop, 0, 0, 0},                  // needs every or rate
       {"drop:every=2,rate=0.5", false, FaultKind::Drop, 0, 0, 0}, // not both
       {"drop:every=0", false, FaultKind::Drop, 0, 0, 0},
@@ -132,6 +135,7 @@ TEST(FaultRules, ReasonsForBadKeys) {
       {"silent:every=1", "'every' does not apply to silent"},
       {"refuse:after=3", "'after' does not apply to refuse"},
       {"split:delay=5", "'delay' does not apply to split"},
+      {"ragged:delay=5", "'delay' does not apply to ragged"},
       {"late:bytes=4", "'bytes' does not apply to late"},
       {"drop:colour=red", "'colour' does not apply to drop"},
   };
@@ -147,7 +151,8 @@ TEST(FaultRules, ReasonsForBadKeys) {
 TEST(Options, UsageShowsTheFaultTriggers) {
   const std::string usage = usage_text();
   for (const char* line :
-       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse or echo, every Nth telegram\n"
+       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice or ragged,\n"
+        "                         every Nth telegram\n"
         "  --fault KIND:rate=P    ... at random with probability P\n"
         "  --fault silent:after=N answer N telegrams, then nothing\n"
         "  --seed S ",

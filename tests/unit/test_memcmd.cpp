@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
@@ -182,16 +183,88 @@ TEST(MemcmdReads, LengthZeroEmptiesAnExistingFile) {
   EXPECT_EQ(dir.read("x.bin"), "");
 }
 
-TEST(MemcmdReads, ShortFirstAnswerShiftsTheRestAndFailsAtTheEnd) {
-  TempDir dir;
-  MemoryBoard mb;
-  mb.load(0, pattern(0x41));
-  mb.scripted["R000000,40\n"] = "=" + std::string(63 * 2, 'A');
-  LoaderRun run = run_loader({"@binget000000,000041>x.bin"}, mb.board);
-  EXPECT_EQ(mb.requests().size(), 2u);
-  EXPECT_EQ(run.code, 9);
-  EXPECT_TRUE(has_line(run, "Error: Bad length (   64/   65).")) << log_of(run);
-  EXPECT_EQ(dir.read("x.bin"), std::string(63, '\xAA') + pattern(0x41).substr(0x40));
+// An answer of another length than its chunk can't be placed at its addresses: the run ends at that
+// chunk with exit code 9, and the file keeps the chunks before it (one byte short, then one long, used
+// to pass with every later byte shifted).
+TEST(MemcmdReads, AnswerOfAnotherLengthEndsTheRunAtItsChunk) {
+  const struct {
+    const char* edge;
+    const char* command;
+    const char* request;  // the second chunk's
+    std::size_t pairs;    // in its answer
+    const char* line;
+    std::string file;
+  } cases[] = {
+      {"raw chunk one byte short", "@binget000000,000100>o.bin", "R000040,40\n", 63, "Error: Bad length (   63/   64).",
+       pattern(0x100).substr(0, 0x40)},
+      {"raw chunk one byte long", "@binget000000,000100>o.bin", "R000040,40\n", 65, "Error: Bad length (   65/   64).",
+       pattern(0x100).substr(0, 0x40)},
+      {"dump line one byte short", "@hexget000000,000030>o.bin", "R000010,10\n", 15, "Error: Bad length (   15/   16).",
+       "000000: " + [] {
+         std::string line;
+         for (unsigned char c : pattern(0x100).substr(0, 0x10)) {
+           char pair[4];
+           std::snprintf(pair, sizeof pair, "%02X ", c);
+           line += pair;
+         }
+         return line;
+       }() + "\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    MemoryBoard mb;
+    mb.load(0, pattern(0x100));
+    mb.scripted[c.request] = read_answer_of(pattern(0x100).substr(0x40, c.pairs));
+    LoaderRun run = run_loader({c.command}, mb.board);
+    EXPECT_EQ(run.code, 9) << c.edge;
+    EXPECT_EQ(mb.requests().size(), 2u) << c.edge;
+    EXPECT_TRUE(has_line(run, c.line)) << c.edge << "\n" << log_of(run);
+    EXPECT_EQ(dir.read("o.bin"), c.file) << c.edge;
+  }
+}
+
+// --- a line that repeats every answer ---------------------------------------------------------------
+
+// Every answer comes again 3 ms after itself. With the early end a repeat would stand for the next
+// request's answer (reads shifted by a chunk, a refused write passed over): the run must not end with
+// 0, and standard error must say why and name the full window, which reads such a line correctly.
+TEST(MemcmdRepeatedAnswers, EndTheRunUnlessTheFullWindowReadsThem) {
+  const struct {
+    const char* edge;
+    std::vector<std::string> args;
+    bool full_window;
+    int code;
+  } cases[] = {
+      {"binget, early end", {"@binget000000,000100>o.bin"}, false, 5},
+      {"binget, full window", {"@binget000000,000100>o.bin"}, true, 0},
+      {"binput with its 7th write refused", {"@binput000000<in.bin"}, false, 5},
+      {"the run's last answer (identity)", {}, false, 5},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("in.bin", pattern(0x200));
+    MemoryBoard mb;
+    mb.load(0, pattern(0x100));
+    mb.scripted["W000180<" + read_answer_of(pattern(0x200).substr(0x180, 0x40)).substr(1) + "\n"] = "!refused";
+    auto answer = mb.board.handler;
+    mb.board.handler = [answer](const Bytes& request) {
+      std::vector<Chunk> chunks = answer(request);
+      if (!chunks.empty()) chunks.push_back(Chunk{Millis(3), chunks.front().bytes});
+      return chunks;
+    };
+    if (c.full_window) ::setenv("VEXAL_WINDOW", "full", 1);
+    LoaderRun run = run_loader(c.args, mb.board);
+    ::unsetenv("VEXAL_WINDOW");
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
+    if (c.code == 0) {
+      EXPECT_EQ(dir.read("o.bin"), pattern(0x100)) << c.edge;
+      continue;
+    }
+    EXPECT_TRUE(has_line(run, "Error: Unrequested answer.")) << c.edge << "\n" << log_of(run);
+    ASSERT_EQ(run.diagnostics.size(), 1u) << c.edge;
+    EXPECT_NE(run.diagnostics[0].find("repeats answers"), std::string::npos) << run.diagnostics[0];
+    EXPECT_NE(run.diagnostics[0].find("VEXAL_WINDOW=full"), std::string::npos) << run.diagnostics[0];
+  }
 }
 
 // --- answers of the wrong form ---------------------------------------------------------------------
@@ -213,14 +286,14 @@ TEST(MemcmdAnswers, FormAndPairRules) {
       {"read refused", binget, "!", 7, "Error: Unexpected response: !", std::nullopt},
       {"read answered empty", binget, "", 7, "Error: Unexpected response:", std::nullopt},
       {"read answered without '='", binget, "1234", 7, "Error: Unexpected response: 1234", std::nullopt},
-      {"'!' after '=' ends the data", binget, "=12!34", 9, "Error: Bad length (    1/    2).", "\x12"},
+      {"'!' after '=' ends the data", binget, "=12!34", 9, "Error: Bad length (    1/    2).", ""},
       {"'?' after '=' is read as a digit", binget, "=12?3", 0, nullptr, std::string("\x12\0", 2)},
       {"lone last digit is a pair", binget, "=123", 0, nullptr, "\x12\x03"},
-      {"byte from 0x80 ends the data", binget, "=12\x80" "34", 9, "Error: Bad length (    1/    2).", "\x12"},
+      {"byte from 0x80 ends the data", binget, "=12\x80" "34", 9, "Error: Bad length (    1/    2).", ""},
       {"line end ends the data", binget, "=1234\n56", 0, nullptr, "\x12\x34"},
-      {"'!' second in a pair ends the data", binget, "=1!23", 9, "Error: Bad length (    1/    2).", "\x01"},
-      {"fewer pairs than asked", binget, "=12", 9, "Error: Bad length (    1/    2).", "\x12"},
-      {"more pairs than asked", binget, "=123456", 9, "Error: Bad length (    3/    2).", "\x12\x34\x56"},
+      {"'!' second in a pair ends the data", binget, "=1!23", 9, "Error: Bad length (    1/    2).", ""},
+      {"fewer pairs than asked", binget, "=12", 9, "Error: Bad length (    1/    2).", ""},
+      {"more pairs than asked", binget, "=123456", 9, "Error: Bad length (    3/    2).", ""},
       {"dump refuses '?' anywhere", hexget, "=12?3", 7, "Error: Unexpected response: =12?3", std::nullopt},
       {"dump refuses '!' at the end", hexget, "=1234!", 7, "Error: Unexpected response: =1234!", std::nullopt},
       {"dump keeps digits as received", hexget, "=0a1B", 0, nullptr, "000000: 0a 1B \n"},

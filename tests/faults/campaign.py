@@ -10,6 +10,10 @@ random firmware or write and read back a random file, stops the board and checks
     the line that says what failed ("Error...", "Bad format...", "Target didn't respond.");
   - no run outlives its bound (9 attempts of 306 ms per telegram, and then some).
 
+Among the board's faults, twice repeats answers a few ms behind themselves (a run that sees one must not
+end with exit 0 unless every answer it took was the one asked for) and ragged gives a read's answer one
+byte too few or too many.
+
 Two kinds are not a fault of the board's alone:
 
   - echo: the line echoes every request before the board's answer (an RS-485 adapter), now and then
@@ -25,8 +29,8 @@ Two kinds are not a fault of the board's alone:
 Prints the outcome table by fault kind; exits 1 when any run broke the invariant. The same --seed gives
 the same runs, faults and firmware: a failing run is repeated with --only N (add --keep to keep its files).
 
-    scripts/fault-campaign.py --bin build/bin                  # 1000 runs
-    scripts/fault-campaign.py --bin build/bin --runs 120       # CI's short campaign
+    tests/faults/campaign.py --bin build/bin                  # 1000 runs
+    tests/faults/campaign.py --bin build/bin --runs 120       # CI's short campaign
 """
 import argparse
 import collections
@@ -41,10 +45,13 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from sim import Simulator, SimError  # noqa: E402  (tests/support, beside this folder)
+
 MEMORY_END = 0x1000000
 BLOCK = 128
 ERASED = 0xFF
-BOARD_FAULTS = ["drop", "late", "split", "bad-end", "bad-checksum", "noise", "refuse"]  # what "mixed" mixes
+BOARD_FAULTS = ["drop", "late", "split", "bad-end", "bad-checksum", "noise", "refuse", "twice", "ragged"]  # "mixed"
 FAULT_KINDS = ["none"] + BOARD_FAULTS + ["silent", "echo", "stale", "mixed"]
 LOADER_CODES = set(range(2, 10))
 FAILURE_MARKS = ("Error", "Bad format", "Target didn't respond", "Wrong settings")
@@ -55,8 +62,7 @@ CHUNK = 64                # bytes per read telegram of @binget
 STALE_MEMORY = 0x2000     # the random bytes a stale session's board holds, from STALE_BASE on
 STALE_LATE_MS = [100, 200, 250, 300]   # late answers that outlive a run but not the next one's first window
 INTERRUPTED = -signal.SIGINT           # subprocess's status of a process ended by SIGINT
-SIM_START_LIMIT_S = 10
-SIM_STOP_LIMIT_S = 10
+TWICE_DELAYS_MS = [1, 3, 3, 8, 14]    # a repeat's distance behind its answer: all within 15 ms of silence
 
 
 # --- what the board should end up holding ---
@@ -114,6 +120,8 @@ def fault_rule(rng, kind, telegrams):
         rule += ",pause=%d" % rng.choice([5, 14, 20, 40, 300])
     if kind == "noise":
         rule += ",bytes=%d" % rng.randint(2, 64)
+    if kind == "twice":
+        rule += ",delay=%d" % rng.choice(TWICE_DELAYS_MS)
     return rule
 
 
@@ -155,124 +163,167 @@ class Read:
         self.gap_s = rng.uniform(0, 0.05)  # before it starts, as a script running vexal again would
 
 
-class Run:
-    def __init__(self, number, seed):
-        self.number = number
-        rng = random.Random(seed * 1_000_003 + number)
-        self.kind = FAULT_KINDS[number % len(FAULT_KINDS)]
-        if self.kind == "stale":
-            telegrams = self.stale_session(rng)
-        elif rng.random() < 0.7:
-            telegrams = self.download(rng)
-        else:
-            telegrams = self.roundtrip(rng)
-        self.faults = fault_options(rng, self.kind, telegrams)
-        # Each telegram may take all its attempts and a slow fault on top; the rest is start-up.
-        self.bound_s = 10 + 2 * telegrams * ATTEMPTS * (WINDOW_S + SLOWEST_FAULT_S)
+class Job:
+    """What one run of the campaign does: one or more vexal runs against one board, and what the board and
+    the files must hold after a success. A job draws its own inputs in its constructor and returns the
+    telegrams it sends from telegrams()."""
 
-    def download(self, rng):
-        self.job = "download"
+    name = ""
+    steps = 1
+
+    def telegrams(self):
+        raise NotImplementedError
+
+    def loader_args(self, step):
+        raise NotImplementedError
+
+    def write_inputs(self, work):
+        raise NotImplementedError
+
+    def board_options(self, work):
+        return []
+
+    def expected_memory(self):
+        raise NotImplementedError
+
+    def expected_file(self, step):
+        """The file a step reads and the bytes it must hold, or None."""
+        return None
+
+    def interrupt_after_s(self, step):
+        return None
+
+    def gap_s(self, step):
+        return 0
+
+
+class Download(Job):
+    """Random firmware downloaded; the board's memory must equal it (0xFF where no record put data)."""
+
+    name = "download"
+
+    def __init__(self, rng, kind):
         self.lines, self.image = random_firmware(rng)
         self.range = covering_range(self.image.keys())
-        self.steps = 1
         # With option old every record is a text telegram of its own, judged only by its answer: an echo
         # taken for the answer would report a download that never reached a board.
-        self.old = self.kind == "echo" and rng.random() < 0.4
+        self.old = kind == "echo" and rng.random() < 0.4
+
+    def telegrams(self):
         if self.old:
             return len(self.lines)
         return len({a // BLOCK for a in self.image}) + 1  # the blocks and the S8 line
 
-    def roundtrip(self, rng):
-        self.job = "roundtrip"
+    def loader_args(self, step):
+        return ["old", "fw.s28"] if self.old else ["fw.s28"]
+
+    def write_inputs(self, work):
+        with open(os.path.join(work, "fw.s28"), "w") as f:
+            f.write("\n".join(self.lines) + "\n")
+
+    def expected_memory(self):
+        lo, n = self.range
+        return bytes(self.image.get(lo + i, ERASED) for i in range(n))
+
+
+class RoundTrip(Job):
+    """A random file written with @binput and read back with @binget: both must equal it."""
+
+    name = "roundtrip"
+
+    def __init__(self, rng, kind):
         size = rng.randint(1, 300)
         self.address = rng.randrange(0, MEMORY_END - size) if rng.random() < 0.9 else MEMORY_END - size
         self.data = bytes(rng.getrandbits(8) for _ in range(size))
         self.range = (self.address, size)
-        self.steps = 1
-        return 2 * ((size + CHUNK - 1) // CHUNK)
 
-    def stale_session(self, rng):
-        self.job = "reads"
+    def telegrams(self):
+        return 2 * ((len(self.data) + CHUNK - 1) // CHUNK)
+
+    def loader_args(self, step):
+        a, n = self.address, len(self.data)
+        return ["@binput%06X<in.bin" % a, "@binget%06X,%06X>out.bin" % (a, n)]
+
+    def write_inputs(self, work):
+        with open(os.path.join(work, "in.bin"), "wb") as f:
+            f.write(self.data)
+
+    def expected_memory(self):
+        return self.data
+
+    def expected_file(self, step):
+        return "out.bin", self.data
+
+
+class StaleReads(Job):
+    """Consecutive @binget runs on one board holding random bytes, most of the earlier ones stopped by
+    SIGINT midway (the stale kind)."""
+
+    name = "reads"
+
+    def __init__(self, rng, kind):
         self.memory = bytes(rng.getrandbits(8) for _ in range(STALE_MEMORY))
         self.range = (rng.randrange(0, MEMORY_END - STALE_MEMORY), STALE_MEMORY)
         count = rng.randint(2, 4)
         self.reads = [Read(rng, i == count - 1) for i in range(count)]
         self.steps = count
+
+    def telegrams(self):
         return max((r.length + CHUNK - 1) // CHUNK for r in self.reads)
 
     def loader_args(self, step):
-        if self.job == "download":
-            return ["old", "fw.s28"] if self.old else ["fw.s28"]
-        if self.job == "reads":
-            r = self.reads[step]
-            return ["@binget%06X,%06X>out%d.bin" % (self.range[0] + r.offset, r.length, step)]
-        a, n = self.address, len(self.data)
-        return ["@binput%06X<in.bin" % a, "@binget%06X,%06X>out.bin" % (a, n)]
+        r = self.reads[step]
+        return ["@binget%06X,%06X>out%d.bin" % (self.range[0] + r.offset, r.length, step)]
 
     def write_inputs(self, work):
-        if self.job == "download":
-            with open(os.path.join(work, "fw.s28"), "w") as f:
-                f.write("\n".join(self.lines) + "\n")
-        else:
-            with open(os.path.join(work, "memory.bin" if self.job == "reads" else "in.bin"), "wb") as f:
-                f.write(self.memory if self.job == "reads" else self.data)
+        with open(os.path.join(work, "memory.bin"), "wb") as f:
+            f.write(self.memory)
 
     def board_options(self, work):
-        if self.job != "reads":
-            return []
         return ["--load", "%s@%X" % (os.path.join(work, "memory.bin"), self.range[0])]
 
     def expected_memory(self):
-        if self.job == "roundtrip":
-            return self.data
-        if self.job == "reads":
-            return self.memory
-        lo, n = self.range
-        return bytes(self.image.get(lo + i, ERASED) for i in range(n))
+        return self.memory
 
     def expected_file(self, step):
-        """The file a step reads and the bytes it must hold, or None."""
-        if self.job == "roundtrip":
-            return "out.bin", self.data
-        if self.job == "reads":
-            r = self.reads[step]
-            return "out%d.bin" % step, self.memory[r.offset:r.offset + r.length]
-        return None
+        r = self.reads[step]
+        return "out%d.bin" % step, self.memory[r.offset:r.offset + r.length]
 
     def interrupt_after_s(self, step):
-        return self.reads[step].interrupt_after_s if self.job == "reads" else None
+        return self.reads[step].interrupt_after_s
 
     def gap_s(self, step):
-        return self.reads[step].gap_s if self.job == "reads" else 0
+        return self.reads[step].gap_s
+
+
+class Run:
+    """One numbered run: its fault kind, its job, the simulator's fault options and its time bound."""
+
+    def __init__(self, number, seed):
+        self.number = number
+        rng = random.Random(seed * 1_000_003 + number)
+        self.kind = FAULT_KINDS[number % len(FAULT_KINDS)]
+        self.job = self.pick_job(rng)(rng, self.kind)
+        telegrams = self.job.telegrams()
+        self.faults = fault_options(rng, self.kind, telegrams)
+        # Each telegram may take all its attempts and a slow fault on top; the rest is start-up.
+        self.bound_s = 10 + 2 * telegrams * ATTEMPTS * (WINDOW_S + SLOWEST_FAULT_S)
+
+    def pick_job(self, rng):
+        if self.kind == "stale":
+            return StaleReads
+        # Only reads have a length to get wrong: ragged runs are mostly round trips.
+        return Download if rng.random() < (0.3 if self.kind == "ragged" else 0.7) else RoundTrip
 
     def describe(self):
-        return "run %d: %s, %s %s" % (self.number, self.job, self.kind, " ".join(self.faults))
+        return "run %d: %s, %s %s" % (self.number, self.job.name, self.kind, " ".join(self.faults))
 
 
 def start_sim(bin_dir, work, run):
-    link = os.path.join(work, "com1")
-    lo, n = run.range
-    cmd = [os.path.join(bin_dir, "vq3140-sim"), "--link", link, "--dump", "%s@%X,%X" % (os.path.join(work, "dump.bin"), lo, n)]
-    sim = subprocess.Popen(cmd + run.board_options(work) + run.faults, stdout=subprocess.DEVNULL,
-                           stderr=open(os.path.join(work, "sim.err"), "w"))
-    deadline = time.monotonic() + SIM_START_LIMIT_S
-    while not os.path.exists(link):
-        if sim.poll() is not None or time.monotonic() > deadline:
-            sim.kill()
-            sim.wait()
-            raise RuntimeError("the simulator did not start: " + open(os.path.join(work, "sim.err")).read())
-        time.sleep(0.005)
-    return sim, link
-
-
-def stop_sim(sim):
-    sim.send_signal(signal.SIGTERM)
-    try:
-        sim.wait(SIM_STOP_LIMIT_S)
-    except subprocess.TimeoutExpired:
-        sim.kill()
-        sim.wait()
-        raise RuntimeError("the simulator did not stop")
+    lo, n = run.job.range
+    options = ["--dump", "%s@%X,%X" % (os.path.join(work, "dump.bin"), lo, n)]
+    return Simulator(bin_dir, os.path.join(work, "com1"), options + run.job.board_options(work) + run.faults,
+                     stderr_path=os.path.join(work, "sim.err"))
 
 
 def read(path):
@@ -293,7 +344,7 @@ def judge_interrupted(run, step, console, work):
     each as the memory holds it."""
     if last_line(console) != "Error: Interrupted.":
         return "interrupted", "stopped by SIGINT, but the console ends with %r" % last_line(console)
-    expected = run.expected_file(step)
+    expected = run.job.expected_file(step)
     if expected:
         name, data = expected
         got = read(os.path.join(work, name)) or b""
@@ -306,13 +357,13 @@ def judge(run, step, code, console, work):
     """The outcome's name, and a violation text or None."""
     if code is None:
         return "HANG", "no end within %.0f s" % run.bound_s
-    if code == INTERRUPTED and run.interrupt_after_s(step) is not None:
+    if code == INTERRUPTED and run.job.interrupt_after_s(step) is not None:
         return judge_interrupted(run, step, console, work)
     shown = re.findall(r"Exit code +(-?\d+)", console)
     if not shown or int(shown[-1]) != code:
         return "exit %d" % code, "the console's exit code %s is not the status %d" % (shown[-1:] or "none", code)
     if code == 0:
-        expected = run.expected_file(step)
+        expected = run.job.expected_file(step)
         if expected and read(os.path.join(work, expected[0])) != expected[1]:
             return "WRONG READ", "success reported, but the file read differs from the memory"
         return "identical", None
@@ -327,9 +378,9 @@ def run_loader(bin_dir, work, run, step, link):
     env = dict(os.environ, VEXAL_COM1=link)
     # The console is standard output; standard error (progress, the outcome line, notes on the line) is
     # kept apart, so the console's last line is judged as the console has it.
-    vexal = subprocess.Popen([os.path.join(bin_dir, "vexal")] + run.loader_args(step), cwd=work, env=env,
+    vexal = subprocess.Popen([os.path.join(bin_dir, "vexal")] + run.job.loader_args(step), cwd=work, env=env,
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    interrupt_after_s = run.interrupt_after_s(step)
+    interrupt_after_s = run.job.interrupt_after_s(step)
     try:
         if interrupt_after_s is not None:
             try:
@@ -348,33 +399,33 @@ def run_steps(run, bin_dir, work, link):
     """Every vexal run of the session in turn: the outcome of the last, or of the first that broke the
     invariant, its violation, and how many runs SIGINT stopped."""
     interrupted = 0
-    for step in range(run.steps):
-        time.sleep(run.gap_s(step))
+    for step in range(run.job.steps):
+        time.sleep(run.job.gap_s(step))
         code, console = run_loader(bin_dir, work, run, step, link)
         outcome, violation = judge(run, step, code, console, work)
         interrupted += outcome == "interrupted"
         if violation:
             with open(os.path.join(work, "console.txt"), "w") as f:
                 f.write(console)
-            return outcome, "vexal run %d: %s" % (step + 1, violation) if run.steps > 1 else violation, interrupted
+            return outcome, "vexal run %d: %s" % (step + 1, violation) if run.job.steps > 1 else violation, interrupted
     return outcome, None, interrupted
 
 
 def execute(run, bin_dir, keep_root):
     work = tempfile.mkdtemp(prefix="vexal-fault-%d-" % run.number, dir=keep_root)
     try:
-        run.write_inputs(work)
-        sim, link = start_sim(bin_dir, work, run)
+        run.job.write_inputs(work)
+        sim = start_sim(bin_dir, work, run)
         started = time.monotonic()
         try:
-            outcome, violation, interrupted = run_steps(run, bin_dir, work, link)
+            outcome, violation, interrupted = run_steps(run, bin_dir, work, sim.link)
         finally:
             seconds = time.monotonic() - started
-            stop_sim(sim)
-        if not violation and outcome == "identical" and read(os.path.join(work, "dump.bin")) != run.expected_memory():
+            sim.stop()
+        if not violation and outcome == "identical" and read(os.path.join(work, "dump.bin")) != run.job.expected_memory():
             outcome, violation = "WRONG IMAGE", "success reported, but the board's memory differs"
         return outcome, violation, seconds, work, interrupted
-    except (OSError, RuntimeError) as e:
+    except (OSError, SimError) as e:
         return "ERROR", "the run could not be carried out: %s" % e, 0.0, work, 0
     finally:
         if keep_root is None:
@@ -434,7 +485,7 @@ def main():
     stale = [r for r, _, _ in results if r.kind == "stale"]
     if stale:
         print("stale: %d sessions, %d vexal runs, %d of them stopped by SIGINT"
-              % (len(stale), sum(r.steps for r in stale), interrupted))
+              % (len(stale), sum(r.job.steps for r in stale), interrupted))
     for v in violations:
         print("VIOLATION " + v)
     print("%d violation(s)" % len(violations))
