@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/append_file.h"
 #include "console/diag.h"
 
 #ifdef _WIN32
@@ -71,8 +72,8 @@ std::string json_string(const std::string& text) {
 
 EventChannel::EventChannel(const std::string& where, const Clock& clock) : where_(where), clock_(clock) {
   if (where.empty()) return;
-  out_ = all_digits(where) ? open_descriptor(where) : std::fopen(where.c_str(), "a");
-  if (!out_) diagnostic("can't write events to " + where + ": " + std::strerror(errno));
+  out_ = all_digits(where) ? open_descriptor(where) : open_for_appending(where);
+  if (!out_) diagnostic("can't write events to " + where + ": " + append_failure_reason(errno));
 }
 
 EventChannel::~EventChannel() {

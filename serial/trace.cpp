@@ -6,6 +6,7 @@
 #include <ctime>
 #include <memory>
 
+#include "console/append_file.h"
 #include "console/diag.h"
 #include "protocol/frame.h"
 #include "protocol/hex.h"
@@ -59,9 +60,10 @@ std::string trace_line(Micros since_start, std::string_view direction, const std
 }
 
 FrameTrace::FrameTrace(const std::string& path, const Clock& clock)
-    : path_(path), clock_(clock), start_(clock.now()), file_(std::fopen(path.c_str(), "a")) {
+    : path_(path), clock_(clock), start_(clock.now()), file_(open_for_appending(path)) {
   if (!file_) {
-    diagnostic("can't open the trace file " + path_ + ": " + std::strerror(errno) + "; the run goes on without a trace");
+    diagnostic("can't open the trace file " + path_ + ": " + append_failure_reason(errno) +
+               "; the run goes on without a trace");
     return;
   }
   write("note", nullptr, 0, "trace opened " + utc_now());
