@@ -5,7 +5,9 @@
 // does not end one; a carriage return starts it again) and keeps the last one completed: when a run
 // ends on an error that is its "Error..." line. Its text starts at the message ("Error",
 // "Bad format", "Wrong settings", "Target didn't respond"), so the settings line that "Wrong
-// settings" continues is left out.
+// settings" continues is left out. The blanks that fill a row up to the console's 80-column break are
+// left out too: outside the console they are only padding ("Error: Syntax error:@binget...", not
+// "Error: Syntax error" and 240 blanks).
 //
 // Some failures say more than their console line has room for (a block never accepted: its address,
 // the attempts and what came back, where the console shows "Error:s|"); the loader leaves that

@@ -52,7 +52,7 @@ struct TransferState {
   std::vector<TransferView*> views;
   const Clock* clock = nullptr;  // nullptr: the steady clock
   std::vector<Open> stack;
-  std::int64_t moved = 0;
+  RunCounts counts;
   Micros run_started{0};
 };
 

@@ -20,6 +20,7 @@
 #include "loader/lines.h"
 #include "loader/loader.h"
 #include "loader/state.h"
+#include "loader/file_record.h"
 #include "loader/record_head.h"
 #include "serial/telegram.h"
 
@@ -158,6 +159,7 @@ void zpracuj_soubor(const char* soubor) {
   initpbar(soubor);
   run.own_count = pbar_count();
   LineReader f(soubor);
+  record_file_opened(loader_state().depth > 1 ? FileRole::Nested : FileRole::Command, soubor);
   mprintf("\nLoading: %s\n", soubor);
   TransferScope transfer(Phase::Loading, soubor, record::declared_data_bytes_in_file(soubor));
   LineReader::Line line;

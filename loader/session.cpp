@@ -66,11 +66,19 @@ std::string RunOutcome::error_summary() const {
   return detail.empty() ? std::string(message) : detail;
 }
 
+RunStart run_start() {
+  return RunStart{kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()), utc_timestamp()};
+}
+
 void report_refused_session(const std::string& port, const std::string& error) {
   set_port_device(kCom1, port);
   EventChannel events(events_target());
-  events.start(kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()));
-  events.end(kRefusedExit, error, 0, Micros(0));
+  events.start(run_start());
+  RunEnd end;
+  end.code = kRefusedExit;
+  end.error = error;
+  end.time = utc_timestamp();
+  events.end(end);
 }
 
 RunOutcome run_session(const std::vector<std::string>& loader_args, const std::string& port, ConsoleTap tap,
@@ -80,7 +88,7 @@ RunOutcome run_session(const std::vector<std::string>& loader_args, const std::s
   transfer_reset();  // the run's clock starts with the clock the front-end chose
   set_port_device(kCom1, port);
   EventChannel events(events_target());
-  events.start(kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()));
+  events.start(run_start());
   ErrorLineWatch watch;
   RunOutcome outcome;
   {
@@ -91,9 +99,9 @@ RunOutcome run_session(const std::vector<std::string>& loader_args, const std::s
     outcome.error = watch.error_text();
     outcome.detail = error_detail();
   }
-  outcome.bytes = transfer_bytes_moved();
+  outcome.counts = transfer_counts();
   outcome.run_time = transfer_run_time();
-  events.end(outcome.code, outcome.error, outcome.bytes, outcome.run_time);
+  events.end(RunEnd{outcome.code, outcome.error, outcome.detail, outcome.counts, outcome.run_time, utc_timestamp()});
   return outcome;
 }
 

@@ -4,7 +4,7 @@
 //  - the event channel (VEXAL_EVENTS, console/events.h): "start" before the loader runs, the phases
 //    and progress while it runs, "end" once it is over;
 //  - the run's outcome: its exit code, its "Error..." line (ErrorLineWatch over the console), a
-//    detail the console line lacks, the data bytes moved and the time taken.
+//    detail the console line lacks, the data bytes moved, the attempts repeated and the time taken.
 //
 // The loader itself runs through wvexal (loader/run.h) on the calling thread, after fresh_run; the
 // front-end plugs in what a fresh run lacks (its progress view, its transfer views, a diagnostic sink)
@@ -18,6 +18,7 @@
 
 #include "console/clock.h"
 #include "console/console.h"
+#include "console/transfer.h"
 
 namespace vx {
 
@@ -25,7 +26,7 @@ struct RunOutcome {
   int code = 0;
   std::string error;   // the console's "Error..." line, "" on success
   std::string detail;  // more than the line says, or ""
-  std::int64_t bytes = 0;
+  RunCounts counts;
   Micros run_time{0};
 
   // The text for standard error: the detail where there is one, else the message without "Error:".

@@ -7,6 +7,7 @@
 #include "console/diag.h"
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/transfer.h"
 #include "serial/comdrv.h"
 #include "serial/link.h"
 #include "protocol/frame.h"
@@ -167,6 +168,7 @@ void sendc(const char* p) {
     }
     --pokus;
     mprintf(".");
+    if (pokus) transfer_retried(Retry::Text);
   } while (pokus);
   mprintf("Error: No response.\n");
   finish(5);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 
 #include "console/append_file.h"
@@ -26,14 +25,6 @@ std::string joined(std::string_view first, std::string_view second) {
   if (first.empty()) return std::string(second);
   if (second.empty()) return std::string(first);
   return std::string(first) + "; " + std::string(second);
-}
-
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* t = now == static_cast<std::time_t>(-1) ? nullptr : std::gmtime(&now);
-  char text[32];
-  if (!t || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", t) == 0) return "(time unknown)";
-  return text;
 }
 
 }  // namespace
@@ -66,7 +57,7 @@ FrameTrace::FrameTrace(const std::string& path, const Clock& clock)
                "; the run goes on without a trace");
     return;
   }
-  write("note", nullptr, 0, "trace opened " + utc_now());
+  write("note", nullptr, 0, "trace opened " + utc_timestamp());
 }
 
 FrameTrace::~FrameTrace() {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console/diag.h"
+#include "console/outcome.h"
 #include "serial/comdrv.h"
 #include "serial/link.h"
 #include "serial/port.h"
@@ -53,6 +54,7 @@ int zapni_UART(short port, signed char irq, int baud, signed char mode) {
   OpenResult opened = open_port(com, settings);
   if (!opened.port) {
     diagnostic(opened.why);
+    set_error_detail(opened.why);  // the run's record says why, where the console says only "Wrong settings"
     return 1;
   }
   link_attach(std::move(opened.port));
