@@ -53,9 +53,14 @@ std::string ErrorLineWatch::error_text() const {
 }
 
 // Part of the console's state, the loader's thread's: the session reads it on that thread after the run.
-void set_error_detail(const std::string& detail) { console().state.error_detail = detail; }
+void set_error_detail(const std::string& detail, bool already_said) {
+  console().state.error_detail = detail;
+  console().state.error_detail_said = already_said;
+}
 
 std::string error_detail() { return console().state.error_detail; }
+
+bool error_detail_said() { return console().state.error_detail_said; }
 
 void clear_error_detail() { set_error_detail(std::string()); }
 

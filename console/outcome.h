@@ -28,8 +28,11 @@ class ErrorLineWatch {
   std::string last_completed_;
 };
 
-void set_error_detail(const std::string& detail);
+// `already_said`: standard error has shown it (why the port could not be opened, said as it failed),
+// so the outcome line there need not repeat it; the run's record still takes it.
+void set_error_detail(const std::string& detail, bool already_said = false);
 std::string error_detail();  // empty when none was left
+bool error_detail_said();
 void clear_error_detail();
 
 // The meaning of a run's exit code, one short phrase ("done", "no response from the board", ...).

@@ -63,6 +63,7 @@ struct ConsoleState {
   ProgressState progress;           // the loader's thread's
   TransferState transfer;           // the loader's thread's
   std::string error_detail;         // the loader's thread's (outcome.h)
+  bool error_detail_said = false;   // the loader's thread's (outcome.h)
   char li_tmpbuff[kWorkBufferSize] = {};  // mprintf's work buffer, the loader's thread's
 };
 

@@ -10,9 +10,10 @@
 // channel for scripts. Views also learn of each file the run opens (its role, size and SHA-256, for
 // the record of what went into the board) and the run keeps its counts: data bytes written to the
 // board (a download, a memory write) apart from those read (a memory read, a verify), and the
-// attempts beyond the first of a text command and of a data block. The core keeps the numbers (rate, time left) so every view shows the same. The
-// state is part of the console's (console/state.h): all calls come from the loader's thread, and a
-// front-end installs its views after fresh_run, before the run starts.
+// attempts beyond the first of a text command and of a data block. The core keeps the numbers (rate,
+// time left) so every view shows the same. The state is part of the console's (console/state.h): all
+// calls come from the loader's thread, and a front-end installs its views after fresh_run, before the
+// run starts.
 #pragma once
 
 #include <cstdint>

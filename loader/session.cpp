@@ -63,7 +63,7 @@ std::string RunOutcome::error_summary() const {
   std::string_view message = error;
   if (message.starts_with(kErrorWord)) message.remove_prefix(kErrorWord.size());
   while (message.starts_with(" ")) message.remove_prefix(1);
-  return detail.empty() ? std::string(message) : detail;
+  return detail.empty() || detail_said ? std::string(message) : detail;
 }
 
 RunStart run_start() {
@@ -98,6 +98,7 @@ RunOutcome run_session(const std::vector<std::string>& loader_args, const std::s
   if (outcome.code != 0) {
     outcome.error = watch.error_text();
     outcome.detail = error_detail();
+    outcome.detail_said = error_detail_said();
   }
   outcome.counts = transfer_counts();
   outcome.run_time = transfer_run_time();

@@ -26,10 +26,12 @@ struct RunOutcome {
   int code = 0;
   std::string error;   // the console's "Error..." line, "" on success
   std::string detail;  // more than the line says, or ""
+  bool detail_said = false;  // standard error has shown the detail already
   RunCounts counts;
   Micros run_time{0};
 
-  // The text for standard error: the detail where there is one, else the message without "Error:".
+  // The text for standard error: the detail where there is one not yet shown, else the message
+  // without "Error:".
   std::string error_summary() const;
 };
 

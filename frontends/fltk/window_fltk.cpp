@@ -204,7 +204,8 @@ void catch_end_signals() {
   struct sigaction action {};
   action.sa_handler = on_end_signal;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) static_cast<void>(::sigaction(signal_number, &action, nullptr));
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    static_cast<void>(::sigaction(signal_number, &action, nullptr));
   static_cast<void>(::signal(SIGPIPE, SIG_IGN));
 }
 
