@@ -1,5 +1,6 @@
 #include "console/clock.h"
 
+#include <ctime>
 #include <thread>
 
 namespace vx {
@@ -19,6 +20,14 @@ class SteadyClock : public Clock {
 const Clock& steady_clock() {
   static const SteadyClock clock;
   return clock;
+}
+
+std::string utc_timestamp() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* t = now == static_cast<std::time_t>(-1) ? nullptr : std::gmtime(&now);
+  char text[32];
+  if (!t || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", t) == 0) return "(time unknown)";
+  return text;
 }
 
 }  // namespace vx

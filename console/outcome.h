@@ -5,7 +5,9 @@
 // does not end one; a carriage return starts it again) and keeps the last one completed: when a run
 // ends on an error that is its "Error..." line. Its text starts at the message ("Error",
 // "Bad format", "Wrong settings", "Target didn't respond"), so the settings line that "Wrong
-// settings" continues is left out.
+// settings" continues is left out. The blanks that fill a row up to the console's 80-column break are
+// left out too: outside the console they are only padding ("Error: Syntax error:@binget...", not
+// "Error: Syntax error" and 240 blanks).
 //
 // Some failures say more than their console line has room for (a block never accepted: its address,
 // the attempts and what came back, where the console shows "Error:s|"); the loader leaves that
@@ -26,8 +28,11 @@ class ErrorLineWatch {
   std::string last_completed_;
 };
 
-void set_error_detail(const std::string& detail);
+// `already_said`: standard error has shown it (why the port could not be opened, said as it failed),
+// so the outcome line there need not repeat it; the run's record still takes it.
+void set_error_detail(const std::string& detail, bool already_said = false);
 std::string error_detail();  // empty when none was left
+bool error_detail_said();
 void clear_error_detail();
 
 // The meaning of a run's exit code, one short phrase ("done", "no response from the board", ...).

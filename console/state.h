@@ -52,7 +52,7 @@ struct TransferState {
   std::vector<TransferView*> views;
   const Clock* clock = nullptr;  // nullptr: the steady clock
   std::vector<Open> stack;
-  std::int64_t moved = 0;
+  RunCounts counts;
   Micros run_started{0};
 };
 
@@ -63,6 +63,7 @@ struct ConsoleState {
   ProgressState progress;           // the loader's thread's
   TransferState transfer;           // the loader's thread's
   std::string error_detail;         // the loader's thread's (outcome.h)
+  bool error_detail_said = false;   // the loader's thread's (outcome.h)
   char li_tmpbuff[kWorkBufferSize] = {};  // mprintf's work buffer, the loader's thread's
 };
 

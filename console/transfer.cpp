@@ -46,6 +46,17 @@ const char* phase_name(Phase phase) {
   return "loading";
 }
 
+const char* file_role_name(FileRole role) {
+  switch (role) {
+    case FileRole::Command: return "command";
+    case FileRole::Nested: return "nested";
+    case FileRole::Binput: return "binput";
+    case FileRole::Verify: return "verify";
+    case FileRole::Load: return "load";
+  }
+  return "command";
+}
+
 int TransferProgress::percent() const {
   if (total <= 0) return 0;
   return static_cast<int>(std::clamp<std::int64_t>(done * kFull / total, 0, kFull));
@@ -80,6 +91,15 @@ void transfer_identity(const std::string& id) {
   tell_views([&](TransferView& v) { v.identity(id); });
 }
 
+void transfer_file_opened(const FileRecord& file) {
+  tell_views([&](TransferView& v) { v.file_opened(file); });
+}
+
+void transfer_retried(Retry what) {
+  RunCounts& counts = state().counts;
+  ++(what == Retry::Text ? counts.text_retries : counts.block_retries);
+}
+
 void transfer_begin(Phase phase, const std::string& file, std::int64_t total) {
   TransferState::Open t;
   t.shown.phase = phase;
@@ -93,7 +113,8 @@ void transfer_begin(Phase phase, const std::string& file, std::int64_t total) {
 void transfer_advance(std::int64_t bytes) {
   TransferState& g = state();
   if (g.stack.empty() || bytes <= 0) return;
-  g.moved += bytes;
+  const Phase phase = g.stack.back().shown.phase;
+  (phase == Phase::Reading || phase == Phase::Verifying ? g.counts.read : g.counts.written) += bytes;
   g.stack.back().shown.done += bytes;
   tell_progress();
 }
@@ -106,14 +127,14 @@ void transfer_end() {
   if (!g.stack.empty() && g.stack.back().shown.done > 0) tell_progress();
 }
 
-std::int64_t transfer_bytes_moved() { return state().moved; }
+RunCounts transfer_counts() { return state().counts; }
 
 Micros transfer_run_time() { return clock_in_use().now() - state().run_started; }
 
 void transfer_reset() {
   TransferState& g = state();
   g.stack.clear();
-  g.moved = 0;
+  g.counts = RunCounts{};
   g.run_started = clock_in_use().now();
 }
 

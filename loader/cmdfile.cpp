@@ -22,6 +22,7 @@
 #include "loader/lines.h"
 #include "loader/loader.h"
 #include "loader/state.h"
+#include "loader/file_record.h"
 #include "loader/record_head.h"
 #include "serial/telegram.h"
 
@@ -171,6 +172,7 @@ void zpracuj_soubor(const char* soubor) {
   initpbar(soubor);
   run.own_count = pbar_count();
   LineReader f(soubor);
+  record_file_opened(loader_state().depth > 1 ? FileRole::Nested : FileRole::Command, soubor);
   mprintf("\nLoading: %s\n", soubor);
   const record::FileSurvey survey = record::survey_file(soubor, record::Readers::Download);
   record::FileCheck check(soubor, record::Readers::Download);

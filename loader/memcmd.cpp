@@ -33,6 +33,7 @@
 #include "console/mprintf.h"
 #include "console/transfer.h"
 #include "loader/loader.h"
+#include "loader/file_record.h"
 #include "loader/record_head.h"
 #include "loader/lines.h"
 #include "loader/verify.h"
@@ -382,6 +383,7 @@ void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor) {
 void binput(std::int32_t kam, const char* soubor) {
   refuse_outside_memory(kam, 0, field_text(kam));
   File file(soubor, "rb");
+  record_file_opened(FileRole::Binput, soubor);
   const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{kAddressSpace} - kam);
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
   file.close();
@@ -409,6 +411,7 @@ void verify(const char* soubor) {
   record::FileCheck check(soubor, record::Readers::Verify);
   TransferScope transfer(Phase::Verifying, soubor, survey.declared_bytes);
   LineReader file(soubor);
+  record_file_opened(FileRole::Verify, soubor);
   LineReader::Line line;
   while (file.next(line)) {
     if (!survey.checked) check.line(line.text, line.number);

@@ -64,14 +64,22 @@ std::string RunOutcome::error_summary() const {
   std::string_view message = error;
   if (message.starts_with(kErrorWord)) message.remove_prefix(kErrorWord.size());
   while (message.starts_with(" ")) message.remove_prefix(1);
-  return detail.empty() ? std::string(message) : detail;
+  return detail.empty() || detail_said ? std::string(message) : detail;
+}
+
+RunStart run_start() {
+  return RunStart{kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()), utc_timestamp()};
 }
 
 void report_refused_session(const std::string& port, const std::string& error) {
   set_port_device(kCom1, port);
   EventChannel events(events_target());
-  events.start(kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()));
-  events.end(kRefusedExit, error, 0, Micros(0));
+  events.start(run_start());
+  RunEnd end;
+  end.code = kRefusedExit;
+  end.error = error;
+  end.time = utc_timestamp();
+  events.end(end);
 }
 
 RunOutcome run_session(const CommandLine& cl, ConsoleTap tap, const std::function<void()>& plug_in) {
@@ -81,7 +89,7 @@ RunOutcome run_session(const CommandLine& cl, ConsoleTap tap, const std::functio
   transfer_reset();  // the run's clock starts with the clock the front-end chose
   set_port_device(kCom1, cl.port);
   EventChannel events(events_target());
-  events.start(kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()));
+  events.start(run_start());
   ErrorLineWatch watch;
   RunOutcome outcome;
   {
@@ -91,10 +99,11 @@ RunOutcome run_session(const CommandLine& cl, ConsoleTap tap, const std::functio
   if (outcome.code != 0) {
     outcome.error = watch.error_text();
     outcome.detail = error_detail();
+    outcome.detail_said = error_detail_said();
   }
-  outcome.bytes = transfer_bytes_moved();
+  outcome.counts = transfer_counts();
   outcome.run_time = transfer_run_time();
-  events.end(outcome.code, outcome.error, outcome.bytes, outcome.run_time);
+  events.end(RunEnd{outcome.code, outcome.error, outcome.detail, outcome.counts, outcome.run_time, utc_timestamp()});
   return outcome;
 }
 

@@ -4,7 +4,7 @@
 //  - the event channel (VEXAL_EVENTS, console/events.h): "start" before the loader runs, the phases
 //    and progress while it runs, "end" once it is over;
 //  - the run's outcome: its exit code, its "Error..." line (ErrorLineWatch over the console), a
-//    detail the console line lacks, the data bytes moved and the time taken.
+//    detail the console line lacks, the data bytes moved, the attempts repeated and the time taken.
 //
 // The loader itself runs through wvexal (loader/run.h) on the calling thread, after fresh_run; the
 // front-end plugs in what a fresh run lacks (its progress view, its transfer views, a diagnostic sink)
@@ -19,6 +19,7 @@
 #include "console/clock.h"
 #include "console/console.h"
 #include "loader/cli.h"
+#include "console/transfer.h"
 
 namespace vx {
 
@@ -26,10 +27,12 @@ struct RunOutcome {
   int code = 0;
   std::string error;   // the console's "Error..." line, "" on success
   std::string detail;  // more than the line says, or ""
-  std::int64_t bytes = 0;
+  bool detail_said = false;  // standard error has shown the detail already
+  RunCounts counts;
   Micros run_time{0};
 
-  // The text for standard error: the detail where there is one, else the message without "Error:".
+  // The text for standard error: the detail where there is one not yet shown, else the message
+  // without "Error:".
   std::string error_summary() const;
 };
 

@@ -154,7 +154,7 @@ void sendbin() {
   int attempts = 0;
   bool answered = false;
   while (attempts < kBlockAttempts) {
-    ++attempts;
+    if (++attempts > 1) transfer_retried(Retry::Block);
     mprintf("   Sending block %06X   ", block.binadr);
     ocekavej_telegram();
     posli_telegram(tel, static_cast<int>(built + kChecksumAndEnd));

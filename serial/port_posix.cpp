@@ -8,6 +8,8 @@
 // for a process that ends without unwinding. The input queue is flushed once, when the settings are in
 // force (bytes that came while no one held the port belong to no request of this run), and never again:
 // a late answer stays queued for the next exchange.
+// The line's settings as the port was found are put back when it closes (and by release_port_now): a
+// terminal named as the port (--port /dev/tty) is left as the user had it, not raw.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -33,6 +35,9 @@ constexpr Micros kDrainPoll{200};
 // One port is open at a time; -1 when none.
 std::atomic<int> g_open_fd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
+// The settings the open port had before ours, written before g_open_fd names the port and read only
+// while it does.
+termios g_found_settings{};
 
 speed_t speed_for(unsigned baud) {
   switch (baud) {
@@ -77,12 +82,15 @@ class FdSource : public ByteSource {
 
 class PosixPort : public Port {
  public:
-  PosixPort(int fd, bool exclusive, unsigned baud)
+  PosixPort(int fd, bool exclusive, unsigned baud, const termios& found)
       : fd_(fd), exclusive_(exclusive), idle_gap_(idle_interval(baud)), source_(fd), reader_(source_, steady_clock()) {
+    g_found_settings = found;
     g_open_fd.store(fd);
   }
   ~PosixPort() override {
     g_open_fd.store(-1);
+    // Best effort: a device that is gone takes its settings with it.
+    static_cast<void>(::tcsetattr(fd_, TCSANOW, &g_found_settings));
     // The exclusive flag outlives this descriptor while the far end keeps the tty open (a simulator's
     // pseudo-terminal): clear it, or the next run of a non-root user would find the port busy.
     if (exclusive_ && ::ioctl(fd_, TIOCNXCL) != 0) exclusive_ = false;  // closed next either way
@@ -136,12 +144,13 @@ class PosixPort : public Port {
   AnswerReader reader_;
 };
 
-bool configure(int fd, const LineSettings& s, std::string& why) {
-  termios t{};
-  if (::tcgetattr(fd, &t) != 0) {
+// `found` gets the settings the line had, to be put back when the port closes.
+bool configure(int fd, const LineSettings& s, termios& found, std::string& why) {
+  if (::tcgetattr(fd, &found) != 0) {
     why = "not a serial port: " + os_reason(errno);
     return false;
   }
+  termios t = found;
   ::cfmakeraw(&t);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
   t.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -201,7 +210,9 @@ OpenResult open_platform_port(const std::string& com_name, const LineSettings& s
     return r;
   }
   std::string why;
-  if (!configure(fd, settings, why)) {
+  termios found{};
+  if (!configure(fd, settings, found, why)) {
+    static_cast<void>(::tcsetattr(fd, TCSANOW, &found));  // where they were changed before the failure
     ::flock(fd, LOCK_UN);
     ::close(fd);
     r.why = com_name + " (" + dev + "): " + why;
@@ -211,6 +222,7 @@ OpenResult open_platform_port(const std::string& com_name, const LineSettings& s
   // so nothing received under the old ones stays behind).
   if (::tcflush(fd, TCIFLUSH) != 0) {
     r.why = com_name + " (" + dev + "): can't empty the input queue: " + os_reason(errno);
+    static_cast<void>(::tcsetattr(fd, TCSANOW, &found));
     ::flock(fd, LOCK_UN);
     ::close(fd);
     return r;
@@ -219,7 +231,7 @@ OpenResult open_platform_port(const std::string& com_name, const LineSettings& s
   // that lock the port.
   const bool exclusive = ::ioctl(fd, TIOCEXCL) == 0;
   set_low_latency(fd);
-  r.port = std::make_unique<PosixPort>(fd, exclusive, settings.baud);
+  r.port = std::make_unique<PosixPort>(fd, exclusive, settings.baud, found);
   return r;
 }
 
@@ -227,6 +239,7 @@ OpenResult open_platform_port(const std::string& com_name, const LineSettings& s
 void release_port_now() noexcept {
   const int fd = g_open_fd.load();
   if (fd < 0) return;
+  static_cast<void>(::tcsetattr(fd, TCSANOW, &g_found_settings));
   static_cast<void>(::ioctl(fd, TIOCNXCL));
   static_cast<void>(::flock(fd, LOCK_UN));
 }

@@ -8,6 +8,7 @@
 #include "console/diag.h"
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/transfer.h"
 #include "serial/comdrv.h"
 #include "serial/link.h"
 #include "protocol/frame.h"
@@ -194,6 +195,7 @@ void sendc(const char* p) {
     }
     --pokus;
     mprintf(".");
+    if (pokus) transfer_retried(Retry::Text);
   } while (pokus);
   mprintf("Error: No response.\n");
   finish(kExitLineFailed);

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 
+#include "console/append_file.h"
 #include "console/diag.h"
 #include "protocol/frame.h"
 #include "protocol/hex.h"
@@ -25,14 +25,6 @@ std::string joined(std::string_view first, std::string_view second) {
   if (first.empty()) return std::string(second);
   if (second.empty()) return std::string(first);
   return std::string(first) + "; " + std::string(second);
-}
-
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* t = now == static_cast<std::time_t>(-1) ? nullptr : std::gmtime(&now);
-  char text[32];
-  if (!t || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", t) == 0) return "(time unknown)";
-  return text;
 }
 
 }  // namespace
@@ -59,12 +51,13 @@ std::string trace_line(Micros since_start, std::string_view direction, const std
 }
 
 FrameTrace::FrameTrace(const std::string& path, const Clock& clock)
-    : path_(path), clock_(clock), start_(clock.now()), file_(std::fopen(path.c_str(), "a")) {
+    : path_(path), clock_(clock), start_(clock.now()), file_(open_for_appending(path)) {
   if (!file_) {
-    diagnostic("can't open the trace file " + path_ + ": " + std::strerror(errno) + "; the run goes on without a trace");
+    diagnostic("can't open the trace file " + path_ + ": " + append_failure_reason(errno) +
+               "; the run goes on without a trace");
     return;
   }
-  write("note", nullptr, 0, "trace opened " + utc_now());
+  write("note", nullptr, 0, "trace opened " + utc_timestamp());
 }
 
 FrameTrace::~FrameTrace() {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console/diag.h"
+#include "console/outcome.h"
 #include "serial/comdrv.h"
 #include "serial/link.h"
 #include "serial/port.h"
@@ -53,6 +54,8 @@ int zapni_UART(short port, signed char irq, int baud, signed char mode) {
   OpenResult opened = open_port(com, settings);
   if (!opened.port) {
     diagnostic(opened.why);
+    // The run's record says why, where the console says only "Wrong settings".
+    set_error_detail(opened.why, /*already_said=*/true);
     return 1;
   }
   link_attach(std::move(opened.port));

@@ -18,8 +18,10 @@
 // Closing the main window ends the process at once with status 0, wherever the loader is. That is
 // done with std::_Exit: no destructor or exit handler runs, so nothing the worker is still using is
 // torn down under it. The port is released first (its exclusive flag cleared, its lock dropped), or a
-// pseudo-terminal's flag would outlive the process and keep every later run out. SIGINT and SIGTERM
-// end the process the same way, by the signal.
+// pseudo-terminal's flag would outlive the process and keep every later run out. SIGINT, SIGTERM and
+// SIGHUP (the session that started the window is gone) end the process the same way, by the signal.
+// SIGPIPE is ignored: an events pipe whose reader went away fails its writes, which is said once, and
+// the run goes on to its end.
 //
 // Ours first: X11's headers, which FLTK's bring in, define macros (None) that would rewrite our names.
 #include "console/console.h"
@@ -202,7 +204,9 @@ void catch_end_signals() {
   struct sigaction action {};
   action.sa_handler = on_end_signal;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM}) static_cast<void>(::sigaction(signal_number, &action, nullptr));
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    static_cast<void>(::sigaction(signal_number, &action, nullptr));
+  static_cast<void>(::signal(SIGPIPE, SIG_IGN));
 }
 
 class ConsoleWindow : public Fl_Window {

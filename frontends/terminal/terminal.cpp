@@ -57,7 +57,8 @@ int answer_without_run(const vx::CommandLine& cl, const std::string& program) {
 }
 
 void report_outcome(const vx::RunOutcome& outcome, const std::string& program) {
-  if (outcome.bytes > 0) std::fprintf(stderr, "%s\n", vx::summary_line(program, outcome.bytes, outcome.run_time).c_str());
+  const std::int64_t moved = outcome.counts.moved();
+  if (moved > 0) std::fprintf(stderr, "%s\n", vx::summary_line(program, moved, outcome.run_time).c_str());
   if (outcome.code != 0)
     std::fprintf(stderr, "%s: error: %s (exit code %d)\n", program.c_str(), outcome.error_summary().c_str(), outcome.code);
   std::fflush(stderr);

@@ -1,7 +1,10 @@
 #include "frontends/terminal/terminal_view.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
+#include "console/diag.h"
 #include "frontends/terminal/progress_text.h"
 
 namespace vx {
@@ -13,7 +16,15 @@ constexpr char kEraseToEnd[] = "\x1b[K";
 TerminalPrinter::TerminalPrinter(std::FILE* out, bool live, const Clock& clock, int columns)
     : out_(out), live_(live), clock_(clock), columns_(std::max(columns, 20)) {}
 
+void TerminalPrinter::flush() {
+  if (std::fflush(out_) == 0 && !std::ferror(out_)) return;
+  closed_ = true;
+  diagnostic("can't write the console to standard output: " + std::string(std::strerror(errno)) +
+             "; the run goes on without it");
+}
+
 void TerminalPrinter::putc(char c) {
+  if (closed_) return;
   if (view_.putc(c)) {
     print_completed(view_.last_completed());
     view_.forget_completed();
@@ -30,7 +41,7 @@ void TerminalPrinter::print_completed(const LineView::Line& line) {
   std::fputs(text.c_str(), out_);
   if (live_) std::fputs(kEraseToEnd, out_);
   std::fputc('\n', out_);
-  std::fflush(out_);
+  flush();
 }
 
 // The fullest tail that fits in `room`; none when nothing fits.
@@ -54,19 +65,20 @@ void TerminalPrinter::redraw_current(bool force) {
   if (line.size() > room) line.resize(room);
   const std::string tail = status(room - line.size());
   std::fprintf(out_, "\r%s%s%s", line.c_str(), tail.c_str(), kEraseToEnd);
-  std::fflush(out_);
+  flush();
 }
 
 void TerminalPrinter::end() {
   progress_shown_ = false;
   transfer_.reset();
+  if (closed_) return;
   if (live_) {
     redraw_current(true);
   } else {
     std::fputs(rtrim_blanks(view_.current()).c_str(), out_);
   }
   std::fputc('\n', out_);
-  std::fflush(out_);
+  flush();
 }
 
 void TerminalPrinter::show(const std::string& file_name) {
@@ -77,24 +89,24 @@ void TerminalPrinter::show(const std::string& file_name) {
 
 void TerminalPrinter::set_position(int percent) {
   progress_percent_ = percent;
-  if (live_) redraw_current(false);
+  if (live_ && !closed_) redraw_current(false);
 }
 
 void TerminalPrinter::phase_started(Phase, const std::string&) { transfer_.reset(); }
 
 void TerminalPrinter::progress(const TransferProgress& p) {
   transfer_ = p;
-  if (live_) redraw_current(p.done >= p.total);
+  if (live_ && !closed_) redraw_current(p.done >= p.total);
 }
 
 void TerminalPrinter::transfer_ended() {
   transfer_.reset();
-  if (live_) redraw_current(true);
+  if (live_ && !closed_) redraw_current(true);
 }
 
 void TerminalPrinter::hide() {
   progress_shown_ = false;
-  if (live_) redraw_current(true);
+  if (live_ && !closed_) redraw_current(true);
 }
 
 }  // namespace vx

@@ -8,6 +8,8 @@
 // line feed or the 80-column break completes it, trailing blanks removed; a carriage return discards
 // the line being written; a break-completed line of blanks is left out; the last line is written at
 // the end with a line feed.
+// Output that can't be written (a pipe whose reader is gone: `vexal job | head -3`) is said once on
+// the diagnostic channel and nothing more is written to it; the run itself goes on to its end.
 #pragma once
 
 #include <cstdio>
@@ -37,6 +39,7 @@ class TerminalPrinter : public ProgressView, public TransferView {
 
  private:
   void print_completed(const LineView::Line& line);
+  void flush();  // notes the first failed write, and stops writing
   void redraw_current(bool force);
   std::string status(std::size_t room) const;
 
@@ -44,6 +47,7 @@ class TerminalPrinter : public ProgressView, public TransferView {
   bool live_;
   const Clock& clock_;
   int columns_;
+  bool closed_ = false;  // a write failed: nothing more goes out
   LineView view_;
   Micros last_redraw_{Millis(-1000)};
   bool progress_shown_ = false;

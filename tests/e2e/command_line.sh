@@ -182,26 +182,33 @@ outcome_on_standard_error() {
   stop_sim
 }
 
+UTC='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z'
+
 events_on_a_descriptor() {
   make_firmware
   start_sim
   (cd "$WORK" && VEXAL_EVENTS=3 "$BIN/vexal" -P "$WORK/com1" I000000 fw.s28 3>"$WORK/events.jsonl" >/dev/null 2>&1) ||
     fail "the run with events failed"
   local pid
-  pid=$(sed -n '1s/.*"pid":\([0-9]*\)}$/\1/p' "$WORK/events.jsonl")
-  [ -n "$pid" ] && head -n 1 "$WORK/events.jsonl" | grep -qx "{\"event\":\"start\",\"version\":\"0.95\",\"port\":\"$WORK/com1\",\"pid\":$pid}" ||
+  pid=$(sed -n '1s/.*"pid":\([0-9]*\),.*$/\1/p' "$WORK/events.jsonl")
+  [ -n "$pid" ] && head -n 1 "$WORK/events.jsonl" |
+    grep -qxE "\\{\"event\":\"start\",\"version\":\"0.95\",\"port\":\"$WORK/com1\",\"pid\":$pid,\"time\":\"$UTC\"\\}" ||
     fail "first event: $(head -n 1 "$WORK/events.jsonl")"
   grep -qx '{"event":"phase","phase":"opening"}' "$WORK/events.jsonl" || fail "no opening phase"
   grep -qx '{"event":"identity","id":"VQ-3140 ZARVEN v1.28"}' "$WORK/events.jsonl" || fail "no identity"
   grep -qx '{"event":"phase","phase":"loading","file":"fw.s28"}' "$WORK/events.jsonl" || fail "no loading phase"
   grep -qx '{"event":"progress","phase":"loading","done":3000,"total":3000}' "$WORK/events.jsonl" || fail "no progress at 100 %"
-  tail -n 1 "$WORK/events.jsonl" | grep -qx '{"event":"end","code":0,"error":"","bytes":3000,"seconds":[0-9]*\.[0-9][0-9]}' ||
+  local end='\{"event":"end","code":0,"error":"","reason":"","bytes":3000,"written":3000,"read":0,'
+  end+='"text_retries":0,"block_retries":0,"seconds":[0-9]+(\.[0-9]{1,2})?,"time":"'"$UTC"'"\}'
+  tail -n 1 "$WORK/events.jsonl" | grep -qxE "$end" ||
     fail "last event: $(tail -n 1 "$WORK/events.jsonl")"
   [ "$(grep -c '"event":"end"' "$WORK/events.jsonl")" = 1 ] || fail "not exactly one end event"
   stop_sim
   # A refused command line is no run, but a driving program still learns how it ended.
   (cd "$WORK" && VEXAL_EVENTS="$WORK/refused.jsonl" "$BIN/vexal" --prot x >/dev/null 2>&1)
-  tail -n 1 "$WORK/refused.jsonl" | grep -qx '{"event":"end","code":1,"error":"Error: unknown option '"'--prot'"'","bytes":0,"seconds":0.00}' ||
+  end='\{"event":"end","code":1,"error":"Error: unknown option '"'--prot'"'","reason":"","bytes":0,"written":0,'
+  end+='"read":0,"text_retries":0,"block_retries":0,"seconds":0.0,"time":"'"$UTC"'"\}'
+  tail -n 1 "$WORK/refused.jsonl" | grep -qxE "$end" ||
     fail "a refused line's events: $(cat "$WORK/refused.jsonl")"
 }
 

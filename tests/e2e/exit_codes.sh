@@ -79,6 +79,7 @@ case_of 9 "Error: Verify failed at 010000: expected 01, found FF." "" "@verify<c
 case_of 9 "Error: No data record to verify in file notes.s28" "" "@verify<notes.s28"
 interrupted INT 130
 interrupted TERM 143
+interrupted HUP 129
 
 # The codes the documents name, each of which must be among those tested above.
 documented_codes() {

@@ -10,6 +10,7 @@ Scenarios:
   close     the window is closed mid-transfer: the process ends at once with status 0, no end box,
             and the port is left without its exclusive flag (a later run of any user can open it).
   terminate vexalw gets SIGTERM mid-transfer: it ends by that signal and leaves the port as a close does.
+  hangup    the same with SIGHUP (the session that started it is gone).
   port_failure
             --port names a device that isn't there: the reason in the console, the exit code and
             its meaning in the end box; status 0.
@@ -426,6 +427,13 @@ def scenario_terminate(bin_dir, work, env, screen):
     check(not exclusive, "the port's exclusive flag is cleared when vexalw ends by a signal")
 
 
+def scenario_hangup(bin_dir, work, env, screen):
+    status, exclusive = end_mid_transfer(bin_dir, work, env, screen,
+                                         lambda run: run.proc.send_signal(signal.SIGHUP))
+    check(status == -signal.SIGHUP, "SIGHUP mid-transfer ends vexalw by that signal (status %d)" % status)
+    check(not exclusive, "the port's exclusive flag is cleared when vexalw ends by SIGHUP")
+
+
 def scenario_refused(bin_dir, work, env, screen):
     run = Run(bin_dir, work, env, ["x"] * 128)
     try:
@@ -473,7 +481,7 @@ def scenario_close_at_box(bin_dir, work, env, screen):
 
 
 SCENARIOS = {"download": scenario_download, "close": scenario_close, "terminate": scenario_terminate,
-             "refused": scenario_refused, "close_at_box": scenario_close_at_box,
+             "hangup": scenario_hangup, "refused": scenario_refused, "close_at_box": scenario_close_at_box,
              "port_failure": scenario_port_failure}
 TOOLS = ["Xvfb", "xdotool", "import", "convert", "srec_cat"]
 

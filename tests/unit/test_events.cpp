@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -49,18 +50,22 @@ class Events : public testing::Test {
   test::FakeClock clock_;
 };
 
-TEST(JsonString, QuotesBackslashesAndControlCharactersAreEscaped) {
+TEST(ValidUtf8, WellFormedPassesOtherBytesReadAsLatin1) {
   const struct {
-    std::string text, json;
+    const char* edge;
+    std::string text, valid;
   } cases[] = {
-      {"", "\"\""},
-      {"VQ-3140 ZARVEN v1.28", "\"VQ-3140 ZARVEN v1.28\""},
-      {"a\"b\\c", "\"a\\\"b\\\\c\""},
-      {"line\nfeed\r\t", "\"line\\u000afeed\\u000d\\u0009\""},
-      {std::string("\x01\x1f", 2), "\"\\u0001\\u001f\""},
-      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},  // UTF-8 passes as it is
+      {"ASCII", "VQ-3140 ZARVEN v1.28", "VQ-3140 ZARVEN v1.28"},
+      {"UTF-8 as it is", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"a lone Latin-1 byte", "caf\xe9", "caf\xc3\xa9"},
+      {"a lead byte cut short at the end", "x\xc3", "x\xc3\x83"},
+      {"a lead byte before ASCII", "\xe2(", "\xc3\xa2("},
+      {"an overlong form", "\xc0\xaf", "\xc3\x80\xc2\xaf"},
+      {"a surrogate", "\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},
+      {"past U+10FFFF", "\xf4\x90\x80\x80", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},
+      {"0xFF", "\xff", "\xc3\xbf"},
   };
-  for (const auto& c : cases) EXPECT_EQ(json_string(c.text), c.json) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(valid_utf8(c.text), c.valid) << c.edge;
 }
 
 TEST_F(Events, ARunInOrderWithProgressAtMostEvery100msAndAlwaysAtTheEnd) {
@@ -68,31 +73,46 @@ TEST_F(Events, ARunInOrderWithProgressAtMostEvery100msAndAlwaysAtTheEnd) {
     EventChannel events(file_.string(), clock_);
     ASSERT_TRUE(events.open());
     add_transfer_view(&events);
-    events.start("0.95", "/dev/ttyUSB0", 1234);
+    events.start(RunStart{"0.95", "/dev/ttyUSB0", 1234, "2026-12-09T02:14:23Z"});
     transfer_phase(Phase::Opening);
     transfer_phase(Phase::Identity);
-    transfer_identity("VQ-3140 ZARVEN v1.28");
+    transfer_identity("VQ-3140 ZARVEN v1.28 \xe9\x01");
+    transfer_file_opened(FileRecord{FileRole::Command, "job.txt", 12, std::string(64, 'a')});
+    transfer_file_opened(FileRecord{FileRole::Verify, "/dev/fd/3", std::nullopt, ""});
     transfer_begin(Phase::Loading, "fw \"a\".s28", 1000);
     for (int k = 0; k < 10; ++k) {
       clock_.advance(Millis(30));
       transfer_advance(100);  // every 30 ms: only every fourth one goes out, and the last
     }
     transfer_end();
+    transfer_begin(Phase::Verifying, "fw.s28", 300);
+    transfer_advance(300);
+    transfer_end();
+    transfer_retried(Retry::Text);
+    transfer_retried(Retry::Block);
+    transfer_retried(Retry::Block);
     remove_transfer_view(&events);
-    clock_.advance(Millis(2700));  // the run: 3 s in all
-    events.end(9, "Error: Verify failed at 010005: expected 78, found 00.", transfer_bytes_moved(), transfer_run_time());
+    clock_.advance(Millis(2706));  // the run: 3.006 s in all
+    events.end(RunEnd{9, "Error: Verify failed at 010005: expected 78, found 00.", "why", transfer_counts(),
+                      transfer_run_time(), "2026-12-09T02:14:26Z"});
   }
   EXPECT_EQ(lines_of(file_), (std::vector<std::string>{
-      R"({"event":"start","version":"0.95","port":"/dev/ttyUSB0","pid":1234})",
+      R"({"event":"start","version":"0.95","port":"/dev/ttyUSB0","pid":1234,"time":"2026-12-09T02:14:23Z"})",
       R"({"event":"phase","phase":"opening"})",
       R"({"event":"phase","phase":"identity"})",
-      R"({"event":"identity","id":"VQ-3140 ZARVEN v1.28"})",
+      "{\"event\":\"identity\",\"id\":\"VQ-3140 ZARVEN v1.28 \xc3\xa9\\u0001\"}",
+      R"({"event":"file","role":"command","path":"job.txt","size":12,"sha256":")" + std::string(64, 'a') + "\"}",
+      R"({"event":"file","role":"verify","path":"/dev/fd/3"})",
       R"({"event":"phase","phase":"loading","file":"fw \"a\".s28"})",
       R"({"event":"progress","phase":"loading","done":100,"total":1000})",
       R"({"event":"progress","phase":"loading","done":500,"total":1000})",
       R"({"event":"progress","phase":"loading","done":900,"total":1000})",
       R"({"event":"progress","phase":"loading","done":1000,"total":1000})",
-      R"({"event":"end","code":9,"error":"Error: Verify failed at 010005: expected 78, found 00.","bytes":1000,"seconds":3.00})",
+      R"({"event":"phase","phase":"verifying","file":"fw.s28"})",
+      R"({"event":"progress","phase":"verifying","done":300,"total":300})",
+      R"({"event":"end","code":9,"error":"Error: Verify failed at 010005: expected 78, found 00.","reason":"why",)"
+      R"("bytes":1300,"written":1000,"read":300,"text_retries":1,"block_retries":2,"seconds":3.01,)"
+      R"("time":"2026-12-09T02:14:26Z"})",
   }));
 }
 
@@ -102,11 +122,11 @@ TEST_F(Events, ADescriptorTheCallerPassedIsWrittenAndLeftOpen) {
   {
     EventChannel events(std::to_string(fd), clock_);
     ASSERT_TRUE(events.open());
-    events.end(0, "", 0, Micros(0));
+    events.identity("id");
   }
   EXPECT_EQ(::write(fd, "x\n", 2), 2);  // still the caller's
   EXPECT_EQ(::close(fd), 0);
-  EXPECT_EQ(lines_of(file_), (std::vector<std::string>{R"({"event":"end","code":0,"error":"","bytes":0,"seconds":0.00})", "x"}));
+  EXPECT_EQ(lines_of(file_), (std::vector<std::string>{R"({"event":"identity","id":"id"})", "x"}));
 }
 
 TEST_F(Events, AFileIsAppendedTo) {
@@ -125,11 +145,20 @@ TEST_F(Events, WhatCantBeWrittenIsSaidOnceAndTheRunGoesOn) {
     said.clear();
     EventChannel events(where, clock_);
     EXPECT_FALSE(events.open()) << where;
-    events.start("0.95", "p", 1);
-    events.end(0, "", 0, Micros(0));
+    events.start(RunStart{"0.95", "p", 1, "t"});
+    events.end(RunEnd{});
     ASSERT_EQ(said.size(), 1u) << where;
     EXPECT_EQ(said[0].rfind("can't write events to " + where + ": ", 0), 0u) << said[0];
   }
+}
+
+TEST_F(Events, AFifoWithoutAReaderIsRefusedAtOnce) {
+  std::vector<std::string> said;
+  set_diagnostic_sink([&said](const std::string& line) { said.push_back(line); });
+  ASSERT_EQ(::mkfifo(file_.string().c_str(), 0600), 0);
+  EventChannel events(file_.string(), clock_);  // would wait for a reader forever if opened blocking
+  EXPECT_FALSE(events.open());
+  EXPECT_EQ(said, (std::vector<std::string>{"can't write events to " + file_.string() + ": a FIFO that no one reads"}));
 }
 
 TEST_F(Events, NoVariableNoChannelNoWord) {
@@ -173,7 +202,8 @@ TEST_F(Events, TheMeterMeasuresTheInnermostTransferAndResumesTheOuter) {
       "loading job.txt", "loading fw.s28", "fw.s28 1000/4000 25% 2000 B/s 1500 ms left",
       "verifying fw.s28", "fw.s28 2500/2000 100% 2500 B/s 0 ms left", "ended",
       "fw.s28 1000/4000 25% 666.667 B/s 4500 ms left", "ended", "ended"}));
-  EXPECT_EQ(transfer_bytes_moved(), 3500);
+  EXPECT_EQ(transfer_counts().written, 1000);  // loading
+  EXPECT_EQ(transfer_counts().read, 2500);     // verifying
 }
 
 TEST(TransferProgress, UnknownUntilTimeHasPassed) {

@@ -31,6 +31,13 @@ TEST(ErrorLineWatch, TheLastCompletedLineFromItsMessage) {
        "Error: Negative response."},
       {"80-column break keeps the line whole", "Error: " + std::string(90, 'x') + "\nExit code     7",
        "Error: " + std::string(90, 'x')},
+      {"blanks filling rows to the break are padding",
+       "Executing:@binget0123,45\n" + std::string(12, ' ') + "Error: Syntax error" + std::string(229, ' ') +
+           ":@binget0123,45 \nExit code     9",
+       "Error: Syntax error:@binget0123,45"},
+      {"a blank at the break separates words", std::string(71, ' ') + "Error: a" + " b\nExit code     7",
+       "Error: a b"},
+      {"blanks inside a row stay", "Error: Verify failed   here\nExit code     9", "Error: Verify failed   here"},
       {"no answer", "Target ID:\nTarget didn't respond.\nExit code     4", "Target didn't respond."},
       {"bad format", "\rPacking...Bad format:ZZ\nExit code     3", "Bad format:ZZ"},
       {"no marker: the whole line", "something else\nExit code     1", "something else"},
