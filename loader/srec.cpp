@@ -112,6 +112,16 @@ void store_data(record::Head r, const char* data) {
   } while (remaining > 0);
 }
 
+}  // namespace
+
+unsigned gethb(const char* p) {
+  int high = hex_digit(p[0]);
+  if (high < 0) bad_format(p);
+  int low = hex_digit(p[1]);
+  if (low < 0) bad_format(p);
+  return static_cast<unsigned>(high * 16 + low);
+}
+
 void finish_download(const char* line) {
   if (block_pending()) sendbin();
   mprintf("\rFlushing write buffer  ");
@@ -124,14 +134,15 @@ void finish_download(const char* line) {
   mprintf("OK");
 }
 
-}  // namespace
-
-unsigned gethb(const char* p) {
-  int high = hex_digit(p[0]);
-  if (high < 0) bad_format(p);
-  int low = hex_digit(p[1]);
-  if (low < 0) bad_format(p);
-  return static_cast<unsigned>(high * 16 + low);
+void binwrite_block(std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask) {
+  mprintf("\rPacking...");
+  LoaderState& block = loader_state();
+  move_to_block_of(block, base);
+  for (std::size_t i = 0; i < kBlockSize; ++i) {
+    if (!mask_bit(mask, i)) continue;
+    block.binbuf[i] = bytes[i];
+    set_mask_bit(block.binmask, i);
+  }
 }
 
 void binwrite(const char* line) {
