@@ -117,7 +117,7 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
 }
 
 [[noreturn]] void report(const char* name, const Refusal& refusal, const std::string& earlier) {
-  const std::string file = std::string("Firmware file ") + name + ": ";
+  const std::string file = std::string(name) + ": ";
   switch (refusal.fault) {
     case Fault::Outside:
       fail(kExitOutside, file + place_text(refusal.place) + "puts data at " + address_text(refusal.address) +
