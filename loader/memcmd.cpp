@@ -64,6 +64,7 @@ constexpr std::size_t kWriteName = 14;
 constexpr std::size_t kMinReadCommand = 23;
 constexpr std::size_t kMinWriteCommand = 15;
 constexpr std::size_t kMinVerifyCommand = 9;
+constexpr std::size_t kMinLoadCommand = 7;
 constexpr int kFieldBase = 16;
 
 constexpr const char* kSyntaxError = "Syntax error";
@@ -364,7 +365,7 @@ const char* run_write_command(std::string_view text) {
 }
 
 // A firmware command's operand after its word: "<FILE", or an address of six hexadecimal digits and
-// "<FILE" (a raw binary placed there). False when it is neither or names no file.
+// "<FILE" (a raw binary placed there). False when it is neither.
 bool firmware_operand(std::string_view operand, std::optional<std::uint32_t>& address, std::string& name) {
   if (!operand.starts_with('<')) {
     if (operand.size() <= kFieldWidth || operand[kFieldWidth] != '<') return false;
@@ -374,7 +375,7 @@ bool firmware_operand(std::string_view operand, std::optional<std::uint32_t>& ad
     operand.remove_prefix(kFieldWidth);
   }
   name = file_name(operand, 1);
-  return !name.empty();
+  return true;
 }
 
 const char* run_verify_command(std::string_view text) {
@@ -395,7 +396,8 @@ const char* run_verify_command(std::string_view text) {
 const char* run_load_command(std::string_view text) {
   std::optional<std::uint32_t> address;
   std::string name;
-  if (!firmware_operand(text.substr(kLoad.size()), address, name)) return kSyntaxError;
+  if (text.size() < kMinLoadCommand || !firmware_operand(text.substr(kLoad.size()), address, name))
+    return kSyntaxError;
   load(name.c_str(), address);
   return nullptr;
 }
