@@ -96,15 +96,20 @@ Format detect_format(const std::uint8_t* head, std::size_t n) {
 }
 
 std::optional<Refusal> TextFirmwareReader::feed(const std::uint8_t* bytes, std::size_t n) {
-  for (std::size_t i = 0; i < n && !refusal_; ++i) {
-    if (bytes[i] == '\n') {
-      refusal_ = take_line();
-      ++line_number_;
-    } else if (line_.size() < kMaxRecordLine) {
-      line_.push_back(static_cast<char>(bytes[i]));
-    } else {
-      overlong_ = true;
-    }
+  const std::uint8_t* end = bytes + n;
+  for (const std::uint8_t* p = bytes; p < end && !refusal_;) {
+    const auto* line_end = static_cast<const std::uint8_t*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const std::uint8_t* piece_end = line_end ? line_end : end;
+    // Only the first kMaxRecordLine characters are kept: more makes the line too long, whatever it holds.
+    const std::size_t room = kMaxRecordLine - line_.size();
+    const auto piece = static_cast<std::size_t>(piece_end - p);
+    line_.append(reinterpret_cast<const char*>(p), std::min(piece, room));
+    if (piece > room) overlong_ = true;
+    p = piece_end;
+    if (!line_end) break;
+    refusal_ = take_line();
+    ++line_number_;
+    ++p;
   }
   return refusal_;
 }

@@ -1,6 +1,7 @@
 #include "protocol/image.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace vx::image {
 
@@ -21,19 +22,45 @@ std::string describe(Place place) {
   return text;
 }
 
-bool Image::put(std::uint32_t address, std::uint8_t value) {
+Image::Page& Image::page_of(std::uint32_t address) {
   std::unique_ptr<Page>& page = pages_[address / kPageSize];
   if (!page) {
     page = std::make_unique<Page>();
     ++pages_made_;
   }
+  return *page;
+}
+
+bool Image::put(std::uint32_t address, std::uint8_t value) {
+  Page& page = page_of(address);
   const std::size_t i = address % kPageSize;
-  std::uint8_t* block_mask = page->mask.data() + i / kBlockSize * kMaskBytes;
-  if (mask_bit(block_mask, i % kBlockSize)) return page->bytes[i] == value;
-  page->bytes[i] = value;
+  std::uint8_t* block_mask = page.mask.data() + i / kBlockSize * kMaskBytes;
+  if (mask_bit(block_mask, i % kBlockSize)) return page.bytes[i] == value;
+  page.bytes[i] = value;
   set_mask_bit(block_mask, i % kBlockSize);
   ++bytes_;
   return true;
+}
+
+std::size_t Image::put_run(std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
+  constexpr std::size_t kBitsPerMaskByte = 8;
+  std::size_t done = 0;
+  while (done < n) {
+    const std::uint32_t at = address + static_cast<std::uint32_t>(done);
+    const std::size_t i = at % kPageSize;
+    // The blocks' masks side by side are one bitmap of the page: byte i / 8, bit i % 8.
+    std::uint8_t* mask_byte = page_of(at).mask.data() + i / kBitsPerMaskByte;
+    if (i % kBitsPerMaskByte == 0 && n - done >= kBitsPerMaskByte && *mask_byte == 0) {
+      std::memcpy(page_of(at).bytes.data() + i, bytes + done, kBitsPerMaskByte);
+      *mask_byte = 0xFF;
+      bytes_ += kBitsPerMaskByte;
+      done += kBitsPerMaskByte;
+      continue;
+    }
+    if (!put(at, bytes[done])) break;
+    ++done;
+  }
+  return done;
 }
 
 bool Image::has(std::uint32_t address) const {
@@ -53,12 +80,11 @@ std::optional<Refusal> ImageBuilder::add(const DataRecord& record) {
     const std::uint64_t first_outside = record.address < kAddressSpace ? kAddressSpace : record.address;
     return Refusal{Fault::Outside, record.place, "data lies outside the memory 000000-FFFFFF", first_outside};
   }
-  for (std::size_t i = 0; i < record.size; ++i) {
-    const auto address = static_cast<std::uint32_t>(record.address + i);
-    if (!image_.put(address, record.bytes[i]))
-      return Refusal{Fault::Overlap, record.place, "writes other bytes where an earlier record wrote", address};
-  }
-  return std::nullopt;
+  const auto address = static_cast<std::uint32_t>(record.address);
+  const std::size_t stored = image_.put_run(address, record.bytes, record.size);
+  if (stored == record.size) return std::nullopt;
+  return Refusal{Fault::Overlap, record.place, "writes other bytes where an earlier record wrote",
+                 address + static_cast<std::uint32_t>(stored)};
 }
 
 void FirstPlaceOf::add(const DataRecord& record) {

@@ -66,6 +66,9 @@ class Image {
 
   // Stores one byte. Returns false, storing nothing, when a different byte is already there.
   bool put(std::uint32_t address, std::uint8_t value);
+  // Stores n bytes from `address` on (all inside the address space), up to the first one that differs
+  // from a byte already there; returns how many were stored, n when all were.
+  std::size_t put_run(std::uint32_t address, const std::uint8_t* bytes, std::size_t n);
   bool has(std::uint32_t address) const;
   std::uint8_t at(std::uint32_t address) const;  // 0 where nothing was placed
   std::size_t size() const { return bytes_; }    // the bytes placed
@@ -94,6 +97,7 @@ class Image {
     std::array<std::uint8_t, kPageSize> bytes{};
     std::array<std::uint8_t, kPageSize / 8> mask{};
   };
+  Page& page_of(std::uint32_t address);
   std::vector<std::unique_ptr<Page>> pages_;
   std::size_t bytes_ = 0;
   std::size_t pages_made_ = 0;
