@@ -1,11 +1,11 @@
 // The memory commands: "@binget", "@hexget" and "@binput" move bytes between the board's memory and
 // files on this side, one short text telegram at a time; "@verify" reads back what an S-record file
-// puts into the memory and compares.
+// puts into the memory and compares; "@load" downloads a firmware file of any format (load.cpp).
 //
 // zpracuj_prikaz reads the command at fixed positions (the word, a six-character address field, for the
 // reads a ',' and a six-character length field, then '>' or '<' and the file name up to the end of the
-// text or its line feed; "@verify" has only the '<' at 7 and the name) and hands it to one of the
-// transfers. It returns an error text only for a command it does not understand; the transfers
+// text or its line feed; "@verify" and "@load" have the '<' right after the word, or six address
+// digits and then the '<', and the name) and hands it to one of the transfers. It returns an error text only for a command it does not understand; the transfers
 // themselves report every failure and end the run.
 //
 // All reads share one loop (read_chunks): "@binget" asks for 64 bytes per read telegram and writes raw
