@@ -48,12 +48,13 @@ std::vector<std::string> lines_of(const std::uint8_t* data, std::size_t size) {
     }
   }
   if (!cur.empty()) lines.push_back(cur);
-  // The loader sees a line up to its first zero byte. binwrite is handed the lines that begin with 'S';
-  // it never reads that character, but an S8 line goes out whole, where a '~' would send it without
-  // awaiting the answer and an 's' or 'n' would be taken for a block.
+  // The loader sees a line up to its first zero byte. binwrite is handed the lines that begin with "S2"
+  // or "S8": an S8 line goes out whole, where a '~' would send it without awaiting the answer and an 's'
+  // or 'n' would be taken for a block; any other type is not the download's to pack.
   for (auto& line : lines) {
     line = std::string(line.c_str());
     if (!line.empty()) line[0] = 'S';
+    if (line.size() > 1 && line[1] != '8') line[1] = '2';
   }
   return lines;
 }
@@ -89,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<int> code;
   for (const std::string& line : lines_of(data, size)) {
     console.clear();
-    code = vx::fuzz::exit_code_of([&] { vx::binwrite(line.c_str()); });
+    code = vx::fuzz::exit_code_of([&] { vx::binwrite(line.c_str(), vx::record::Place{"f.s28", 1}); });
     const RecordReading r = read_record(line);
     for (std::size_t i = 0; i < r.data.size(); ++i) {
       const std::uint32_t a = r.address + static_cast<std::uint32_t>(i);

@@ -1,8 +1,10 @@
 // The S-record grammar as the loader documents it, read independently of the loader's own code: what a
 // line asks the board to hold. The fuzz targets compare what the loader did against it.
 //
-//   address pairs at 4, 6, 8 (read first), count pair at 2, count - 4 data pairs from 10; a count below
-//   4 and data running past the 24-bit address space refuse the line; the checksum is not read.
+//   address pairs at 4, 6, 8 (read first), count pair at 2, count - 4 data pairs from 10, then the
+//   checksum pair; a count below 4, data running past the 24-bit address space, a checksum other than
+//   the ones' complement of the low byte of the sum of count, address and data bytes, or anything but
+//   line ends and blanks after the checksum pair refuse the line.
 #pragma once
 
 #include <cstddef>
@@ -53,11 +55,17 @@ inline RecordReading read_record(const std::string& line) {
   const std::uint32_t n = *count - kCountOverhead;
   if (address + n > kAddressSpace) return r;
   r.address = address;
+  unsigned sum = *count + (address >> 16) + ((address >> 8) & 0xFF) + (address & 0xFF);
   for (std::uint32_t i = 0; i < n; ++i) {
     auto byte = pair_at(line, kDataPos + 2 * i);
     if (!byte) return r;
     r.data.push_back(*byte);
+    sum += *byte;
   }
+  const std::size_t checksum_at = kDataPos + 2 * n;
+  auto checksum = pair_at(line, checksum_at);
+  if (!checksum || *checksum != (~sum & 0xFF)) return r;
+  if (line.find_first_not_of("\r\n \t", checksum_at + 2) != std::string::npos) return r;
   r.valid = true;
   return r;
 }

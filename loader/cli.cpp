@@ -19,6 +19,7 @@ bool take_option(const std::vector<std::string>& args, std::size_t& i, CommandLi
   else if (a == "-V" || a == "--version") cl.action = A::Version;
   else if (a == "--list-ports") cl.action = A::ListPorts;
   else if (a == "-q" || a == "--quiet") cl.quiet = true;
+  else if (a == "--ignore-checksums") cl.ignore_checksums = true;
   else if (a.starts_with(kPortAssign)) cl.port = a.substr(kPortAssign.size());
   else if (a == "-P" || a == kPortOption) {
     if (i + 1 >= args.size()) {
@@ -87,6 +88,8 @@ Options (before "--"; every argument after "--" goes to the loader as it is):
   -P, --port DEV      the device COM1 opens (ahead of VEXAL_COM1), e.g. /dev/ttyUSB0 or COM7
       --list-ports    list the serial ports present (device, by-id name, VID:PID, serial, description)
   -q, --quiet         no progress display
+      --ignore-checksums  take S-records whose checksum is wrong (hand-made files whose checksums were
+                      never right); every other check of a record stays
   -h, --help          this text
   -V, --version       the version
   ?                   the loader's own usage lines

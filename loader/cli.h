@@ -2,7 +2,7 @@
 //
 // The loader's arguments have no dash (b38400, p3f8, old, files, '@' commands, raw commands), so an
 // argument that begins with '-' is an option of the program around it: -h/--help, -V/--version,
-// --list-ports, -q/--quiet, -P/--port DEV (also --port=DEV). Any other one is refused, so a typo
+// --list-ports, -q/--quiet, --ignore-checksums, -P/--port DEV (also --port=DEV). Any other one is refused, so a typo
 // never reaches the board as a raw command. After "--" every argument goes to the loader as it is (a
 // raw command that begins with a dash). "-?" stays the loader's usage request, as "?" and "/?" are.
 #pragma once
@@ -18,6 +18,7 @@ struct CommandLine {
   std::vector<std::string> loader_args;  // in order, the options taken out
   std::string port;                      // the device COM1 opens; empty: VEXAL_COM1 or the default
   bool quiet = false;                    // no progress display
+  bool ignore_checksums = false;         // S-record checksums are not checked (hand-made files)
   std::string refusal;                   // why the line was refused: "unknown option '-x'"
 };
 

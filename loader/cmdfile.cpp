@@ -1,7 +1,9 @@
 // Command files.
 //
 // zpracuj_soubor reads its file a line at a time through the loader's one line reader (lines.h: text
-// mode, lines of at most 245 characters, a longer one in pieces that are lines of their own). Each line
+// mode, lines of at most 245 characters, a longer one in pieces that are lines of their own). A regular
+// file is checked whole first (record_head.h: its records, line lengths and NUL bytes), so a bad one
+// sends nothing of itself; a FIFO or a terminal is checked a line at a time as it is read. Each line
 // is classified by its first character and carried out at once; a conditional line whose test matches
 // hands its action back to be classified as a line of its own, so actions may be of any kind, other
 // conditionals included.
@@ -132,8 +134,17 @@ void hint_at_text_record(const FileRun& run, const char* p) {
              " records in a command file go to the board one by one as text; @load<FILE packs them into blocks");
 }
 
+bool is_record(const char* p, char type) { return p[0] == kSRecord && p[1] == type; }
+
 bool is_packed_record(const char* p) {
-  return p[0] == kSRecord && (p[1] == kDataRecord || p[1] == kTerminationRecord) && loader_state().olds24 == 0;
+  return (is_record(p, kDataRecord) || is_record(p, kTerminationRecord)) && loader_state().olds24 == 0;
+}
+
+// Under "old" the records go as text: an S2 sent waits for its S8 all the same.
+void note_text_record(const FileRun& run, const char* p) {
+  if (!loader_state().olds24) return;
+  if (is_record(p, kDataRecord)) loader_state().unconfirmed_records = run.soubor;
+  if (is_record(p, kTerminationRecord)) loader_state().unconfirmed_records.clear();
 }
 
 // One line of any kind; a conditional's action comes back here without being counted or skipped.
@@ -147,10 +158,11 @@ void handle_line(FileRun& run, const char* p) {
       case kExpectedAnswer: expected_answer(p); break;
       default:
         if (is_packed_record(p)) {
-          binwrite(p);
+          binwrite(p, record::Place{run.soubor, run.line});
         } else {
           hint_at_text_record(run, p);
           raw_command(p, CommandFrom::File);
+          note_text_record(run, p);
         }
     }
     p = action;
@@ -173,18 +185,23 @@ void zpracuj_soubor(const char* soubor) {
   run.own_count = pbar_count();
   LineReader f(soubor);
   mprintf("\nLoading: %s\n", soubor);
-  TransferScope transfer(Phase::Loading, soubor, record::declared_data_bytes_in_file(soubor));
+  const record::FileSurvey survey = record::survey_file(soubor, record::Readers::Download);
+  record::FileCheck check(soubor, record::Readers::Download);
+  TransferScope transfer(Phase::Loading, soubor, survey.declared_bytes);
   LineReader::Line line;
   while (f.next(line)) {
     check_interrupt();  // a job of lines that send nothing (comments, tests) still stops on Ctrl-C
     run.line = line.number;
     setpbar(static_cast<int>(run.line));
+    if (!survey.checked) check.line(line.text, line.number);
     if (line.text[0] == kComment || at_most_blank(line.text[0])) continue;
     run.ll = line.text;
     handle_line(run, line.text);
     // Packed records count when their block is accepted (srec.cpp); under "old" each goes as it is.
     if (loader_state().olds24) transfer_advance(record::declared_data_bytes(line.text));
   }
+  // The file's last block goes now, before whatever follows the file reads or writes the board.
+  send_pending_block();
   f.close();
   resetpbar();
 }

@@ -1,5 +1,8 @@
 // One command, from the loader's arguments or from a command file: the same steps and messages either
 // way, except where the original tells them apart (the "Send" label and the exit code of a refusal).
+//
+// A block still being packed goes to the board before the command: a text record, an end record or a
+// command that reads or writes memory must find the board as the lines before it left it.
 #include <string_view>
 
 #include "console/finish.h"
@@ -33,6 +36,7 @@ int negative_exit(CommandFrom from) {
 
 void memory_command(const char* text) {
   mprintf("Executing:%s\n", text);
+  send_pending_block();
   if (const char* error = zpracuj_prikaz(text)) {
     mprintf("Error: %s:%s \n", error, text);
     finish(kMemoryCommandExit);
@@ -40,6 +44,7 @@ void memory_command(const char* text) {
 }
 
 void raw_command(const char* text, CommandFrom from) {
+  send_pending_block();
   show_sent(text, from);
   sendc(text);
   note_identity_answer(text);

@@ -56,7 +56,7 @@ LineReader::LineReader(const char* name) : name_(name), f_(std::fopen(name, "rb"
 }
 
 bool LineReader::next(Line& line) {
-  if (!started_) skip_byte_order_mark();
+  if (at_line_start_) skip_byte_order_mark();
   const std::size_t n = read_piece();
   if (n == 0) return false;
   ++number_;
@@ -73,7 +73,10 @@ std::size_t LineReader::read_piece() {
     const int c = next_char();
     if (c == EOF) break;
     line_[n++] = static_cast<char>(c);
-    if (c == kLineFeed) break;
+    if (c == kLineFeed) {
+      at_line_start_ = true;
+      break;
+    }
   }
   line_[n] = '\0';
   refuse_failed_read();
@@ -88,6 +91,7 @@ void LineReader::step_over_overflow() {
   if (c != EOF && !skipped_whole(line_[0])) refuse_line("is longer than 244 characters");
   for (; c != EOF && c != kLineFeed; c = next_char())
     if (c == 0) refuse_line("holds a NUL byte");
+  at_line_start_ = true;
   refuse_failed_read();
 }
 
@@ -103,9 +107,17 @@ void LineReader::refuse_line(const char* why) const {
   finish(kFileExit);
 }
 
-// Read ahead until the mark's length is in (a FIFO may hand on less at a time), then step over it.
+// A line may begin with the mark (a file saved with one, joined to another with cat): read ahead
+// until the mark's length is in (a FIFO may hand on less at a time, and the buffer may end inside it),
+// then step over it. Only as many bytes as the mark has are asked for, so a terminal is not read ahead.
 void LineReader::skip_byte_order_mark() {
-  started_ = true;
+  at_line_start_ = false;
+  if (held_ != kNothingHeld || ended_) return;
+  if (len_ - pos_ < sizeof kByteOrderMark) {
+    std::memmove(buf_.data(), buf_.data() + pos_, len_ - pos_);
+    len_ -= pos_;
+    pos_ = 0;
+  }
   while (f_ && len_ < sizeof kByteOrderMark) {
     const std::size_t got = std::fread(buf_.data() + len_, 1, sizeof kByteOrderMark - len_, f_);
     if (got == 0) {
@@ -114,8 +126,9 @@ void LineReader::skip_byte_order_mark() {
     }
     len_ += got;
   }
-  if (len_ >= sizeof kByteOrderMark && std::memcmp(buf_.data(), kByteOrderMark, sizeof kByteOrderMark) == 0)
-    pos_ = sizeof kByteOrderMark;
+  if (len_ - pos_ >= sizeof kByteOrderMark &&
+      std::memcmp(buf_.data() + pos_, kByteOrderMark, sizeof kByteOrderMark) == 0)
+    pos_ += sizeof kByteOrderMark;
 }
 
 void LineReader::close() {

@@ -3,8 +3,9 @@
 //
 // It reads the way the original platform's text mode reads: a CR LF pair comes in as one line feed (a
 // lone CR stays as it is) and a Ctrl-Z byte ends the file. A line keeps its line feed; the last line of
-// a file may have none. A UTF-8 byte-order mark at the very start of the file (editors write one) is
-// skipped, so it can't swallow the first line.
+// a file may have none. A UTF-8 byte-order mark at the start of a line (editors write one at the start
+// of a file, and files joined with cat carry it into the middle) is skipped, so it can't swallow the
+// line.
 //
 // No line is half read or silently cut:
 //  - a line that does not fit the interpreter's buffer (kMaxFileLine characters, its line feed counted)
@@ -68,7 +69,7 @@ class LineReader {
   int held_;
   bool ended_ = false;
   bool failed_ = false;
-  bool started_ = false;
+  bool at_line_start_ = true;
   unsigned number_ = 0;
   std::array<char, kMaxFileLine + 1> line_{};
 };

@@ -66,10 +66,12 @@ void load(const char* soubor, std::optional<std::uint32_t> address) {
   if (loader_state().olds24) {
     send_as_lines(image);
     raw_command(end.c_str(), CommandFrom::File);
-    return;
+  } else {
+    send_as_blocks(image);
+    finish_download(end.c_str());
   }
-  send_as_blocks(image);
-  finish_download(end.c_str());
+  // The S8 line confirmed every record sent before it too.
+  loader_state().unconfirmed_records.clear();
 }
 
 }  // namespace vx

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "loader/record_head.h"
+
 namespace vx {
 
 // --- driver (vexal.cpp) ---
@@ -48,15 +50,21 @@ void load(const char* soubor, std::optional<std::uint32_t> address);
 void verify_image(const char* soubor, std::optional<std::uint32_t> address);
 
 // --- S-records and blocks (srec.cpp) ---
-void binwrite(const char* line);
 // A block of an image as records would fill it: the pending block goes first when it is another. `base`
 // is a multiple of 128; bytes and mask (protocol/block.h) stand for the block's 128 bytes.
 void binwrite_block(std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask);
 // The end of a download: the pending block, then the S8 line as text, confirmed with "%*" or the run
 // ends with "Error: Unexpected response: %s" (exit code 6).
 void finish_download(const char* line);
+// An S2 or S8 line of the file and line `where` names (record_head.h reads it or ends the run).
+void binwrite(const char* line, const record::Place& where);
+// Ends the run with exit code 3 when S2 records were sent and no S8 followed them.
+void refuse_unconfirmed_records();
 unsigned gethb(const char* p);
 void sendbin();
 bool block_pending();
+// The pending block, if any, goes now and its progress line ends: before a text telegram or a memory
+// command, and at the end of a command file, so the board is written in the order the lines state.
+void send_pending_block();
 
 }  // namespace vx

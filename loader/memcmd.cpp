@@ -435,12 +435,18 @@ void binput(std::int32_t kam, const char* soubor) {
 // A file refused before its first run is complete leaves the board untouched.
 void verify(const char* soubor) {
   ExpectedRuns runs(check_run);
-  // The total is the file's declared data bytes, counted beforehand in a regular file only (a FIFO
-  // is read once, by the verify itself); overlapping records may read twice what they declare once.
-  TransferScope transfer(Phase::Verifying, soubor, record::declared_data_bytes_in_file(soubor, true));
+  // A regular file is checked whole and its declared data bytes counted for the total before the first
+  // read; a FIFO is read once, by the verify itself, and checked as it goes. Overlapping records may
+  // read twice what they declare once.
+  const record::FileSurvey survey = record::survey_file(soubor, record::Readers::Verify);
+  record::FileCheck check(soubor, record::Readers::Verify);
+  TransferScope transfer(Phase::Verifying, soubor, survey.declared_bytes);
   LineReader file(soubor);
   LineReader::Line line;
-  while (file.next(line)) add_record_line(runs, line.text);
+  while (file.next(line)) {
+    if (!survey.checked) check.line(line.text, line.number);
+    add_record_line(runs, line.text, record::Place{soubor, line.number});
+  }
   runs.flush();
   if (runs.handed_on() == 0) fail(kExitDifference, kNothingToVerify, soubor);
   print_verified(runs.handed_on());

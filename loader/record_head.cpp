@@ -3,27 +3,30 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <vector>
+#include <string_view>
 
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/outcome.h"
+#include "loader/lines.h"
 #include "loader/loader.h"
+#include "loader/state.h"
 #include "protocol/hex.h"
 
 namespace vx::record {
 
 namespace {
-constexpr int kBadFormatExit = 3;
-constexpr std::size_t kScanPiece = 65536;
-// A line's head as far as the count pair: mark, type, count (kCountPos + kPairWidth characters).
-constexpr std::size_t kHeadChars = kCountPos + kPairWidth;
+constexpr int kBadFileExit = 3;
+constexpr char kS1 = '1';
+constexpr char kS3 = '3';
+constexpr char kS5 = '5';
+constexpr char kS6 = '6';
 
 // The address bytes of a data record type that counts, 0 for one that doesn't.
 std::size_t address_bytes_of(char type, bool all_data_types) {
   if (type == kDataType) return kAddressBytes;
   if (!all_data_types) return 0;
-  if (type == '1') return kAddressBytes - 1;
-  if (type == '3') return kAddressBytes + 1;
+  if (type == kS1 || type == kS3) return srecord::address_bytes_of(type);
   return 0;
 }
 
@@ -32,46 +35,92 @@ bool is_regular_file(const char* fname) {
   return ::stat(fname, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Sums the declared bytes of every line of an open file, keeping only each line's head.
-std::int64_t sum_declared(std::FILE* f, bool all_data_types) {
-  std::vector<char> piece(kScanPiece);
-  char head[kHeadChars + 1] = {};
-  std::size_t in_line = 0;
-  std::int64_t total = 0;
-  std::size_t got = 0;
-  while ((got = std::fread(piece.data(), 1, piece.size(), f)) > 0) {
-    for (std::size_t i = 0; i < got; ++i) {
-      if (piece[i] == '\n') {
-        total += declared_data_bytes(head, all_data_types);
-        in_line = 0;
-        head[0] = '\0';
-      } else if (in_line < kHeadChars) {
-        head[in_line++] = piece[i];
-        head[in_line] = '\0';
-      }
-    }
-  }
-  return total + declared_data_bytes(head, all_data_types);
+bool is_record(const char* text, char type) { return text[0] == kMark && text[kTypePos] == type; }
+bool is_data_record(const char* text) {
+  return text[0] == kMark && (text[kTypePos] == kS1 || text[kTypePos] == kDataType || text[kTypePos] == kS3);
 }
+
+// The record lines a file's readers take from it.
+bool is_read_record(const char* text, Readers readers) {
+  if (text[0] != kMark) return false;
+  const char type = text[kTypePos];
+  if (readers == Readers::Verify) return type == kS1 || type == kDataType || type == kS3 || type == kTerminationType;
+  return (type == kDataType || type == kTerminationType) && loader_state().olds24 == 0;
+}
+
+std::string hex_byte(std::uint8_t b) { return hex_pairs(&b, 1); }
+
+std::string where_text(const Place& where) { return where.file + " line " + std::to_string(where.line); }
+
+// What the "Bad format" line can't say: which line of which file, and for a checksum the two values.
+void leave_detail(const srecord::Parsed& p, const Place& where) {
+  if (p.fault == srecord::Fault::Checksum)
+    set_error_detail(where_text(where) + ": the record states checksum " + hex_byte(p.record.stated_checksum) +
+                     ", its bytes give " + hex_byte(p.record.computed_checksum) +
+                     " (--ignore-checksums takes a file whose checksums were never right)");
+  else if (p.fault == srecord::Fault::TrailingText)
+    set_error_detail(where_text(where) + ": the line holds more than the " +
+                     std::to_string(p.record.address_bytes + p.record.data_size + 1) + " pairs its count states");
+}
+
+[[noreturn]] void refuse_line(const Place& where, const std::string& why) {
+  const std::string text = "Error: Line " + std::to_string(where.line) + " of " + where.file + " " + why + ".";
+  mprintf("%s\n", text.c_str());
+  finish(kBadFileExit);
+}
+
 }  // namespace
 
 void bad_format(const char* rest) {
   mprintf("Bad format:%s\n", rest);
-  finish(kBadFormatExit);
+  finish(kBadFileExit);
 }
 
-Head read_head(const char* line, std::size_t address_bytes) {
-  const char* address = field(line, kAddressPos);
-  std::uint64_t a = 0;
-  for (std::size_t k = 0; k < address_bytes; ++k) a = (a << 8) | gethb(address + k * kPairWidth);
-  const char* count_pair = line + kCountPos;  // inside the line: the address pairs after it were read
-  const unsigned count = gethb(count_pair);
-  // The count covers the address bytes and the checksum besides the data.
-  const unsigned overhead = kCountOverhead - static_cast<unsigned>(kAddressBytes) + static_cast<unsigned>(address_bytes);
-  if (count < overhead) bad_format(count_pair);
-  const std::uint32_t n = count - overhead;
-  if (a + n > kAddressSpace) bad_format(count_pair);
-  return Head{static_cast<std::uint32_t>(a), n};
+// The record as read_record takes it, or its fault. The bound is checked before the checksum: data past
+// the address space is refused at its count pair whatever the checksum says.
+srecord::Parsed checked_record(const char* line) {
+  srecord::Parsed p = srecord::parse_line(line, false);
+  if (p.fault != srecord::Fault::None) return p;
+  if (std::uint64_t{p.record.address} + p.record.data_size > kAddressSpace) {
+    p.fault = srecord::Fault::ShortCount;  // the count runs past the address space
+    p.bad_at = kCountPos;
+    return p;
+  }
+  if (!loader_state().ignore_checksums) p = srecord::parse_line(line, true);
+  return p;
+}
+
+srecord::Record read_record(const char* line, const Place& where) {
+  const srecord::Parsed p = checked_record(line);
+  if (p.fault != srecord::Fault::None) {
+    leave_detail(p, where);
+    bad_format(line + p.bad_at);
+  }
+  return p.record;
+}
+
+void FileCheck::line(const char* text, unsigned number) {
+  const Place where{file_, number};
+  if (is_read_record(text, readers_)) {
+    // The download shows a bad record on its "Packing..." line: a file refused whole reads the same.
+    if (readers_ == Readers::Download && checked_record(text).fault != srecord::Fault::None) mprintf("\rPacking...");
+    static_cast<void>(read_record(text, where));
+  }
+  if (is_data_record(text)) ++data_records_;
+  if (is_record(text, kS5) || is_record(text, kS6)) count_record(text, where);
+}
+
+// A count record states how many data records came before it; one that disagrees means records were
+// lost or added since the file was written.
+void FileCheck::count_record(const char* text, const Place& where) {
+  const srecord::Parsed p = srecord::parse_line(text, !loader_state().ignore_checksums);
+  if (p.fault != srecord::Fault::None) {
+    leave_detail(p, where);
+    bad_format(text + p.bad_at);
+  }
+  if (p.record.address == data_records_) return;
+  refuse_line(where, "counts " + std::to_string(p.record.address) + " data records, the file holds " +
+                         std::to_string(data_records_) + " before it");
 }
 
 std::uint32_t declared_data_bytes(const char* line, bool all_data_types) {
@@ -85,14 +134,18 @@ std::uint32_t declared_data_bytes(const char* line, bool all_data_types) {
   return count < overhead ? 0 : count - overhead;
 }
 
-std::int64_t declared_data_bytes_in_file(const char* fname, bool all_data_types) {
-  if (!is_regular_file(fname)) return 0;
-  std::FILE* f = std::fopen(fname, "rb");
-  if (!f) return 0;  // the reader's own open reports it
-  const std::int64_t total = sum_declared(f, all_data_types);
-  // Only read, for a figure: a failing close loses nothing.
-  static_cast<void>(std::fclose(f));
-  return total;
+FileSurvey survey_file(const char* fname, Readers readers) {
+  FileSurvey survey;
+  if (!is_regular_file(fname)) return survey;
+  LineReader reader(fname);
+  FileCheck check(fname, readers);
+  LineReader::Line line;
+  while (reader.next(line)) {
+    check.line(line.text, line.number);
+    survey.declared_bytes += declared_data_bytes(line.text, readers == Readers::Verify);
+  }
+  survey.checked = true;
+  return survey;
 }
 
 }  // namespace vx::record

@@ -1,27 +1,70 @@
-// Reading a record's head for the download and @verify: the address pairs first, then the count, as
-// the download has always read them. A record that breaks the grammar (protocol/record.h) is refused
-// here, before anything of it is stored or compared: "Bad format:%s\n" with the rest of the line, exit
-// code 3.
+// Reading S-record lines for the download and @verify. Every record line the loader packs or compares is
+// read whole through protocol/srecord.h before anything of it is used: a pair that is no hexadecimal
+// pair, a count that can't cover the address and checksum or disagrees with the pairs the line holds,
+// data past the 24-bit address space, or a checksum that is not the checksum of the record's bytes all
+// end the run with "Bad format:%s\n" (the rest of the line from the failing pair on), exit code 3, and a
+// detail for standard error naming the file, the line and, for a checksum, both values. A checksum is
+// not checked when the run was asked to ignore checksums (hand-made files whose checksums were never
+// right); every other rule stays.
+//
+// A command file or an @verify file that is a regular file is checked whole when it is opened, in the
+// pass that counts its data bytes for the progress: its record lines as above, a count record (S5, S6)
+// against the data records before it, and, through the line reader, its line lengths and NUL bytes. So
+// a bad file sends nothing of itself. A FIFO or a terminal can be read only once: its lines are checked
+// as they are read (FileCheck, line by line).
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "protocol/record.h"
+#include "protocol/srecord.h"
 
 namespace vx::record {
 
 [[noreturn]] void bad_format(const char* rest);
 
-// A count below 4 or data past the 24-bit address space is a bad format at the count pair. The download's
-// records (S2, S8) have three address bytes; @verify reads S1 (two) and S3 (four) as well.
-Head read_head(const char* line, std::size_t address_bytes = kAddressBytes);
+// Where a line stands, for the detail on standard error.
+struct Place {
+  std::string file;
+  unsigned line = 0;
+};
 
-// For the progress only, never failing: the data bytes a data record's count declares (S2 for the
-// download; S1, S2 and S3 for @verify, with `all_data_types`), 0 for any other line or a count that
-// can't be read; and their sum over a file's lines. Only a regular file is read for the sum (a FIFO
-// would be used up, a device never ends): any other gives 0, as does a file that can't be read. The
-// file is read in pieces, so a line without end costs no memory.
+// The record of an S-record line, or the end of the run as above. The line's type decides its address
+// bytes; the data must end inside the 24-bit address space.
+srecord::Record read_record(const char* line, const Place& where);
+
+// Which record lines a file's check reads: a command file's packed records (S2, S8; none under "old",
+// where they go to the board as text), or every record @verify compares (S1, S2, S3, S8).
+enum class Readers { Download, Verify };
+
+// The checks of one file, a line at a time: its record lines, and each count record (S5, S6) against
+// the number of data records (S1, S2, S3) before it in the file. A count record that disagrees ends the
+// run: "Error: Line N of NAME counts X data records, the file holds Y before it." (exit code 3).
+class FileCheck {
+ public:
+  FileCheck(std::string file, Readers readers) : file_(std::move(file)), readers_(readers) {}
+  void line(const char* text, unsigned number);
+
+ private:
+  void count_record(const char* text, const Place& where);
+  std::string file_;
+  Readers readers_;
+  std::uint32_t data_records_ = 0;
+};
+
+// For the progress only: the data bytes a data record's count declares (S2 for the download; S1, S2 and
+// S3 for @verify, with `all_data_types`), 0 for any other line or a count that can't be read.
 std::uint32_t declared_data_bytes(const char* line, bool all_data_types = false);
-std::int64_t declared_data_bytes_in_file(const char* fname, bool all_data_types = false);
+
+// A regular file is read once whole before its first line is acted on: every line through the line
+// reader and FileCheck (any fault ends the run as above), and the declared data bytes summed for the
+// progress. Any other file (a FIFO, a terminal) is left unread: `checked` false, its lines to be
+// checked as they are read.
+struct FileSurvey {
+  bool checked = false;
+  std::int64_t declared_bytes = 0;
+};
+FileSurvey survey_file(const char* fname, Readers readers);
 
 }  // namespace vx::record

@@ -8,6 +8,7 @@
 #include "loader/args.h"
 #include "loader/cli.h"
 #include "loader/run.h"
+#include "loader/state.h"
 #include "serial/port.h"
 
 #ifdef _WIN32
@@ -73,19 +74,19 @@ void report_refused_session(const std::string& port, const std::string& error) {
   events.end(kRefusedExit, error, 0, Micros(0));
 }
 
-RunOutcome run_session(const std::vector<std::string>& loader_args, const std::string& port, ConsoleTap tap,
-                       const std::function<void()>& plug_in) {
+RunOutcome run_session(const CommandLine& cl, ConsoleTap tap, const std::function<void()>& plug_in) {
   fresh_run();
   if (plug_in) plug_in();
+  loader_state().ignore_checksums = cl.ignore_checksums;
   transfer_reset();  // the run's clock starts with the clock the front-end chose
-  set_port_device(kCom1, port);
+  set_port_device(kCom1, cl.port);
   EventChannel events(events_target());
   events.start(kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()));
   ErrorLineWatch watch;
   RunOutcome outcome;
   {
     SessionHooks hooks(events, watch, std::move(tap));
-    outcome.code = run_loader(loader_args);
+    outcome.code = run_loader(cl.loader_args);
   }
   if (outcome.code != 0) {
     outcome.error = watch.error_text();

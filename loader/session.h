@@ -1,6 +1,6 @@
 // One run as every front-end starts it, with what lies around the loader itself:
 //
-//  - the device COM1 opens when the command line named one (--port);
+//  - the device COM1 opens when the command line named one (--port), and --ignore-checksums;
 //  - the event channel (VEXAL_EVENTS, console/events.h): "start" before the loader runs, the phases
 //    and progress while it runs, "end" once it is over;
 //  - the run's outcome: its exit code, its "Error..." line (ErrorLineWatch over the console), a
@@ -18,6 +18,7 @@
 
 #include "console/clock.h"
 #include "console/console.h"
+#include "loader/cli.h"
 
 namespace vx {
 
@@ -32,8 +33,8 @@ struct RunOutcome {
   std::string error_summary() const;
 };
 
-RunOutcome run_session(const std::vector<std::string>& loader_args, const std::string& port, ConsoleTap tap,
-                       const std::function<void()>& plug_in = {});
+// The loader runs on the command line's loader arguments, its port and its --ignore-checksums.
+RunOutcome run_session(const CommandLine& cl, ConsoleTap tap, const std::function<void()>& plug_in = {});
 
 // A command line refused before any run (an unknown option): the event channel still gets its "start"
 // and its one "end", with exit code 1 and the refusal as the error.

@@ -2,11 +2,14 @@
 //
 // binwrite stores a record's data bytes into the current block (binadr, binbuf, binmask); the block
 // goes to the board when a record's address leaves it, and at an S8 record, which also goes itself as
-// a text telegram and must be confirmed with "%*". sendbin packs the pending block (protocol/block.h),
-// sends it with up to eight attempts and leaves the answer in `o`.
+// a text telegram and must be confirmed with "%*". So that the board is written in the order the file
+// states, the pending block also goes before any other text telegram (command.cpp) and at the end of
+// each command file (cmdfile.cpp). sendbin packs the pending block (protocol/block.h), sends it with up
+// to eight attempts and leaves the answer in `o`.
 //
-// Every pair is checked before it is used and every access to a line stays inside its string: a short
-// line fails at the first pair it lacks.
+// A record line is read whole (record_head.h: every pair, the count against the pairs, the checksum)
+// before any of its bytes is stored. Data records not yet followed by an S8 are noted in the loader's
+// state: a run that ends with such records fails, for the board never confirmed them.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -33,16 +36,13 @@ namespace {
 constexpr int kBlockRefusedExit = 4;
 constexpr int kS8RefusedExit = 6;
 constexpr int kBlockAttempts = 8;
+constexpr int kUnconfirmedExit = 3;
 constexpr std::size_t kDetailHeadRoom = 64;  // "block 012300 was not accepted in 8 attempts: "
 // posli_telegram is given the frame length: what was built plus the checksum and the end byte.
 constexpr std::size_t kChecksumAndEnd = 2;
 
 using record::bad_format;
-using record::field;
-using record::kDataPos;
-using record::kPairWidth;
 using record::kTerminationType;
-using record::kTypePos;
 
 constexpr char kBlockAccepted = '*';
 constexpr char kRefusal = '!';
@@ -97,19 +97,18 @@ void move_to_block_of(LoaderState& block, std::uint32_t a) {
   block.binadr = a & kBlockAddressMask;
 }
 
-void store_data(record::Head r, const char* data) {
+void store_data(const srecord::Record& r) {
   LoaderState& block = loader_state();
   std::uint32_t a = r.address;
-  std::uint32_t remaining = r.data_bytes;
+  std::size_t next = 0;
   do {
     move_to_block_of(block, a);
-    std::size_t i = a - block.binadr;
-    for (; remaining > 0 && i < kBlockSize; ++i, --remaining, data += kPairWidth) {
-      block.binbuf[i] = static_cast<unsigned char>(gethb(data));
+    for (std::size_t i = a - block.binadr; next < r.data_size && i < kBlockSize; ++i, ++next) {
+      block.binbuf[i] = r.data[next];
       set_mask_bit(block.binmask, i);
     }
     a = block.binadr + kBlockSize;
-  } while (remaining > 0);
+  } while (next < r.data_size);
 }
 
 }  // namespace
@@ -145,11 +144,16 @@ void binwrite_block(std::uint32_t base, const std::uint8_t* bytes, const std::ui
   }
 }
 
-void binwrite(const char* line) {
+void binwrite(const char* line, const record::Place& where) {
   mprintf("\rPacking...");
-  const record::Head r = record::read_head(line);
-  store_data(r, line + kDataPos);
-  if (field(line, kTypePos)[0] == kTerminationType) finish_download(line);
+  const srecord::Record r = record::read_record(line, where);
+  store_data(r);
+  if (r.type == kTerminationType) {
+    finish_download(line);
+    loader_state().unconfirmed_records.clear();
+  } else {
+    loader_state().unconfirmed_records = where.file;
+  }
 }
 
 void sendbin() {
@@ -182,5 +186,26 @@ void sendbin() {
 }
 
 bool block_pending() { return mask_any(loader_state().binmask); }
+
+void send_pending_block() {
+  if (!block_pending()) return;
+  sendbin();
+  mprintf("\n");
+}
+
+// Only the S8's "%*" tells that the board took the download; records that end without one may be a file
+// cut short (a copy that stopped, a tool that writes no end record), and the run must not pass for one
+// that ended well.
+void refuse_unconfirmed_records() {
+  const std::string& file = loader_state().unconfirmed_records;
+  if (file.empty()) return;
+  set_error_detail("the S-records of " + file +
+                   " ended without their S8 record: the board never confirmed the download and the file may be"
+                   " cut short; add the end record (srec_cat writes one when given"
+                   " -execution-start-address=ADDRESS), or load the file with @load<FILE, which sends it itself");
+  mprintf("\nError: The S-records ended without their S8 record, so the board never confirmed the download"
+          " and the file may be cut short.\n");
+  finish(kUnconfirmedExit);
+}
 
 }  // namespace vx

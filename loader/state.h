@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "protocol/block.h"
 
@@ -16,6 +17,7 @@ struct LoaderState {
   std::uint32_t olds24 = 0;  // index of the argument "old", 0 when none: S2/S8 lines go as text
   std::uint32_t ramc = 0;    // index of the argument "ram", 0 when none
   char command[256] = {};    // the command argument being handled, with room for its line feed
+  bool ignore_checksums = false;  // the front-end's --ignore-checksums: a record's checksum is not checked
 
   // --- command files (cmdfile.cpp) ---
   int depth = 0;  // command files open now, the outermost included
@@ -25,6 +27,9 @@ struct LoaderState {
   std::uint32_t binadr = 0;  // the first address of the block being assembled
   unsigned char binbuf[kBlockSize] = {};
   unsigned char binmask[kMaskBytes] = {};  // which of binbuf's bytes a record gave
+  // The file of the last S2 record sent (packed, or as text under "old") that no S8 has followed yet;
+  // empty when none: the run must not end while it is set.
+  std::string unconfirmed_records;
 };
 
 // The loader of the process.

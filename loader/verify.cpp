@@ -1,30 +1,16 @@
 #include "loader/verify.h"
 
-#include <array>
-
 #include "loader/loader.h"
 #include "loader/record_head.h"
 
 namespace vx {
 namespace {
 
-using record::kPairWidth;
-constexpr std::size_t kS1AddressBytes = 2;
-constexpr std::size_t kS2AddressBytes = 3;
-constexpr std::size_t kS3AddressBytes = 4;
-constexpr std::size_t kNoData = 0;
-constexpr std::size_t kMaxRecordData = 256;  // a count pair holds at most 255
-
-// How many address bytes a data record of this type has; kNoData for any other line.
-std::size_t address_bytes_of(const char* line) {
-  if (line[0] != record::kMark) return kNoData;
-  switch (line[record::kTypePos]) {
-    case '1': return kS1AddressBytes;
-    case record::kDataType:
-    case record::kTerminationType: return kS2AddressBytes;
-    case '3': return kS3AddressBytes;
-    default: return kNoData;
-  }
+// The records @verify compares: the data records, and S8 with data, as the download has always taken it.
+bool is_compared_record(const char* line) {
+  if (line[0] != record::kMark) return false;
+  const char type = line[record::kTypePos];
+  return type == '1' || type == record::kDataType || type == '3' || type == record::kTerminationType;
 }
 
 }  // namespace
@@ -49,18 +35,12 @@ void ExpectedRuns::flush() {
   run_.bytes.clear();
 }
 
-void add_record_line(ExpectedRuns& runs, const char* line) {
-  const std::size_t address_bytes = address_bytes_of(line);
-  if (address_bytes == kNoData) return;
-  const record::Head head = record::read_head(line, address_bytes);
-  // The address pairs before the data were read, so it lies inside the line.
+void add_record_line(ExpectedRuns& runs, const char* line, const record::Place& where) {
+  if (!is_compared_record(line)) return;
   // The whole record is read before any of it is used: a bad pair ends the run before the run it
   // would have ended is handed on to be compared.
-  const char* data = line + record::kAddressPos + address_bytes * kPairWidth;
-  std::array<std::uint8_t, kMaxRecordData> bytes{};
-  for (std::uint32_t i = 0; i < head.data_bytes; ++i, data += kPairWidth)
-    bytes[i] = static_cast<std::uint8_t>(gethb(data));
-  for (std::uint32_t i = 0; i < head.data_bytes; ++i) runs.put(head.address + i, bytes[i]);
+  const srecord::Record r = record::read_record(line, where);
+  for (std::size_t i = 0; i < r.data_size; ++i) runs.put(r.address + static_cast<std::uint32_t>(i), r.data[i]);
 }
 
 }  // namespace vx

@@ -23,6 +23,8 @@
 #include <functional>
 #include <vector>
 
+#include "loader/record_head.h"
+
 namespace vx {
 
 inline constexpr std::size_t kVerifyRun = 4096;
@@ -48,10 +50,9 @@ class ExpectedRuns {
   std::size_t handed_on_ = 0;
 };
 
-// One line of an S-record file. Data records add their bytes; any other line is ignored. A record read
-// the way the download reads it fails the same way: a field that is no hexadecimal pair, a count that
-// can't cover its address and checksum, data that would run past the 24-bit address space, all end the
-// run with "Bad format" (exit code 3).
-void add_record_line(ExpectedRuns& runs, const char* line);
+// One line of an S-record file, line `where` names. Data records add their bytes; any other line is
+// ignored. A record is read as the download reads it (loader/record_head.h) and fails the same way:
+// "Bad format" (exit code 3).
+void add_record_line(ExpectedRuns& runs, const char* line, const record::Place& where);
 
 }  // namespace vx

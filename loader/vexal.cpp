@@ -156,8 +156,9 @@ int vexal(std::uint32_t argc, char** argv) {
   open_port(s);
   if (argc < 2) identity_query();
   argument_loop(argc, argv);
-  // Records not closed by an S8 line would leave their last block unsent: send it before success.
-  if (block_pending()) sendbin();
+  // Every command file sent its last block as it ended; records no S8 followed refuse success.
+  send_pending_block();
+  refuse_unconfirmed_records();
   mprintf("\nLoading completed with no errors.\n");
   return 0;
 }

@@ -142,7 +142,7 @@ int run_loader(const LoaderRun& run) {
     return vx::refuse_run("Error: " + cl.refusal + " (see '" + run.program + " --help')");
   }
   try {
-    return vx::run_session(cl.loader_args, cl.port, nullptr, [&run] { plug_in(run); }).code;
+    return vx::run_session(cl, nullptr, [&run] { plug_in(run); }).code;
   } catch (const std::exception& e) {
     // Not a run end the loader knows: say so on the console, where the user is looking.
     vx::diagnostic(std::string("internal failure: ") + e.what());

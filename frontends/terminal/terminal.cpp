@@ -95,7 +95,7 @@ int run(const vx::CommandLine& cl, const std::string& program) {
   vx::RunOutcome outcome;
   {
     ProgressDisplay progress(printer, live, cl.quiet, program);
-    outcome = vx::run_session(cl.loader_args, cl.port, [&printer](char c) { printer.putc(c); },
+    outcome = vx::run_session(cl, [&printer](char c) { printer.putc(c); },
                               [&progress] { progress.plug_in(); });
   }
   printer.end();

@@ -40,6 +40,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/run.h"
+#include "loader/state.h"
 #include "console/progress.h"
 
 namespace {
@@ -84,6 +85,7 @@ struct WorkerStart {
   std::string refusal;  // the "Error" line when the command line can't be split or an option is refused
   std::optional<std::string> answer;  // the text of --help, --version or --list-ports: shown instead of a run
   std::string port;                   // the device --port named for COM1
+  bool ignore_checksums = false;      // --ignore-checksums
 };
 
 // The GUI thread's drawing objects, made by WM_CREATE and freed by WM_DESTROY; here for the same
@@ -260,6 +262,7 @@ void take_options(WorkerStart& start) {
     default: start.answer = own_answer(cl); return;
   }
   start.port = cl.port;
+  start.ignore_checksums = cl.ignore_checksums;
   // Fewer arguments than were split always fit the vector again.
   if (cl.loader_args.size() != split.size() && !vx::args_from_list(cl.loader_args, args, start.refusal)) args.cmdno = 0;
 }
@@ -270,6 +273,7 @@ DWORD WINAPI wvexal_thread(LPVOID parameter) {
   vx::fresh_run();
   vx::set_progress_view(&progress);
   vx::set_port_device("COM1", start.port);
+  vx::loader_state().ignore_checksums = start.ignore_checksums;
   if (!start.refusal.empty()) {
     static_cast<void>(vx::refuse_run(start.refusal));  // the code is in the console, as after a run
   } else if (start.answer) {

@@ -99,11 +99,11 @@ TEST(BadCommandFile, WhatTheBoardReceives) {
       {"padding of 0xFF bytes after the firmware: blank lines, the download completes",
        record(0x000100, "\x01\x02") + kS8 + std::string(40, '\xFF') + "\n" + std::string(300, '\xFF'), 0,
        "Loading completed with no errors.", {"block", kS8}},
-      {"a record broken in the middle of a firmware: its block and the S8 line never go out",
+      {"a record broken in the middle of a firmware: the file is refused before its first block",
        record(0x000100, std::string(64, '\x11')) + record(0x000140, std::string(64, '\x22')) +
            "S2080001800102ZZ04\n" + kS8,
        3, "Bad format:ZZ04",
-       {"block"}},
+       {}},
       {"a record with a count below 4 after good ones: the good block is not sent either",
        record(0x000100, "\x01") + "S2030001FF\n" + kS8, 3, "Bad format:030001FF", {}},
   });

@@ -218,7 +218,7 @@ TEST(TextMode, ReadsAsTheOriginalPlatform) {
       {"Ctrl-Z inside a line ends it there", "B\nC\x1A" "D\n", {"B\n", "C"}, 0},
       {"a byte-order mark before the first line", "\xEF\xBB\xBF" "B\nC\n", {"B\n", "C\n"}, 0},
       {"a long comment counts as one line", ";" + std::string(300, 'X') + "\n?q\n", {}, 8, "line:    2 :?q"},
-      {"a zero byte ends the run before its line", "B\nC" + std::string(1, '\0') + "D\nE\n", {"B\n"}, 3,
+      {"a zero byte ends the run before the file's first line", "B\nC" + std::string(1, '\0') + "D\nE\n", {}, 3,
        "Error: Line 2 of job.txt holds a NUL byte."},
   });
 }

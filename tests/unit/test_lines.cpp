@@ -60,6 +60,15 @@ struct ReadCase {
 TEST(LineReader, LinesAndTheirNumbers) {
   const std::string piece(kMaxFileLine, 'P');
   const std::string bom = "\xEF\xBB\xBF";
+  // 4095 bytes of lines, so a mark after them begins one byte before the reader's 4096-byte buffer ends.
+  std::string across_buffer;
+  Lines lines_across_buffer;
+  for (unsigned n = 1; n <= 17; ++n) {
+    const std::string line = std::string(n < 17 ? 240 : 238, 'L') + "\n";
+    across_buffer += line;
+    lines_across_buffer.emplace_back(n, line);
+  }
+  lines_across_buffer.emplace_back(18, "B\n");
   const ReadCase cases[] = {
       {"empty file", "", {}},
       {"line feeds kept", "A\nB\n", {{1, "A\n"}, {2, "B\n"}}},
@@ -78,7 +87,12 @@ TEST(LineReader, LinesAndTheirNumbers) {
       {"a long blank line is skipped whole", " " + piece + piece + "\nZ\n", {{1, " " + piece.substr(1)}, {2, "Z\n"}}},
       {"a byte-order mark at the start", bom + "S2\nB\n", {{1, "S2\n"}, {2, "B\n"}}},
       {"a byte-order mark alone", bom, {}},
-      {"a byte-order mark later stays", "A\n" + bom + "B\n", {{1, "A\n"}, {2, bom + "B\n"}}},
+      {"a byte-order mark at a later line's start", "A\n" + bom + "B\n", {{1, "A\n"}, {2, "B\n"}}},
+      {"a byte-order mark after a long line", std::string(300, ';') + "\n" + bom + "B\n",
+       {{1, std::string(kMaxFileLine, ';')}, {2, "B\n"}}},
+      {"a byte-order mark across the read buffer's end", across_buffer + bom + "B\n", lines_across_buffer},
+      {"a byte-order mark inside a line stays", "A" + bom + "\n", {{1, "A" + bom + "\n"}}},
+      {"a byte-order mark after a lone CR stays", "A\r" + bom + "\n", {{1, "A\r" + bom + "\n"}}},
       {"part of a byte-order mark stays", bom.substr(0, 2) + "A\n", {{1, bom.substr(0, 2) + "A\n"}}},
   };
   for (const auto& c : cases) EXPECT_EQ(read_of(c.content), (Read{c.lines, 0, ""})) << c.edge;

@@ -92,11 +92,11 @@ TEST(WorkedExamples, MaskEncoding) {
 
 TEST(WorkedExamples, BlockBoundarySendsTheFirstBlockAtOnce) {
   Download d;
-  LoaderRun run = d.run("S20801237E010203044B\n");
+  LoaderRun run = d.run("S20801237E010203044B\nS804000000FB\n");
   ASSERT_GE(d.board.requests.size(), 1u);
   EXPECT_EQ(hex_string(d.board.requests[0]), "68 0D 0D 68 7F 7F 47 F5 73 7E 23 01 02 01 02 31 89 0E 16");
-  // Block 0x012380 stays pending; without an S8 line the end of the run still delivers it.
-  ASSERT_EQ(d.board.requests.size(), 2u);
+  // Block 0x012380 stays pending until the S8 line sends it.
+  ASSERT_EQ(d.board.requests.size(), 3u);
   EXPECT_EQ(hex_string(d.board.requests[1]), "68 0D 0D 68 7F 7F 47 F5 73 80 23 01 02 03 04 E4 59 97 16");
   EXPECT_EQ(run.code, 0);
 }
@@ -105,26 +105,25 @@ TEST(WorkedExamples, BlockBoundarySendsTheFirstBlockAtOnce) {
 
 TEST(Packing, RecordsToBlocks) {
   const std::string full_block =  // 0x012300..0x01237F in four records of 32 bytes
-      "S224012300" + std::string(64, '1') + "00\n" + "S224012320" + std::string(64, '2') + "00\n" +
-      "S224012340" + std::string(64, '3') + "00\n" + "S224012360" + std::string(64, '4') + "00\n";
+      "S224012300" + std::string(64, '1') + "97\n" + "S224012320" + std::string(64, '2') + "57\n" +
+      "S224012340" + std::string(64, '3') + "17\n" + "S224012360" + std::string(64, '4') + "D7\n";
   struct Case {
     const char* edge;
     std::string records;
     std::vector<std::string> blocks;
   } cases[] = {
-      {"one byte is a run of count 1", "S205012345AA00\nS804000000FB\n", {"s 012345 1"}},
+      {"one byte is a run of count 1", "S205012345AAE7\nS804000000FB\n", {"s 012345 1"}},
       {"a full block is one run of 0x80 from the base", full_block + "S804000000FB\n", {"s 012300 128"}},
       {"records out of order send the block again with only the new bytes",
-       "S2060123000102FF\nS205012400AAFF\nS205012302BBFF\nS804000000FB\n",
+       "S2060123000102D2\nS205012400AA2B\nS205012302BB19\nS804000000FB\n",
        {"s 012300 2", "s 012400 1", "s 012302 1"}},
-      {"the same address twice goes once", "S205000010AAFF\nS205000010BBFF\nS804000000FB\n", {"s 000010 1"}},
-      {"block zero, S8 inside it: sent before the S8", "S206000000A1A2FF\nS804000000FB\n", {"s 000000 2"}},
-      {"S8 with data stores it first", "S806000040C1C2FF\n", {"s 000040 2"}},
-      {"pairs beyond the count are ignored", "S2050123451122ZZ\nS804000000FB\n", {"s 012345 1"}},
-      {"lowercase digits", "S2050123ab5a00\nS804000000FB\n", {"s 0123AB 1"}},
+      {"the same address twice goes once", "S205000010AA40\nS205000010BB2F\nS804000000FB\n", {"s 000010 1"}},
+      {"block zero, S8 inside it: sent before the S8", "S206000000A1A2B6\nS804000000FB\n", {"s 000000 2"}},
+      {"S8 with data stores it first", "S806000040C1C236\n", {"s 000040 2"}},
+      {"lowercase digits", "S2050123ab5aD1\nS804000000FB\n", {"s 0123AB 1"}},
       {"only an S8: no block", "S804000000FB\n", {}},
-      {"data up to 0xFFFFFF", "S206FFFFFE0102FF\nS804000000FB\n", {"s FFFFFE 2"}},
-      {"an S2 without data moves the block", "S205000010AAFF\nS204000100FF\nS804000100FB\n", {"s 000010 1"}},
+      {"data up to 0xFFFFFF", "S206FFFFFE0102FA\nS804000000FB\n", {"s FFFFFE 2"}},
+      {"an S2 without data moves the block", "S205000010AA40\nS204000100FA\nS804000100FA\n", {"s 000010 1"}},
   };
   for (const auto& c : cases) {
     Download d;
@@ -156,10 +155,17 @@ TEST(BadFormat, RefusedRecords) {
       {"line ends before its address", "S2\n", "Bad format:", 0},
       {"line ends before its count's data", "S20A012345AABB\n", "Bad format:", 0},
       {"byte above 0x7F", "S205012345\xC1\xC1\n", "Bad format:", 0},
-      {"count below 4 stores nothing", "S205000010AAFF\nS203012345AA\n", "Bad format:03012345AA", 0},
+      {"count below 4 stores nothing", "S205000010AA40\nS203012345AA\n", "Bad format:03012345AA", 0},
       {"count 0", "S200012345AABBCC\n", "Bad format:00012345AABBCC", 0},
       {"data past 0xFFFFFF", "S206FFFFFF0102FF\n", "Bad format:06FFFFFF0102FF", 0},
-      {"blocks completed earlier in the line stay sent", "S20801237E0102ZZ04\n", "Bad format:ZZ04", 1},
+      {"a record across two blocks is refused whole", "S20801237E0102ZZ04\n", "Bad format:ZZ04", 0},
+      {"pairs beyond the count", "S2050123451122ZZ\nS804000000FB\n", "Bad format:22ZZ", 0},
+      {"a pair beyond the count", "S2050123451122E7\n", "Bad format:22E7", 0},
+      {"checksum one off", "S205012345AAE6\n", "Bad format:E6", 0},
+      {"a bit flipped in the data", "S205012345ABE7\n", "Bad format:E7", 0},
+      {"S8 checksum", "S205012345AAE7\nS804000000FC\n", "Bad format:FC", 0},
+      {"good records before a bad one send nothing", "S205012345AAE7\nS205012400AA2B\nS2050124XXAA2B\n",
+       "Bad format:XXAA2B", 0},
   };
   for (const auto& c : cases) {
     Download d;
@@ -180,7 +186,7 @@ TEST(BlockAnswer, AcceptedAndRefusedTexts) {
   for (const auto& c : cases) {
     Download d;
     d.board.block_answer = c.answer;
-    LoaderRun run = d.run("S205012345AA00\nS804000000FB\n");
+    LoaderRun run = d.run("S205012345AAE7\nS804000000FB\n");
     EXPECT_EQ(run.code, c.code) << "answer '" << c.answer << "'";
     EXPECT_EQ(blocks_of(d.board).size(), 1u) << "a refused block is never retried: '" << c.answer << "'";
     if (c.code) {
@@ -209,7 +215,7 @@ TEST(BlockAnswer, EightAttemptsWithoutDots) {
     Download d;
     SilentBlocks s{c.silent};
     s.install(d.board);
-    LoaderRun run = d.run("S2060000100102FF\nS804000000FB\n");
+    LoaderRun run = d.run("S2060000100102E6\nS804000000FB\n");
     EXPECT_EQ(run.code, c.code) << c.silent << " silent";
     EXPECT_EQ(blocks_of(d.board).size(), c.frames) << c.silent << " silent";
     std::string attempt = "   Sending block 000000   ";
