@@ -162,7 +162,7 @@ check_files_read_once() {
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@binput000100<data.bin"
   expect "a memory write from a FIFO" 0 "Loading completed with no errors." 1
   grep -q 'W000100<010203' "$WORK/sim.log" || failed_case "a memory write from a FIFO" "the board did not get W000100<010203"
-  fifo check.s28 'S2070001000102031C\n'
+  fifo check.s28 'S207000100010203F1\n'
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<check.s28"
   expect "a verify of a FIFO" 0 "Verified 3 bytes." 1
   # A command file's name holds a '.': the devices under names that say so.
@@ -173,7 +173,7 @@ check_files_read_once() {
   expect "/dev/zero as a command file: refused at once" 3 "Error: zero.txt is a device, not a file of lines." 0
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted random.txt
   expect "/dev/urandom as a command file: refused at once" 3 "Error: random.txt is a device, not a file of lines." 0
-  printf '\xEF\xBB\xBFS2070001000102031C\nS804000000FB\n' >"$WORK/bom.s28"
+  printf '\xEF\xBB\xBFS207000100010203F1\nS804000000FB\n' >"$WORK/bom.s28"
   run_counted bom.s28
   expect "a firmware that begins with a byte-order mark: the block and the S8 line go out" 0 \
     "Loading completed with no errors." 2
@@ -199,14 +199,101 @@ check_verify() {
   ln -sf /dev/zero "$WORK/zero.s28"
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<zero.s28"
   expect "@verify of /dev/zero: refused at its opening, memory bounded" 3 "Error: zero.s28 is a device, not a file of lines." 0
-  printf 'S10500206162D7\nS3070001234563644A\n' >"$WORK/s13.txt"
+  printf 'S1050020616217\nS307000123456364C8\n' >"$WORK/s13.txt"
   run_counted s13.txt
   run_counted "@verify<s13.txt"
   expect "@verify of S1 and S3 records the download sent as text" 0 "Verified 4 bytes." 2
   stop_sim
 }
 
+# srec TYPE ADDRESS DATA [CHECKSUM]: one record line, its checksum computed unless given.
+srec() {
+  python3 - "$@" <<'EOF'
+import sys
+kind, address, data = sys.argv[1], sys.argv[2], sys.argv[3]
+body = bytes.fromhex(address + data)
+body = bytes([len(body) + 1]) + body
+print("S" + kind + body.hex().upper() + (sys.argv[4] if len(sys.argv) > 4 else "%02X" % (~sum(body) & 0xFF)))
+EOF
+}
+
+# byte_at FILE: the first byte of a file in $WORK, as two upper-case digits.
+byte_at() { od -An -tx1 -N1 "$WORK/$1" | tr -d ' \n' | tr a-f A-F; }
+
+# Records checked whole before the first telegram, ended by their S8, written in the file's order.
+check_records() {
+  start_sim
+  local s8 good
+  s8=$(srec 8 000000 '')
+  good=$(srec 2 000100 010203)
+  printf '%s\n%s\n' "$(srec 2 000100 010203 F2)" "$s8" >"$WORK/flip.s28"
+  run_counted flip.s28
+  expect "an S2 record whose checksum is wrong" 3 "Bad format:F2" 0 \
+    "flip.s28 line 1: the record states checksum F2, its bytes give F1"
+  run_counted --ignore-checksums flip.s28
+  expect "the same file with --ignore-checksums" 0 "Loading completed with no errors." 2
+  printf '%s\n%s\n' "$good" "$(srec 8 000000 '' FC)" >"$WORK/s8flip.s28"
+  run_counted s8flip.s28
+  expect "an S8 record whose checksum is wrong" 3 "Bad format:FC" 0
+  printf '%s\n%s\n' "${good:0:3}6${good:4}" "$s8" >"$WORK/count.s28"
+  run_counted count.s28
+  expect "a count one short of the pairs the line holds" 3 "Bad format:03F1" 0 "count.s28 line 1: the line holds more"
+  printf '%s\n%s\n' "$good" "$(srec 2 000100 0102 00)" >"$WORK/verify-flip.s28"
+  run_counted "@verify<verify-flip.s28"
+  expect "@verify of a record whose checksum is wrong" 3 "Bad format:00" 0
+  printf '%s\n%s\nI000000\n%s\n%s\n' "$good" "$(srec 2 000200 0405)" "S20600030006ZZ00" "$s8" >"$WORK/late.s28"
+  run_counted late.s28
+  expect "a bad record after good ones and a command: the file sends nothing" 3 "Bad format:ZZ00" 0
+  printf '%s\nI000000\nC\0D\n' "$good" >"$WORK/nul.s28"
+  run_counted nul.s28
+  expect "a NUL byte after records: the file sends nothing" 3 "Error: Line 3 of nul.s28 holds a NUL byte." 0
+  printf 'I000000\n#late.s28\n' >"$WORK/outer.txt"
+  run_counted outer.txt
+  expect "a nested file with a bad record fails at its opening" 3 "Bad format:ZZ00" 1
+
+  printf '%s\n' "$good" >"$WORK/cut.s28"
+  run_counted cut.s28
+  expect "records without their S8: the block goes, the run fails" 3 \
+    "Error: The S-records ended without their S8 record, so the board never confirmed the download" 1 \
+    "-execution-start-address"
+  run_counted old cut.s28
+  expect "records sent as text (old) without their S8" 3 "Error: The S-records ended without their S8 record" 1
+  printf '%s\n' "$s8" >"$WORK/end.s28"
+  run_counted cut.s28 end.s28
+  expect "records split over two files, the S8 in the last" 0 "Loading completed with no errors." 2
+  printf '%s\n%s\n%s\n' "$good" "$(srec 5 0002 '')" "$s8" >"$WORK/s5.s28"
+  run_counted s5.s28
+  expect "a count record that disagrees with the records before it" 3 \
+    "Error: Line 2 of s5.s28 counts 2 data records, the file holds 1 before it." 0
+  printf '\x01\x02\x03' >"$WORK/three.bin"
+  srec_cat "$WORK/three.bin" -binary -offset 0x100 -o "$WORK/nos8.s28" -motorola -address-length=3 2>/dev/null
+  run_counted nos8.s28
+  expect "a file made by srec_cat without an execution start address (S5, no S8)" 3 \
+    "Error: The S-records ended without their S8 record" - "srec_cat writes one when given -execution-start-address"
+
+  printf '%s\n%s\n%s\n' "$(srec 2 000400 AAAA)" "$(srec 1 0400 BB)" "$s8" >"$WORK/rewrite.s28"
+  run_counted rewrite.s28 "@binget000400,000001>rewrite.bin"
+  expect "an S1 (sent as text) rewriting the S2 block above it" 0 "Loading completed with no errors." 4
+  [[ $(byte_at rewrite.bin) == BB ]] ||
+    failed_case "an S1 rewriting the S2 block above it" "the board holds $(byte_at rewrite.bin), not BB"
+  printf '%s\n' "$(srec 2 000500 CC)" >"$WORK/last.s28"
+  run_counted last.s28 "@binget000500,000001>last.bin"
+  expect "a read after a file without S8 finds its last block written" 3 \
+    "Error: The S-records ended without their S8 record" 2
+  [[ $(byte_at last.bin) == CC ]] ||
+    failed_case "a read after a file without S8" "the board holds $(byte_at last.bin), not CC"
+
+  printf '%s\n' "$(srec 2 000600 111111)" >"$WORK/first.s28"
+  printf '\xEF\xBB\xBF%s\n%s\n' "$(srec 2 000603 222222)" "$s8" >"$WORK/second.s28"
+  cat "$WORK/first.s28" "$WORK/second.s28" >"$WORK/joined.s28"
+  run_counted joined.s28 "@verify<joined.s28"
+  expect "two files joined, the second with a byte-order mark: download and verify take all 6 bytes" 0 \
+    "Verified 6 bytes." -
+  stop_sim
+}
+
 check_arguments_and_files
+check_records
 check_verify
 check_files_read_once
 check_ports

@@ -55,8 +55,8 @@ interrupted() {
 
 printf 'X1\n' >"$WORK/negative.txt"
 printf '?abc\n' >"$WORK/unclosed.txt"
-printf 'S2080100000102030405E8\nS804000000FB\n' >"$WORK/fw.s28"
-printf 'S2080100000102030405E8\n' >"$WORK/check.s28"
+printf 'S2090100000102030405E6\nS804000000FB\n' >"$WORK/fw.s28"
+printf 'S2090100000102030405E6\n' >"$WORK/check.s28"
 printf ';no records\n' >"$WORK/notes.s28"
 printf 'X%0300d\n' 0 >"$WORK/long.txt"
 

@@ -190,7 +190,7 @@ TEST(Echo, ADownloadWithOptionOldAndNoBoardFails) {
   Pty pty;
   Peer peer(pty, echo_only);
   Vexal vexal;
-  std::ofstream(vexal.path("fw.s28")) << "S2080100000102030405E8\nS804000000FB\n";
+  std::ofstream(vexal.path("fw.s28")) << "S2090100000102030405E6\nS804000000FB\n";
   const Ended r = vexal.run(pty.path, {"old", vexal.path("fw.s28")});
   EXPECT_EQ(r.status, 5) << r.out;
   EXPECT_EQ(r.out.find("Loading completed with no errors."), std::string::npos) << r.out;

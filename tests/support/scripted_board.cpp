@@ -14,6 +14,7 @@
 #include "console/diag.h"
 #include "console/finish.h"
 #include "loader/run.h"
+#include "loader/state.h"
 #include "console/lineview.h"
 #include "protocol/frame.h"
 
@@ -158,10 +159,12 @@ std::size_t ScriptedBoard::read_window(std::uint8_t* buf, std::size_t cap, const
   return reader_->read(buf, cap, window);
 }
 
-LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress) {
+LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress,
+                     bool ignore_checksums) {
   LoaderRun run;
   LineView view;
   fresh_run();
+  loader_state().ignore_checksums = ignore_checksums;
   board.install();
   console_set_tap([&](char c) {
     run.stream.push_back(c);

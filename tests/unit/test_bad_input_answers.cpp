@@ -60,7 +60,7 @@ TEST(LateAnswers, EveryReadAnswerLateStillFillsTheFileInOrder) {
 
 TEST(LateAnswers, RetriedBlocksSecondAnswerDoesNotHideTheNextBlocksRefusal) {
   test::TempDir dir;
-  dir.write("fw.s28", "S205000100AAFF\nS205000200BBFF\nS804000000FB\n");
+  dir.write("fw.s28", "S205000100AA4F\nS205000200BB3D\nS804000000FB\n");
   ScriptedBoard board;
   board.baud = 0;  // answers timed from the requests alone
   int n = 0;

@@ -43,8 +43,8 @@ TEST(FreshRun, NothingOfAnEarlierRunReachesTheNext) {
     std::string block_answer;
     int code;               // the earlier run's exit code
   } cases[] = {
-      {"a refused block stays pending", {"job.txt"}, "S20600100001AB4D\n", "!", 4},
-      {"a block pending at a raw command's refusal", {"job.txt"}, "S20600100001AB4D\nN\n", "*", 6},
+      {"a refused block stays pending", {"job.txt"}, "S20600100001AB3D\n", "!", 4},
+      {"a block pending at a missing expected answer", {"job.txt"}, "S20600100001AB3D\n!never\n", "*", 7},
       {"a console scrolled full", {"job.txt"}, repeated("LEFTOVER\n", 30), "*", 0},
   };
   for (const auto& c : cases) {

@@ -228,6 +228,73 @@ TEST(BlockAnswer, EightAttemptsWithoutDots) {
   }
 }
 
+// --- the order on the wire, and the end of the records ---
+
+// "block" for a block telegram, else the text telegram without its line feed.
+std::vector<std::string> wire_of(const ScriptedBoard& board) {
+  std::vector<std::string> out;
+  for (const auto& f : board.requests) {
+    if (is_block(f)) {
+      out.push_back("block");
+      continue;
+    }
+    std::string text = ScriptedBoard::request_text(f);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    out.push_back(text);
+  }
+  return out;
+}
+
+TEST(Order, ThePendingBlockGoesBeforeEveryTextTelegram) {
+  const std::string s2 = "S205000010AA40\n", s8 = "S804000000FB\n";
+  struct Case {
+    const char* edge;
+    std::vector<std::pair<std::string, std::string>> files;  // name, content
+    std::vector<std::string> args;
+    int code;
+    std::vector<std::string> wire;
+  } cases[] = {
+      {"an S1 record (text) after an S2 in its block", {{"fw.s28", s2 + "S1040010BB30\n" + s8}}, {"fw.s28"}, 0,
+       {"block", "S1040010BB30", "S804000000FB"}},
+      {"an S9 end record after an S2", {{"fw.s28", s2 + "S9030000FC\n" + s8}}, {"fw.s28"}, 0,
+       {"block", "S9030000FC", "S804000000FB"}},
+      {"a raw command between two records of one block", {{"fw.s28", s2 + "XYZ\nS205000011BB2E\n" + s8}},
+       {"fw.s28"}, 0, {"block", "XYZ", "block", "S804000000FB"}},
+      {"a failing command after a file without S8: the last block was written", {{"fw.s28", s2}},
+       {"fw.s28", "XYZ"}, 7, {"block", "XYZ"}},
+      {"records split over two files, the S8 in the last", {{"a.s28", s2}, {"b.s28", "S205000011BB2E\n" + s8}},
+       {"a.s28", "b.s28"}, 0, {"block", "block", "S804000000FB"}},
+      {"a file without S8: its block goes, the run fails", {{"fw.s28", s2}}, {"fw.s28"}, 3, {"block"}},
+      {"records as text (old) without S8", {{"fw.s28", s2}}, {"old", "fw.s28"}, 3, {"S205000010AA40"}},
+      {"an S8 in a conditional's action ends the records", {{"fw.s28", s2 + "I000000\n?VQ!" + s8}}, {"fw.s28"}, 0,
+       {"block", "I000000", "S804000000FB"}},
+      {"a count record that agrees", {{"fw.s28", s2 + "S5030001FB\n" + s8}}, {"fw.s28"}, 0,
+       {"block", "S5030001FB", "S804000000FB"}},
+      {"a count record that disagrees: nothing goes", {{"fw.s28", s2 + "S5030002FA\n" + s8}}, {"fw.s28"}, 3, {}},
+  };
+  for (const auto& c : cases) {
+    Download d;
+    d.board.answers["XYZ\n"] = c.code == 7 ? "!" : "ok";
+    for (const auto& [name, content] : c.files) d.dir.write(name, content);
+    LoaderRun run = test::run_loader(c.args, d.board);
+    EXPECT_EQ(run.code, c.code) << c.edge << "\n" << run.stream;
+    EXPECT_EQ(wire_of(d.board), c.wire) << c.edge;
+    if (c.code == 3 && !c.wire.empty()) {
+      EXPECT_TRUE(has(run, "Error: The S-records ended without their S8 record")) << c.edge << "\n" << run.stream;
+    }
+  }
+}
+
+TEST(Checksums, IgnoredOnlyWhenAsked) {
+  for (bool ignore : {false, true}) {
+    Download d;
+    d.dir.write("fw.s28", "S205012345AAE6\nS804000000FB\n");
+    LoaderRun run = test::run_loader({"fw.s28"}, d.board, nullptr, ignore);
+    EXPECT_EQ(run.code, ignore ? 0 : 3) << run.stream;
+    EXPECT_EQ(blocks_of(d.board).size(), ignore ? 1u : 0u);
+  }
+}
+
 TEST(S8Answer, ConfirmationTexts) {
   struct Case {
     std::string answer;
