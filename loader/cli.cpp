@@ -107,6 +107,10 @@ Loader arguments (case-sensitive; the last of a kind wins):
   @hexget012300,000100>dump.txt   the same as a hex dump
   @binput012300<image.bin         write a file into memory from 0x012300 on
   @verify<firmware.s28            compare the memory with an S-record file
+  @load<firmware.elf              download S-records (S1/S2/S3), Intel HEX or ELF as blocks, all checked
+                                  first; the format is read from the content, not the name
+  @load012300<image.bin           download a raw binary from 0x012300 on, as blocks
+  @verify<firmware.hex            compare with what @load writes (also @verify012300<image.bin)
   anything else       a raw command: sent with a line feed; '!' or '?' in the answer fails
 
 Command-file lines, by their first character:
@@ -121,8 +125,9 @@ Environment:
   VEXAL_DEV_ROOT, VEXAL_SYSFS_ROOT  where --list-ports looks (default /dev, /sys)
 
 Exit codes: 0 done; 1 arguments refused; 2 port can't be opened or set up; 3 file error or bad
-record; 4 no identity answer or block refused; 5 no response; 6 negative answer in a command file;
-7 negative or missing answer; 8 conditional without closing '!'; 9 memory command failed or differs.
+record or firmware file; 4 no identity answer or block refused; 5 no response; 6 negative answer in a command file;
+7 negative or missing answer; 8 conditional without closing '!'; 9 memory command failed or differs,
+or a firmware file's data past FFFFFF.
 The console log goes to standard output; progress, errors and a summary to standard error.
 )";
 

@@ -13,8 +13,11 @@
 // state) are shared with the rest of the loader. Nested files stack up to kMaxNesting deep, and a
 // nested file's return puts the outer file's own progress count back in force.
 #include <cstddef>
+#include <cstring>
+#include <string>
 #include <string_view>
 
+#include "console/diag.h"
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "console/progress.h"
@@ -123,6 +126,15 @@ const char* conditional(FileRun& run, const char* p) {
   return run.lastcond ? end + 1 : nullptr;
 }
 
+// S1, S3, S7 and S9 lines of a command file go to the board as text, a telegram and an answer each:
+// the first one a run sends says once, on standard error, that "@load" packs them into blocks.
+void hint_at_text_record(const FileRun& run, const char* p) {
+  if (p[0] != kSRecord || !std::strchr("1379", p[1]) || p[1] == '\0' || loader_state().text_record_hinted) return;
+  loader_state().text_record_hinted = true;
+  diagnostic(std::string("line ") + std::to_string(run.line) + " of " + run.soubor + ": S" + p[1] +
+             " records in a command file go to the board one by one as text; @load<FILE packs them into blocks");
+}
+
 bool is_record(const char* p, char type) { return p[0] == kSRecord && p[1] == type; }
 
 bool is_packed_record(const char* p) {
@@ -149,6 +161,7 @@ void handle_line(FileRun& run, const char* p) {
         if (is_packed_record(p)) {
           binwrite(p, record::Place{run.soubor, run.line});
         } else {
+          hint_at_text_record(run, p);
           raw_command(p, CommandFrom::File);
           note_text_record(run, p);
         }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "loader/record_head.h"
 
@@ -40,8 +41,21 @@ void binput(std::int32_t kam, const char* soubor);
 // stops at the first difference (exit code 9), refuses a file with nothing to check (9) and prints the
 // count on success.
 void verify(const char* soubor);
+// "@load<file" and "@load012300<file" (loader/firmware_file.h reads the file): the image goes as a
+// download of S2 records in address order would go, blocks then the S8 line; with "old", as S2 lines
+// then the S8 line.
+void load(const char* soubor, std::optional<std::uint32_t> address);
+// "@verify012300<file", and "@verify<file" of a file that is not S-record lines: checks what "@load"
+// would write.
+void verify_image(const char* soubor, std::optional<std::uint32_t> address);
 
 // --- S-records and blocks (srec.cpp) ---
+// A block of an image as records would fill it: the pending block goes first when it is another. `base`
+// is a multiple of 128; bytes and mask (protocol/block.h) stand for the block's 128 bytes.
+void binwrite_block(std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask);
+// The end of a download: the pending block, then the S8 line as text, confirmed with "%*" or the run
+// ends with "Error: Unexpected response: %s" (exit code 6).
+void finish_download(const char* line);
 // An S2 or S8 line of the file and line `where` names (record_head.h reads it or ends the run).
 void binwrite(const char* line, const record::Place& where);
 // Ends the run with exit code 3 when S2 records were sent and no S8 followed them.

@@ -1,11 +1,11 @@
 // The memory commands: "@binget", "@hexget" and "@binput" move bytes between the board's memory and
 // files on this side, one short text telegram at a time; "@verify" reads back what an S-record file
-// puts into the memory and compares.
+// puts into the memory and compares; "@load" downloads a firmware file of any format (load.cpp).
 //
 // zpracuj_prikaz reads the command at fixed positions (the word, a six-character address field, for the
 // reads a ',' and a six-character length field, then '>' or '<' and the file name up to the end of the
-// text or its line feed; "@verify" has only the '<' at 7 and the name) and hands it to one of the
-// transfers. It returns an error text only for a command it does not understand; the transfers
+// text or its line feed; "@verify" and "@load" have the '<' right after the word, or six address
+// digits and then the '<', and the name) and hands it to one of the transfers. It returns an error text only for a command it does not understand; the transfers
 // themselves report every failure and end the run.
 //
 // All reads share one loop (read_chunks): "@binget" asks for 64 bytes per read telegram and writes raw
@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,12 +33,15 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "console/transfer.h"
+#include "loader/firmware_file.h"
 #include "loader/loader.h"
 #include "loader/file_record.h"
 #include "loader/record_head.h"
 #include "loader/lines.h"
 #include "loader/verify.h"
 #include "protocol/address.h"
+#include "protocol/block.h"
+#include "protocol/image.h"
 #include "protocol/hex.h"
 #include "serial/link.h"
 #include "serial/telegram.h"
@@ -50,6 +54,7 @@ constexpr std::string_view kBinget = "@binget";
 constexpr std::string_view kHexget = "@hexget";
 constexpr std::string_view kBinput = "@binput";
 constexpr std::string_view kVerify = "@verify";
+constexpr std::string_view kLoad = "@load";
 constexpr std::size_t kAddressField = 7;
 constexpr std::size_t kFieldWidth = 6;
 constexpr std::size_t kRangeSeparator = 13;  // ',' in a read, '<' in a write
@@ -57,12 +62,11 @@ constexpr std::size_t kLengthField = 14;
 constexpr std::size_t kReadNameSeparator = 20;
 constexpr std::size_t kReadName = 21;
 constexpr std::size_t kWriteName = 14;
-constexpr std::size_t kVerifyNameSeparator = 7;
-constexpr std::size_t kVerifyName = 8;
 // A command-file line counts its line feed, so from a file one character of name suffices.
 constexpr std::size_t kMinReadCommand = 23;
 constexpr std::size_t kMinWriteCommand = 15;
 constexpr std::size_t kMinVerifyCommand = 9;
+constexpr std::size_t kMinLoadCommand = 7;
 constexpr int kFieldBase = 16;
 
 constexpr const char* kSyntaxError = "Syntax error";
@@ -321,6 +325,17 @@ void print_verified(std::size_t bytes) {
   mprintf(kVerifiedByDigits[std::min(digits, kVerifiedByDigits.size()) - 1], static_cast<int>(bytes));
 }
 
+// A difference is only meaningful against what the board holds now, so a block still being packed goes
+// out before the first read (its progress line then ends, as the download's last block does).
+void check_run(const ExpectedRun& run) {
+  if (block_pending()) {
+    sendbin();
+    mprintf("\n");
+  }
+  read_chunks(kRawFormat, run.start, static_cast<std::int64_t>(run.bytes.size()),
+              [&](std::int64_t adr, int asked, std::string_view data) { compare_chunk(run, adr, asked, data); });
+}
+
 // --- the command text ---
 
 std::int32_t hex_field(std::string_view text, std::size_t at) {
@@ -355,10 +370,41 @@ const char* run_write_command(std::string_view text) {
   return nullptr;
 }
 
+// A firmware command's operand after its word: "<FILE", or an address of six hexadecimal digits and
+// "<FILE" (a raw binary placed there). False when it is neither.
+bool firmware_operand(std::string_view operand, std::optional<std::uint32_t>& address, std::string& name) {
+  if (!operand.starts_with('<')) {
+    if (operand.size() <= kFieldWidth || operand[kFieldWidth] != '<') return false;
+    for (std::size_t i = 0; i < kFieldWidth; ++i)
+      if (hex_digit(operand[i]) < 0) return false;
+    address = static_cast<std::uint32_t>(hex_field(operand, 0));
+    operand.remove_prefix(kFieldWidth);
+  }
+  name = file_name(operand, 1);
+  return true;
+}
+
 const char* run_verify_command(std::string_view text) {
-  if (text.size() < kMinVerifyCommand || text[kVerifyNameSeparator] != '<') return kSyntaxError;
-  std::string name = file_name(text, kVerifyName);
-  verify(name.c_str());
+  std::optional<std::uint32_t> address;
+  std::string name;
+  if (text.size() < kMinVerifyCommand || !firmware_operand(text.substr(kVerify.size()), address, name))
+    return kSyntaxError;
+  // S-record lines (and what can't be looked at twice, a FIFO) are read as they come; the formats read
+  // whole are checked as "@load" reads them.
+  const image::Format format = regular_file_format(name.c_str());
+  if (!address && format != image::Format::IntelHex && format != image::Format::Elf)
+    verify(name.c_str());
+  else
+    verify_image(name.c_str(), address);
+  return nullptr;
+}
+
+const char* run_load_command(std::string_view text) {
+  std::optional<std::uint32_t> address;
+  std::string name;
+  if (text.size() < kMinLoadCommand || !firmware_operand(text.substr(kLoad.size()), address, name))
+    return kSyntaxError;
+  load(name.c_str(), address);
   return nullptr;
 }
 
@@ -369,6 +415,7 @@ const char* zpracuj_prikaz(const char* p) {
   if (text.starts_with(kBinget) || text.starts_with(kHexget)) return run_read_command(text);
   if (text.starts_with(kBinput)) return run_write_command(text);
   if (text.starts_with(kVerify)) return run_verify_command(text);
+  if (text.starts_with(kLoad)) return run_load_command(text);
   return kUnknownCommand;
 }
 
@@ -392,18 +439,9 @@ void binput(std::int32_t kam, const char* soubor) {
   write_memory(kam, data);
 }
 
-// A difference is only meaningful against what the board holds now, so a block still being packed goes
-// out before the first read (its progress line then ends, as the download's last block does); a file
-// refused before its first run is complete leaves the board untouched.
+// A file refused before its first run is complete leaves the board untouched.
 void verify(const char* soubor) {
-  ExpectedRuns runs([](const ExpectedRun& run) {
-    if (block_pending()) {
-      sendbin();
-      mprintf("\n");
-    }
-    read_chunks(kRawFormat, run.start, static_cast<std::int64_t>(run.bytes.size()),
-                [&](std::int64_t adr, int asked, std::string_view data) { compare_chunk(run, adr, asked, data); });
-  });
+  ExpectedRuns runs(check_run);
   // A regular file is checked whole and its declared data bytes counted for the total before the first
   // read; a FIFO is read once, by the verify itself, and checked as it goes. Overlapping records may
   // read twice what they declare once.
@@ -417,6 +455,21 @@ void verify(const char* soubor) {
     if (!survey.checked) check.line(line.text, line.number);
     add_record_line(runs, line.text, record::Place{soubor, line.number});
   }
+  runs.flush();
+  if (runs.handed_on() == 0) fail(kExitDifference, kNothingToVerify, soubor);
+  print_verified(runs.handed_on());
+}
+
+// The image as "@load" reads it, its bytes in address order.
+void verify_image(const char* soubor, std::optional<std::uint32_t> address) {
+  image::Image image;
+  read_firmware(soubor, address, image);
+  ExpectedRuns runs(check_run);
+  TransferScope transfer(Phase::Verifying, soubor, static_cast<std::int64_t>(image.size()));
+  image.for_each_block([&](std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask) {
+    for (std::size_t i = 0; i < kBlockSize; ++i)
+      if (mask_bit(mask, i)) runs.put(base + static_cast<std::uint32_t>(i), bytes[i]);
+  });
   runs.flush();
   if (runs.handed_on() == 0) fail(kExitDifference, kNothingToVerify, soubor);
   print_verified(runs.handed_on());

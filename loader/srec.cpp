@@ -111,6 +111,16 @@ void store_data(const srecord::Record& r) {
   } while (next < r.data_size);
 }
 
+}  // namespace
+
+unsigned gethb(const char* p) {
+  int high = hex_digit(p[0]);
+  if (high < 0) bad_format(p);
+  int low = hex_digit(p[1]);
+  if (low < 0) bad_format(p);
+  return static_cast<unsigned>(high * 16 + low);
+}
+
 void finish_download(const char* line) {
   if (block_pending()) sendbin();
   mprintf("\rFlushing write buffer  ");
@@ -123,14 +133,15 @@ void finish_download(const char* line) {
   mprintf("OK");
 }
 
-}  // namespace
-
-unsigned gethb(const char* p) {
-  int high = hex_digit(p[0]);
-  if (high < 0) bad_format(p);
-  int low = hex_digit(p[1]);
-  if (low < 0) bad_format(p);
-  return static_cast<unsigned>(high * 16 + low);
+void binwrite_block(std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask) {
+  mprintf("\rPacking...");
+  LoaderState& block = loader_state();
+  move_to_block_of(block, base);
+  for (std::size_t i = 0; i < kBlockSize; ++i) {
+    if (!mask_bit(mask, i)) continue;
+    block.binbuf[i] = bytes[i];
+    set_mask_bit(block.binmask, i);
+  }
 }
 
 void binwrite(const char* line, const record::Place& where) {
@@ -191,7 +202,7 @@ void refuse_unconfirmed_records() {
   set_error_detail("the S-records of " + file +
                    " ended without their S8 record: the board never confirmed the download and the file may be"
                    " cut short; add the end record (srec_cat writes one when given"
-                   " -execution-start-address=ADDRESS)");
+                   " -execution-start-address=ADDRESS), or load the file with @load<FILE, which sends it itself");
   mprintf("\nError: The S-records ended without their S8 record, so the board never confirmed the download"
           " and the file may be cut short.\n");
   finish(kUnconfirmedExit);

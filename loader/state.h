@@ -21,6 +21,7 @@ struct LoaderState {
 
   // --- command files (cmdfile.cpp) ---
   int depth = 0;  // command files open now, the outermost included
+  bool text_record_hinted = false;  // the hint on S1/S3/S7/S9 lines sent as text was given
 
   // --- S-records and blocks (srec.cpp) ---
   std::uint32_t binadr = 0;  // the first address of the block being assembled

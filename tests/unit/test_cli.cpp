@@ -74,7 +74,8 @@ TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
   const std::string usage = usage_text("vexalw");
   EXPECT_EQ(usage.rfind("Usage: vexalw [OPTION]...", 0), 0u);
   for (const char* part : {"--port DEV", "--list-ports", "--quiet", "--version", "@binget012300,000100>dump.bin",
-                           "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "#nested file",
+                           "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "@load<firmware.elf",
+                           "@load012300<image.bin", "Intel HEX", "#nested file",
                            "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "9 memory command"})
     EXPECT_NE(usage.find(part), std::string::npos) << part;
   EXPECT_EQ(version_text("vexal"), "vexal 0.95 (VQ-3140 loader, ZARVEN v1.28)\n");

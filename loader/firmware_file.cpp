@@ -1,0 +1,162 @@
+#include "loader/firmware_file.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/finish.h"
+#include "console/mprintf.h"
+#include "loader/elf_image.h"
+#include "protocol/hex.h"
+
+namespace vx {
+
+namespace {
+
+using image::Fault;
+using image::Format;
+using image::Refusal;
+
+constexpr int kExitFile = 3;
+constexpr int kExitOutside = 9;
+constexpr std::size_t kPiece = 65536;
+constexpr std::size_t kDetectBytes = 64;
+constexpr std::size_t kShownBytes = 8;  // of a file of no known format
+
+[[noreturn]] void fail(int code, const std::string& line) {
+  mprintf("Error: %s\n", line.c_str());
+  finish(static_cast<signed char>(code));
+}
+
+class InputFile {
+ public:
+  explicit InputFile(const char* name) : name_(name), f_(std::fopen(name, "rb")) {
+    if (!f_) {
+      mprintf("Error: Can't open file %s \n", name);
+      finish(kExitFile);
+    }
+  }
+  ~InputFile() { static_cast<void>(std::fclose(f_)); }  // only read: a failing close loses nothing
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  std::size_t read(std::uint8_t* p, std::size_t n) {
+    const std::size_t got = std::fread(p, 1, n, f_);
+    if (got < n && std::ferror(f_)) {
+      mprintf("Error: Can't read file %s \n", name_);
+      finish(kExitFile);
+    }
+    return got;
+  }
+  // False for a file that can't go back to its start (a FIFO).
+  bool rewind() { return std::fseek(f_, 0, SEEK_SET) == 0; }
+  int descriptor() const { return fileno(f_); }
+
+ private:
+  const char* name_;
+  std::FILE* f_;
+};
+
+std::string address_text(std::uint64_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%06llX", static_cast<unsigned long long>(address));
+  return text;
+}
+
+// "line 7 " or "" for the file as a whole.
+std::string place_text(image::Place place) {
+  const std::string text = image::describe(place);
+  return text.empty() ? text : text + " ";
+}
+
+// Reads the file from its start through the format's reader, every record to the sink. The first piece
+// of the file, already read, comes in `piece`.
+std::optional<Refusal> read_records(InputFile& file, Format format, std::optional<std::uint32_t> raw_address,
+                                    std::vector<std::uint8_t>& piece, std::size_t got,
+                                    const image::RecordSink& sink, std::optional<std::uint64_t>& start) {
+  if (format == Format::Elf) return read_elf(file.descriptor(), sink, start);
+  if (raw_address) {
+    for (std::uint64_t offset = 0; got > 0; offset += got, got = file.read(piece.data(), piece.size())) {
+      const image::Place place{image::Place::Kind::Offset, offset};
+      if (auto refused = sink(image::DataRecord{place, *raw_address + offset, piece.data(), got})) return refused;
+    }
+    return std::nullopt;
+  }
+  image::TextFirmwareReader reader(format, sink);
+  for (; got > 0; got = file.read(piece.data(), piece.size()))
+    if (auto refused = reader.feed(piece.data(), got)) return refused;
+  auto refused = reader.finish();
+  start = reader.start();
+  return refused;
+}
+
+// The earlier record of an overlap, from a second reading of the file.
+std::string earlier_place(InputFile& file, Format format, std::optional<std::uint32_t> raw_address,
+                          std::uint64_t address) {
+  std::vector<std::uint8_t> piece(kPiece);
+  if (!file.rewind()) return "an earlier record";
+  image::FirstPlaceOf first(address);
+  auto sink = [&](const image::DataRecord& record) -> std::optional<Refusal> {
+    first.add(record);
+    if (first.place()) return Refusal{};  // found: the rest need not be read
+    return std::nullopt;
+  };
+  std::optional<std::uint64_t> start;
+  static_cast<void>(read_records(file, format, raw_address, piece, file.read(piece.data(), piece.size()), sink, start));
+  return first.place() ? image::describe(*first.place()) : "an earlier record";
+}
+
+[[noreturn]] void refuse_unknown(const char* name, const std::uint8_t* head, std::size_t n) {
+  const std::string found = n == 0 ? "it is empty"
+                                   : "it begins with " + hex_pairs(head, std::min(n, kShownBytes), " ");
+  fail(kExitFile, std::string(name) + " is no S-record, Intel HEX or ELF file (" + found +
+                      "); give a raw binary its address, as in @load012300<" + name);
+}
+
+[[noreturn]] void report(const char* name, const Refusal& refusal, const std::string& earlier) {
+  const std::string file = std::string(name) + ": ";
+  switch (refusal.fault) {
+    case Fault::Outside:
+      fail(kExitOutside, file + place_text(refusal.place) + "puts data at " + address_text(refusal.address) +
+                             ", outside memory 000000-FFFFFF.");
+    case Fault::Overlap:
+      fail(kExitFile, file + earlier + " and " + image::describe(refusal.place) + " write different bytes at " +
+                          address_text(refusal.address) + ".");
+    case Fault::BadRecord:
+    case Fault::NotWhole: break;
+  }
+  fail(kExitFile, file + place_text(refusal.place) + refusal.why + ".");
+}
+
+}  // namespace
+
+Format regular_file_format(const char* file) {
+  struct stat st {};
+  if (::stat(file, &st) != 0 || !S_ISREG(st.st_mode)) return Format::Unknown;
+  std::FILE* f = std::fopen(file, "rb");
+  if (!f) return Format::Unknown;
+  std::array<std::uint8_t, kDetectBytes> head{};
+  const std::size_t got = std::fread(head.data(), 1, head.size(), f);
+  static_cast<void>(std::fclose(f));  // only read
+  return image::detect_format(head.data(), got);
+}
+
+void read_firmware(const char* name, std::optional<std::uint32_t> raw_address, image::Image& image) {
+  InputFile file(name);
+  std::vector<std::uint8_t> piece(kPiece);
+  const std::size_t got = file.read(piece.data(), piece.size());
+  const Format format = raw_address ? Format::Unknown : image::detect_format(piece.data(), got);
+  if (!raw_address && format == Format::Unknown) refuse_unknown(name, piece.data(), got);
+  image::ImageBuilder builder(image);
+  auto sink = [&](const image::DataRecord& record) { return builder.add(record); };
+  const auto refused = read_records(file, format, raw_address, piece, got, sink, image.start);
+  if (refused) {
+    const bool overlap = refused->fault == Fault::Overlap;
+    report(name, *refused, overlap ? earlier_place(file, format, raw_address, refused->address) : "");
+  }
+}
+
+}  // namespace vx

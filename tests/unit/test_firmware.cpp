@@ -1,0 +1,174 @@
+// Firmware files as text and the image they fill: format detection, S-records and Intel HEX read whole
+// with every refusal, the builder's range and overlap checks, and the S2/S8 lines a download sends.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/firmware.h"
+#include "protocol/image.h"
+
+namespace vx::image {
+namespace {
+
+struct Outcome {
+  std::optional<Refusal> refusal;
+  Image image;
+  std::optional<std::uint64_t> start;
+};
+
+// Reads `text` in pieces of `piece` bytes, as the loader reads a file.
+void read_text(const std::string& text, Outcome& out, std::size_t piece = 7) {
+  ImageBuilder builder(out.image);
+  TextFirmwareReader reader(detect_format(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                            [&](const DataRecord& r) { return builder.add(r); });
+  for (std::size_t at = 0; at < text.size() && !out.refusal; at += piece)
+    out.refusal = reader.feed(reinterpret_cast<const std::uint8_t*>(text.data()) + at,
+                              std::min(piece, text.size() - at));
+  if (!out.refusal) out.refusal = reader.finish();
+  out.start = reader.start();
+}
+
+TEST(DetectFormat, ByContentOnly) {
+  const struct {
+    const char* edge;
+    std::string head;
+    Format format;
+  } cases[] = {
+      {"ELF magic", std::string("\x7f" "ELF\x01\x01", 6), Format::Elf},
+      {"S-record", "S00600004844521B\n", Format::SRecords},
+      {"S-record after a BOM and a blank line", "\xEF\xBB\xBF\r\nS1051000abcd72\n", Format::SRecords},
+      {"Intel HEX", ":020000040001F9\n", Format::IntelHex},
+      {"Intel HEX after blanks", "  \n:00000001FF\n", Format::IntelHex},
+      {"'S' and no digit: a command", "SET 1\n", Format::Unknown},
+      {"a command file", "; job\nI000000\n", Format::Unknown},
+      {"a PE file", "MZ\x90", Format::Unknown},
+      {"empty", "", Format::Unknown},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(detect_format(reinterpret_cast<const std::uint8_t*>(c.head.data()), c.head.size()), c.format) << c.edge;
+}
+
+// Files read whole: the bytes they place (address -> bytes) and their start, checksums worked by hand.
+TEST(TextFirmwareReader, PlacesWhatTheRecordsSay) {
+  const struct {
+    const char* edge;
+    std::string text;
+    std::map<std::uint32_t, std::vector<std::uint8_t>> placed;
+    std::optional<std::uint64_t> start;
+  } cases[] = {
+      {"S1 with S0 and S9", "S00600004844521B\nS1051000ABCD72\nS9031000EC\n", {{0x1000, {0xAB, 0xCD}}}, 0x1000},
+      {"S2 with S8, CR LF", "S20701234511223329\r\nS80401234592\r\n", {{0x012345, {0x11, 0x22, 0x33}}}, 0x012345},
+      {"S3 with S7", "S30600010000EE0A\nS70500010000F9\n", {{0x10000, {0xEE}}}, 0x10000},
+      {"S1 closed by a matching S5 only", "S1051000ABCD72\nS5030001FB\n", {{0x1000, {0xAB, 0xCD}}}, std::nullopt},
+      {"a BOM before a later line (two files joined)", "S1051000ABCD72\n\xEF\xBB\xBFS9031000EC\n",
+       {{0x1000, {0xAB, 0xCD}}}, 0x1000},
+      {"no line end after the last record", "S1051000ABCD72\nS9031000EC", {{0x1000, {0xAB, 0xCD}}}, 0x1000},
+      {"HEX: data, linear base, linear start", ":020000040001F9\n:02123400112285\n:04000005000123458E\n:00000001FF\n",
+       {{0x011234, {0x11, 0x22}}}, 0x012345},
+      {"HEX: segment base and segment start", ":020000021000EC\n:01000400AA51\n:0400000310000004E5\n:00000001FF\n",
+       {{0x010004, {0xAA}}}, 0x010004},
+      {"HEX: the same byte twice", ":0100000055AA\n:0100000055AA\n:00000001FF\n", {{0, {0x55}}}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    Outcome out;
+    read_text(c.text, out);
+    ASSERT_FALSE(out.refusal) << c.edge << ": " << describe(out.refusal->place) << " " << out.refusal->why;
+    std::size_t total = 0;
+    for (const auto& [address, bytes] : c.placed) {
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        EXPECT_TRUE(out.image.has(address + static_cast<std::uint32_t>(i))) << c.edge;
+        EXPECT_EQ(out.image.at(address + static_cast<std::uint32_t>(i)), bytes[i]) << c.edge;
+      }
+      total += bytes.size();
+    }
+    EXPECT_EQ(out.image.size(), total) << c.edge;
+    EXPECT_EQ(out.start, c.start) << c.edge;
+  }
+}
+
+TEST(TextFirmwareReader, RefusesWithThePlaceAndTheReason) {
+  const struct {
+    const char* edge;
+    std::string text;
+    Fault fault;
+    std::string place;
+    const char* why;
+    std::uint64_t address;
+  } cases[] = {
+      {"S-record checksum", "S1051000ABCD73\nS9031000EC\n", Fault::BadRecord, "line 1", "has the checksum 73 but its bytes give 72", 0},
+      {"HEX checksum", ":0100000055AB\n:00000001FF\n", Fault::BadRecord, "line 1", "has the checksum AB but its bytes give AA", 0},
+      {"HEX count longer than the line", ":0200000055A9\n:00000001FF\n", Fault::BadRecord, "line 1", "has a count of 2 but 1 data bytes", 0},
+      {"HEX unknown type", ":00000006FA\n", Fault::BadRecord, "line 1", "type 06", 0},
+      {"HEX odd digits", ":0100000055AA0\n", Fault::BadRecord, "line 1", "hexadecimal pairs", 0},
+      {"HEX base record of 3 bytes", ":03000004000100F8\n", Fault::BadRecord, "line 1", "instead of 2", 0},
+      {"S4, a type no file holds", "S1051000ABCD72\nS4030000FC\n", Fault::BadRecord, "line 2", "type no S-record", 0},
+      {"a command among S-records", "S1051000ABCD72\nI000000\n", Fault::BadRecord, "line 2", "is not an S-record", 0},
+      {"a record after the end", "S9031000EC\nS1051000ABCD72\n", Fault::BadRecord, "line 2", "follows the end record", 0},
+      {"an end record with data", "S9041000AA41\n", Fault::BadRecord, "line 1", "holds data", 0},
+      {"S-records cut short", "S1051000ABCD72\n", Fault::NotWhole, "", "may be cut short", 0},
+      {"a count record that disagrees", "S1051000ABCD72\nS5030002FA\n", Fault::NotWhole, "line 2", "counts 2 data records, but 1", 0},
+      {"a matching count, then more data", "S1051000ABCD72\nS5030001FB\nS1051000ABCD72\n", Fault::NotWhole, "", "cut short", 0},
+      {"HEX without its end", ":0100000055AA\n", Fault::NotWhole, "", "end record (01)", 0},
+      {"a line longer than any record", "S1" + std::string(700, '0') + "\n", Fault::BadRecord, "line 1", "longer than 600", 0},
+      {"S3 past FFFFFF", "S30601000000AA4E\nS70500000000FA\n", Fault::Outside, "line 1", "outside", 0x1000000},
+      {"HEX across FFFFFF", ":0200000400FFFB\n:02FFFF001122CD\n:00000001FF\n", Fault::Outside, "line 2", "outside", 0x1000000},
+      {"other bytes at one address", ":0100000055AA\n:0100000056A9\n:00000001FF\n", Fault::Overlap, "line 2", "", 0},
+  };
+  for (const auto& c : cases) {
+    Outcome out;
+    read_text(c.text, out);
+    ASSERT_TRUE(out.refusal) << c.edge;
+    EXPECT_EQ(out.refusal->fault, c.fault) << c.edge;
+    EXPECT_EQ(describe(out.refusal->place), c.place) << c.edge;
+    EXPECT_NE(out.refusal->why.find(c.why), std::string::npos) << c.edge << ": " << out.refusal->why;
+    EXPECT_EQ(out.refusal->address, c.address) << c.edge;
+  }
+}
+
+// An overlap's earlier place comes from a second reading with FirstPlaceOf.
+TEST(FirstPlaceOf, NamesTheFirstRecordCoveringTheAddress) {
+  FirstPlaceOf first(0x1001);
+  const std::uint8_t bytes[4] = {};
+  first.add(DataRecord{Place{Place::Kind::Line, 1}, 0x0FFC, bytes, 4});
+  EXPECT_FALSE(first.place());
+  first.add(DataRecord{Place{Place::Kind::Line, 2}, 0x1000, bytes, 2});
+  first.add(DataRecord{Place{Place::Kind::Line, 3}, 0x1001, bytes, 1});
+  ASSERT_TRUE(first.place());
+  EXPECT_EQ(describe(*first.place()), "line 2");
+}
+
+TEST(Image, BlocksInAddressOrderWithTheirMasks) {
+  Image image;
+  ImageBuilder builder(image);
+  const std::uint8_t high[2] = {1, 2}, low[3] = {3, 4, 5};
+  ASSERT_FALSE(builder.add(DataRecord{Place{}, 0xFFFFFE, high, 2}));
+  ASSERT_FALSE(builder.add(DataRecord{Place{}, 0x00007F, low, 3}));  // across two blocks
+  std::vector<std::pair<std::uint32_t, unsigned>> seen;
+  image.for_each_block([&](std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask) {
+    unsigned mask_bytes = 0;
+    for (std::size_t i = 0; i < kMaskBytes; ++i) mask_bytes += mask[i] ? 1 : 0;
+    seen.emplace_back(base, bytes[0x7F] + mask_bytes);
+  });
+  // 0x000000: byte 7F is 3, one mask byte; 0x000080: byte 7F empty, one; 0xFFFF80: byte 7F is 2, one.
+  EXPECT_EQ(seen, (std::vector<std::pair<std::uint32_t, unsigned>>{{0x000000, 4}, {0x000080, 1}, {0xFFFF80, 3}}));
+  EXPECT_EQ(image.size(), 5u);
+  EXPECT_EQ(image.pages(), 2u);
+}
+
+TEST(S2Line, WhatADownloadSends) {
+  const std::uint8_t data[3] = {0x11, 0x22, 0x33};
+  EXPECT_EQ(s2_line('2', 0x012345, data, 3), "S20701234511223329\n");
+  EXPECT_EQ(s2_line('8', 0x010000, nullptr, 0), "S804010000FA\n");  // the example firmware's last line
+  Image image;
+  image.start = 0x1000000;  // a start outside the memory: the end record carries 000000
+  EXPECT_EQ(end_record_address(image), 0u);
+  image.start = 0x8000;
+  EXPECT_EQ(end_record_address(image), 0x8000u);
+}
+
+}  // namespace
+}  // namespace vx::image
