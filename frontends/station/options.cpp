@@ -68,6 +68,7 @@ const std::map<std::string, OptionDef>& definitions() {
       {"--report", {true, text_setter(&Options::report_file, "--report")}},
       {"--junit", {true, text_setter(&Options::junit_file, "--junit")}},
       {"--vexal", {true, text_setter(&Options::vexal, "--vexal")}},
+      {"--window", {false, flag_setter(&Options::window)}},
       {"--help", {false, flag_setter(&Options::help)}},
       {"--version", {false, flag_setter(&Options::version)}},
   };
@@ -144,6 +145,8 @@ Results:
   --logs DIR           each board's console log in DIR/NAME.log
   --report FILE.json   a JSON report, one entry per board
   --junit FILE.xml     a JUnit XML report, one test case per board
+  --window             the boards as tiles in a window (PASS on green, FAIL on red); the log goes
+                       to standard output. Closing the window is Ctrl-C, twice a second Ctrl-C.
 Other:
   --help, --version
 

@@ -1,7 +1,7 @@
 // The station's command line:
 //
 //   vexal-station (--ports DEV,DEV,... | --all | --watch) [--match PATTERN] [--jobs N] [--logs DIR]
-//                 [--report FILE.json] [--junit FILE.xml] [--vexal PATH] -- VEXAL-ARGUMENTS...
+//                 [--report FILE.json] [--junit FILE.xml] [--vexal PATH] [--window] -- VEXAL-ARGUMENTS...
 //
 // Options take their value as the next argument or after '='. Everything after "--" is the job, given
 // to each board's vexal after "--port DEV" (none: vexal asks the board for its identity). The checks
@@ -26,6 +26,7 @@ struct Options {
   std::string report_file;
   std::string junit_file;
   std::string vexal;  // --vexal; "" finds it beside the station, then on PATH
+  bool window = false;  // --window: the boards as tiles in a window (the log still on standard output)
   std::vector<std::string> job;
   bool help = false;
   bool version = false;
