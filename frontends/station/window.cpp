@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vx::station {
@@ -136,9 +137,16 @@ class Tile : public Fl_Widget {
     fl_rectf(bar_x, bar_y, filled, bar_h, kBarFillColor);
     fl_color(FL_WHITE);
     fl_rect(bar_x, bar_y, bar_w, bar_h);
+    // The percent reads dark on the filled part and light on the rest, wherever the fill ends.
     const std::string percent = formatted("%d %%", view_.percent);
     fl_font(FL_HELVETICA_BOLD, std::max(kSmallestFont, bar_h * 2 / 3));
-    fl_draw(percent.c_str(), bar_x, bar_y, bar_w, bar_h, FL_ALIGN_CENTER, nullptr, 0);
+    for (const auto& [from, width, ink] : {std::tuple(bar_x, filled, kBarTroughColor),
+                                           std::tuple(bar_x + filled, bar_w - filled, Fl_Color(FL_WHITE))}) {
+      fl_push_clip(from, bar_y, width, bar_h);
+      fl_color(ink);
+      fl_draw(percent.c_str(), bar_x, bar_y, bar_w, bar_h, FL_ALIGN_CENTER, nullptr, 0);
+      fl_pop_clip();
+    }
   }
 
   const Board* board_;
@@ -262,11 +270,12 @@ class WindowDisplay : public Display {
   static void on_close(Fl_Widget*, void* self) { static_cast<WindowDisplay*>(self)->close_requested(); }
   void close_requested();
   std::string state_text() const;
-  void write_dump() const;
+  void write_dump();
 
   std::unique_ptr<Display> log_;
   std::string job_;
   std::string dump_;
+  std::string dumped_;  // what the dump file holds
   StationWindow window_;
   SteadyTime started_{}, last_drawn_{};
   bool drawn_once_ = false;
@@ -281,20 +290,14 @@ void WindowDisplay::show(const std::vector<const Board*>& boards, SteadyTime now
   last_drawn_ = now;
   boards_ = boards;
   window_.match_boards(boards);
-  bool changed = false;
   for (Tile* tile : window_.tiles()) {
-    if (tile->update()) {
-      tile->redraw();
-      changed = true;
-    }
+    if (tile->update()) tile->redraw();
   }
   const double seconds = std::chrono::duration<double>(now - started_).count();
-  if (window_.header().update(header_text(job_, count_tiles(boards), seconds) + state_text())) {
+  if (window_.header().update(header_text(job_, count_tiles(boards), seconds) + state_text()))
     window_.header().redraw();
-    changed = true;
-  }
   Fl::flush();
-  if (changed) write_dump();
+  write_dump();
 }
 
 std::string WindowDisplay::state_text() const {
@@ -327,7 +330,8 @@ void WindowDisplay::linger() {
   while (window_.shown()) Fl::wait();
 }
 
-void WindowDisplay::write_dump() const {
+// Only when what it holds changed (a tile, the header, the tiles' places after a resize).
+void WindowDisplay::write_dump() {
   if (dump_.empty()) return;
   std::string text = "header\t" + std::string(window_.header().label()) + "\n";
   for (const Tile* tile : window_.tiles()) {
@@ -335,6 +339,8 @@ void WindowDisplay::write_dump() const {
     std::replace(texts.begin(), texts.end(), '\n', '|');
     text += formatted("tile\t%d %d %d %d\t", tile->x(), tile->y(), tile->w(), tile->h()) + texts + "\n";
   }
+  if (text == dumped_) return;
+  dumped_ = text;
   const std::string partial = dump_ + ".part";
   std::ofstream(partial, std::ios::trunc) << text;
   std::error_code ignored;  // a test tool's file: a failure to write it must not touch the boards
