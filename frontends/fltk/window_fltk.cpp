@@ -8,12 +8,18 @@
 //  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
 //    into the console area of the back buffer (an off-screen image of the whole client area);
 //  - the progress bar, whose calls the worker hands over through a BarMailbox and an FLTK awake
-//    request, because only the GUI thread may create, show or draw widgets;
+//    request, because only the GUI thread may create, show or draw widgets; it follows a command
+//    file's lines and, while one runs, a transfer's bytes (download, verify, memory read or write);
 //  - the end of the run: the worker sets `over` and wakes the event loop, which then shows the end
 //    box "Vexal has finished" with the exit code and its meaning while the console keeps being
-//    redrawn; dismissing it ends the process. What a terminal user reads on standard error (why the
+//    redrawn; dismissing it ends the process. The box says PASS under a green tick for exit code 0
+//    and FAIL under a red cross otherwise, so the outcome reads at a glance; after a failure the
+//    bar turns red and stays where the run stopped, shown even if the run had hidden it. What a terminal user reads on standard error (why the
 //    port could not be opened) is added to the console after the "Exit code" line, where a desktop
 //    user sees it.
+//
+// VEXALW_BAR_TRACE=FILE (for tests and tools): every state the bar is given is appended to FILE as a
+// line, "FILE-OR-PHASE PERCENT%", "hidden", or for the red bar after a failure "failed LABEL".
 //
 // Closing the main window ends the process at once with status 0, wherever the loader is. That is
 // done with std::_Exit: no destructor or exit handler runs, so nothing the worker is still using is
@@ -79,15 +85,21 @@ constexpr int kLabelFontSize = 14;
 constexpr int kBarLabelFontSize = 12;
 constexpr int kBarX = 100, kBarY = 400, kBarWidth = 400, kBarHeight = 30;
 const Fl_Color kBarColor = fl_rgb_color(6, 176, 37);
+const Fl_Color kFailColor = fl_rgb_color(204, 24, 24);
+const Fl_Color kFailTroughColor = fl_rgb_color(245, 196, 196);
+constexpr char kStoppedText[] = " - stopped";
 
 // The end box.
 constexpr char kEndCaption[] = "Vexal";
 constexpr char kEndText[] = "Vexal has finished";
-constexpr int kBoxWidth = 380, kBoxHeight = 130;
+constexpr int kBoxWidth = 380, kBoxHeight = 150;
 constexpr int kIconX = 20, kIconY = 20, kIconSize = 40;
-constexpr int kTextX = 76, kTextY = 14, kTextWidth = 290, kTextHeight = 70;
+constexpr int kVerdictX = 76, kVerdictY = 10, kVerdictWidth = 290, kVerdictHeight = 30;
+constexpr int kTextX = 76, kTextY = 40, kTextWidth = 290, kTextHeight = 60;
 constexpr int kOkWidth = 90, kOkHeight = 28, kOkMargin = 12;
-constexpr int kTextFontSize = 14, kIconMarkSize = 26;
+constexpr int kTextFontSize = 14, kVerdictFontSize = 24;
+const Fl_Color kPassColor = fl_rgb_color(24, 150, 48);
+constexpr int kMarkWidth = 5;  // the tick's and the cross's strokes
 
 constexpr int kStartupFailure = 1;
 constexpr int kDone = 0;
@@ -120,7 +132,8 @@ class KeptDiagnostics {
 struct LoaderRun {
   vx::CommandLine command_line;
   std::string program;
-  vx::ProgressView* progress = nullptr;  // the bar's mailbox
+  vx::ProgressView* progress = nullptr;  // the bar's mailbox, for the command file's lines
+  vx::TransferView* transfer = nullptr;  // the same mailbox, for the transfers' bytes
   Gui* gui = nullptr;                    // what the awake request at the end refreshes
   KeptDiagnostics* kept = nullptr;       // shown in the console after the run
   int code = 0;
@@ -130,6 +143,7 @@ struct LoaderRun {
 // What a fresh run lacks here: the bar's mailbox, and the sink that keeps the diagnostics.
 void plug_in(const LoaderRun& run) {
   vx::set_progress_view(run.progress);
+  if (run.transfer) vx::add_transfer_view(run.transfer);
   KeptDiagnostics* kept = run.kept;
   vx::set_diagnostic_sink([kept](const std::string& line) { kept->add(line); });
 }
@@ -165,6 +179,7 @@ void on_wake(void*);
 void worker_main(LoaderRun* run) {
   run->code = run_loader(*run);
   vx::set_progress_view(nullptr);
+  if (run->transfer) vx::remove_transfer_view(run->transfer);
   vx::set_diagnostic_sink(nullptr);  // the kept lines' owner goes when the event loop is done
   show_kept_diagnostics(*run->kept);
   run->over.store(true);
@@ -257,11 +272,26 @@ class ConsoleWindow : public Fl_Window {
     if (state.shown != label_shown_) draw_loading_label(state.shown);
     if (!state.shown) {
       if (bar_.visible()) bar_.hide();
+      trace("hidden");
       return;
     }
+    trace(vxw::bar_label(state));
     bar_.value(static_cast<float>(state.percent));
     bar_.copy_label(vxw::bar_label(state).c_str());
     if (!bar_.visible()) bar_.show();
+  }
+
+  // After a failure: the bar in red where the run stopped (empty when no bar was shown), so the
+  // strip says where that was.
+  void show_failure(const vxw::BarState& stopped) {
+    if (!label_shown_) draw_loading_label(true);
+    bar_.selection_color(kFailColor);
+    bar_.color(kFailTroughColor);  // the unfilled part pale red: the place stays visible
+    bar_.value(static_cast<float>(stopped.percent));
+    bar_.copy_label((vxw::bar_label(stopped) + kStoppedText).c_str());
+    trace(std::string("failed ") + bar_.label());
+    bar_.show();
+    redraw();
   }
 
  protected:
@@ -280,6 +310,15 @@ class ConsoleWindow : public Fl_Window {
     fl_rectf(x, y, w, h, color);
     fl_end_offscreen();
     damage(FL_DAMAGE_USER1, x, y, w, h);
+  }
+
+  void trace(const std::string& line) {
+    static const char* const kTraceFile = std::getenv("VEXALW_BAR_TRACE");
+    if (kTraceFile == nullptr || *kTraceFile == '\0') return;
+    if (std::FILE* file = std::fopen(kTraceFile, "a")) {
+      std::fprintf(file, "%s\n", line.c_str());
+      static_cast<void>(std::fclose(file));
+    }
   }
 
   // The label lives in the back buffer, drawn without a background of its own over the strip.
@@ -305,26 +344,38 @@ class ConsoleWindow : public Fl_Window {
 
 // ---- the end box --------------------------------------------------------------------------------
 
-class ExclamationIcon : public Fl_Widget {
+// A green disc with a white tick for a run that passed, a red one with a white cross otherwise.
+class OutcomeIcon : public Fl_Widget {
  public:
-  ExclamationIcon(int x, int y, int size) : Fl_Widget(x, y, size, size) {}
+  OutcomeIcon(int x, int y, int size, bool passed) : Fl_Widget(x, y, size, size), passed_(passed) {}
 
  protected:
   void draw() override {
-    const int left = x(), top = y(), right = x() + w() - 1, bottom = y() + h() - 1, mid = x() + w() / 2;
-    fl_color(FL_YELLOW);
-    fl_polygon(mid, top, right, bottom, left, bottom);
-    fl_color(FL_BLACK);
-    fl_loop(mid, top, right, bottom, left, bottom);
-    fl_font(FL_HELVETICA_BOLD, kIconMarkSize);
-    fl_draw("!", left, top + h() / 4, w(), h() * 3 / 4, FL_ALIGN_CENTER, nullptr, 0);
+    fl_color(passed_ ? kPassColor : kFailColor);
+    fl_pie(x(), y(), w(), h(), 0, 360);
+    fl_color(FL_WHITE);
+    fl_line_style(FL_SOLID | FL_CAP_ROUND, kMarkWidth);
+    const int quarter = w() / 4;
+    const int left = x() + quarter, right = x() + w() - quarter, top = y() + quarter, bottom = y() + h() - quarter;
+    if (passed_) {
+      fl_line(left, y() + h() / 2, x() + w() * 5 / 12, bottom - quarter / 3, right, top + quarter / 3);
+    } else {
+      fl_line(left, top, right, bottom);
+      fl_line(left, bottom, right, top);
+    }
+    fl_line_style(0);
   }
+
+ private:
+  bool passed_;
 };
 
 void on_end_box_dismiss(Fl_Widget* widget, void*) {
   Fl_Window* box = widget->as_window() ? widget->as_window() : widget->window();
   box->hide();
 }
+
+bool passed(int code) { return code == 0; }
 
 // "Vexal has finished", then the exit code and what it means.
 std::string end_text(int code) {
@@ -338,10 +389,15 @@ class EndBox : public Fl_Window {
   EndBox(const Fl_Window& over, int code)
       : Fl_Window(over.x() + (over.w() - kBoxWidth) / 2, over.y() + (over.h() - kBoxHeight) / 2,
                   kBoxWidth, kBoxHeight, kEndCaption),
-        icon_(kIconX, kIconY, kIconSize),
+        icon_(kIconX, kIconY, kIconSize, passed(code)),
+        verdict_(kVerdictX, kVerdictY, kVerdictWidth, kVerdictHeight, passed(code) ? "PASS" : "FAIL"),
         text_(kTextX, kTextY, kTextWidth, kTextHeight),
         ok_(kBoxWidth - kOkWidth - kOkMargin, kBoxHeight - kOkHeight - kOkMargin, kOkWidth, kOkHeight,
             "OK") {
+    verdict_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    verdict_.labelfont(FL_HELVETICA_BOLD);
+    verdict_.labelsize(kVerdictFontSize);
+    verdict_.labelcolor(passed(code) ? kPassColor : kFailColor);
     text_.copy_label(end_text(code).c_str());
     text_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
     text_.labelsize(kTextFontSize);
@@ -353,7 +409,8 @@ class EndBox : public Fl_Window {
   }
 
  private:
-  ExclamationIcon icon_;
+  OutcomeIcon icon_;
+  Fl_Box verdict_;
   Fl_Box text_;
   Fl_Return_Button ok_;
 };
@@ -406,9 +463,10 @@ bool run_loader_in_window(LoaderRun& run) {
   return true;
 }
 
-void show_end_box(const ConsoleWindow& window, const Gui& gui, int code) {
+void show_end_box(ConsoleWindow& window, const Gui& gui, int code) {
   gui.refresh_console();  // the "Exit code" line stands before the box comes up
   gui.refresh_bar();
+  if (!passed(code)) window.show_failure(gui.mailbox->stopped_at());
   EndBox box(window, code);
   box.show();
   while (box.shown()) wait_for_events();
@@ -449,6 +507,7 @@ int run_window(LoaderRun& run) {
   gui = {&window, &mailbox};
   gui.refresh_console();
   run.progress = &mailbox;
+  run.transfer = &mailbox;
   run.gui = &gui;
   Fl::add_timeout(kTickSeconds, on_tick, &gui);
 
