@@ -73,6 +73,14 @@ void BarMailbox::transfer_ended() {
   update_shown();
 }
 
+void BarMailbox::clear() {
+  std::lock_guard<std::mutex> hold(lock_);
+  lines_ = wanted_ = BarState{};
+  transfers_.clear();
+  cut_short_.reset();
+  changed_ = false;
+}
+
 BarState BarMailbox::stopped_at() {
   std::lock_guard<std::mutex> hold(lock_);
   return cut_short_ ? *cut_short_ : lines_;

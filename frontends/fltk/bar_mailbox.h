@@ -54,6 +54,9 @@ class BarMailbox : public vx::ProgressView, public vx::TransferView {
   void progress(const vx::TransferProgress& progress) override;
   void transfer_ended() override;
 
+  // Before a run: no bar, no transfer, nothing cut short (the state shown is taken as hidden).
+  void clear();
+
   // GUI thread: the state to apply when it changed since the last take.
   std::optional<BarState> take();
 

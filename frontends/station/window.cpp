@@ -325,9 +325,19 @@ void WindowDisplay::close() {
   log_->close();
 }
 
+// The station's signals are still blocked (its loop took them): a Ctrl-C, SIGTERM or SIGHUP now
+// waits as pending, and ends the lingering with the station's own status.
+bool end_signal_pending() {
+  sigset_t pending;
+  if (::sigpending(&pending) != 0) return false;
+  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+         sigismember(&pending, SIGHUP) == 1;
+}
+
 void WindowDisplay::linger() {
   if (closes_ > 0) return;  // closed before the end: the person has gone already
-  while (window_.shown()) Fl::wait();
+  const double interval = std::chrono::duration<double>(kLiveInterval).count();
+  while (window_.shown() && !end_signal_pending()) Fl::wait(interval);
 }
 
 // Only when what it holds changed (a tile, the header, the tiles' places after a resize).

@@ -13,7 +13,7 @@
 // Closing the window is Ctrl-C: the first close sends the station a SIGINT (no more jobs start, the
 // running ones finish), a second one another (the running jobs are interrupted); the window stays
 // until the station has ended and then closes. When the station ends without a close, the window
-// stays with the results until the person closes it.
+// stays with the results until the person closes it (or a Ctrl-C, SIGTERM or SIGHUP comes).
 //
 // VEXAL_STATION_WINDOW_DUMP=FILE (for tests and tools): after every drawing the window writes FILE
 // anew with what it shows: "header<TAB>TEXT", then one line per tile "tile<TAB>X Y W H<TAB>TEXTS" with
