@@ -12,9 +12,10 @@
 //    file's lines and, while one runs, a transfer's bytes (download, verify, memory read or write);
 //  - the end of the run: the worker sets `over` and wakes the event loop, which then shows the end
 //    box "Vexal has finished" with the exit code and its meaning while the console keeps being
-//    redrawn; dismissing it ends the process. The box says PASS under a green tick for exit code 0
-//    and FAIL under a red cross otherwise, so the outcome reads at a glance; after a failure the
-//    bar turns red and stays where the run stopped, shown even if the run had hidden it. What a terminal user reads on standard error (why the
+//    redrawn; dismissing it ends the process (after --choose, Again runs it once more). The box
+//    says PASS under a green tick for exit code 0 and FAIL under a red cross otherwise, so the
+//    outcome reads at a glance; after a failure the bar turns red and stays where the run stopped,
+//    shown even if the run had hidden it. What a terminal user reads on standard error (why the
 //    port could not be opened) is added to the console after the "Exit code" line, where a desktop
 //    user sees it.
 //

@@ -18,6 +18,10 @@ Scenarios:
             --port names a device that isn't there: the reason in the console, the exit code and
             its meaning in the end box under a red cross; status 0.
   refused   too many arguments: the refusal shows in the console, then the end box; status 0.
+  choose    vexalw --choose: the dialog offers the board's port (listed with its by-id name) and the
+            file remembered from last time; Return starts the run, which passes (green tick, Again
+            and Close); Return on the box (Again) runs it once more; closing the box ends with
+            status 0; the choices are kept in $XDG_CONFIG_HOME/vexal/vexalw.conf.
   close_at_box
             with the end box up, Escape on the main window leaves it alone, closing the main
             window ends the process at once with status 0.
@@ -436,6 +440,60 @@ def scenario_verify_fail(bin_dir, work, env, screen):
         board.stop()
 
 
+def scenario_choose(bin_dir, work, env, screen):
+    firmware = make_firmware(work)
+    board = Board(bin_dir, work)
+    by_id = os.path.join(work, "dev", "serial", "by-id")
+    os.makedirs(by_id)
+    device = os.path.realpath(board.link)
+    os.symlink(device, os.path.join(by_id, "usb-Maker_VQ-3140_Board_A17-if00-port0"))
+    config = os.path.join(work, "config", "vexal", "vexalw.conf")
+    os.makedirs(os.path.dirname(config))
+    with open(config, "w") as last:
+        last.write("file=%s\nbaud=115200\n" % os.path.join(work, "fw.s28"))
+    trace = os.path.join(work, "bar.trace")
+    env = dict(env, XDG_CONFIG_HOME=os.path.join(work, "config"), VEXAL_DEV_ROOT=os.path.join(work, "dev"),
+               VEXALW_BAR_TRACE=trace)
+    proc = subprocess.Popen([os.path.join(bin_dir, "vexalw"), "--choose"], cwd=work, env=env)
+    run = None
+    try:
+        dialog = wait_for("the dialog", WINDOW_APPEARS, lambda: find_window(env, "VexalW - start a run"))
+        origin = window_origin(env, dialog)
+        image = wait_for("the dialog's fields filled in", WINDOW_APPEARS,
+                         lambda: painted(screen.shot(), origin, (110, 16, 290, 28), dark))
+        screen.keep(image, "choose-dialog")
+        check(image.count((110, 16, 390, 28), origin, dark) > 300, "the port field shows the board's port")
+        check(image.count((110, 56, 290, 28), origin, dark) > 200, "the file field shows the file from last time")
+        subprocess.run(["xdotool", "key", "--window", dialog, "Return"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        run = Run.__new__(Run)  # the process is running already: only its window is looked up
+        run.env, run.proc = env, proc
+        run.window = wait_for("the window VexalW", WINDOW_APPEARS, lambda: run.alive_window("VexalW"))
+        run.origin = window_origin(env, run.window)
+        box, image = check_end_box(run, screen, "choose-passed", True)
+
+        def whole_runs():
+            with open(trace) as traced:
+                return traced.read().count("loading fw.s28 100%")
+        check(whole_runs() == 1, "the dialog's Start ran the download once")
+        subprocess.run(["xdotool", "key", "--window", box, "Return"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for("the second run", RUN_ENDS, lambda: whole_runs() == 2)
+        box = wait_for("the second end box", RUN_ENDS, lambda: run.alive_window("Vexal"))
+        check(True, "Again ran the download a second time, to its end box")
+        close_window(env["DISPLAY"], box)
+        check(run.wait_end(PROCESS_ENDS) == 0, "closing the end box ends vexalw with status 0")
+        with open(config) as kept:
+            check(kept.read() == "port=%s\nfile=%s\nbaud=115200\n" % (device, os.path.join(work, "fw.s28")),
+                  "the choices are kept for the next time")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        memory = board.stop()
+    check(memory[FIRMWARE_BASE:FIRMWARE_BASE + len(firmware)] == firmware, "board memory holds the firmware")
+
+
 def port_left_exclusive(link):
     """Whether the device behind the link still has its exclusive flag. root opens it anyway and asks;
     another user is refused with EBUSY."""
@@ -523,7 +581,8 @@ def scenario_close_at_box(bin_dir, work, env, screen):
 
 SCENARIOS = {"download": scenario_download, "close": scenario_close, "terminate": scenario_terminate,
              "refused": scenario_refused, "close_at_box": scenario_close_at_box,
-             "port_failure": scenario_port_failure, "verify_fail": scenario_verify_fail}
+             "port_failure": scenario_port_failure, "verify_fail": scenario_verify_fail,
+             "choose": scenario_choose}
 TOOLS = ["Xvfb", "xdotool", "import", "convert", "srec_cat"]
 
 
