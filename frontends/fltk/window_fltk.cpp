@@ -100,7 +100,7 @@ constexpr int kBarX = 100, kBarY = 400, kBarWidth = 400, kBarHeight = 30;
 const Fl_Color kBarColor = fl_rgb_color(6, 176, 37);
 const Fl_Color kFailColor = fl_rgb_color(204, 24, 24);
 const Fl_Color kFailTroughColor = fl_rgb_color(245, 196, 196);
-constexpr char kStoppedText[] = " - stopped";
+constexpr char kStoppedText[] = "stopped";
 
 // The end box.
 constexpr char kEndCaption[] = "Vexal";
@@ -311,7 +311,8 @@ class ConsoleWindow : public Fl_Window {
     bar_.selection_color(kFailColor);
     bar_.color(kFailTroughColor);  // the unfilled part pale red: the place stays visible
     bar_.value(static_cast<float>(stopped.percent));
-    bar_.copy_label((vxw::bar_label(stopped) + kStoppedText).c_str());
+    // A run that failed before any bar (a port that can't be opened) has no place to name.
+    bar_.copy_label(stopped.shown ? (vxw::bar_label(stopped) + " - " + kStoppedText).c_str() : kStoppedText);
     trace(std::string("failed ") + bar_.label());
     bar_.show();
     redraw();
@@ -455,9 +456,9 @@ class EndBox : public Fl_Window {
 // ---- the --choose dialog --------------------------------------------------------------------------
 
 constexpr char kChooseCaption[] = "VexalW - start a run";
-constexpr int kDialogWidth = 520, kDialogHeight = 190;
-constexpr int kFieldX = 110, kFieldWidth = 290, kFieldHeight = 28, kRowPitch = 40, kFirstRow = 16;
-constexpr int kBrowseX = 410, kBrowseWidth = 96;
+constexpr int kDialogWidth = 620, kDialogHeight = 190;
+constexpr int kFieldX = 110, kFieldWidth = 390, kFieldHeight = 28, kRowPitch = 40, kFirstRow = 16;
+constexpr int kBrowseX = 510, kBrowseWidth = 96;
 constexpr int kDialogButtonWidth = 96, kDialogButtonHeight = 30, kDialogMargin = 14;
 constexpr char kFilePattern[] = "Firmware and command files (*.{s28,s19,s37,srec,mot,txt,cmd})\tAll files (*)";
 
