@@ -98,7 +98,7 @@ check_unpacked() {
 }
 
 check_desktop_entry() {
-  grep -qx 'Exec=vexalw %F' "$1" || fail "the desktop entry does not start vexalw"
+  grep -qx 'Exec=vexalw --choose' "$1" || fail "the desktop entry does not start vexalw with its dialog"
   grep -qx 'Icon=vexalw' "$1" || fail "the desktop entry has no icon"
   if command -v desktop-file-validate >/dev/null && ! desktop-file-validate "$1"; then
     fail "the desktop entry is not valid"

@@ -8,12 +8,24 @@
 //  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
 //    into the console area of the back buffer (an off-screen image of the whole client area);
 //  - the progress bar, whose calls the worker hands over through a BarMailbox and an FLTK awake
-//    request, because only the GUI thread may create, show or draw widgets;
+//    request, because only the GUI thread may create, show or draw widgets; it follows a command
+//    file's lines and, while one runs, a transfer's bytes (download, verify, memory read or write);
 //  - the end of the run: the worker sets `over` and wakes the event loop, which then shows the end
 //    box "Vexal has finished" with the exit code and its meaning while the console keeps being
-//    redrawn; dismissing it ends the process. What a terminal user reads on standard error (why the
+//    redrawn; dismissing it ends the process (after --choose, Again runs it once more). The box
+//    says PASS under a green tick for exit code 0 and FAIL under a red cross otherwise, so the
+//    outcome reads at a glance; after a failure the bar turns red and stays where the run stopped,
+//    shown even if the run had hidden it. What a terminal user reads on standard error (why the
 //    port could not be opened) is added to the console after the "Exit code" line, where a desktop
 //    user sees it.
+//
+// VEXALW_BAR_TRACE=FILE (for tests and tools): every state the bar is given is appended to FILE as a
+// line, "FILE-OR-PHASE PERCENT%", "hidden", or for the red bar after a failure "failed LABEL".
+//
+// `vexalw --choose` (the desktop entry's way in) first asks for the port, the file and the baud rate in
+// a small dialog (the last choices filled in, choices.h says where they are kept), then runs the
+// loader with them as its arguments; its end box then offers Again (the same run once more, in the
+// same window) and Close.
 //
 // Closing the main window ends the process at once with status 0, wherever the loader is. That is
 // done with std::_Exit: no destructor or exit handler runs, so nothing the worker is still using is
@@ -31,6 +43,7 @@
 #include "console/outcome.h"
 #include "console/progress.h"
 #include "frontends/fltk/bar_mailbox.h"
+#include "frontends/fltk/choices.h"
 #include "frontends/fltk/console_page.h"
 #include "loader/args.h"
 #include "loader/cli.h"
@@ -41,6 +54,11 @@
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Choice.H>
+#include <FL/Fl_File_Chooser.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Window.H>
@@ -53,6 +71,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -81,17 +100,24 @@ constexpr int kLabelFontSize = 14;
 constexpr int kBarLabelFontSize = 12;
 constexpr int kBarX = 100, kBarY = 400, kBarWidth = 400, kBarHeight = 30;
 const Fl_Color kBarColor = fl_rgb_color(6, 176, 37);
+const Fl_Color kFailColor = fl_rgb_color(204, 24, 24);
+const Fl_Color kFailTroughColor = fl_rgb_color(245, 196, 196);
+constexpr char kStoppedText[] = "stopped";
 
 // The end box.
 constexpr char kEndCaption[] = "Vexal";
 constexpr char kEndText[] = "Vexal has finished";
-constexpr int kBoxWidth = 380, kBoxHeight = 130;
+constexpr int kBoxWidth = 380, kBoxHeight = 150;
 constexpr int kIconX = 20, kIconY = 20, kIconSize = 40;
-constexpr int kTextX = 76, kTextY = 14, kTextWidth = 290, kTextHeight = 70;
+constexpr int kVerdictX = 76, kVerdictY = 10, kVerdictWidth = 290, kVerdictHeight = 30;
+constexpr int kTextX = 76, kTextY = 40, kTextWidth = 290, kTextHeight = 60;
 constexpr int kOkWidth = 90, kOkHeight = 28, kOkMargin = 12;
-constexpr int kTextFontSize = 14, kIconMarkSize = 26;
+constexpr int kTextFontSize = 14, kVerdictFontSize = 24;
+const Fl_Color kPassColor = fl_rgb_color(24, 150, 48);
+constexpr int kMarkWidth = 5;  // the tick's and the cross's strokes
 
 constexpr int kStartupFailure = 1;
+constexpr char kChooseOption[] = "--choose";
 constexpr int kDone = 0;
 
 // ---- the worker's side ------------------------------------------------------------------------
@@ -122,7 +148,8 @@ class KeptDiagnostics {
 struct LoaderRun {
   vx::CommandLine command_line;
   std::string program;
-  vx::ProgressView* progress = nullptr;  // the bar's mailbox
+  vx::ProgressView* progress = nullptr;  // the bar's mailbox, for the command file's lines
+  vx::TransferView* transfer = nullptr;  // the same mailbox, for the transfers' bytes
   Gui* gui = nullptr;                    // what the awake request at the end refreshes
   KeptDiagnostics* kept = nullptr;       // shown in the console after the run
   int code = 0;
@@ -132,6 +159,7 @@ struct LoaderRun {
 // What a fresh run lacks here: the bar's mailbox, and the sink that keeps the diagnostics.
 void plug_in(const LoaderRun& run) {
   vx::set_progress_view(run.progress);
+  if (run.transfer) vx::add_transfer_view(run.transfer);
   KeptDiagnostics* kept = run.kept;
   vx::set_diagnostic_sink([kept](const std::string& line) { kept->add(line); });
 }
@@ -167,6 +195,7 @@ void on_wake(void*);
 void worker_main(LoaderRun* run) {
   run->code = run_loader(*run);
   vx::set_progress_view(nullptr);
+  if (run->transfer) vx::remove_transfer_view(run->transfer);
   vx::set_diagnostic_sink(nullptr);  // the kept lines' owner goes when the event loop is done
   show_kept_diagnostics(*run->kept);
   run->over.store(true);
@@ -261,11 +290,36 @@ class ConsoleWindow : public Fl_Window {
     if (state.shown != label_shown_) draw_loading_label(state.shown);
     if (!state.shown) {
       if (bar_.visible()) bar_.hide();
+      trace("hidden");
       return;
     }
+    trace(vxw::bar_label(state));
     bar_.value(static_cast<float>(state.percent));
     bar_.copy_label(vxw::bar_label(state).c_str());
     if (!bar_.visible()) bar_.show();
+  }
+
+  // Before a run: the bar hidden, in its own colours again.
+  void reset_bar() {
+    bar_.selection_color(kBarColor);
+    bar_.color(FL_BACKGROUND2_COLOR);
+    bar_.hide();
+    if (label_shown_) draw_loading_label(false);
+    redraw();
+  }
+
+  // After a failure: the bar in red where the run stopped (empty when no bar was shown), so the
+  // strip says where that was.
+  void show_failure(const vxw::BarState& stopped) {
+    if (!label_shown_) draw_loading_label(true);
+    bar_.selection_color(kFailColor);
+    bar_.color(kFailTroughColor);  // the unfilled part pale red: the place stays visible
+    bar_.value(static_cast<float>(stopped.percent));
+    // A run that failed before any bar (a port that can't be opened) has no place to name.
+    bar_.copy_label(stopped.shown ? (vxw::bar_label(stopped) + " - " + kStoppedText).c_str() : kStoppedText);
+    trace(std::string("failed ") + bar_.label());
+    bar_.show();
+    redraw();
   }
 
  protected:
@@ -284,6 +338,15 @@ class ConsoleWindow : public Fl_Window {
     fl_rectf(x, y, w, h, color);
     fl_end_offscreen();
     damage(FL_DAMAGE_USER1, x, y, w, h);
+  }
+
+  void trace(const std::string& line) {
+    static const char* const kTraceFile = std::getenv("VEXALW_BAR_TRACE");
+    if (kTraceFile == nullptr || *kTraceFile == '\0') return;
+    if (std::FILE* file = std::fopen(kTraceFile, "a")) {
+      std::fprintf(file, "%s\n", line.c_str());
+      static_cast<void>(std::fclose(file));
+    }
   }
 
   // The label lives in the back buffer, drawn without a background of its own over the strip.
@@ -309,26 +372,38 @@ class ConsoleWindow : public Fl_Window {
 
 // ---- the end box --------------------------------------------------------------------------------
 
-class ExclamationIcon : public Fl_Widget {
+// A green disc with a white tick for a run that passed, a red one with a white cross otherwise.
+class OutcomeIcon : public Fl_Widget {
  public:
-  ExclamationIcon(int x, int y, int size) : Fl_Widget(x, y, size, size) {}
+  OutcomeIcon(int x, int y, int size, bool passed) : Fl_Widget(x, y, size, size), passed_(passed) {}
 
  protected:
   void draw() override {
-    const int left = x(), top = y(), right = x() + w() - 1, bottom = y() + h() - 1, mid = x() + w() / 2;
-    fl_color(FL_YELLOW);
-    fl_polygon(mid, top, right, bottom, left, bottom);
-    fl_color(FL_BLACK);
-    fl_loop(mid, top, right, bottom, left, bottom);
-    fl_font(FL_HELVETICA_BOLD, kIconMarkSize);
-    fl_draw("!", left, top + h() / 4, w(), h() * 3 / 4, FL_ALIGN_CENTER, nullptr, 0);
+    fl_color(passed_ ? kPassColor : kFailColor);
+    fl_pie(x(), y(), w(), h(), 0, 360);
+    fl_color(FL_WHITE);
+    fl_line_style(FL_SOLID | FL_CAP_ROUND, kMarkWidth);
+    const int quarter = w() / 4;
+    const int left = x() + quarter, right = x() + w() - quarter, top = y() + quarter, bottom = y() + h() - quarter;
+    if (passed_) {
+      fl_line(left, y() + h() / 2, x() + w() * 5 / 12, bottom - quarter / 3, right, top + quarter / 3);
+    } else {
+      fl_line(left, top, right, bottom);
+      fl_line(left, bottom, right, top);
+    }
+    fl_line_style(0);
   }
+
+ private:
+  bool passed_;
 };
 
 void on_end_box_dismiss(Fl_Widget* widget, void*) {
   Fl_Window* box = widget->as_window() ? widget->as_window() : widget->window();
   box->hide();
 }
+
+bool passed(int code) { return code == 0; }
 
 // "Vexal has finished", then the exit code and what it means.
 std::string end_text(int code) {
@@ -339,27 +414,136 @@ std::string end_text(int code) {
 // request, and closing the main window must end the program while the box is up too.
 class EndBox : public Fl_Window {
  public:
-  EndBox(const Fl_Window& over, int code)
+  // With `offer_again` its buttons are Again (Return) and Close; else OK alone.
+  EndBox(const Fl_Window& over, int code, bool offer_again)
       : Fl_Window(over.x() + (over.w() - kBoxWidth) / 2, over.y() + (over.h() - kBoxHeight) / 2,
                   kBoxWidth, kBoxHeight, kEndCaption),
-        icon_(kIconX, kIconY, kIconSize),
+        icon_(kIconX, kIconY, kIconSize, passed(code)),
+        verdict_(kVerdictX, kVerdictY, kVerdictWidth, kVerdictHeight, passed(code) ? "PASS" : "FAIL"),
         text_(kTextX, kTextY, kTextWidth, kTextHeight),
         ok_(kBoxWidth - kOkWidth - kOkMargin, kBoxHeight - kOkHeight - kOkMargin, kOkWidth, kOkHeight,
-            "OK") {
+            offer_again ? "Again" : "OK"),
+        close_(kBoxWidth - 2 * (kOkWidth + kOkMargin), kBoxHeight - kOkHeight - kOkMargin, kOkWidth, kOkHeight,
+               "Close") {
+    verdict_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    verdict_.labelfont(FL_HELVETICA_BOLD);
+    verdict_.labelsize(kVerdictFontSize);
+    verdict_.labelcolor(passed(code) ? kPassColor : kFailColor);
     text_.copy_label(end_text(code).c_str());
     text_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
     text_.labelsize(kTextFontSize);
-    ok_.callback(on_end_box_dismiss);
+    ok_.callback(offer_again ? on_again : on_end_box_dismiss, this);
+    close_.callback(on_end_box_dismiss);
+    if (!offer_again) close_.hide();
     end();
     set_non_modal();
     xclass(kAppName);
     callback(on_end_box_dismiss);
   }
 
+  bool again() const { return again_; }
+
  private:
-  ExclamationIcon icon_;
+  static void on_again(Fl_Widget*, void* self) {
+    static_cast<EndBox*>(self)->again_ = true;
+    static_cast<EndBox*>(self)->hide();
+  }
+
+  OutcomeIcon icon_;
+  Fl_Box verdict_;
   Fl_Box text_;
   Fl_Return_Button ok_;
+  Fl_Button close_;
+  bool again_ = false;
+};
+
+// ---- the --choose dialog --------------------------------------------------------------------------
+
+constexpr char kChooseCaption[] = "VexalW - start a run";
+constexpr int kDialogWidth = 620, kDialogHeight = 190;
+constexpr int kFieldX = 110, kFieldWidth = 390, kFieldHeight = 28, kRowPitch = 40, kFirstRow = 16;
+constexpr int kBrowseX = 510, kBrowseWidth = 96;
+constexpr int kDialogButtonWidth = 96, kDialogButtonHeight = 30, kDialogMargin = 14;
+constexpr char kFilePattern[] = "Firmware and command files (*.{s28,s19,s37,srec,mot,txt,cmd})\tAll files (*)";
+
+// A menu item's text taken literally: FLTK's menus read '/' as a submenu, '\\' and '&' as marks.
+std::string menu_literal(const std::string& text) {
+  std::string literal;
+  for (char c : text) {
+    if (c == '/' || c == '\\') literal += '\\';
+    if (c == '&') literal += '&';
+    literal += c;
+  }
+  return literal;
+}
+
+// Port (a list from the ports found, or a device typed in), file (typed, or through a file chooser),
+// baud rate; Start, or Close (the window's close too) for no run.
+class ChooseDialog : public Fl_Window {
+ public:
+  explicit ChooseDialog(const vxw::Choices& last)
+      : Fl_Window(kDialogWidth, kDialogHeight, kChooseCaption),
+        port_(kFieldX, kFirstRow, kFieldWidth + kBrowseWidth + kDialogMargin - 4, kFieldHeight, "Port:"),
+        file_(kFieldX, kFirstRow + kRowPitch, kFieldWidth, kFieldHeight, "File:"),
+        browse_(kBrowseX, kFirstRow + kRowPitch, kBrowseWidth, kFieldHeight, "Browse..."),
+        baud_(kFieldX, kFirstRow + 2 * kRowPitch, kDialogButtonWidth + 20, kFieldHeight, "Baud rate:"),
+        start_(kDialogWidth - kDialogButtonWidth - kDialogMargin, kDialogHeight - kDialogButtonHeight - kDialogMargin,
+               kDialogButtonWidth, kDialogButtonHeight, "Start"),
+        close_(kDialogWidth - 2 * (kDialogButtonWidth + kDialogMargin),
+               kDialogHeight - kDialogButtonHeight - kDialogMargin, kDialogButtonWidth, kDialogButtonHeight,
+               "Close") {
+    // The last choice, shown with its by-id name when it is listed; without one, the first port with a
+    // by-id name (a USB adapter, most likely the board's).
+    std::string offered = last.port;
+    for (const vx::SerialPortInfo& port : vx::list_serial_ports()) {
+      port_.add(menu_literal(vxw::port_entry(port)).c_str());
+      if ((offered.empty() && !port.by_id.empty()) || offered == port.device) offered = vxw::port_entry(port);
+    }
+    port_.value(offered.c_str());
+    file_.value(last.file.c_str());
+    browse_.callback(on_browse, this);
+    for (int rate : vxw::kBaudRates) {
+      baud_.add(std::to_string(rate).c_str());
+      if (rate == last.baud) baud_.value(baud_.size() - 2);  // size() counts the menu's end mark
+    }
+    start_.callback(on_start, this);
+    close_.callback(on_close, this);
+    end();
+    xclass(kAppName);
+    callback(on_close, this);
+  }
+
+  // Shows the dialog until Start or Close; the choices when started.
+  std::optional<vxw::Choices> ask() {
+    show();
+    while (shown()) Fl::wait();
+    if (!started_) return std::nullopt;
+    return vxw::Choices{vxw::device_of_entry(port_.value()), file_.value(),
+                        vxw::kBaudRates[static_cast<std::size_t>(std::max(baud_.value(), 0))]};
+  }
+
+ private:
+  static void on_browse(Fl_Widget*, void* self) {
+    auto* dialog = static_cast<ChooseDialog*>(self);
+    if (const char* picked = fl_file_chooser("Firmware or command file", kFilePattern, dialog->file_.value()))
+      dialog->file_.value(picked);
+  }
+  static void on_start(Fl_Widget*, void* self) {
+    static_cast<ChooseDialog*>(self)->started_ = true;
+    static_cast<ChooseDialog*>(self)->hide();
+  }
+  static void on_close(Fl_Widget*, void* self) {
+    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+    static_cast<ChooseDialog*>(self)->hide();
+  }
+
+  Fl_Input_Choice port_;
+  Fl_Input file_;
+  Fl_Button browse_;
+  Fl_Choice baud_;
+  Fl_Return_Button start_;
+  Fl_Button close_;
+  bool started_ = false;
 };
 
 // ---- the GUI thread -------------------------------------------------------------------------------
@@ -410,12 +594,15 @@ bool run_loader_in_window(LoaderRun& run) {
   return true;
 }
 
-void show_end_box(const ConsoleWindow& window, const Gui& gui, int code) {
+// True when the person asked for the run again.
+bool show_end_box(ConsoleWindow& window, const Gui& gui, int code, bool offer_again) {
   gui.refresh_console();  // the "Exit code" line stands before the box comes up
   gui.refresh_bar();
-  EndBox box(window, code);
+  if (!passed(code)) window.show_failure(gui.mailbox->stopped_at());
+  EndBox box(window, code, offer_again);
   box.show();
   while (box.shown()) wait_for_events();
+  return box.again();
 }
 
 // --help, --version and --list-ports need no window; -1 when the window is to come up.
@@ -433,14 +620,18 @@ int answer_without_window(const LoaderRun& run) {
   return -1;
 }
 
-int run_window(LoaderRun& run) {
+bool open_gui() {
   if (Fl::lock() != 0) {
     vx::diagnostic("vexalw: FLTK was built without thread support");
-    return kStartupFailure;
+    return false;
   }
   fl_open_display();
   catch_end_signals();
+  return true;
+}
 
+// Runs the loader with `args` in the window; with `offer_again` as often as the person asks.
+int run_window(const std::vector<std::string>& args, const std::string& program, bool offer_again) {
   ConsoleWindow window(vxw::choose_font_size(courier_column_width, vx::kConsoleColumns, kClientWidth,
                                              kPreferredFontSize, kSmallestFontSize));
   window.show();
@@ -452,16 +643,34 @@ int run_window(LoaderRun& run) {
   vxw::BarMailbox mailbox([&gui] { return Fl::awake(on_wake, &gui) == 0; });
   gui = {&window, &mailbox};
   gui.refresh_console();
-  run.progress = &mailbox;
-  run.gui = &gui;
   Fl::add_timeout(kTickSeconds, on_tick, &gui);
 
-  const bool ran = run_loader_in_window(run);
-  if (!ran) return kStartupFailure;
-  show_end_box(window, gui, run.code);
-
+  bool again = true;
+  while (again) {
+    window.reset_bar();
+    mailbox.clear();
+    LoaderRun run;
+    run.program = program;
+    run.command_line = vx::parse_command_line(args);
+    run.progress = &mailbox;
+    run.transfer = &mailbox;
+    run.gui = &gui;
+    if (!run_loader_in_window(run)) return kStartupFailure;
+    again = show_end_box(window, gui, run.code, offer_again);
+  }
   Fl::remove_timeout(on_tick, &gui);
   return 0;
+}
+
+// The dialog's choices (kept for the next time), or nothing when it was closed.
+std::optional<std::vector<std::string>> chosen_arguments() {
+  const std::string path = vxw::choices_path(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  ChooseDialog dialog(vxw::load_choices(path));
+  std::optional<vxw::Choices> choices = dialog.ask();
+  if (!choices) return std::nullopt;
+  std::string why;
+  if (!vxw::save_choices(path, *choices, why)) vx::diagnostic("vexalw: the choices are not kept: " + why);
+  return vxw::job_arguments(*choices);
 }
 
 }  // namespace
@@ -469,7 +678,17 @@ int run_window(LoaderRun& run) {
 int main(int argc, char** argv) {
   LoaderRun run;
   run.program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexalw");
-  run.command_line = vx::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
-  if (const int code = answer_without_window(run); code >= 0) return code;
-  return run_window(run);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const bool choose = args == std::vector<std::string>{kChooseOption};
+  if (!choose) {
+    run.command_line = vx::parse_command_line(args);
+    if (const int code = answer_without_window(run); code >= 0) return code;
+  }
+  if (!open_gui()) return kStartupFailure;
+  if (choose) {
+    std::optional<std::vector<std::string>> chosen = chosen_arguments();
+    if (!chosen) return kDone;
+    args = std::move(*chosen);
+  }
+  return run_window(args, run.program, choose);
 }

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,15 @@ class Display {
   virtual void show(const std::vector<const Board*>& boards, SteadyTime now, bool force) = 0;
   // The station ends: the last drawing stays and the cursor is given back.
   virtual void close() = 0;
+
+  // A display with events of its own (a window): the descriptor the station's loop waits on besides
+  // its own (-1: none), what it does after every wait (take the events, draw what is due), and the
+  // longest the loop may sleep while the display is up (none: only as the boards need).
+  virtual int wake_fd() const { return -1; }
+  virtual void serve() {}
+  virtual std::optional<std::chrono::milliseconds> wake_interval() const { return std::nullopt; }
+  // After the station's end: a window stays until the person closes it; a terminal has nothing to wait for.
+  virtual void linger() {}
 };
 
 constexpr std::chrono::milliseconds kLiveInterval{250};

@@ -15,6 +15,7 @@
 #include "frontends/station/ports.h"
 #include "frontends/station/report.h"
 #include "frontends/station/station.h"
+#include "frontends/station/window.h"
 
 namespace {
 
@@ -42,6 +43,13 @@ std::string setup_problem(const Options& options) {
   return {};
 }
 
+// The job's arguments as one line, for the window's header.
+std::string job_line(const std::vector<std::string>& job) {
+  std::string line;
+  for (const std::string& argument : job) line += (line.empty() ? "" : " ") + argument;
+  return line;
+}
+
 StationSetup setup_from(const Options& options) {
   const char* dev_root = std::getenv("VEXAL_DEV_ROOT");
   return StationSetup{options, options.vexal.empty() ? default_vexal() : options.vexal,
@@ -65,7 +73,15 @@ int main(int argc, char** argv) {
   why = setup_problem(options);
   if (!why.empty()) return usage_error(why);
   ::signal(SIGPIPE, SIG_IGN);  // a closed standard output must not end the station while boards run
-  const bool live = ::isatty(STDOUT_FILENO) == 1;
-  auto display = make_display(stdout, live, [] { return terminal_size(STDOUT_FILENO); });
-  return run_station(setup_from(options), *display);
+  std::unique_ptr<Display> display;
+  if (options.window) {
+    display = make_window_display(make_display(stdout, false, {}), job_line(options.job), why);
+    if (!display) return usage_error(why);
+  } else {
+    const bool live = ::isatty(STDOUT_FILENO) == 1;
+    display = make_display(stdout, live, [] { return terminal_size(STDOUT_FILENO); });
+  }
+  const int status = run_station(setup_from(options), *display);
+  display->linger();
+  return status;
 }

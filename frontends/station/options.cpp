@@ -72,6 +72,7 @@ const std::map<std::string, OptionDef>& definitions() {
       {"--station", {true, text_setter(&Options::station, "--station")}},
       {"--operator", {true, text_setter(&Options::operator_name, "--operator")}},
       {"--identify", {false, flag_setter(&Options::identify)}},
+      {"--window", {false, flag_setter(&Options::window)}},
       {"--help", {false, flag_setter(&Options::help)}},
       {"--version", {false, flag_setter(&Options::version)}},
   };
@@ -151,6 +152,8 @@ Results:
   --junit FILE.xml     a JUnit XML report, one test case per board
   --station NAME       the bench's name, in the reports
   --operator NAME      who runs it, in the reports
+  --window             the boards as tiles in a window (PASS on green, FAIL on red); the log goes
+                       to standard output. Closing the window is Ctrl-C, twice a second Ctrl-C.
 Other:
   --help, --version
 

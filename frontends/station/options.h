@@ -2,7 +2,7 @@
 //
 //   vexal-station (--ports DEV,DEV,... | --all | --watch) [--match PATTERN] [--jobs N] [--identify]
 //                 [--logs DIR] [--report FILE.json] [--junit FILE.xml] [--station NAME] [--operator NAME]
-//                 [--vexal PATH] -- VEXAL-ARGUMENTS...
+//                 [--vexal PATH] [--window] -- VEXAL-ARGUMENTS...
 //
 // Options take their value as the next argument or after '='. Everything after "--" is the job, given
 // to each board's vexal after "--port DEV" (none: vexal asks the board for its identity). The checks
@@ -31,6 +31,7 @@ struct Options {
   std::string station;        // --station: the bench's name, for the reports
   std::string operator_name;  // --operator
   bool identify = false;      // --identify: the identity query first in every job
+  bool window = false;  // --window: the boards as tiles in a window (the log still on standard output)
   std::vector<std::string> job;
   bool help = false;
   bool version = false;

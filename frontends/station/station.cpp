@@ -497,6 +497,7 @@ int Station::poll_timeout() const {
   if (relist_at_) consider(*relist_at_ - now_);
   if (kill_at_) consider(*kill_at_ - now_);
   if (options_.watch && !watcher_ && !stopping_) consider(last_listed_ + kFallbackRelist - now_);
+  if (auto display_due = display_.wake_interval()) consider(*display_due);
   if (!wait) return -1;
   return static_cast<int>(std::chrono::ceil<milliseconds>(*wait).count());
 }
@@ -504,6 +505,7 @@ int Station::poll_timeout() const {
 void Station::poll_once() {
   std::vector<pollfd> fds{{signals_.fd(), POLLIN, 0}};
   if (watcher_) fds.push_back({watcher_->fd(), POLLIN, 0});
+  if (display_.wake_fd() >= 0) fds.push_back({display_.wake_fd(), POLLIN, 0});
   const std::size_t first_job = fds.size();
   std::vector<std::size_t> job_of_fd;
   for (std::size_t i = 0; i < running_.size(); ++i) {
@@ -513,6 +515,7 @@ void Station::poll_once() {
   }
   int ready = ::poll(fds.data(), fds.size(), poll_timeout());
   now_ = Clock::now();
+  display_.serve();  // a window's close arrives as a SIGINT, read below
   if (ready > 0) {
     for (std::size_t f = first_job; f < fds.size(); ++f) {
       if (fds[f].revents != 0) read_events(running_[job_of_fd[f - first_job]]);

@@ -1,5 +1,6 @@
-// The window's display-free parts: the console page it draws, the console font size it picks, and
-// the progress bar's hand-over from the loader's thread to the GUI thread.
+// The window's display-free parts: the console page it draws, the console font size it picks, the
+// progress bar's hand-over from the loader's thread to the GUI thread (lines and transfers), and the
+// choices --choose keeps.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 
 #include "console/console.h"
 #include "frontends/fltk/bar_mailbox.h"
+#include "frontends/fltk/choices.h"
 #include "frontends/fltk/console_page.h"
 
 namespace {
@@ -217,6 +219,84 @@ TEST(BarMailbox, GuiThreadEndsWithTheLoadersLastState) {
   ASSERT_TRUE(last);
   EXPECT_EQ(*last, (BarState{true, 42, "f"}));
   EXPECT_GE(wakes.load(), 1);
+}
+
+// ---- the bar follows transfers ----------------------------------------------------------------------
+
+vx::TransferProgress at(std::int64_t done, std::int64_t total) {
+  vx::TransferProgress p;
+  p.done = done;
+  p.total = total;
+  return p;
+}
+
+TEST(BarMailbox, TransfersTakeTheBarAndGiveItBack) {
+  BarMailbox mailbox([] { return true; });
+  mailbox.show("job.txt");
+  mailbox.set_position(40);
+  mailbox.phase_started(vx::Phase::Loading, "job.txt");  // a command file of commands: nothing measured
+  mailbox.phase_started(vx::Phase::Identity, "");         // no data moves: no transfer
+  EXPECT_EQ(mailbox.take(), (BarState{true, 40, "job.txt"}));
+  mailbox.phase_started(vx::Phase::Verifying, "fw/fw.s28");
+  mailbox.progress(at(250, 1000));
+  EXPECT_EQ(mailbox.take(), (BarState{true, 25, "verifying fw.s28"}));
+  mailbox.progress(at(500, 1000));
+  mailbox.transfer_ended();
+  EXPECT_EQ(mailbox.take(), (BarState{true, 40, "job.txt"}));
+  EXPECT_EQ(mailbox.stopped_at(), (BarState{true, 50, "verifying fw.s28"})) << "the verify ended short";
+  mailbox.transfer_ended();  // the command file, on the way out
+  EXPECT_EQ(mailbox.stopped_at(), (BarState{true, 50, "verifying fw.s28"})) << "the innermost stays the place";
+  mailbox.phase_started(vx::Phase::Reading, "");
+  mailbox.progress(at(64, 64));
+  mailbox.transfer_ended();
+  EXPECT_EQ(mailbox.stopped_at(), (BarState{true, 40, "job.txt"})) << "a whole transfer: the lines' place";
+  mailbox.clear();
+  EXPECT_EQ(mailbox.stopped_at(), BarState{});
+}
+
+// ---- the choices of --choose -----------------------------------------------------------------------
+
+TEST(Choices, KeptWhereTheUserConfigurationGoes) {
+  EXPECT_EQ(vxw::choices_path("/cfg", "/home/t"), "/cfg/vexal/vexalw.conf");
+  EXPECT_EQ(vxw::choices_path("relative", "/home/t"), "/home/t/.config/vexal/vexalw.conf");
+  EXPECT_EQ(vxw::choices_path(nullptr, "/home/t"), "/home/t/.config/vexal/vexalw.conf");
+  EXPECT_EQ(vxw::choices_path(nullptr, nullptr), "");
+}
+
+TEST(Choices, ReadBackAsWrittenUnknownLinesPassedOver) {
+  const vxw::Choices written{"/dev/ttyUSB0", "/fw/a b.s28", 57600};
+  EXPECT_EQ(vxw::parse_choices(vxw::format_choices(written)), written);
+  struct Row {
+    const char* text;
+    vxw::Choices read;
+  } rows[] = {
+      {"", {}},
+      {"baud=12345\n", {}},  // not a rate the loader takes
+      {"colour=red\nfile=x.txt\nbaud=9600", {"", "x.txt", 9600}},
+  };
+  for (const Row& row : rows) EXPECT_EQ(vxw::parse_choices(row.text), row.read) << row.text;
+}
+
+TEST(Choices, SavedAndLoaded) {
+  const std::string path = testing::TempDir() + "vexalw-choices/vexal/vexalw.conf";
+  const vxw::Choices choices{"/dev/ttyUSB1", "job.txt", 9600};
+  std::string why;
+  ASSERT_TRUE(vxw::save_choices(path, choices, why)) << why;
+  EXPECT_EQ(vxw::load_choices(path), choices);
+  EXPECT_EQ(vxw::load_choices(path + ".missing"), vxw::Choices{});
+}
+
+TEST(Choices, LoaderArgumentsAndPortEntries) {
+  using Args = std::vector<std::string>;
+  EXPECT_EQ(vxw::job_arguments({"/dev/ttyUSB0", "fw.s28", 115200}),
+            (Args{"--port", "/dev/ttyUSB0", "b115200", "fw.s28"}));
+  EXPECT_EQ(vxw::job_arguments({"", "", 9600}), (Args{"b9600"}));
+  vx::SerialPortInfo port{"/dev/ttyUSB0", "usb-Maker_Board-if00-port0", "", "", ""};
+  EXPECT_EQ(vxw::port_entry(port), "usb-Maker_Board-if00-port0 (/dev/ttyUSB0)");
+  EXPECT_EQ(vxw::device_of_entry(vxw::port_entry(port)), "/dev/ttyUSB0");
+  port.by_id.clear();
+  EXPECT_EQ(vxw::device_of_entry(vxw::port_entry(port)), "/dev/ttyUSB0");
+  EXPECT_EQ(vxw::device_of_entry("/dev/odd (name)x"), "/dev/odd (name)x");
 }
 
 }  // namespace

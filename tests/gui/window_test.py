@@ -5,16 +5,24 @@
 
 Scenarios:
   download  a command file downloads firmware: the console shows text, "Loading..." and the bar
-            appear while it runs, the end box comes up with the bar gone, Return on the box ends the
-            process with status 0, and the board's memory holds the firmware.
+            appear while it runs, the end box comes up with the bar gone and a green tick, Return on
+            the box ends the process with status 0, and the board's memory holds the firmware.
+  verify_fail
+            a command file downloads firmware, then verifies a file that differs from it half-way:
+            the bar follows the verify's bytes (its states, traced), the run fails with exit code 9,
+            the bar turns red and stays half-way, the end box has a red cross.
   close     the window is closed mid-transfer: the process ends at once with status 0, no end box,
             and the port is left without its exclusive flag (a later run of any user can open it).
   terminate vexalw gets SIGTERM mid-transfer: it ends by that signal and leaves the port as a close does.
   hangup    the same with SIGHUP (the session that started it is gone).
   port_failure
             --port names a device that isn't there: the reason in the console, the exit code and
-            its meaning in the end box; status 0.
+            its meaning in the end box under a red cross; status 0.
   refused   too many arguments: the refusal shows in the console, then the end box; status 0.
+  choose    vexalw --choose: the dialog offers the board's port (listed with its by-id name) and the
+            file remembered from last time; Return starts the run, which passes (green tick, Again
+            and Close); Return on the box (Again) runs it once more; closing the box ends with
+            status 0; the choices are kept in $XDG_CONFIG_HOME/vexal/vexalw.conf.
   close_at_box
             with the end box up, Escape on the main window leaves it alone, closing the main
             window ends the process at once with status 0.
@@ -52,6 +60,7 @@ LABEL = (20, 405, 75, 20)
 BAR = (100, 400, 400, 30)
 STRIP_PROBE = (520, 410, 100, 60)   # strip, right of the bar: never drawn on
 ICON = (20, 20, 40, 40)             # in the end box
+BOX_TEXT = (76, 40, 290, 60)        # in the end box: "Vexal has finished", the exit code
 MIN_TEXT_PIXELS = 300               # the banner alone has thousands
 
 FIRMWARE_BASE = 0x10000
@@ -181,9 +190,14 @@ def greenish(p):
     return g > 120 and g > r + 60 and g > b + 60
 
 
-def yellowish(p):
+def reddish(p):
     r, g, b = p
-    return r > 200 and g > 200 and b < 80
+    return r > 180 and g < 60 and b < 60
+
+
+def pale_red(p):
+    r, g, b = p
+    return r > 230 and 170 < g < 220 and 170 < b < 220
 
 
 # ---- windows -----------------------------------------------------------------------------------
@@ -328,13 +342,17 @@ def painted(image, origin, rect, test):
     return image if image.count(rect, origin, test) > 0 else None
 
 
-def check_end_box(run, screen, name):
+def check_end_box(run, screen, name, passed):
+    """The end box with a green icon (a passed run) or a red one, and nothing of the other colour."""
     box = wait_for("the end box", RUN_ENDS, lambda: run.alive_window("Vexal"))
     origin = window_origin(run.env, box)
-    image = wait_for("the end box's exclamation icon", WINDOW_APPEARS,
-                     lambda: painted(screen.shot(), origin, ICON, yellowish))
+    colour, other = (greenish, reddish) if passed else (reddish, greenish)
+    image = wait_for("the end box's icon", WINDOW_APPEARS, lambda: painted(screen.shot(), origin, ICON, colour))
     screen.keep(image, name)
-    check(True, "end box with its exclamation icon")
+    what = "green tick" if passed else "red cross"
+    check(image.count(ICON, origin, colour) > 400 and image.count(ICON, origin, other) == 0,
+          "end box with its %s" % what)
+    check(image.count(ICON, origin, white) > 40, "the %s's mark drawn in white" % what)
     check(console_has_text(image, run.origin), "console still drawn")
     return box, image
 
@@ -357,7 +375,7 @@ def scenario_download(bin_dir, work, env, screen):
                          lambda: bar_and_text(screen.shot(), run.origin))
         screen.keep(image, "running")
         check_running_window(run, image)
-        box, image = check_end_box(run, screen, "finished")
+        box, image = check_end_box(run, screen, "finished", True)
         check(image.count(BAR, run.origin, greenish) == 0, "bar gone at the end")
         check(image.count(LABEL, run.origin, dark) == 0, "label gone at the end")
         dismiss_and_expect_status_0(run, box)
@@ -386,6 +404,97 @@ def scenario_close(bin_dir, work, env, screen):
             run.kill()
         memory = board.stop()
     check(memory[FIRMWARE_BASE:FIRMWARE_BASE + len(firmware)] != firmware, "the transfer was cut short")
+
+
+def scenario_verify_fail(bin_dir, work, env, screen):
+    firmware = make_firmware(work)
+    differing = bytearray(firmware)
+    differing[len(firmware) // 2] ^= 0xFF
+    with open(os.path.join(work, "other.bin"), "wb") as out:
+        out.write(differing)
+    srec_cat(work, "other.bin", "-binary", "-offset", hex(FIRMWARE_BASE), "-o", "other.s28", "-motorola",
+             "-address-length=3", "-disable=header", "-disable=data-count", "-disable=exec-start-address")
+    with open(os.path.join(work, "job.txt"), "a") as job:
+        job.write("@verify<other.s28\n")
+    trace = os.path.join(work, "bar.trace")
+    board = Board(bin_dir, work)
+    run = None
+    try:
+        run = Run(bin_dir, work, dict(env, VEXALW_BAR_TRACE=trace), ["b" + SIM_BAUD, "job.txt"])
+        box, image = check_end_box(run, screen, "verify-failed", False)
+        with open(trace) as traced:
+            states = traced.read().splitlines()
+        verifying = [int(s.split()[-1].rstrip("%")) for s in states if s.startswith("verifying other.s28 ")]
+        check(len(set(verifying)) >= 3 and verifying == sorted(verifying),
+              "the bar follows the verify's bytes: %s" % verifying)
+        failed = [s for s in states if s.startswith("failed ")]
+        check(failed and failed[-1].startswith("failed verifying other.s28 "), "the failure bar: %s" % failed)
+        stopped_at = int(failed[-1].split()[-3].rstrip("%"))
+        check(40 <= stopped_at <= 60, "it stays where the verify stopped, half-way (%d %%)" % stopped_at)
+        red = image.count(BAR, run.origin, reddish)
+        pale = image.count(BAR, run.origin, pale_red)
+        check(red > 0 and pale > 0 and image.count(BAR, run.origin, greenish) == 0,
+              "the bar is red up to where it stopped, pale red beyond (%d and %d pixels)" % (red, pale))
+        check(0.5 < red / pale < 2.0, "the red part is about half of the bar")
+        dismiss_and_expect_status_0(run, box)
+    finally:
+        if run:
+            run.kill()
+        board.stop()
+
+
+def scenario_choose(bin_dir, work, env, screen):
+    firmware = make_firmware(work)
+    board = Board(bin_dir, work)
+    by_id = os.path.join(work, "dev", "serial", "by-id")
+    os.makedirs(by_id)
+    device = os.path.realpath(board.link)
+    os.symlink(device, os.path.join(by_id, "usb-Maker_VQ-3140_Board_A17-if00-port0"))
+    config = os.path.join(work, "config", "vexal", "vexalw.conf")
+    os.makedirs(os.path.dirname(config))
+    with open(config, "w") as last:
+        last.write("file=%s\nbaud=115200\n" % os.path.join(work, "fw.s28"))
+    trace = os.path.join(work, "bar.trace")
+    env = dict(env, XDG_CONFIG_HOME=os.path.join(work, "config"), VEXAL_DEV_ROOT=os.path.join(work, "dev"),
+               VEXALW_BAR_TRACE=trace)
+    proc = subprocess.Popen([os.path.join(bin_dir, "vexalw"), "--choose"], cwd=work, env=env)
+    run = None
+    try:
+        dialog = wait_for("the dialog", WINDOW_APPEARS, lambda: find_window(env, "VexalW - start a run"))
+        origin = window_origin(env, dialog)
+        image = wait_for("the dialog's fields filled in", WINDOW_APPEARS,
+                         lambda: painted(screen.shot(), origin, (110, 16, 290, 28), dark))
+        screen.keep(image, "choose-dialog")
+        check(image.count((110, 16, 390, 28), origin, dark) > 300, "the port field shows the board's port")
+        check(image.count((110, 56, 290, 28), origin, dark) > 200, "the file field shows the file from last time")
+        subprocess.run(["xdotool", "key", "--window", dialog, "Return"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        run = Run.__new__(Run)  # the process is running already: only its window is looked up
+        run.env, run.proc = env, proc
+        run.window = wait_for("the window VexalW", WINDOW_APPEARS, lambda: run.alive_window("VexalW"))
+        run.origin = window_origin(env, run.window)
+        box, image = check_end_box(run, screen, "choose-passed", True)
+
+        def whole_runs():
+            with open(trace) as traced:
+                return traced.read().count("loading fw.s28 100%")
+        check(whole_runs() == 1, "the dialog's Start ran the download once")
+        subprocess.run(["xdotool", "key", "--window", box, "Return"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for("the second run", RUN_ENDS, lambda: whole_runs() == 2)
+        box = wait_for("the second end box", RUN_ENDS, lambda: run.alive_window("Vexal"))
+        check(True, "Again ran the download a second time, to its end box")
+        close_window(env["DISPLAY"], box)
+        check(run.wait_end(PROCESS_ENDS) == 0, "closing the end box ends vexalw with status 0")
+        with open(config) as kept:
+            check(kept.read() == "port=%s\nfile=%s\nbaud=115200\n" % (device, os.path.join(work, "fw.s28")),
+                  "the choices are kept for the next time")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        memory = board.stop()
+    check(memory[FIRMWARE_BASE:FIRMWARE_BASE + len(firmware)] == firmware, "board memory holds the firmware")
 
 
 def port_left_exclusive(link):
@@ -437,7 +546,7 @@ def scenario_hangup(bin_dir, work, env, screen):
 def scenario_refused(bin_dir, work, env, screen):
     run = Run(bin_dir, work, env, ["x"] * 128)
     try:
-        box, image = check_end_box(run, screen, "refused")
+        box, image = check_end_box(run, screen, "refused", False)
         check(image.count(BAR, run.origin, greenish) == 0, "no bar for a refused run")
         dismiss_and_expect_status_0(run, box)
     finally:
@@ -450,13 +559,13 @@ def scenario_port_failure(bin_dir, work, env, screen):
     missing = os.path.join(work, "no-such-tty")
     run = Run(bin_dir, work, env, ["--port", missing, "b115200"])
     try:
-        box, image = check_end_box(run, screen, "port-failure")
+        box, image = check_end_box(run, screen, "port-failure", False)
         # Below the banner, the settings line and "Exit code 2" stands one line more: the reason.
         rows_with_text = sum(1 for row in range(0, CONSOLE_H, 17)
                              if image.count((0, row, CLIENT_W, 17), run.origin, dark) > 0)
         check(rows_with_text >= 5, "the reason is in the console (%d rows of text)" % rows_with_text)
         box_origin = window_origin(run.env, box)
-        check(image.count((76, 14, 290, 70), box_origin, dark) > 400, "the box states the exit code")
+        check(image.count(BOX_TEXT, box_origin, dark) > 400, "the box states the exit code")
         dismiss_and_expect_status_0(run, box)
     finally:
         run.kill()
@@ -465,7 +574,7 @@ def scenario_port_failure(bin_dir, work, env, screen):
 def scenario_close_at_box(bin_dir, work, env, screen):
     run = Run(bin_dir, work, env, ["x"] * 128)
     try:
-        check_end_box(run, screen, "close-at-box")
+        check_end_box(run, screen, "close-at-box", False)
         # Not checked: xdotool fails on the key release if the Escape (wrongly) closed the window.
         subprocess.run(["xdotool", "key", "--window", run.window, "Escape"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -482,7 +591,8 @@ def scenario_close_at_box(bin_dir, work, env, screen):
 
 SCENARIOS = {"download": scenario_download, "close": scenario_close, "terminate": scenario_terminate,
              "hangup": scenario_hangup, "refused": scenario_refused, "close_at_box": scenario_close_at_box,
-             "port_failure": scenario_port_failure}
+             "port_failure": scenario_port_failure,
+             "verify_fail": scenario_verify_fail, "choose": scenario_choose}
 TOOLS = ["Xvfb", "xdotool", "import", "convert", "srec_cat"]
 
 

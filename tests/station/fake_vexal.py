@@ -11,6 +11,7 @@ Board file keys (all optional):
   identity=TEXT   the identity reported (default "VQ-3140 ZARVEN v1.28")
   bytes=N         bytes "loaded" (default 4096), in steps of 1024 with progress events
   step=S          seconds per step (default 0.02)
+  start=N         bytes counted as loaded before the first step (default 0): a board seen mid-load
   code=N          the exit code (default 0); error=TEXT the error line of a failure
   reason=TEXT     the end event's reason
   crash=SIG       ends by this signal number mid-load, without an end event
@@ -127,7 +128,7 @@ def run_job(device, args):
         file_event(events, role, path)
     total = int(s["bytes"])
     events.send(event="phase", phase="loading", file="firmware.s28")
-    done = 0
+    done = int(s.get("start", "0"))
     while done < total:
         time.sleep(float(s["step"]))
         done = min(total, done + 1024)
