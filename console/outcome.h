@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "console/exit_code.h"  // exit_code_meaning, for the places that report a run's end
+
 namespace vx {
 
 class ErrorLineWatch {
@@ -29,8 +31,5 @@ class ErrorLineWatch {
 void set_error_detail(const std::string& detail);
 std::string error_detail();  // empty when none was left
 void clear_error_detail();
-
-// The meaning of a run's exit code, one short phrase ("done", "no response from the board", ...).
-const char* exit_code_meaning(int code);
 
 }  // namespace vx

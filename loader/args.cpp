@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/exit_code.h"
 #include "console/mprintf.h"
 
 namespace vx {
@@ -85,8 +86,8 @@ std::string skip_program_name(const std::string& full) {
 int refuse_run(const std::string& error) {
   for (char c : error) li_putc(c);
   li_putc('\n');
-  mprintf("Exit code %d", kRefusedExit);
-  return kRefusedExit;
+  mprintf("Exit code %d", exit_status(ExitCode::ArgumentsRefused));
+  return exit_status(ExitCode::ArgumentsRefused);
 }
 
 }  // namespace vx

@@ -36,8 +36,8 @@ bool args_from_command_line(const std::string& line, ArgVector& out, std::string
 std::string skip_program_name(const std::string& full_command_line);
 
 // Every front-end ends a refused run this way, so a refusal reads like a run the loader ended: the
-// refusal's "Error" line, then "Exit code 1", on the console. Returns the code (kRefusedExit).
-inline constexpr int kRefusedExit = 1;  // the arguments never reached the loader
+// refusal's "Error" line, then "Exit code 1", on the console. Returns the status of
+// ExitCode::ArgumentsRefused.
 int refuse_run(const std::string& error);
 
 }  // namespace vx

@@ -13,7 +13,6 @@
 namespace vx::record {
 
 namespace {
-constexpr int kBadFormatExit = 3;
 constexpr std::size_t kScanPiece = 65536;
 // A line's head as far as the count pair: mark, type, count (kCountPos + kPairWidth characters).
 constexpr std::size_t kHeadChars = kCountPos + kPairWidth;
@@ -57,7 +56,7 @@ std::int64_t sum_declared(std::FILE* f, bool all_data_types) {
 
 void bad_format(const char* rest) {
   mprintf("Bad format:%s\n", rest);
-  finish(kBadFormatExit);
+  finish(ExitCode::FileFailed);
 }
 
 Head read_head(const char* line, std::size_t address_bytes) {

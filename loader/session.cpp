@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "console/events.h"
+#include "console/exit_code.h"
 #include "console/outcome.h"
 #include "console/transfer.h"
 #include "loader/args.h"
@@ -70,7 +71,7 @@ void report_refused_session(const std::string& port, const std::string& error) {
   set_port_device(kCom1, port);
   EventChannel events(events_target());
   events.start(kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()));
-  events.end(kRefusedExit, error, 0, Micros(0));
+  events.end(exit_status(ExitCode::ArgumentsRefused), error, 0, Micros(0));
 }
 
 RunOutcome run_session(const std::vector<std::string>& loader_args, const std::string& port, ConsoleTap tap,

@@ -30,8 +30,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kBlockRefusedExit = 4;
-constexpr int kS8RefusedExit = 6;
 constexpr int kBlockAttempts = 8;
 constexpr std::size_t kDetailHeadRoom = 64;  // "block 012300 was not accepted in 8 attempts: "
 // posli_telegram is given the frame length: what was built plus the checksum and the end byte.
@@ -119,7 +117,7 @@ void finish_download(const char* line) {
   const char* answer = link_state().o;
   if (!s8_answer_accepted(answer)) {
     mprintf("\nError: Unexpected response: %s\n", answer);
-    finish(kS8RefusedExit);
+    finish(ExitCode::NegativeInFile);
   }
   mprintf("OK");
 }
@@ -167,7 +165,7 @@ void sendbin() {
   }
   set_error_detail(refusal_detail(block.binadr, attempts, answered));
   mprintf("\nError:%c|%s|\n", payload.letter(), AnswerText().text);
-  finish(kBlockRefusedExit);
+  finish(ExitCode::TargetRefused);
 }
 
 bool block_pending() { return mask_any(loader_state().binmask); }

@@ -144,7 +144,7 @@ void sendc(const char* p) {
   if (len > kMaxCommandText) {
     mprintf("Error: Command too long (%3d characters, at most %3d).\n", static_cast<int>(len),
             static_cast<int>(kMaxCommandText));
-    finish(3);
+    finish(ExitCode::FileFailed);
   }
   char* request = link.request;
   std::memset(request, 0, sizeof link.request);
@@ -169,7 +169,7 @@ void sendc(const char* p) {
     mprintf(".");
   } while (pokus);
   mprintf("Error: No response.\n");
-  finish(5);
+  finish(ExitCode::NoResponse);
 }
 
 LinkState& link_state() {

@@ -90,7 +90,7 @@ constexpr int kOkWidth = 90, kOkHeight = 28, kOkMargin = 12;
 constexpr int kTextFontSize = 14, kIconMarkSize = 26;
 
 constexpr int kStartupFailure = 1;
-constexpr int kDone = 0;
+constexpr int kDone = vx::exit_status(vx::ExitCode::Done);
 
 // ---- the worker's side ------------------------------------------------------------------------
 

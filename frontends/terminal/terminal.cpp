@@ -32,8 +32,8 @@
 
 namespace {
 
-constexpr int kRefusedCode = vx::kRefusedExit;
-constexpr int kDone = 0;
+constexpr int kRefusedCode = vx::exit_status(vx::ExitCode::ArgumentsRefused);
+constexpr int kDone = vx::exit_status(vx::ExitCode::Done);
 
 int list_ports() {
   for (const vx::SerialPortInfo& port : vx::list_serial_ports()) std::printf("%s\n", vx::port_list_line(port).c_str());

@@ -75,9 +75,9 @@ TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
   EXPECT_EQ(usage.rfind("Usage: vexalw [OPTION]...", 0), 0u);
   for (const char* part : {"--port DEV", "--list-ports", "--quiet", "--version", "@binget012300,000100>dump.bin",
                            "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "#nested file",
-                           "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "9 memory command"})
+                           "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "Exit codes: 0 done;", "9 a memory command failed"})
     EXPECT_NE(usage.find(part), std::string::npos) << part;
-  EXPECT_EQ(version_text("vexal"), "vexal 0.95 (VQ-3140 loader, ZARVEN v1.28)\n");
+  EXPECT_EQ(version_text("vexal"), std::string("vexal ") + kVexalVersion + " (VQ-3140 loader, ZARVEN v1.28)\n");
 }
 
 TEST(CommandLine, ProgramNameWithoutFolderOrSuffix) {
