@@ -2,7 +2,7 @@
 //
 // COM1 and COM2 are the devices named by VEXAL_COM1 and VEXAL_COM2 (default /dev/ttyS0, /dev/ttyS1),
 // unless the command line named COM1's (--port).
-// The port is held exclusively, as the original platform opens it without sharing: flock() keeps out
+// The port is opened without sharing, so no other program's bytes mix into a telegram: flock() keeps out
 // other programs that lock (another vexal, most terminal programs), TIOCEXCL keeps out any further
 // open() of the tty by non-root users. Both are undone when the port closes, and by release_port_now
 // for a process that ends without unwinding. The input queue is flushed once, when the settings are in
