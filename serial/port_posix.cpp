@@ -178,8 +178,8 @@ void set_low_latency(int fd) {
 
 std::string platform_port_device(const std::string& com_name) {
   if (std::string named = named_port_device(com_name); !named.empty()) return named;
-  const std::string var = "VEXAL_" + com_name;
-  if (const char* dev = std::getenv(var.c_str()); dev && *dev) return dev;
+  if (std::string from_environment = environment_port_device(com_name); !from_environment.empty())
+    return from_environment;
   return com_name == "COM2" ? "/dev/ttyS1" : "/dev/ttyS0";
 }
 

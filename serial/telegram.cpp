@@ -188,7 +188,7 @@ bool link_early_end() { return link_state().early_end; }
 
 void link_attach(std::unique_ptr<Port> port) {
   link_state().hPort = std::move(port);
-  trace_open_from_environment();
+  trace_open(link_settings().trace_path);
 }
 void link_detach() {
   link_state().hPort.reset();

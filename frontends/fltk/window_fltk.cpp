@@ -1,8 +1,9 @@
 // vexalw: the loader in a window of its own.
 //
-// The process's arguments go to the loader as they do in the terminal front-end (same options, same
-// limits, same refusal): --port names COM1's device; --help, --version and --list-ports answer on
-// standard output without a window. The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
+// The process starts as the terminal front-end does (start_program and run_session, loader/session.h:
+// same options, same limits, same refusal, same events): --port names COM1's device; --help, --version
+// and --list-ports answer on standard output without a window; a refused command line is reported
+// in the window's console like a run's end. The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
 // the loader runs on a worker thread from start to end. The two meet in three places only:
 //
 //  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
@@ -32,10 +33,8 @@
 #include "frontends/fltk/console_page.h"
 #include "loader/args.h"
 #include "loader/cli.h"
-#include "loader/run.h"
 #include "loader/session.h"
 #include "serial/comdrv.h"
-#include "serial/port_list.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -118,8 +117,7 @@ class KeptDiagnostics {
 // Written before the worker starts and only read by it afterwards, except `over` and `code`, which
 // the worker sets last (the GUI thread reads the code once `over` is seen).
 struct LoaderRun {
-  vx::CommandLine command_line;
-  std::string program;
+  vx::RunRequest request;
   vx::ProgressView* progress = nullptr;  // the bar's mailbox
   Gui* gui = nullptr;                    // what the awake request at the end refreshes
   KeptDiagnostics* kept = nullptr;       // shown in the console after the run
@@ -135,14 +133,8 @@ void plug_in(const LoaderRun& run) {
 }
 
 int run_loader(const LoaderRun& run) {
-  const vx::CommandLine& cl = run.command_line;
-  if (cl.action == vx::CommandLine::Action::Refused) {
-    vx::fresh_run();
-    plug_in(run);
-    return vx::refuse_run("Error: " + cl.refusal + " (see '" + run.program + " --help')");
-  }
   try {
-    return vx::run_session(cl.loader_args, cl.port, nullptr, [&run] { plug_in(run); }).code;
+    return vx::run_session(run.request, nullptr, [&run] { plug_in(run); }).code;
   } catch (const std::exception& e) {
     // Not a run end the loader knows: say so on the console, where the user is looking.
     vx::diagnostic(std::string("internal failure: ") + e.what());
@@ -414,21 +406,6 @@ void show_end_box(const ConsoleWindow& window, const Gui& gui, int code) {
   while (box.shown()) wait_for_events();
 }
 
-// --help, --version and --list-ports need no window; -1 when the window is to come up.
-int answer_without_window(const LoaderRun& run) {
-  using A = vx::CommandLine::Action;
-  switch (run.command_line.action) {
-    case A::Help: std::fputs(vx::usage_text(run.program).c_str(), stdout); return kDone;
-    case A::Version: std::fputs(vx::version_text(run.program).c_str(), stdout); return kDone;
-    case A::ListPorts:
-      for (const vx::SerialPortInfo& port : vx::list_serial_ports()) std::printf("%s\n", vx::port_list_line(port).c_str());
-      return kDone;
-    case A::Refused:
-    case A::Run: return -1;
-  }
-  return -1;
-}
-
 int run_window(LoaderRun& run) {
   if (Fl::lock() != 0) {
     vx::diagnostic("vexalw: FLTK was built without thread support");
@@ -463,9 +440,14 @@ int run_window(LoaderRun& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexalw");
+  const vx::ProgramStart start = vx::start_program(std::vector<std::string>(argv + 1, argv + argc), program,
+                                                   vx::settings_from_environment());
+  if (start.answer) {  // --help, --version and --list-ports need no window
+    std::fputs(start.answer->c_str(), stdout);
+    return kDone;
+  }
   LoaderRun run;
-  run.program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexalw");
-  run.command_line = vx::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
-  if (const int code = answer_without_window(run); code >= 0) return code;
+  run.request = start.run;
   return run_window(run);
 }

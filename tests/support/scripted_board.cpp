@@ -158,10 +158,12 @@ std::size_t ScriptedBoard::read_window(std::uint8_t* buf, std::size_t cap, const
   return reader_->read(buf, cap, window);
 }
 
-LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress) {
+LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress,
+                     const LinkSettings& settings) {
   LoaderRun run;
   LineView view;
   fresh_run();
+  set_link_settings(settings);
   board.install();
   console_set_tap([&](char c) {
     run.stream.push_back(c);

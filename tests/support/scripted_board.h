@@ -16,6 +16,7 @@
 
 #include "console/progress.h"
 #include "serial/port.h"
+#include "serial/settings.h"
 
 namespace vx::test {
 
@@ -109,8 +110,9 @@ struct LoaderRun {
 };
 
 // Runs the loader in this process with the arguments (without the program's name) against `board`,
-// from a fresh run's state; `progress`, when given, is the run's progress view.
-LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress = nullptr);
+// from a fresh run's state with `settings`; `progress`, when given, is the run's progress view.
+LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress = nullptr,
+                     const LinkSettings& settings = {});
 
 // The log lines a run prints before its work: banner skipped, settings line on. For comparisons.
 std::vector<std::string> log_from_settings(const LoaderRun& run);
