@@ -13,7 +13,8 @@ Scenarios:
   port_failure
             --port names a device that isn't there: the reason in the console, the exit code and
             its meaning in the end box; status 0.
-  refused   too many arguments: the refusal shows in the console, then the end box; status 0.
+  refused   too many arguments, then an unknown option: the refusal shows in the console, then the
+            end box; status 0; each writes its events (VEXAL_EVENTS) as the terminal does.
   close_at_box
             with the end box up, Escape on the main window leaves it alone, closing the main
             window ends the process at once with status 0.
@@ -26,6 +27,7 @@ import argparse
 import ctypes
 import errno
 import fcntl
+import json
 import os
 import random
 import select
@@ -425,13 +427,20 @@ def scenario_terminate(bin_dir, work, env, screen):
 
 
 def scenario_refused(bin_dir, work, env, screen):
-    run = Run(bin_dir, work, env, ["x"] * 128)
-    try:
-        box, image = check_end_box(run, screen, "refused")
-        check(image.count(BAR, run.origin, greenish) == 0, "no bar for a refused run")
-        dismiss_and_expect_status_0(run, box)
-    finally:
-        run.kill()
+    for name, args, error in (("refused", ["x"] * 128, "Error: Too many arguments (at most 127)."),
+                              ("refused-option", ["--prot"], "Error: unknown option '--prot'")):
+        events = os.path.join(work, name + ".jsonl")
+        run = Run(bin_dir, work, dict(env, VEXAL_EVENTS=events), args)
+        try:
+            box, image = check_end_box(run, screen, name)
+            check(image.count(BAR, run.origin, greenish) == 0, "no bar for a refused run")
+            dismiss_and_expect_status_0(run, box)
+        finally:
+            run.kill()
+        with open(events) as lines:
+            kinds = [json.loads(line) for line in lines]
+        check([k["event"] for k in kinds] == ["start", "end"], "%s: events %s" % (name, kinds))
+        check(kinds[-1]["code"] == 1 and kinds[-1]["error"] == error, "%s: the end event %s" % (name, kinds[-1]))
 
 
 def scenario_port_failure(bin_dir, work, env, screen):
