@@ -204,7 +204,7 @@ int run_bench(Bench& b, long bytes) {
   std::printf("memory transfer through vq3140-sim; line B/s: request and answer frames back to back\n");
   b.window.clear();
   if (run_table(b, image, "read window ends with the answer frame (default)") != 0) return 1;
-  // The original timing: every read window waits 15 ms of silence after the answer.
+  // The full read window: every exchange waits 15 ms of silence after the answer, for slow boards.
   b.window = "VEXAL_WINDOW=full";
   return run_table(b, image, "full read window (VEXAL_WINDOW=full)");
 }

@@ -23,6 +23,7 @@
 #include "board/options.h"
 #include "board/session.h"
 #include "protocol/text.h"
+#include "vexal_version.h"
 
 namespace vx::board {
 namespace {
@@ -244,7 +245,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (o.version) {
-    std::printf("vq3140-sim %s (ZARVEN v1.28 board simulator)\n", VEXAL_VERSION);
+    std::printf("vq3140-sim %s (ZARVEN v1.28 board simulator)\n", vx::kVexalVersion);
     return 0;
   }
   return run(o);

@@ -14,10 +14,10 @@ static_assert(std::atomic<int>::is_always_lock_free);
 constexpr int kSignalStatusBase = 128;
 }  // namespace
 
-void finish(signed char p) {
+void finish(ExitCode code) {
   check_interrupt();
-  mprintf("Exit code %d", static_cast<int>(p));
-  throw RunEnded{p};
+  mprintf("Exit code %d", exit_status(code));
+  throw RunEnded{exit_status(code)};
 }
 
 void request_interrupt(int signal_number) noexcept { g_interrupt_signal.store(signal_number); }

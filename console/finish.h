@@ -13,14 +13,17 @@
 // process by that signal.
 #pragma once
 
+#include "console/exit_code.h"
+
 namespace vx {
 
 struct RunEnded {
-  int code;
+  int code;  // exit_status of the ExitCode, or 128 + the signal
   int signal = 0;  // the signal that interrupted the run, 0 when it ended by itself
 };
 
-[[noreturn]] void finish(signed char p);
+// Prints "Exit code N" and ends the run with that code (after an interruption: as interrupted).
+[[noreturn]] void finish(ExitCode code);
 
 void request_interrupt(int signal_number) noexcept;
 int interrupt_signal() noexcept;  // the signal that interrupted the run, 0 when none

@@ -64,20 +64,4 @@ bool error_detail_said() { return console().state.error_detail_said; }
 
 void clear_error_detail() { set_error_detail(std::string()); }
 
-const char* exit_code_meaning(int code) {
-  switch (code) {
-    case 0: return "done";
-    case 1: return "the arguments were refused";
-    case 2: return "the port could not be opened or set up";
-    case 3: return "a file could not be read or written, or a record is malformed";
-    case 4: return "the board did not answer, or refused a block";
-    case 5: return "no response from the board, or an answer nobody asked for";
-    case 6: return "a negative answer to a command file's line";
-    case 7: return "a negative or missing answer";
-    case 8: return "a conditional line without its closing '!'";
-    case 9: return "a memory command failed, or the memory differs";
-    default: return "the run was ended";
-  }
-}
-
 }  // namespace vx

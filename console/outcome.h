@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include "console/exit_code.h"  // exit_code_meaning, for the places that report a run's end
+
 namespace vx {
 
 class ErrorLineWatch {
@@ -34,8 +36,5 @@ void set_error_detail(const std::string& detail, bool already_said = false);
 std::string error_detail();  // empty when none was left
 bool error_detail_said();
 void clear_error_detail();
-
-// The meaning of a run's exit code, one short phrase ("done", "no response from the board", ...).
-const char* exit_code_meaning(int code);
 
 }  // namespace vx

@@ -35,7 +35,7 @@ using vx::fuzz::read_record;
 using vx::fuzz::RecordReading;
 
 constexpr std::size_t kMaxLine = vx::kMaxFileLine;
-constexpr int kBadFormatExit = 3;
+constexpr int kBadFormatExit = vx::exit_status(vx::ExitCode::FileFailed);
 
 std::vector<std::string> lines_of(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> lines;

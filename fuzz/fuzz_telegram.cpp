@@ -32,7 +32,7 @@ using vx::test::Chunk;
 
 constexpr int kMaxChunks = 4;
 constexpr long kGapStepMicros = 2000;
-constexpr int kNoAnswerExit = 5;
+constexpr int kNoAnswerExit = vx::exit_status(vx::ExitCode::NoResponse);
 
 class Script {
  public:

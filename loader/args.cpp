@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/exit_code.h"
 #include "console/mprintf.h"
 
 namespace vx {
@@ -68,6 +69,13 @@ bool args_from_command_line(const std::string& line, ArgVector& out, std::string
   return true;
 }
 
+bool split_command_line(const std::string& line, std::vector<std::string>& out, std::string& error) {
+  ArgVector split;
+  if (!args_from_command_line(line, split, error)) return false;
+  out.assign(split.cmdpar + 1, split.cmdpar + 1 + split.cmdno);
+  return true;
+}
+
 // The first word is the program's name; a quoted name (a path with spaces) ends at its closing quote.
 std::string skip_program_name(const std::string& full) {
   std::size_t i = 0;
@@ -85,8 +93,8 @@ std::string skip_program_name(const std::string& full) {
 int refuse_run(const std::string& error) {
   for (char c : error) li_putc(c);
   li_putc('\n');
-  mprintf("Exit code %d", kRefusedExit);
-  return kRefusedExit;
+  mprintf("Exit code %d", exit_status(ExitCode::ArgumentsRefused));
+  return exit_status(ExitCode::ArgumentsRefused);
 }
 
 }  // namespace vx

@@ -32,12 +32,15 @@ bool args_from_list(const std::vector<std::string>& args, ArgVector& out, std::s
 // Fills `out` by the single-space split of a command line (after the program's name).
 bool args_from_command_line(const std::string& line, ArgVector& out, std::string& error);
 
+// The same split into separate arguments, for the front-end's options (loader/cli.h) to be taken first.
+bool split_command_line(const std::string& line, std::vector<std::string>& out, std::string& error);
+
 // The command line after the program's own name: its first word and the spaces after it skipped.
 std::string skip_program_name(const std::string& full_command_line);
 
 // Every front-end ends a refused run this way, so a refusal reads like a run the loader ended: the
-// refusal's "Error" line, then "Exit code 1", on the console. Returns the code (kRefusedExit).
-inline constexpr int kRefusedExit = 1;  // the arguments never reached the loader
+// refusal's "Error" line, then "Exit code 1", on the console. Returns the status of
+// ExitCode::ArgumentsRefused.
 int refuse_run(const std::string& error);
 
 }  // namespace vx

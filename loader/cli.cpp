@@ -1,6 +1,9 @@
 #include "loader/cli.h"
 
+#include <algorithm>
 #include <string_view>
+
+#include "console/exit_code.h"
 
 namespace vx {
 namespace {
@@ -78,7 +81,7 @@ std::string program_name(const char* argv0, const char* fallback) {
 namespace vx {
 namespace {
 
-// "%s" stands for the program's name.
+// "%s" stands for the program's name, "%x" for the exit codes' paragraph.
 constexpr std::string_view kUsage = R"(Usage: %s [OPTION]... [p3f8|p2f8] [iN] [bBAUD] [m0..m4] [old] [ram] [FILE]... [COMMAND]...
 Serial-line loader for the VQ-3140 board (BIOS ZARVEN): downloads S-record firmware, sends
 commands, reads and writes the board's memory, runs command files. Without arguments it asks the
@@ -124,18 +127,49 @@ Environment:
   VEXAL_EVENTS=FD|FILE    write machine-readable events (JSON lines) to a descriptor or a file
   VEXAL_DEV_ROOT, VEXAL_SYSFS_ROOT  where --list-ports looks (default /dev, /sys)
 
-Exit codes: 0 done; 1 arguments refused; 2 port can't be opened or set up; 3 file error or bad
-record or firmware file; 4 no identity answer or block refused; 5 no response; 6 negative answer in a command file;
-7 negative or missing answer; 8 conditional without closing '!'; 9 memory command failed or differs,
-or a firmware file's data past FFFFFF.
+%x
 The console log goes to standard output; progress, errors and a summary to standard error.
 )";
+
+constexpr std::size_t kUsageWidth = 100;
+
+// The words of `flat` (single blanks between them) in lines of at most `width` columns.
+std::string wrapped(const std::string& flat, std::size_t width) {
+  std::string text;
+  std::size_t line_length = 0;
+  for (std::size_t start = 0; start < flat.size();) {
+    const std::size_t end = std::min(flat.find(' ', start), flat.size());
+    const std::string_view word(flat.data() + start, end - start);
+    if (line_length == 0) {
+      line_length = word.size();
+    } else if (line_length + 1 + word.size() > width) {
+      text += '\n';
+      line_length = word.size();
+    } else {
+      text += ' ';
+      line_length += 1 + word.size();
+    }
+    text += word;
+    start = end + 1;
+  }
+  return text;
+}
+
+// "Exit codes: 0 done; 1 ...; 9 ...." from the codes' own list.
+std::string exit_codes_paragraph() {
+  std::string flat = "Exit codes:";
+  for (const ExitCodeMeaning& known : kExitCodes)
+    flat += " " + std::to_string(exit_status(known.code)) + " " + known.meaning + ";";
+  flat.back() = '.';
+  return wrapped(flat, kUsageWidth);
+}
 
 }  // namespace
 
 std::string usage_text(const std::string& program) {
   std::string text(kUsage);
   text.replace(text.find("%s"), 2, program);
+  text.replace(text.find("%x"), 2, exit_codes_paragraph());
   return text;
 }
 

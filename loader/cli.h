@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "vexal_version.h"
+
 namespace vx {
 
 struct CommandLine {
@@ -30,8 +32,5 @@ std::string version_text(const std::string& program);
 
 // The program's name as the user typed it, without its folder ("vexal", "vexalw").
 std::string program_name(const char* argv0, const char* fallback);
-
-// The version the banner and --version state.
-inline constexpr char kVexalVersion[] = "0.95";
 
 }  // namespace vx

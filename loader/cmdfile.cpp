@@ -33,9 +33,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kFileExit = 3;
-constexpr int kNoChoiceExit = 7;
-constexpr int kBadSyntaxExit = 8;
 
 constexpr char kComment = ';';
 constexpr char kMemoryCommand = '@';
@@ -94,7 +91,7 @@ void expected_answer(const char* p) {
     mprintf("Error: %s\n", end + 1);
   else
     mprintf("Error: Incorrect response.\n");
-  finish(kNoChoiceExit);
+  finish(ExitCode::NegativeAnswer);
 }
 
 [[noreturn]] void no_choice(const char* message) {
@@ -102,7 +99,7 @@ void expected_answer(const char* p) {
     mprintf("Error: %s\n", message);
   else
     mprintf("Error: No choice.\n");
-  finish(kNoChoiceExit);
+  finish(ExitCode::NegativeAnswer);
 }
 
 // Returns the action of a branch taken, nullptr when the line ends here.
@@ -119,7 +116,7 @@ const char* conditional(FileRun& run, const char* p) {
   const char* end = text_end(text);
   if (*end != kTextEnd) {
     mprintf("Error: Bad syntax:%s line:%d :%s\n", run.soubor, run.line, run.ll);
-    finish(kBadSyntaxExit);
+    finish(ExitCode::UnclosedCondition);
   }
   // Set before the action runs, so the chain's later branches stay skipped whatever it sends.
   run.lastcond = answer_contains(std::string_view(text, static_cast<std::size_t>(end - text))) ? 1 : 0;
@@ -173,7 +170,7 @@ void handle_line(FileRun& run, const char* p) {
 void refuse_deeper_nesting(const char* soubor) {
   if (loader_state().depth < kMaxNesting) return;
   mprintf("Error: Command files nested deeper than %2d: %s \n", kMaxNesting, soubor);
-  finish(kFileExit);
+  finish(ExitCode::FileFailed);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // One command, from the loader's arguments or from a command file: the same steps and messages either
-// way, except where the original tells them apart (the "Send" label and the exit code of a refusal).
+// way, but for two things a caller's script reads to tell them apart: the "Send" label ("Send scmd:"
+// for an argument) and the exit code of a negative answer (7 for an argument, 6 in a command file).
 //
 // A block still being packed goes to the board before the command: a text record, an end record or a
 // command that reads or writes memory must find the board as the lines before it left it.
@@ -15,9 +16,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kMemoryCommandExit = 9;
-constexpr int kNegativeFromFileExit = 6;
-constexpr int kNegativeFromArgumentExit = 7;
 constexpr char kNegativeMarks[] = "!?";
 
 // The formats stay literal at each call, so the formatter sees them as written.
@@ -28,8 +26,8 @@ void show_sent(const char* text, CommandFrom from) {
     mprintf("\rSend: %s", text);
 }
 
-int negative_exit(CommandFrom from) {
-  return from == CommandFrom::Argument ? kNegativeFromArgumentExit : kNegativeFromFileExit;
+ExitCode negative_exit(CommandFrom from) {
+  return from == CommandFrom::Argument ? ExitCode::NegativeAnswer : ExitCode::NegativeInFile;
 }
 
 }  // namespace
@@ -39,7 +37,7 @@ void memory_command(const char* text) {
   send_pending_block();
   if (const char* error = zpracuj_prikaz(text)) {
     mprintf("Error: %s:%s \n", error, text);
-    finish(kMemoryCommandExit);
+    finish(ExitCode::MemoryFailed);
   }
 }
 
@@ -51,7 +49,7 @@ void raw_command(const char* text, CommandFrom from) {
   mprintf("\rAnswer: %s", link_state().o);
   if (answer().find_first_of(kNegativeMarks) != std::string_view::npos) {
     mprintf("Error: Negative response.\n");
-    finish(static_cast<signed char>(negative_exit(from)));
+    finish(negative_exit(from));
   }
 }
 

@@ -20,15 +20,13 @@ using image::Fault;
 using image::Format;
 using image::Refusal;
 
-constexpr int kExitFile = 3;
-constexpr int kExitOutside = 9;
 constexpr std::size_t kPiece = 65536;
 constexpr std::size_t kDetectBytes = 64;
 constexpr std::size_t kShownBytes = 8;  // of a file of no known format
 
-[[noreturn]] void fail(int code, const std::string& line) {
+[[noreturn]] void fail(ExitCode code, const std::string& line) {
   mprintf("Error: %s\n", line.c_str());
-  finish(static_cast<signed char>(code));
+  finish(code);
 }
 
 class InputFile {
@@ -36,7 +34,7 @@ class InputFile {
   explicit InputFile(const char* name) : name_(name), f_(std::fopen(name, "rb")) {
     if (!f_) {
       mprintf("Error: Can't open file %s \n", name);
-      finish(kExitFile);
+      finish(ExitCode::FileFailed);
     }
   }
   ~InputFile() { static_cast<void>(std::fclose(f_)); }  // only read: a failing close loses nothing
@@ -47,7 +45,7 @@ class InputFile {
     const std::size_t got = std::fread(p, 1, n, f_);
     if (got < n && std::ferror(f_)) {
       mprintf("Error: Can't read file %s \n", name_);
-      finish(kExitFile);
+      finish(ExitCode::FileFailed);
     }
     return got;
   }
@@ -112,7 +110,7 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
 [[noreturn]] void refuse_unknown(const char* name, const std::uint8_t* head, std::size_t n) {
   const std::string found = n == 0 ? "it is empty"
                                    : "it begins with " + hex_pairs(head, std::min(n, kShownBytes), " ");
-  fail(kExitFile, std::string(name) + " is no S-record, Intel HEX or ELF file (" + found +
+  fail(ExitCode::FileFailed, std::string(name) + " is no S-record, Intel HEX or ELF file (" + found +
                       "); give a raw binary its address, as in @load012300<" + name);
 }
 
@@ -120,15 +118,15 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
   const std::string file = std::string(name) + ": ";
   switch (refusal.fault) {
     case Fault::Outside:
-      fail(kExitOutside, file + place_text(refusal.place) + "puts data at " + address_text(refusal.address) +
+      fail(ExitCode::MemoryFailed, file + place_text(refusal.place) + "puts data at " + address_text(refusal.address) +
                              ", outside memory 000000-FFFFFF.");
     case Fault::Overlap:
-      fail(kExitFile, file + earlier + " and " + image::describe(refusal.place) + " write different bytes at " +
+      fail(ExitCode::FileFailed, file + earlier + " and " + image::describe(refusal.place) + " write different bytes at " +
                           address_text(refusal.address) + ".");
     case Fault::BadRecord:
     case Fault::NotWhole: break;
   }
-  fail(kExitFile, file + place_text(refusal.place) + refusal.why + ".");
+  fail(ExitCode::FileFailed, file + place_text(refusal.place) + refusal.why + ".");
 }
 
 }  // namespace

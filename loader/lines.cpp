@@ -15,7 +15,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kFileExit = 3;
 constexpr int kCtrlZ = 0x1A;
 constexpr int kCarriageReturn = '\r';
 constexpr int kLineFeed = '\n';
@@ -46,13 +45,13 @@ bool endless_device([[maybe_unused]] std::FILE* f) {
 LineReader::LineReader(const char* name) : name_(name), f_(std::fopen(name, "rb")), held_(kNothingHeld) {
   if (!f_) {
     mprintf("Error: Can't open file %s \n", name);
-    finish(kFileExit);
+    finish(ExitCode::FileFailed);
   }
   if (!endless_device(f_)) return;
   close();
   const std::string text = "Error: " + name_ + " is a device, not a file of lines.";
   mprintf("%s\n", text.c_str());
-  finish(kFileExit);
+  finish(ExitCode::FileFailed);
 }
 
 bool LineReader::next(Line& line) {
@@ -98,13 +97,13 @@ void LineReader::step_over_overflow() {
 void LineReader::refuse_failed_read() const {
   if (!failed_) return;
   mprintf("Error: Can't read file %s \n", name_.c_str());
-  finish(kFileExit);
+  finish(ExitCode::FileFailed);
 }
 
 void LineReader::refuse_line(const char* why) const {
   const std::string text = "Error: Line " + std::to_string(number_) + " of " + name_ + " " + why + ".";
   mprintf("%s\n", text.c_str());
-  finish(kFileExit);
+  finish(ExitCode::FileFailed);
 }
 
 // A line may begin with the mark (a file saved with one, joined to another with cat): read ahead

@@ -1,11 +1,11 @@
 // Text files a line at a time: command files and the files "@verify" reads both go through this reader,
 // so a file reads the same whichever of them takes it (a record the download refuses, @verify refuses).
 //
-// It reads the way the original platform's text mode reads: a CR LF pair comes in as one line feed (a
-// lone CR stays as it is) and a Ctrl-Z byte ends the file. A line keeps its line feed; the last line of
-// a file may have none. A UTF-8 byte-order mark at the start of a line (editors write one at the start
-// of a file, and files joined with cat carry it into the middle) is skipped, so it can't swallow the
-// line.
+// It reads as a Windows text-mode read does, so a file written on either system reads the same: a CR
+// LF pair comes in as one line feed (a lone CR stays as it is) and a Ctrl-Z byte ends the file. A line
+// keeps its line feed; the last line of a file may have none. A UTF-8 byte-order mark at the start of a
+// line (editors write one at the start of a file, and files joined with cat carry it into the middle)
+// is skipped, so it can't swallow the line.
 //
 // No line is half read or silently cut:
 //  - a line that does not fit the interpreter's buffer (kMaxFileLine characters, its line feed counted)

@@ -22,7 +22,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kExitFile = 3;
 constexpr std::size_t kOldLineBytes = 32;
 constexpr char kDataType = '2';
 constexpr char kEndType = '8';
@@ -57,7 +56,7 @@ void load(const char* soubor, std::optional<std::uint32_t> address) {
   read_firmware(soubor, address, image);
   if (image.size() == 0) {
     mprintf("Error: No data to load in file %s \n", soubor);
-    finish(kExitFile);
+    finish(ExitCode::FileFailed);
   }
   // What records before this command left pending belongs to the board before the image does.
   if (block_pending()) sendbin();

@@ -78,11 +78,6 @@ constexpr int kDumpChunk = 16;
 constexpr int kWriteChunk = 64;
 constexpr std::size_t kFileReadBlock = 4096;
 
-constexpr int kExitFile = 3;
-constexpr int kExitAnswer = 7;
-constexpr int kExitLength = 9;
-constexpr int kExitDifference = 9;
-
 constexpr const char* kCantOpen = "Error: Can't open file %s \n";
 constexpr const char* kCantWrite = "Error: Can't write to file %s \n";
 constexpr const char* kCantRead = "Error: Can't read file %s \n";
@@ -94,9 +89,9 @@ constexpr const char* kNothingToVerify = "Error: No data record to verify in fil
 constexpr const char* kOutsideMemory = "Error: Range outside memory 000000-FFFFFF: %s \n";
 constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X, found %02X.\n";
 
-[[noreturn]] void fail(int code, CheckedFormat<const char*> format, const char* text) {
+[[noreturn]] void fail(ExitCode code, CheckedFormat<const char*> format, const char* text) {
   mprintf(format, text);
-  finish(static_cast<signed char>(code));
+  finish(code);
 }
 
 // A file that is closed on every way out. A run that ends midway leaves the file with what was written
@@ -104,7 +99,7 @@ constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X
 class File {
  public:
   File(const char* name, const char* mode) : name_(name), f_(std::fopen(name, mode)) {
-    if (!f_) fail(kExitFile, kCantOpen, name_);
+    if (!f_) fail(ExitCode::FileFailed, kCantOpen, name_);
   }
   ~File() {
     if (f_) std::fclose(f_);
@@ -115,22 +110,22 @@ class File {
   const char* name() const { return name_; }
 
   void write(const char* p, std::size_t n) {
-    if (std::fwrite(p, 1, n, f_) != n) fail(kExitFile, kCantWrite, name_);
+    if (std::fwrite(p, 1, n, f_) != n) fail(ExitCode::FileFailed, kCantWrite, name_);
   }
   std::size_t read(unsigned char* p, std::size_t n) {
     std::size_t got = std::fread(p, 1, n, f_);
-    if (got < n && std::ferror(f_)) fail(kExitFile, kCantRead, name_);
+    if (got < n && std::ferror(f_)) fail(ExitCode::FileFailed, kCantRead, name_);
     return got;
   }
   // Flushing first tells a write that only fails on its way to the disk (a full disk) from a failed close.
   void close_written() {
-    if (std::fflush(f_) != 0) fail(kExitFile, kCantWrite, name_);
+    if (std::fflush(f_) != 0) fail(ExitCode::FileFailed, kCantWrite, name_);
     close();
   }
   void close() {
     FILE* f = f_;
     f_ = nullptr;
-    if (std::fclose(f) != 0) fail(kExitFile, kCantClose, name_);
+    if (std::fclose(f) != 0) fail(ExitCode::FileFailed, kCantClose, name_);
   }
 
  private:
@@ -144,7 +139,7 @@ void send_formatted(const char* text, int length, std::size_t capacity) {
   // The largest telegram is 138 characters, so this only guards against a format changed carelessly.
   if (length < 0 || static_cast<std::size_t>(length) >= capacity) {
     mprintf("Error: Telegram too long.\n");
-    finish(static_cast<signed char>(kExitAnswer));
+    finish(ExitCode::NegativeAnswer);
   }
   sendc(text);
 }
@@ -174,13 +169,13 @@ constexpr ReadFormat kDumpFormat{kDumpChunk, "wt", true};
 
 void check_read_answer(const ReadFormat& format, std::string_view a) {
   bool refused = format.hex_dump && a.find_first_of("!?") != std::string_view::npos;
-  if (a.empty() || a.front() != '=' || refused) fail(kExitAnswer, kUnexpected, link_state().o);
+  if (a.empty() || a.front() != '=' || refused) fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
 }
 
 void write_line_start(File& file, std::int64_t adr) {
   char head[16];
   int n = std::snprintf(head, sizeof head, "%06X: ", static_cast<unsigned>(adr));
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) fail(kExitFile, kCantWrite, file.name());
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) fail(ExitCode::FileFailed, kCantWrite, file.name());
   file.write(head, static_cast<std::size_t>(n));
 }
 
@@ -220,7 +215,7 @@ void check_read_length(std::string_view data, int asked) {
   const std::int32_t received = pair_count(data);
   if (received == asked) return;
   mprintf(kBadLength, received, asked);
-  finish(static_cast<signed char>(kExitLength));
+  finish(ExitCode::MemoryFailed);
 }
 
 // The read telegrams for [odkud, odkud + kolik) in chunks of the format's size, the last one shorter;
@@ -253,7 +248,7 @@ std::string field_text(std::int32_t value) {
 // telegram and before the file is touched. A negative length reads nothing and is reported after.
 void refuse_outside_memory(std::int32_t odkud, std::int32_t kolik, const std::string& shown) {
   const std::int64_t end = static_cast<std::int64_t>(odkud) + std::max<std::int32_t>(kolik, 0);
-  if (odkud < 0 || end > std::int64_t{kAddressSpace}) fail(kExitLength, kOutsideMemory, shown.c_str());
+  if (odkud < 0 || end > std::int64_t{kAddressSpace}) fail(ExitCode::MemoryFailed, kOutsideMemory, shown.c_str());
 }
 
 void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
@@ -269,7 +264,7 @@ void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t koli
   // A negative length reads nothing: reported as a read of the wrong length.
   if (kolik < 0) {
     mprintf(kBadLength, 0, kolik);
-    finish(static_cast<signed char>(kExitLength));
+    finish(ExitCode::MemoryFailed);
   }
 }
 
@@ -292,7 +287,7 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
     std::size_t n = std::min<std::size_t>(kWriteChunk, data.size() - done);
     send_write(kam + static_cast<std::int64_t>(done), hex_pairs(data.data() + done, n).c_str());
     std::string_view a = answer();
-    if (a.empty() || a.front() != '*') fail(kExitAnswer, kUnexpected, link_state().o);
+    if (a.empty() || a.front() != '*') fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
     transfer_advance(static_cast<std::int64_t>(n));
   }
 }
@@ -307,7 +302,7 @@ void compare_chunk(const ExpectedRun& run, std::int64_t adr, int asked, std::str
     const unsigned expected = run.bytes[address - run.start];
     if (found == expected) continue;
     mprintf(kDifference, address, expected, found);
-    finish(static_cast<signed char>(kExitDifference));
+    finish(ExitCode::MemoryFailed);
   }
 }
 
@@ -434,7 +429,7 @@ void binput(std::int32_t kam, const char* soubor) {
   const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{kAddressSpace} - kam);
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
   file.close();
-  if (static_cast<std::int64_t>(data.size()) > room) fail(kExitLength, kDoesNotFit, soubor);
+  if (static_cast<std::int64_t>(data.size()) > room) fail(ExitCode::MemoryFailed, kDoesNotFit, soubor);
   TransferScope transfer(Phase::Writing, soubor, static_cast<std::int64_t>(data.size()));
   write_memory(kam, data);
 }
@@ -456,7 +451,7 @@ void verify(const char* soubor) {
     add_record_line(runs, line.text, record::Place{soubor, line.number});
   }
   runs.flush();
-  if (runs.handed_on() == 0) fail(kExitDifference, kNothingToVerify, soubor);
+  if (runs.handed_on() == 0) fail(ExitCode::MemoryFailed, kNothingToVerify, soubor);
   print_verified(runs.handed_on());
 }
 
@@ -471,7 +466,7 @@ void verify_image(const char* soubor, std::optional<std::uint32_t> address) {
       if (mask_bit(mask, i)) runs.put(base + static_cast<std::uint32_t>(i), bytes[i]);
   });
   runs.flush();
-  if (runs.handed_on() == 0) fail(kExitDifference, kNothingToVerify, soubor);
+  if (runs.handed_on() == 0) fail(ExitCode::MemoryFailed, kNothingToVerify, soubor);
   print_verified(runs.handed_on());
 }
 

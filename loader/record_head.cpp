@@ -16,7 +16,6 @@
 namespace vx::record {
 
 namespace {
-constexpr int kBadFileExit = 3;
 constexpr char kS1 = '1';
 constexpr char kS3 = '3';
 constexpr char kS5 = '5';
@@ -66,14 +65,14 @@ void leave_detail(const srecord::Parsed& p, const Place& where) {
 [[noreturn]] void refuse_line(const Place& where, const std::string& why) {
   const std::string text = "Error: Line " + std::to_string(where.line) + " of " + where.file + " " + why + ".";
   mprintf("%s\n", text.c_str());
-  finish(kBadFileExit);
+  finish(ExitCode::FileFailed);
 }
 
 }  // namespace
 
 void bad_format(const char* rest) {
   mprintf("Bad format:%s\n", rest);
-  finish(kBadFileExit);
+  finish(ExitCode::FileFailed);
 }
 
 // The record as read_record takes it, or its fault. The bound is checked before the checksum: data past

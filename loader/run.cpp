@@ -14,7 +14,7 @@ namespace vx {
 int wvexal(unsigned argc, char** argv) {
   try {
     vexal(argc, argv);
-    finish(0);
+    finish(ExitCode::Done);
   } catch (const RunEnded& end) {
     return end.code;
   }

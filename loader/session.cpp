@@ -10,6 +10,7 @@
 #include "loader/run.h"
 #include "loader/state.h"
 #include "serial/port.h"
+#include "serial/port_list.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -32,9 +33,9 @@ int run_loader(const std::vector<std::string>& loader_args) {
   return wvexal(av.argc(), av.argv());
 }
 
-std::string events_target() {
-  const char* where = std::getenv("VEXAL_EVENTS");
-  return where ? where : "";
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
 }
 
 // The hooks around one run, taken down on every way out (an internal failure throws through here).
@@ -71,33 +72,70 @@ RunStart run_start() {
   return RunStart{kVexalVersion, platform_port_device(kCom1), static_cast<long>(vx_getpid()), utc_timestamp()};
 }
 
-void report_refused_session(const std::string& port, const std::string& error) {
-  set_port_device(kCom1, port);
-  EventChannel events(events_target());
-  events.start(run_start());
-  RunEnd end;
-  end.code = kRefusedExit;
-  end.error = error;
-  end.time = utc_timestamp();
-  events.end(end);
+RunSettings settings_from_environment() {
+  RunSettings settings;
+  for (const char* com : {"COM1", "COM2"})
+    if (std::string device = environment((std::string("VEXAL_") + com).c_str()); !device.empty())
+      settings.link.environment_devices[com] = device;
+  settings.link.full_window = environment("VEXAL_WINDOW") == "full";
+  settings.link.trace_path = environment("VEXAL_TRACE");
+  if (std::string dev = environment("VEXAL_DEV_ROOT"); !dev.empty()) settings.port_roots.dev = dev;
+  if (std::string sysfs = environment("VEXAL_SYSFS_ROOT"); !sysfs.empty()) settings.port_roots.sysfs = sysfs;
+  settings.events_target = environment("VEXAL_EVENTS");
+  return settings;
 }
 
-RunOutcome run_session(const CommandLine& cl, ConsoleTap tap, const std::function<void()>& plug_in) {
+ProgramStart start_program(const std::vector<std::string>& args, const std::string& program,
+                           const RunSettings& settings) {
+  const CommandLine cl = parse_command_line(args);
+  ProgramStart start;
+  start.run.settings = settings;
+  start.quiet = cl.quiet;
+  if (!cl.port.empty()) start.run.settings.link.named_devices[kCom1] = cl.port;
+  using A = CommandLine::Action;
+  switch (cl.action) {
+    case A::Help: start.answer = usage_text(program); break;
+    case A::Version: start.answer = version_text(program); break;
+    case A::ListPorts:
+      start.answer = std::string();
+      for (const SerialPortInfo& port : list_serial_ports(settings.port_roots))
+        *start.answer += port_list_line(port) + "\n";
+      break;
+    case A::Refused:
+      start.run.refusal = "Error: " + cl.refusal;
+      start.run.hint = " (see '" + program + " --help')";
+      break;
+    case A::Run:
+      start.run.loader_args = cl.loader_args;
+      start.run.ignore_checksums = cl.ignore_checksums;
+      break;
+  }
+  return start;
+}
+
+ProgramStart refused_program(const std::string& refusal, const RunSettings& settings) {
+  ProgramStart start;
+  start.run.settings = settings;
+  start.run.refusal = refusal;
+  return start;
+}
+
+RunOutcome run_session(const RunRequest& request, ConsoleTap tap, const std::function<void()>& plug_in) {
   fresh_run();
   if (plug_in) plug_in();
-  loader_state().ignore_checksums = cl.ignore_checksums;
+  loader_state().ignore_checksums = request.ignore_checksums;
   transfer_reset();  // the run's clock starts with the clock the front-end chose
-  set_port_device(kCom1, cl.port);
-  EventChannel events(events_target());
+  set_link_settings(request.settings.link);
+  EventChannel events(request.settings.events_target);
   events.start(run_start());
   ErrorLineWatch watch;
   RunOutcome outcome;
   {
     SessionHooks hooks(events, watch, std::move(tap));
-    outcome.code = run_loader(cl.loader_args);
+    outcome.code = request.refused() ? refuse_run(request.refusal + request.hint) : run_loader(request.loader_args);
   }
   if (outcome.code != 0) {
-    outcome.error = watch.error_text();
+    outcome.error = request.refused() ? request.refusal : watch.error_text();
     outcome.detail = error_detail();
     outcome.detail_said = error_detail_said();
   }

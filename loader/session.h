@@ -1,10 +1,16 @@
-// One run as every front-end starts it, with what lies around the loader itself:
+// A program's start and one run, the same for every front-end (terminal, FLTK window, Win32 window):
 //
-//  - the device COM1 opens when the command line named one (--port), and --ignore-checksums;
-//  - the event channel (VEXAL_EVENTS, console/events.h): "start" before the loader runs, the phases
-//    and progress while it runs, "end" once it is over;
-//  - the run's outcome: its exit code, its "Error..." line (ErrorLineWatch over the console), a
-//    detail the console line lacks, the data bytes moved, the attempts repeated and the time taken.
+//  - settings_from_environment reads the environment once, where the program starts: the devices of
+//    COM1 and COM2, the read window, the trace, the event channel and the port listing's roots. The
+//    layers below read no environment; they get these settings (serial/settings.h).
+//  - start_program takes the program's own options (loader/cli.h): --help, --version and --list-ports
+//    give a text to show instead of a run; a refused command line gives a refusal, which a run then
+//    reports like any other end (exit code 1, its "Error" line, its events); the rest is the run.
+//  - run_session runs the loader with what lies around it: the event channel (VEXAL_EVENTS,
+//    console/events.h: "start" before the loader runs, the phases and progress while it runs, "end"
+//    once it is over) and the run's outcome (its exit code, its "Error..." line through ErrorLineWatch
+//    over the console, a detail the console line lacks, the data bytes moved, the attempts repeated
+//    and the time taken). --port names the device COM1 opens; --ignore-checksums goes to the loader.
 //
 // The loader itself runs through wvexal (loader/run.h) on the calling thread, after fresh_run; the
 // front-end plugs in what a fresh run lacks (its progress view, its transfer views, a diagnostic sink)
@@ -13,19 +19,55 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "console/clock.h"
 #include "console/console.h"
-#include "loader/cli.h"
 #include "console/transfer.h"
+#include "serial/port_list.h"
+#include "serial/settings.h"
 
 namespace vx {
 
+// What the environment says for the program, read once.
+struct RunSettings {
+  LinkSettings link;          // VEXAL_COM1, VEXAL_COM2, VEXAL_WINDOW=full, VEXAL_TRACE (and --port)
+  PortListRoots port_roots;   // VEXAL_DEV_ROOT, VEXAL_SYSFS_ROOT
+  std::string events_target;  // VEXAL_EVENTS: a descriptor number or a file; "" for none
+};
+
+RunSettings settings_from_environment();
+
+// One run as a front-end starts it.
+struct RunRequest {
+  std::vector<std::string> loader_args;
+  RunSettings settings;
+  std::string refusal;  // "Error: ..." when the command line was refused before the loader; "" to run
+  std::string hint;     // said on the console after the refusal (" (see 'vexalw --help')"); not in events
+  bool ignore_checksums = false;  // --ignore-checksums: S-record checksums are not checked
+
+  bool refused() const { return !refusal.empty(); }
+};
+
+struct ProgramStart {
+  std::optional<std::string> answer;  // the text of --help, --version or --list-ports, shown instead of a run
+  RunRequest run;                      // otherwise the run, or the refusal to report as one
+  bool quiet = false;                  // --quiet: no progress display
+};
+
+// The program called `program` started with `args` (its own name left out).
+ProgramStart start_program(const std::vector<std::string>& args, const std::string& program,
+                           const RunSettings& settings);
+
+// A command line refused before it could be split into arguments (the Win32 window's limits): the run
+// reports `refusal`, an "Error" line.
+ProgramStart refused_program(const std::string& refusal, const RunSettings& settings);
+
 struct RunOutcome {
-  int code = 0;
-  std::string error;   // the console's "Error..." line, "" on success
+  int code = 0;        // exit_status of the run's ExitCode
+  std::string error;   // the console's "Error..." line (a refusal: without its hint), "" on success
   std::string detail;  // more than the line says, or ""
   bool detail_said = false;  // standard error has shown the detail already
   RunCounts counts;
@@ -36,11 +78,7 @@ struct RunOutcome {
   std::string error_summary() const;
 };
 
-// The loader runs on the command line's loader arguments, its port and its --ignore-checksums.
-RunOutcome run_session(const CommandLine& cl, ConsoleTap tap, const std::function<void()>& plug_in = {});
-
-// A command line refused before any run (an unknown option): the event channel still gets its "start"
-// and its one "end", with exit code 1 and the refusal as the error.
-void report_refused_session(const std::string& port, const std::string& error);
+// Runs the request (a refusal: its "Error" line and "Exit code 1" on the console) with its events.
+RunOutcome run_session(const RunRequest& request, ConsoleTap tap, const std::function<void()>& plug_in = {});
 
 }  // namespace vx

@@ -33,10 +33,7 @@ namespace vx {
 
 namespace {
 
-constexpr int kBlockRefusedExit = 4;
-constexpr int kS8RefusedExit = 6;
 constexpr int kBlockAttempts = 8;
-constexpr int kUnconfirmedExit = 3;
 constexpr std::size_t kDetailHeadRoom = 64;  // "block 012300 was not accepted in 8 attempts: "
 // posli_telegram is given the frame length: what was built plus the checksum and the end byte.
 constexpr std::size_t kChecksumAndEnd = 2;
@@ -128,7 +125,7 @@ void finish_download(const char* line) {
   const char* answer = link_state().o;
   if (!s8_answer_accepted(answer)) {
     mprintf("\nError: Unexpected response: %s\n", answer);
-    finish(kS8RefusedExit);
+    finish(ExitCode::NegativeInFile);
   }
   mprintf("OK");
 }
@@ -182,7 +179,7 @@ void sendbin() {
   }
   set_error_detail(refusal_detail(block.binadr, attempts, answered));
   mprintf("\nError:%c|%s|\n", payload.letter(), AnswerText().text);
-  finish(kBlockRefusedExit);
+  finish(ExitCode::TargetRefused);
 }
 
 bool block_pending() { return mask_any(loader_state().binmask); }
@@ -205,7 +202,7 @@ void refuse_unconfirmed_records() {
                    " -execution-start-address=ADDRESS), or load the file with @load<FILE, which sends it itself");
   mprintf("\nError: The S-records ended without their S8 record, so the board never confirmed the download"
           " and the file may be cut short.\n");
-  finish(kUnconfirmedExit);
+  finish(ExitCode::FileFailed);
 }
 
 }  // namespace vx

@@ -11,6 +11,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "console/transfer.h"
+#include "vexal_version.h"
 #include "loader/loader.h"
 #include "loader/state.h"
 #include "serial/link.h"
@@ -36,7 +37,9 @@ struct Settings {
   signed char mode = kDefaultMode;
 };
 
-void print_banner() { mprintf("\n VQ-3140 loader ver. 0.95 (ZARVEN v1.28) (c) 2026 the vexal developers \n"); }
+void print_banner() {
+  mprintf("\n VQ-3140 loader ver. " VEXAL_VERSION_TEXT " (ZARVEN v1.28) (c) 2026 the vexal developers \n");
+}
 
 bool asks_for_usage(const char* a) { return a[0] == '?' || (a[0] && a[1] == '?'); }
 
@@ -46,7 +49,7 @@ void usage_test(std::uint32_t argc, char** argv) {
     mprintf(" Use: vexal.exe [p3f8] [i4] [b38400] [old] [file(-s)] [command(-s)]\n");
     mprintf(" Option 'old' required for boards with BIOS version prior to 1.28\n");
     mprintf(" Note: All options and commands are case sensitive ! \n");
-    finish(0);
+    finish(ExitCode::Done);
   }
 }
 
@@ -98,7 +101,7 @@ void open_port(const Settings& s) {
   transfer_phase(Phase::Opening);
   if (zapni_UART(s.port, s.irq, static_cast<int>(s.baud), s.mode) != 0) {
     mprintf("Wrong settings, can't initialize UART\n");
-    finish(2);
+    finish(ExitCode::PortFailed);
   }
   const LinkState& link = link_state();
   mprintf("\rSerial UART port:%3x irq:%x baud:%d mode:%x \n", link.comdrv_port, link.comdrv_irq, link.comdrv_baud,
@@ -113,12 +116,12 @@ void open_port(const Settings& s) {
   const char* answer = link_state().o;
   if (!answer[0]) {
     mprintf("Target didn't respond.\n");
-    finish(4);
+    finish(ExitCode::TargetRefused);
   }
   check_last_answer();
   transfer_identity(answer);
   mprintf("%s\n", answer);
-  finish(0);
+  finish(ExitCode::Done);
 }
 
 bool is_command_file(const char* a) { return std::strchr(a, '.') && a[0] != '@'; }

@@ -80,8 +80,13 @@ check_unpacked() {
               " Note: All options and commands are case sensitive !"; do
     grep -qF -- "$line" <<<"$out" || fail "vexal ? did not print '$line'"
   done
-  "$root/usr/bin/vq3140-sim" --version >/dev/null || fail "vq3140-sim --version failed"
-  "$root/usr/bin/vexal-station" --version >/dev/null || fail "vexal-station --version failed"
+  # Every program states the package's version, the project's (CMakeLists.txt, vexal_version.h).
+  local version program
+  version=$(dpkg-deb -f "$deb" Version)
+  for program in vexal vq3140-sim vexal-station; do
+    out=$("$root/usr/bin/$program" --version) || fail "$program --version failed"
+    [[ $out == "$program $version "* || $out == "$program $version" ]] || fail "$program --version: $out, not $version"
+  done
   if [ $with_window = 1 ] && ldd "$root/usr/bin/vexalw" | grep -q 'not found'; then
     fail "vexalw lacks libraries: $(ldd "$root/usr/bin/vexalw" | grep 'not found')"
   fi

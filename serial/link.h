@@ -15,6 +15,7 @@
 
 #include "protocol/frame.h"
 #include "serial/port.h"
+#include "serial/settings.h"
 #include "serial/trace.h"
 
 namespace vx {
@@ -38,10 +39,10 @@ struct LinkState {
   LastRequest last;
   bool echo_reported = false;  // the line's echo has been reported (once a run)
   bool early_end = true;   // an exchange ends as soon as its answer frame is complete
-  std::unique_ptr<FrameTrace> trace;  // open while a port is, when VEXAL_TRACE names a file
+  std::unique_ptr<FrameTrace> trace;  // open while a port is, when the settings name a trace file
   std::unique_ptr<Port> hPort;  // the open port every exchange uses (set by zapni_UART); closed first
   PortOpener opener;       // empty: the platform's ports
-  std::map<std::string, std::string> named_devices;  // COM name -> device named on the command line
+  LinkSettings settings;   // the devices, the read window and the trace this run was given
   // The settings zapni_UART put in effect (comdrv.h).
   int comdrv_port = 0;
   int comdrv_irq = 0;

@@ -205,19 +205,24 @@ void AnswerReader::drop_rest_of_early_window(Micros idle_gap) {
   if (room == 0) drop_rest_of_full_buffer();
 }
 
-// The named devices and the opener are part of the link's state, which belongs to the loader's thread:
-// no lock. A front-end sets them after fresh_run, before the run starts.
-void set_port_device(const std::string& com_name, const std::string& device) {
-  if (device.empty())
-    link_state().named_devices.erase(com_name);
-  else
-    link_state().named_devices[com_name] = device;
+// The settings and the opener are part of the link's state, which belongs to the loader's thread: no
+// lock. A front-end sets them after fresh_run, before the run starts.
+void set_link_settings(LinkSettings settings) { link_state().settings = std::move(settings); }
+const LinkSettings& link_settings() { return link_state().settings; }
+
+namespace {
+std::string device_in(const std::map<std::string, std::string>& devices, const std::string& com_name) {
+  const auto it = devices.find(com_name);
+  return it == devices.end() ? std::string() : it->second;
 }
+}  // namespace
 
 std::string named_port_device(const std::string& com_name) {
-  const auto& named = link_state().named_devices;
-  const auto it = named.find(com_name);
-  return it == named.end() ? std::string() : it->second;
+  return device_in(link_settings().named_devices, com_name);
+}
+
+std::string environment_port_device(const std::string& com_name) {
+  return device_in(link_settings().environment_devices, com_name);
 }
 
 void set_port_opener(PortOpener opener) { link_state().opener = std::move(opener); }

@@ -130,13 +130,13 @@ struct OpenResult {
   std::string why;             // the reason, for standard error
 };
 
-// The device named on the command line for a COM name (--port names COM1's): it goes ahead of the
-// platform's choice. An empty device takes the naming back. Set before the run starts.
-void set_port_device(const std::string& com_name, const std::string& device);
-std::string named_port_device(const std::string& com_name);  // empty when none was named
+// The device the run's settings (serial/settings.h) name for a COM name: on the command line (--port
+// names COM1's; it goes ahead of the platform's choice) or in the environment. Empty when none.
+std::string named_port_device(const std::string& com_name);
+std::string environment_port_device(const std::string& com_name);
 
-// The device "COM1" or "COM2" opens: the named one, else the platform's (port_posix.cpp: VEXAL_COM1 /
-// VEXAL_COM2 or /dev/ttyS0 / /dev/ttyS1; port_win32.cpp: the COM name itself).
+// The device "COM1" or "COM2" opens: the named one, else the platform's (port_posix.cpp: the
+// environment's, else /dev/ttyS0 / /dev/ttyS1; port_win32.cpp: the COM name itself).
 std::string platform_port_device(const std::string& com_name);
 
 // Opens "COM1" or "COM2" with the line settings (the platform decides which device that is).

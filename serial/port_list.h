@@ -5,10 +5,10 @@
 // sorted by the by-id name, then the device. Scripts (vexal-station) read these lines, so the format
 // is fixed.
 //
-// Linux (port_list_posix.cpp): every link in $VEXAL_DEV_ROOT/serial/by-id (default /dev) with the
-// device it points to, then every ttyUSB*, ttyACM* and ttyS* of $VEXAL_SYSFS_ROOT/class/tty (default
-// /sys) that has a real device behind it and is not listed yet; USB details come from the USB device
-// above the tty in sysfs. The two roots exist so tests can point at a scratch tree.
+// Linux (port_list_posix.cpp): every link in DEV/serial/by-id with the device it points to, then every
+// ttyUSB*, ttyACM* and ttyS* of SYSFS/class/tty that has a real device behind it and is not listed yet;
+// USB details come from the USB device above the tty in sysfs. The two roots (PortListRoots, /dev and
+// /sys unless VEXAL_DEV_ROOT and VEXAL_SYSFS_ROOT name others) exist so tests can point at a scratch tree.
 // Win32 (port_list_win32.cpp): the ports the registry lists under HARDWARE\DEVICEMAP\SERIALCOMM.
 #pragma once
 
@@ -25,7 +25,13 @@ struct SerialPortInfo {
   std::string description;  // manufacturer and product as known
 };
 
-std::vector<SerialPortInfo> list_serial_ports();  // the platform's
+// Where the POSIX listing looks; the Win32 one reads the registry and ignores them.
+struct PortListRoots {
+  std::string dev = "/dev";
+  std::string sysfs = "/sys";
+};
+
+std::vector<SerialPortInfo> list_serial_ports(const PortListRoots& roots);  // the platform's
 
 // One line, without its line feed; TABs and line breaks inside a field become blanks.
 std::string port_list_line(const SerialPortInfo& port);

@@ -4,7 +4,6 @@
 // (class/tty/NAME/device) leads to the interface or port, and the USB device with idVendor and
 // idProduct is the first folder above it that holds them. A ttyS device without a driver behind it, or
 // a serial8250 port whose type is 0 (no UART found there), is no port.
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -20,11 +19,6 @@ namespace fs = std::filesystem;
 constexpr const char* kTtyPrefixes[] = {"ttyUSB", "ttyACM", "ttyS"};
 constexpr char kLegacyPrefix[] = "ttyS";
 constexpr char kNoUartType[] = "0";
-
-fs::path root_from(const char* variable, const char* fallback) {
-  const char* value = std::getenv(variable);
-  return value && *value ? fs::path(value) : fs::path(fallback);
-}
 
 // The first line of a small sysfs file; empty when there is none.
 std::string first_line(const fs::path& file) {
@@ -98,9 +92,8 @@ void add_sysfs_ttys(const fs::path& dev, const fs::path& sysfs, std::vector<Seri
 
 }  // namespace
 
-std::vector<SerialPortInfo> list_serial_ports() {
-  const fs::path dev = root_from("VEXAL_DEV_ROOT", "/dev");
-  const fs::path sysfs = root_from("VEXAL_SYSFS_ROOT", "/sys");
+std::vector<SerialPortInfo> list_serial_ports(const PortListRoots& roots) {
+  const fs::path dev = roots.dev, sysfs = roots.sysfs;
   std::vector<SerialPortInfo> ports;
   add_by_id_links(dev, sysfs, ports);
   add_sysfs_ttys(dev, sysfs, ports);

@@ -45,7 +45,7 @@ bool read_value(HKEY key, DWORD index, SerialPortInfo& port, bool& is_text) {
 
 }  // namespace
 
-std::vector<SerialPortInfo> list_serial_ports() {
+std::vector<SerialPortInfo> list_serial_ports(const PortListRoots&) {
   std::vector<SerialPortInfo> ports;
   RegistryKey key(kSerialCommKey);
   if (!key.get()) return ports;  // no serial port was ever set up: the key is missing

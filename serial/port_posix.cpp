@@ -2,7 +2,7 @@
 //
 // COM1 and COM2 are the devices named by VEXAL_COM1 and VEXAL_COM2 (default /dev/ttyS0, /dev/ttyS1),
 // unless the command line named COM1's (--port).
-// The port is held exclusively, as the original platform opens it without sharing: flock() keeps out
+// The port is opened without sharing, so no other program's bytes mix into a telegram: flock() keeps out
 // other programs that lock (another vexal, most terminal programs), TIOCEXCL keeps out any further
 // open() of the tty by non-root users. Both are undone when the port closes, and by release_port_now
 // for a process that ends without unwinding. The input queue is flushed once, when the settings are in
@@ -189,8 +189,8 @@ void set_low_latency(int fd) {
 
 std::string platform_port_device(const std::string& com_name) {
   if (std::string named = named_port_device(com_name); !named.empty()) return named;
-  const std::string var = "VEXAL_" + com_name;
-  if (const char* dev = std::getenv(var.c_str()); dev && *dev) return dev;
+  if (std::string from_environment = environment_port_device(com_name); !from_environment.empty())
+    return from_environment;
   return com_name == "COM2" ? "/dev/ttyS1" : "/dev/ttyS0";
 }
 

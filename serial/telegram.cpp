@@ -37,7 +37,6 @@ constexpr int kMaxStragglerWindows = 8;
 // few ms apart) lets an answer stand for the next request's once the early end has closed its window:
 // a read would take one chunk's bytes for the next one's, a write's '*' could stand for a refusal.
 // Such bytes are never taken as an answer, and the run ends at once with the code of a failed line.
-constexpr signed char kExitLineFailed = 5;
 constexpr const char* kUnaskedError = "Error: Unrequested answer.\n";
 constexpr const char* kUnaskedDiagnostic =
     " bytes came when no request was waiting for an answer: the line repeats answers (a board or adapter "
@@ -88,7 +87,7 @@ void end_if_unasked_answers(LinkState& link) {
   if (bytes == 0) return;
   mprintf(kUnaskedError);
   diagnostic(std::to_string(bytes) + kUnaskedDiagnostic);
-  finish(kExitLineFailed);
+  finish(ExitCode::NoResponse);
 }
 
 // txrxok and the zero that ends the answer text. An L above 250 would put the end byte past the
@@ -172,7 +171,7 @@ void sendc(const char* p) {
   if (len > kMaxCommandText) {
     mprintf("Error: Command too long (%3d characters, at most %3d).\n", static_cast<int>(len),
             static_cast<int>(kMaxCommandText));
-    finish(3);
+    finish(ExitCode::FileFailed);
   }
   char* request = link.request;
   std::memset(request, 0, sizeof link.request);
@@ -198,7 +197,7 @@ void sendc(const char* p) {
     if (pokus) transfer_retried(Retry::Text);
   } while (pokus);
   mprintf("Error: No response.\n");
-  finish(kExitLineFailed);
+  finish(ExitCode::NoResponse);
 }
 
 LinkState& link_state() {
@@ -217,7 +216,7 @@ bool link_early_end() { return link_state().early_end; }
 
 void link_attach(std::unique_ptr<Port> port) {
   link_state().hPort = std::move(port);
-  trace_open_from_environment();
+  trace_open(link_settings().trace_path);
 }
 void link_detach() {
   link_state().hPort.reset();

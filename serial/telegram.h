@@ -46,7 +46,7 @@ void sendc(const char* p);
 void check_last_answer();
 
 // Whether an exchange ends as soon as its answer frame is complete (the default) or always waits out
-// the full read window (for a board that needs the original timing: VEXAL_WINDOW=full).
+// the full read window (for a slow board that needs the 15 ms of silence: VEXAL_WINDOW=full).
 void link_set_early_end(bool on);
 bool link_early_end();
 

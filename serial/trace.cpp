@@ -1,7 +1,6 @@
 #include "serial/trace.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -90,11 +89,10 @@ void FrameTrace::give_up() {
   diagnostic("can't write the trace file " + path_ + ": " + std::strerror(err) + "; the trace stops, the run goes on");
 }
 
-void trace_open_from_environment() {
+void trace_open(const std::string& path) {
   std::unique_ptr<FrameTrace>& trace = link_state().trace;
   trace.reset();
-  const char* path = std::getenv(kTraceVariable);
-  if (path && *path) trace = std::make_unique<FrameTrace>(path, steady_clock());
+  if (!path.empty()) trace = std::make_unique<FrameTrace>(path, steady_clock());
 }
 
 void trace_close() { link_state().trace.reset(); }

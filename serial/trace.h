@@ -1,6 +1,6 @@
 // The frame trace: every frame sent and every byte received, for finding out what went wrong on a line.
 //
-// With VEXAL_TRACE naming a file, the link opens it for appending when the port is attached and the
+// With the run's settings naming a file (VEXAL_TRACE, serial/settings.h), the link opens it for appending when the port is attached and the
 // exchange layer reports each frame it sent and each read window's bytes; the port's reader reports the
 // bytes it drops after an answer that ended its window early. One line each, written and flushed as it
 // happens, so the trace is complete up to the moment a run stopped, whatever stopped it:
@@ -27,8 +27,6 @@
 #include "serial/port.h"
 
 namespace vx {
-
-inline constexpr char kTraceVariable[] = "VEXAL_TRACE";
 
 // One trace file.
 class FrameTrace {
@@ -60,9 +58,9 @@ std::string trace_line(Micros since_start, std::string_view direction, const std
 // escaped), quoted; empty otherwise.
 std::string frame_text(const std::uint8_t* p, std::size_t n);
 
-// The link's trace (a member of its state, serial/link.h): opened from VEXAL_TRACE when a port is
-// attached, closed when it is detached. Called from the loader's thread only.
-void trace_open_from_environment();
+// The link's trace (a member of its state, serial/link.h): opened on the settings' path when a port is
+// attached (no trace for an empty path), closed when it is detached. Called from the loader's thread only.
+void trace_open(const std::string& path);
 void trace_close();
 void trace_sent(const std::uint8_t* p, std::size_t n, bool completed);
 void trace_received(const std::uint8_t* p, std::size_t n);

@@ -38,12 +38,6 @@ const char* com_name_for(short port) {
   return nullptr;
 }
 
-// VEXAL_WINDOW=full keeps every exchange waiting out the whole read window, as boards were first served.
-bool full_window_requested() {
-  const char* w = std::getenv("VEXAL_WINDOW");
-  return w && std::strcmp(w, "full") == 0;
-}
-
 }  // namespace
 
 int zapni_UART(short port, signed char irq, int baud, signed char mode) {
@@ -59,7 +53,7 @@ int zapni_UART(short port, signed char irq, int baud, signed char mode) {
     return 1;
   }
   link_attach(std::move(opened.port));
-  link_set_early_end(!full_window_requested());
+  link_set_early_end(!link_settings().full_window);  // a slow board may need the full window
   LinkState& link = link_state();
   link.comdrv_port = port;
   link.comdrv_irq = irq;

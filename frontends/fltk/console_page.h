@@ -3,8 +3,8 @@
 // The store holds bytes exactly as the loader wrote them; the console font is an OEM (code page 437)
 // terminal font in which every byte value has one glyph of one cell. The window draws UTF-8, so each
 // byte is turned into the one character its OEM glyph shows, which keeps the 80-column grid intact
-// whatever the loader printed. Control bytes other than the line feed get a blank cell: the
-// original font's pictograms for them would only be noise in a loader's log.
+// whatever the loader printed. Control bytes other than the line feed get a blank cell: an OEM
+// font's pictograms for them would only be noise in a loader's log.
 //
 // The font size is chosen at start-up from measurements, not assumed: the largest size up to the
 // preferred one at which 80 columns still fit the window's width. The line pitch is the console's

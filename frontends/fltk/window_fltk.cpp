@@ -1,8 +1,9 @@
 // vexalw: the loader in a window of its own.
 //
-// The process's arguments go to the loader as they do in the terminal front-end (same options, same
-// limits, same refusal): --port names COM1's device; --help, --version and --list-ports answer on
-// standard output without a window. The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
+// The process starts as the terminal front-end does (start_program and run_session, loader/session.h:
+// same options, same limits, same refusal, same events): --port names COM1's device; --help, --version
+// and --list-ports answer on standard output without a window; a refused command line is reported
+// in the window's console like a run's end. The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
 // the loader runs on a worker thread from start to end. The two meet in three places only:
 //
 //  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
@@ -47,10 +48,8 @@
 #include "frontends/fltk/console_page.h"
 #include "loader/args.h"
 #include "loader/cli.h"
-#include "loader/run.h"
 #include "loader/session.h"
 #include "serial/comdrv.h"
-#include "serial/port_list.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -118,7 +117,7 @@ constexpr int kMarkWidth = 5;  // the tick's and the cross's strokes
 
 constexpr int kStartupFailure = 1;
 constexpr char kChooseOption[] = "--choose";
-constexpr int kDone = 0;
+constexpr int kDone = vx::exit_status(vx::ExitCode::Done);
 
 // ---- the worker's side ------------------------------------------------------------------------
 
@@ -146,8 +145,7 @@ class KeptDiagnostics {
 // Written before the worker starts and only read by it afterwards, except `over` and `code`, which
 // the worker sets last (the GUI thread reads the code once `over` is seen).
 struct LoaderRun {
-  vx::CommandLine command_line;
-  std::string program;
+  vx::RunRequest request;
   vx::ProgressView* progress = nullptr;  // the bar's mailbox, for the command file's lines
   vx::TransferView* transfer = nullptr;  // the same mailbox, for the transfers' bytes
   Gui* gui = nullptr;                    // what the awake request at the end refreshes
@@ -165,14 +163,8 @@ void plug_in(const LoaderRun& run) {
 }
 
 int run_loader(const LoaderRun& run) {
-  const vx::CommandLine& cl = run.command_line;
-  if (cl.action == vx::CommandLine::Action::Refused) {
-    vx::fresh_run();
-    plug_in(run);
-    return vx::refuse_run("Error: " + cl.refusal + " (see '" + run.program + " --help')");
-  }
   try {
-    return vx::run_session(cl, nullptr, [&run] { plug_in(run); }).code;
+    return vx::run_session(run.request, nullptr, [&run] { plug_in(run); }).code;
   } catch (const std::exception& e) {
     // Not a run end the loader knows: say so on the console, where the user is looking.
     vx::diagnostic(std::string("internal failure: ") + e.what());
@@ -481,7 +473,7 @@ std::string menu_literal(const std::string& text) {
 // baud rate; Start, or Close (the window's close too) for no run.
 class ChooseDialog : public Fl_Window {
  public:
-  explicit ChooseDialog(const vxw::Choices& last)
+  ChooseDialog(const vxw::Choices& last, const std::vector<vx::SerialPortInfo>& ports)
       : Fl_Window(kDialogWidth, kDialogHeight, kChooseCaption),
         port_(kFieldX, kFirstRow, kFieldWidth + kBrowseWidth + kDialogMargin - 4, kFieldHeight, "Port:"),
         file_(kFieldX, kFirstRow + kRowPitch, kFieldWidth, kFieldHeight, "File:"),
@@ -495,7 +487,7 @@ class ChooseDialog : public Fl_Window {
     // The last choice, shown with its by-id name when it is listed; without one, the first port with a
     // by-id name (a USB adapter, most likely the board's).
     std::string offered = last.port;
-    for (const vx::SerialPortInfo& port : vx::list_serial_ports()) {
+    for (const vx::SerialPortInfo& port : ports) {
       port_.add(menu_literal(vxw::port_entry(port)).c_str());
       if ((offered.empty() && !port.by_id.empty()) || offered == port.device) offered = vxw::port_entry(port);
     }
@@ -605,21 +597,6 @@ bool show_end_box(ConsoleWindow& window, const Gui& gui, int code, bool offer_ag
   return box.again();
 }
 
-// --help, --version and --list-ports need no window; -1 when the window is to come up.
-int answer_without_window(const LoaderRun& run) {
-  using A = vx::CommandLine::Action;
-  switch (run.command_line.action) {
-    case A::Help: std::fputs(vx::usage_text(run.program).c_str(), stdout); return kDone;
-    case A::Version: std::fputs(vx::version_text(run.program).c_str(), stdout); return kDone;
-    case A::ListPorts:
-      for (const vx::SerialPortInfo& port : vx::list_serial_ports()) std::printf("%s\n", vx::port_list_line(port).c_str());
-      return kDone;
-    case A::Refused:
-    case A::Run: return -1;
-  }
-  return -1;
-}
-
 bool open_gui() {
   if (Fl::lock() != 0) {
     vx::diagnostic("vexalw: FLTK was built without thread support");
@@ -631,7 +608,7 @@ bool open_gui() {
 }
 
 // Runs the loader with `args` in the window; with `offer_again` as often as the person asks.
-int run_window(const std::vector<std::string>& args, const std::string& program, bool offer_again) {
+int run_window(const vx::RunRequest& request, bool offer_again) {
   ConsoleWindow window(vxw::choose_font_size(courier_column_width, vx::kConsoleColumns, kClientWidth,
                                              kPreferredFontSize, kSmallestFontSize));
   window.show();
@@ -650,8 +627,7 @@ int run_window(const std::vector<std::string>& args, const std::string& program,
     window.reset_bar();
     mailbox.clear();
     LoaderRun run;
-    run.program = program;
-    run.command_line = vx::parse_command_line(args);
+    run.request = request;
     run.progress = &mailbox;
     run.transfer = &mailbox;
     run.gui = &gui;
@@ -663,9 +639,9 @@ int run_window(const std::vector<std::string>& args, const std::string& program,
 }
 
 // The dialog's choices (kept for the next time), or nothing when it was closed.
-std::optional<std::vector<std::string>> chosen_arguments() {
+std::optional<std::vector<std::string>> chosen_arguments(const vx::PortListRoots& roots) {
   const std::string path = vxw::choices_path(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-  ChooseDialog dialog(vxw::load_choices(path));
+  ChooseDialog dialog(vxw::load_choices(path), vx::list_serial_ports(roots));
   std::optional<vxw::Choices> choices = dialog.ask();
   if (!choices) return std::nullopt;
   std::string why;
@@ -676,19 +652,22 @@ std::optional<std::vector<std::string>> chosen_arguments() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  LoaderRun run;
-  run.program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexalw");
+  const std::string program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexalw");
   std::vector<std::string> args(argv + 1, argv + argc);
+  const vx::RunSettings settings = vx::settings_from_environment();
   const bool choose = args == std::vector<std::string>{kChooseOption};
   if (!choose) {
-    run.command_line = vx::parse_command_line(args);
-    if (const int code = answer_without_window(run); code >= 0) return code;
+    const vx::ProgramStart start = vx::start_program(args, program, settings);
+    if (start.answer) {  // --help, --version and --list-ports need no window
+      std::fputs(start.answer->c_str(), stdout);
+      return kDone;
+    }
   }
   if (!open_gui()) return kStartupFailure;
   if (choose) {
-    std::optional<std::vector<std::string>> chosen = chosen_arguments();
+    std::optional<std::vector<std::string>> chosen = chosen_arguments(settings.port_roots);
     if (!chosen) return kDone;
     args = std::move(*chosen);
   }
-  return run_window(args, run.program, choose);
+  return run_window(vx::start_program(args, program, settings).run, choose);
 }

@@ -16,6 +16,7 @@
 #include "frontends/station/report.h"
 #include "frontends/station/station.h"
 #include "frontends/station/window.h"
+#include "vexal_version.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ std::string job_line(const std::vector<std::string>& job) {
 StationSetup setup_from(const Options& options) {
   const char* dev_root = std::getenv("VEXAL_DEV_ROOT");
   return StationSetup{options, options.vexal.empty() ? default_vexal() : options.vexal,
-                      dev_root != nullptr && *dev_root != '\0' ? dev_root : kDefaultDevRoot, VEXAL_VERSION};
+                      dev_root != nullptr && *dev_root != '\0' ? dev_root : kDefaultDevRoot, vx::kVexalVersion};
 }
 
 }  // namespace
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("vexal-station %s\n", VEXAL_VERSION);
+    std::printf("vexal-station %s\n", vx::kVexalVersion);
     return 0;
   }
   why = setup_problem(options);

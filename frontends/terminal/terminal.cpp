@@ -1,7 +1,8 @@
 // vexal: the loader in a terminal.
 //
-// Takes its own options first (loader/cli.h: --help, --version, --list-ports, --port, --quiet; any
-// other argument with a dash is refused before the port is touched), then runs the loader on this
+// Takes its own options first, as every front-end does (start_program, loader/session.h: --help,
+// --version, --list-ports, --port, --quiet; any other argument with a dash is refused before the port
+// is touched), then runs the loader on this
 // thread with the remaining arguments and shows the console on standard output: live on a terminal,
 // with the progress on the status line; as a log otherwise, byte for byte as the console has it, the
 // progress then going to standard error as plain lines. The process status is the run's exit code
@@ -24,36 +25,27 @@
 #include "frontends/terminal/interrupt.h"
 #include "frontends/terminal/progress_text.h"
 #include "frontends/terminal/terminal_view.h"
-#include "loader/args.h"
 #include "loader/cli.h"
 #include "loader/session.h"
 #include "serial/comdrv.h"
-#include "serial/port_list.h"
 
 namespace {
 
-constexpr int kRefusedCode = vx::kRefusedExit;
-constexpr int kDone = 0;
+constexpr int kRefusedCode = vx::exit_status(vx::ExitCode::ArgumentsRefused);
+constexpr int kDone = vx::exit_status(vx::ExitCode::Done);
 
-int list_ports() {
-  for (const vx::SerialPortInfo& port : vx::list_serial_ports()) std::printf("%s\n", vx::port_list_line(port).c_str());
+// --help, --version, --list-ports: the text on standard output.
+int show_answer(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
   return std::fflush(stdout) == 0 ? kDone : kRefusedCode;
 }
 
-// The options that end the program before any run; -1 when a run is to follow.
-int answer_without_run(const vx::CommandLine& cl, const std::string& program) {
-  using A = vx::CommandLine::Action;
-  switch (cl.action) {
-    case A::Help: std::fputs(vx::usage_text(program).c_str(), stdout); return kDone;
-    case A::Version: std::fputs(vx::version_text(program).c_str(), stdout); return kDone;
-    case A::ListPorts: return list_ports();
-    case A::Refused:
-      std::fprintf(stderr, "%s: %s (see '%s --help')\n", program.c_str(), cl.refusal.c_str(), program.c_str());
-      vx::report_refused_session(cl.port, "Error: " + cl.refusal);
-      return kRefusedCode;
-    case A::Run: return -1;
-  }
-  return -1;
+// A refused command line: the run reports it (its events), standard error says it; the console, with
+// nothing of a run to show, stays off standard output.
+int refuse(const vx::RunRequest& request, const std::string& program) {
+  const vx::RunOutcome outcome = vx::run_session(request, nullptr);
+  std::fprintf(stderr, "%s: %s%s\n", program.c_str(), outcome.error_summary().c_str(), request.hint.c_str());
+  return outcome.code;
 }
 
 void report_outcome(const vx::RunOutcome& outcome, const std::string& program) {
@@ -90,14 +82,13 @@ class ProgressDisplay {
   vx::TransferView* shown_ = nullptr;  // none with --quiet
 };
 
-int run(const vx::CommandLine& cl, const std::string& program) {
+int run(const vx::ProgramStart& start, const std::string& program) {
   const bool live = ::isatty(STDOUT_FILENO) == 1;
   vx::TerminalPrinter printer(stdout, live, vx::steady_clock(), vx::terminal_columns(stdout, 80));
   vx::RunOutcome outcome;
   {
-    ProgressDisplay progress(printer, live, cl.quiet, program);
-    outcome = vx::run_session(cl, [&printer](char c) { printer.putc(c); },
-                              [&progress] { progress.plug_in(); });
+    ProgressDisplay progress(printer, live, start.quiet, program);
+    outcome = vx::run_session(start.run, [&printer](char c) { printer.putc(c); }, [&progress] { progress.plug_in(); });
   }
   printer.end();
   report_outcome(outcome, program);
@@ -108,12 +99,14 @@ int run(const vx::CommandLine& cl, const std::string& program) {
 
 int main(int argc, char** argv) {
   const std::string program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexal");
-  const vx::CommandLine cl = vx::parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
-  if (const int code = answer_without_run(cl, program); code >= 0) return code;
+  const vx::ProgramStart start = vx::start_program(std::vector<std::string>(argv + 1, argv + argc), program,
+                                                   vx::settings_from_environment());
+  if (start.answer) return show_answer(*start.answer);
+  if (start.run.refused()) return refuse(start.run, program);
   vx::catch_interruptions();
   int code;
   try {
-    code = run(cl, program);
+    code = run(start, program);
   } catch (const std::exception& e) {
     vx::diagnostic(std::string("internal failure: ") + e.what());
     code = kRefusedCode;

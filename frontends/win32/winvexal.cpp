@@ -1,9 +1,9 @@
 // vexal.exe: the loader in its Win32 window.
 //
 // Start-up: the entry skips the program's own name on the command line and hands the rest to WinMain,
-// which splits it at single spaces into the argument vector, registers the class "VexalW" and creates
+// which splits it at single spaces into the arguments (loader/args.h), registers the class "VexalW" and creates
 // the 640 x 480 window. Its WM_CREATE makes the console font, the back buffer and the 200 ms timer.
-// Then the worker thread runs the loader (wvexal) and the GUI thread only pumps messages: each tick
+// Then the worker thread runs the loader (run_session) and the GUI thread only pumps messages: each tick
 // draws the console area from a snapshot of the console store (display), each paint copies the back
 // buffer to the window.
 //
@@ -16,9 +16,11 @@
 // Drawing calls that fail leave the picture as it was; the next tick or paint draws it all again, so
 // a failed step only ends the drawing at that point and is never retried in a loop.
 //
-// The options of the terminal front-end are taken here too (loader/cli.h): -P/--port names COM1's
-// device ("COM7", "\\.\COM12"); --help, --version and --list-ports show their text in the console;
-// any other argument with a dash before "--" is refused there, before the port is opened.
+// The program starts as every front-end does (start_program and run_session, loader/session.h), after
+// the command line is split: -P/--port names COM1's device ("COM7", "\\.\COM12"); --help, --version
+// and --list-ports show their text in the console; any other argument with a dash before "--", and a
+// command line beyond the split's limits, is refused there, before the port is opened; a run or a
+// refusal writes the same events (VEXAL_EVENTS) as in the other front-ends.
 //
 // Ends: the loader's run ends in finish (the core prints "Exit code %d" and wvexal returns); the worker
 // shows the message box, stops the console's repaint and calls exit(0). Closing the window ends the
@@ -28,19 +30,16 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "loader/args.h"
 #include "loader/cli.h"
-#include "serial/port.h"
-#include "serial/port_list.h"
 #include "console/console.h"
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/run.h"
-#include "loader/state.h"
+#include "loader/session.h"
 #include "console/progress.h"
 
 namespace {
@@ -63,6 +62,7 @@ constexpr RECT kLabelRect{20, 405, 95, 425};
 constexpr int kBarX = 100, kBarY = 400, kBarWidth = 400, kBarHeight = 30;
 constexpr int kBarFull = 100;
 
+constexpr char kProgram[] = "vexal";  // the name its usage text and its refusals give
 constexpr char kEndText[] = "Vexal has finished";
 constexpr char kEndCaption[] = "Vexal";
 
@@ -79,14 +79,6 @@ enum : UINT {
 HINSTANCE hInst;
 HWND hwnd;
 
-// What the worker runs, handed to it as its thread's parameter.
-struct WorkerStart {
-  vx::ArgVector args;
-  std::string refusal;  // the "Error" line when the command line can't be split or an option is refused
-  std::optional<std::string> answer;  // the text of --help, --version or --list-ports: shown instead of a run
-  std::string port;                   // the device --port named for COM1
-  bool ignore_checksums = false;      // --ignore-checksums
-};
 
 // The GUI thread's drawing objects, made by WM_CREATE and freed by WM_DESTROY; here for the same
 // reason: only the window procedure uses them.
@@ -239,47 +231,26 @@ LRESULT CALLBACK WndProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
 void show_answer(const std::string& text) {
   for (char c : text) vx::li_putc(c);
   if (text.empty() || text.back() != '\n') vx::li_putc('\n');
-  vx::mprintf("Exit code %d", 0);
+  vx::mprintf("Exit code %d", vx::exit_status(vx::ExitCode::Done));
 }
 
-std::string own_answer(const vx::CommandLine& cl) {
-  using A = vx::CommandLine::Action;
-  if (cl.action == A::Help) return vx::usage_text("vexal");
-  if (cl.action == A::Version) return vx::version_text("vexal");
-  std::string lines;
-  for (const vx::SerialPortInfo& port : vx::list_serial_ports()) lines += vx::port_list_line(port) + "\n";
-  return lines;
-}
-
-// The front-end's options out of the split arguments; what remains goes to the loader as it stands.
-void take_options(WorkerStart& start) {
-  vx::ArgVector& args = start.args;
-  const std::vector<std::string> split(args.cmdpar + 1, args.cmdpar + 1 + args.cmdno);
-  const vx::CommandLine cl = vx::parse_command_line(split);
-  switch (cl.action) {
-    case vx::CommandLine::Action::Refused: start.refusal = "Error: " + cl.refusal + " (see 'vexalc --help')"; return;
-    case vx::CommandLine::Action::Run: break;
-    default: start.answer = own_answer(cl); return;
-  }
-  start.port = cl.port;
-  start.ignore_checksums = cl.ignore_checksums;
-  // Fewer arguments than were split always fit the vector again.
-  if (cl.loader_args.size() != split.size() && !vx::args_from_list(cl.loader_args, args, start.refusal)) args.cmdno = 0;
+// The command line after the program's name, split at single spaces; beyond its limits it is refused.
+vx::ProgramStart program_start(const std::string& command_line) {
+  const vx::RunSettings settings = vx::settings_from_environment();
+  std::vector<std::string> split;
+  std::string refusal;
+  if (!vx::split_command_line(command_line, split, refusal)) return vx::refused_program(refusal, settings);
+  return vx::start_program(split, kProgram, settings);
 }
 
 DWORD WINAPI wvexal_thread(LPVOID parameter) {
-  WorkerStart& start = *static_cast<WorkerStart*>(parameter);
+  const vx::ProgramStart& start = *static_cast<const vx::ProgramStart*>(parameter);
   WindowProgress progress;  // the thread never returns: it ends the process
-  vx::fresh_run();
-  vx::set_progress_view(&progress);
-  vx::set_port_device("COM1", start.port);
-  vx::loader_state().ignore_checksums = start.ignore_checksums;
-  if (!start.refusal.empty()) {
-    static_cast<void>(vx::refuse_run(start.refusal));  // the code is in the console, as after a run
-  } else if (start.answer) {
+  if (start.answer) {
+    vx::fresh_run();
     show_answer(*start.answer);
   } else {
-    vx::wvexal(start.args.argc(), start.args.argv());
+    static_cast<void>(vx::run_session(start.run, nullptr, [&progress] { vx::set_progress_view(&progress); }));
   }
   // Without a box (MessageBoxA returns 0) there is nothing to wait for: the run ends as well.
   static_cast<void>(MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION));
@@ -311,11 +282,7 @@ int cannot_start(const char* what) {
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdParam, int nCmdShow) {
   hInst = hInstance;
   // Static: WinMain returns on a failed message loop while the worker may still be reading it.
-  static WorkerStart start;
-  if (!vx::args_from_command_line(lpszCmdParam, start.args, start.refusal))
-    start.args.cmdno = 0;
-  else
-    take_options(start);
+  static const vx::ProgramStart start = program_start(lpszCmdParam);
   if (!hPrevInstance && !register_class(hInstance)) return cannot_start("register the window class");
   hwnd = CreateWindowExA(0, szAppName, kTitle, kWindowStyle, 0, 0, kWindowWidth, kWindowHeight, nullptr, nullptr,
                          hInstance, nullptr);
@@ -324,7 +291,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdPa
   ShowWindow(hwnd, nCmdShow);
   UpdateWindow(hwnd);
   DWORD wvexalretval = 0;
-  HANDLE hvexal = CreateThread(nullptr, kWorkerStack, wvexal_thread, &start, 0, &wvexalretval);
+  HANDLE hvexal = CreateThread(nullptr, kWorkerStack, wvexal_thread, const_cast<vx::ProgramStart*>(&start), 0,
+                               &wvexalretval);
   if (!hvexal) return cannot_start("start the loader's thread");
   MSG msg{};
   BOOL got;

@@ -18,7 +18,8 @@ Scenarios:
   port_failure
             --port names a device that isn't there: the reason in the console, the exit code and
             its meaning in the end box under a red cross; status 0.
-  refused   too many arguments: the refusal shows in the console, then the end box; status 0.
+  refused   too many arguments, then an unknown option: the refusal shows in the console, then the
+            end box; status 0; each writes its events (VEXAL_EVENTS) as the terminal does.
   choose    vexalw --choose: the dialog offers the board's port (listed with its by-id name) and the
             file remembered from last time; Return starts the run, which passes (green tick, Again
             and Close); Return on the box (Again) runs it once more; closing the box ends with
@@ -35,6 +36,7 @@ import argparse
 import ctypes
 import errno
 import fcntl
+import json
 import os
 import random
 import select
@@ -544,13 +546,20 @@ def scenario_hangup(bin_dir, work, env, screen):
 
 
 def scenario_refused(bin_dir, work, env, screen):
-    run = Run(bin_dir, work, env, ["x"] * 128)
-    try:
-        box, image = check_end_box(run, screen, "refused", False)
-        check(image.count(BAR, run.origin, greenish) == 0, "no bar for a refused run")
-        dismiss_and_expect_status_0(run, box)
-    finally:
-        run.kill()
+    for name, args, error in (("refused", ["x"] * 128, "Error: Too many arguments (at most 127)."),
+                              ("refused-option", ["--prot"], "Error: unknown option '--prot'")):
+        events = os.path.join(work, name + ".jsonl")
+        run = Run(bin_dir, work, dict(env, VEXAL_EVENTS=events), args)
+        try:
+            box, image = check_end_box(run, screen, name, False)
+            check(image.count(BAR, run.origin, greenish) == 0, "no bar for a refused run")
+            dismiss_and_expect_status_0(run, box)
+        finally:
+            run.kill()
+        with open(events) as lines:
+            kinds = [json.loads(line) for line in lines]
+        check([k["event"] for k in kinds] == ["start", "end"], "%s: events %s" % (name, kinds))
+        check(kinds[-1]["code"] == 1 and kinds[-1]["error"] == error, "%s: the end event %s" % (name, kinds[-1]))
 
 
 def scenario_port_failure(bin_dir, work, env, screen):

@@ -166,10 +166,11 @@ std::size_t ScriptedBoard::read_window(std::uint8_t* buf, std::size_t cap, const
 }
 
 LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress,
-                     bool ignore_checksums) {
+                     const LinkSettings& settings, bool ignore_checksums) {
   LoaderRun run;
   LineView view;
   fresh_run();
+  set_link_settings(settings);
   loader_state().ignore_checksums = ignore_checksums;
   board.install();
   console_set_tap([&](char c) {

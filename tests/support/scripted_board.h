@@ -16,6 +16,7 @@
 
 #include "console/progress.h"
 #include "serial/port.h"
+#include "serial/settings.h"
 
 namespace vx::test {
 
@@ -111,10 +112,10 @@ struct LoaderRun {
 };
 
 // Runs the loader in this process with the arguments (without the program's name) against `board`,
-// from a fresh run's state; `progress`, when given, is the run's progress view.
+// from a fresh run's state with `settings`; `progress`, when given, is the run's progress view.
 // With `ignore_checksums`, the run is as the front-ends' --ignore-checksums makes it.
 LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress = nullptr,
-                     bool ignore_checksums = false);
+                     const LinkSettings& settings = {}, bool ignore_checksums = false);
 
 // The log lines a run prints before its work: banner skipped, settings line on. For comparisons.
 std::vector<std::string> log_from_settings(const LoaderRun& run);

@@ -1,6 +1,8 @@
 // The front-ends' own options, taken before the loader sees its arguments.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "loader/cli.h"
 
 namespace vx {
@@ -76,9 +78,28 @@ TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
   for (const char* part : {"--port DEV", "--list-ports", "--quiet", "--version", "@binget012300,000100>dump.bin",
                            "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "@load<firmware.elf",
                            "@load012300<image.bin", "Intel HEX", "#nested file",
-                           "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "9 memory command"})
+                           "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "Exit codes: 0 done;",
+                           "9 a memory command failed"})
     EXPECT_NE(usage.find(part), std::string::npos) << part;
-  EXPECT_EQ(version_text("vexal"), "vexal 0.95 (VQ-3140 loader, ZARVEN v1.28)\n");
+  EXPECT_EQ(version_text("vexal"), std::string("vexal ") + kVexalVersion + " (VQ-3140 loader, ZARVEN v1.28)\n");
+}
+
+// The texts that can't take the version from the build (the manual pages' headers, the package's
+// changelog) state the project's version all the same.
+TEST(CommandLine, TheDocumentsStateTheProjectVersion) {
+  const std::string source = VEXAL_SOURCE_DIR;
+  const auto first_line = [](const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+  };
+  const std::string in_manual = std::string("\"vexal ") + kVexalVersion + "\"";
+  for (const char* page : {"vexal", "vexalw", "vexal-station", "vq3140-sim"}) {
+    const std::string path = source + "/docs/man/" + page + ".1";
+    EXPECT_NE(first_line(path).find(in_manual), std::string::npos) << path;
+  }
+  EXPECT_EQ(first_line(source + "/packaging/changelog").rfind(std::string("vexal (") + kVexalVersion + ")", 0), 0u);
 }
 
 TEST(CommandLine, ProgramNameWithoutFolderOrSuffix) {

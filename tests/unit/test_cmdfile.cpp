@@ -210,7 +210,7 @@ TEST(NestedFiles, SelfInclusionEndsCleanlyAndTheNextRunStartsAtDepthZero) {
   EXPECT_EQ(t.run("#one.txt\n").code, 0);
 }
 
-TEST(TextMode, ReadsAsTheOriginalPlatform) {
+TEST(TextMode, ReadsAsAWindowsTextModeRead) {
   run_cases({
       {"CR LF reads as LF", "B\r\nC\r\n", {"B\n", "C\n"}, 0},
       {"a lone CR stays", "B\rC\n", {"B\rC\n"}, 0},

@@ -1,6 +1,8 @@
 // A run's error line as the console shows it, and the words for its exit code.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
 #include <set>
 
 #include "console/outcome.h"
@@ -48,8 +50,40 @@ TEST(ErrorLineWatch, TheLastCompletedLineFromItsMessage) {
 
 TEST(ExitCodeMeaning, EveryCodeHasItsOwnWords) {
   std::set<std::string> seen;
-  for (int code = 0; code <= 9; ++code) EXPECT_TRUE(seen.insert(exit_code_meaning(code)).second) << code;
+  for (const ExitCodeMeaning& known : kExitCodes)
+    EXPECT_TRUE(seen.insert(exit_code_meaning(exit_status(known.code))).second) << exit_status(known.code);
   EXPECT_STREQ(exit_code_meaning(2), "the port could not be opened or set up");
+  EXPECT_STREQ(exit_code_meaning(130), "the run was ended");
+}
+
+// The codes a document's rows begin with: "| 3 |" or "| 130, 143 |" in the README's exit-code table,
+// ".B 3" or ".BR 130 ", " 143" in the manual's EXIT STATUS section.
+std::set<int> codes_in(const std::string& path, const std::string& section_start, const std::regex& row) {
+  std::ifstream in(path);
+  EXPECT_TRUE(in) << path;
+  std::set<int> codes;
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(section_start, 0) == 0) inside = true;
+    else if (inside && (line.empty() || line.rfind(".SH", 0) == 0)) break;
+    std::smatch m;
+    if (!inside || !std::regex_match(line, m, row)) continue;
+    for (std::size_t k = 1; k < m.size(); ++k)
+      if (m[k].matched) codes.insert(std::stoi(m[k].str()));
+  }
+  return codes;
+}
+
+// The documents name every code a run can end with, and no other: the loader's codes, and the two
+// signals an interrupted run ends by.
+TEST(ExitCodeMeaning, TheDocumentsNameExactlyTheseCodes) {
+  std::set<int> expected = {130, 143};
+  for (const ExitCodeMeaning& known : kExitCodes) expected.insert(exit_status(known.code));
+  const std::string source = VEXAL_SOURCE_DIR;
+  const std::regex readme_row(R"(\| ([0-9]+)(?:, ([0-9]+))? \|.*)");
+  const std::regex manual_row(R"(\.BR? ([0-9]+)(?: ", " ([0-9]+))?)");
+  EXPECT_EQ(codes_in(source + "/README.md", "| exit code | meaning |", readme_row), expected);
+  EXPECT_EQ(codes_in(source + "/docs/man/vexal.1", ".SH \"EXIT STATUS\"", manual_row), expected);
 }
 
 TEST(ErrorDetail, KeptUntilCleared) {

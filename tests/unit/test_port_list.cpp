@@ -46,17 +46,14 @@ class PortList : public testing::Test {
     sys_ = root_ / "sys";
     fs::create_directories(dev_);
     fs::create_directories(sys_ / "class" / "tty");
-    ::setenv("VEXAL_DEV_ROOT", dev_.c_str(), 1);
-    ::setenv("VEXAL_SYSFS_ROOT", sys_.c_str(), 1);
   }
   void TearDown() override {
-    ::unsetenv("VEXAL_DEV_ROOT");
-    ::unsetenv("VEXAL_SYSFS_ROOT");
     fs::remove_all(root_);
   }
   std::vector<std::string> lines() {
     std::vector<std::string> out;
-    for (const SerialPortInfo& port : list_serial_ports()) out.push_back(port_list_line(port));
+    for (const SerialPortInfo& port : list_serial_ports({dev_.string(), sys_.string()}))
+      out.push_back(port_list_line(port));
     return out;
   }
   fs::path root_, dev_, sys_;

@@ -289,7 +289,7 @@ TEST(Checksums, IgnoredOnlyWhenAsked) {
   for (bool ignore : {false, true}) {
     Download d;
     d.dir.write("fw.s28", "S205012345AAE6\nS804000000FB\n");
-    LoaderRun run = test::run_loader({"fw.s28"}, d.board, nullptr, ignore);
+    LoaderRun run = test::run_loader({"fw.s28"}, d.board, nullptr, {}, ignore);
     EXPECT_EQ(run.code, ignore ? 0 : 3) << run.stream;
     EXPECT_EQ(blocks_of(d.board).size(), ignore ? 1u : 0u);
   }

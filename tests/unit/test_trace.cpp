@@ -42,20 +42,11 @@ struct CaughtDiagnostics {
   ~CaughtDiagnostics() { set_diagnostic_sink(nullptr); }
 };
 
-// VEXAL_TRACE for one test. putenv keeps the buffer itself, so it is one that outlives every test.
-class TraceVariable {
- public:
-  explicit TraceVariable(const std::string& path) { set(path); }
-  ~TraceVariable() { set(""); }
-
- private:
-  static void set(const std::string& value) {
-    static char entry[1024];
-    const int n = std::snprintf(entry, sizeof entry, "%s=%s", kTraceVariable, value.c_str());
-    ASSERT_TRUE(n > 0 && static_cast<std::size_t>(n) < sizeof entry);
-    ASSERT_EQ(putenv(entry), 0);
-  }
-};
+LinkSettings tracing() {
+  LinkSettings settings;
+  settings.trace_path = "trace.txt";
+  return settings;
+}
 
 // --- what a line shows -----------------------------------------------------------------------------
 
@@ -168,9 +159,8 @@ TEST(TraceRun, IdentityQueryIsTracedAndTheConsoleIsUnchanged) {
   TempDir dir;
   ScriptedBoard plain;
   const LoaderRun untraced = run_loader({}, plain);
-  TraceVariable variable("trace.txt");
   ScriptedBoard board;
-  const LoaderRun traced = run_loader({}, board);
+  const LoaderRun traced = run_loader({}, board, nullptr, tracing());
   EXPECT_EQ(traced.code, 0);
   EXPECT_EQ(traced.stream, untraced.stream);
   EXPECT_TRUE(traced.diagnostics.empty());
@@ -183,10 +173,9 @@ TEST(TraceRun, IdentityQueryIsTracedAndTheConsoleIsUnchanged) {
 
 TEST(TraceRun, SilentBoardShowsNineEmptyWindows) {
   TempDir dir;
-  TraceVariable variable("trace.txt");
   ScriptedBoard board;
   board.handler = [](const Bytes&) { return std::vector<Chunk>{}; };
-  const LoaderRun run = run_loader({}, board);
+  const LoaderRun run = run_loader({}, board, nullptr, tracing());
   EXPECT_EQ(run.code, 5);
   const std::vector<std::string> lines = lines_of(dir.read("trace.txt"));
   ASSERT_EQ(lines.size(), 1u + 2 * 9);
@@ -198,12 +187,11 @@ TEST(TraceRun, SilentBoardShowsNineEmptyWindows) {
 // read and dropped before the next request.
 TEST(TraceRun, BytesDroppedAfterAnAnswerAreTraced) {
   TempDir dir;
-  TraceVariable variable("trace.txt");
   ScriptedBoard board;
   board.handler = [&board](const Bytes&) {
     return std::vector<Chunk>{Chunk{Micros(1000), ft12::text_answer("OK")}, Chunk{Micros(300), hex_bytes("EE EE")}};
   };
-  const LoaderRun run = run_loader({"A", "B"}, board);
+  const LoaderRun run = run_loader({"A", "B"}, board, nullptr, tracing());
   EXPECT_EQ(run.code, 0);
   const std::vector<std::string> lines = lines_of(dir.read("trace.txt"));
   EXPECT_EQ(directions(lines), (std::vector<std::string>{"note", "tx  ", "rx  ", "drop", "tx  ", "rx  "}))

@@ -5,7 +5,8 @@
 #     board's memory equals the firmware;
 #   - the window closed in the middle of a download: the process ends at once, with no end box;
 #   - a command line beyond the split's limits: two console lines (the "Error" line and the exit code)
-#     and the end box.
+#     and the end box;
+#   - the download and the refusal write their events (VEXAL_EVENTS) as the other front-ends do.
 #
 #   bash tests/win32/window.sh MINGW_BIN_DIR SIMULATOR
 # Needs wine, Xvfb, xdotool, ImageMagick and srec_cat. Exits non-zero on the first failure.
@@ -34,10 +35,21 @@ make_firmware() {  # NAME BYTES
     -disable=header -disable=data-count -execution-start-address=0x10000
 }
 
+# expect_events FILE CODE ERROR: the window's events begin with "start" and end with one "end" that
+# carries CODE and ERROR.
+expect_events() {
+  local file=$WORK/$1
+  head -n 1 "$file" | grep -qE '^\{"event":"start","version":"[0-9.]+","port":"COM1","pid":[0-9]+\}$' ||
+    fail "first event of the window: $(head -n 1 "$file" 2>&1)"
+  tail -n 1 "$file" | grep -qF "{\"event\":\"end\",\"code\":$2,\"error\":\"$3\"," ||
+    fail "last event of the window: $(tail -n 1 "$file" 2>&1)"
+  [ "$(grep -c '"event":"end"' "$file")" = 1 ] || fail "not exactly one end event from the window"
+}
+
 check_download() {
   make_firmware fw 40000
   start_sim --dump "$WORK/dump.bin"
-  start_window fw.s28
+  VEXAL_EVENTS=download.jsonl start_window fw.s28
   local win
   win=$(wait_for_window '^VexalW$' 30) || fail "no window"
   poll 300 bar_has_moved "$win" || fail "the progress bar never showed a position"
@@ -59,7 +71,9 @@ check_download() {
   stop_sim
   srec_cat "$WORK/fw.s28" -motorola -fill 0xFF 0 0x1000000 -o "$WORK/image.bin" -binary 2>/dev/null
   cmp -s "$WORK/image.bin" "$WORK/dump.bin" || fail "the board's memory differs from the firmware"
-  pass "download: bar, label, console, end box, status 0, memory equals the firmware"
+  expect_events download.jsonl 0 ""
+  grep -qx '{"event":"phase","phase":"loading","file":"fw.s28"}' "$WORK/download.jsonl" || fail "no loading phase event"
+  pass "download: bar, label, console, end box, status 0, memory equals the firmware, events"
 }
 
 # While the end box is up the port is still open, without sharing: on Windows a second loader can't
@@ -95,7 +109,7 @@ check_refused_command_line() {
   start_sim
   local long
   long=$(printf 'x%.0s' $(seq 300))
-  start_window "$long"
+  VEXAL_EVENTS=refused.jsonl start_window "$long"
   local win box
   win=$(wait_for_window '^VexalW$' 30) || fail "no window"
   box=$(wait_for_window '^Vexal$' 30) || fail "no end box for a refused command line"
@@ -105,7 +119,8 @@ check_refused_command_line() {
   dismiss "$box"
   wait_window_end 20 || fail "the process did not end"
   stop_sim
-  pass "command line over 255 characters: refused in the console, end box, status $WINDOW_STATUS"
+  expect_events refused.jsonl 1 "Error: Command line longer than 255 characters."
+  pass "command line over 255 characters: refused in the console, end box, its events, status $WINDOW_STATUS"
 }
 
 check_download
