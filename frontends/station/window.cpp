@@ -36,13 +36,16 @@ constexpr int kHeaderShare = 16, kHeaderLeast = 26, kHeaderMost = 72;
 // The gap between tiles: a fortieth of a tile's smaller side, at least this.
 constexpr int kGapShare = 40, kGapLeast = 4;
 
-// A tile's parts as shares of its height (the name's band, the phase's line, the bar) and the size of
-// the large PASS / FAIL.
-constexpr double kNameSize = 0.17, kNameBand = 0.28;
-constexpr double kPhaseSize = 0.14, kPhaseTop = 0.30, kPhaseBand = 0.22;
-constexpr double kBarTop = 0.58, kBarHeight = 0.24;
-constexpr double kResultSize = 0.42, kResultTop = 0.24, kResultBand = 0.48;
-constexpr double kReasonSize = 0.13, kReasonTop = 0.72, kReasonBand = 0.24;
+// A line of text in a tile: its font size, its top and its height, each as a share of the tile's height.
+struct Band {
+  double size, top, height;
+};
+constexpr Band kNameBand{0.17, 0.0, 0.28};
+constexpr Band kPhaseBand{0.14, 0.30, 0.22};
+constexpr Band kWaitingBand{0.21, 0.24, 0.48};
+constexpr Band kResultBand{0.42, 0.24, 0.48};  // the large PASS / FAIL
+constexpr Band kReasonBand{0.13, 0.72, 0.24};
+constexpr double kBarTop = 0.58, kBarHeight = 0.24;  // the running tile's bar
 constexpr double kMargin = 0.06;  // of the tile's width, left and right of its texts
 
 const Fl_Color kWaitingColor = fl_rgb_color(178, 178, 178);
@@ -75,16 +78,15 @@ int fitting_size(const std::string& text, Fl_Font font, int size, int width) {
   return size;
 }
 
-// `text` in a band of the box (top and height as shares of its height), fitted to its width.
-void draw_band(const std::string& text, Fl_Font font, double size, double top, double band, int x, int y, int w,
-               int h, Fl_Align align) {
+// `text` in a band of the tile, fitted to its width inside the margins.
+void draw_band(const std::string& text, Fl_Font font, const Band& band, const Fl_Widget& tile, Fl_Align align) {
   if (text.empty()) return;
-  const int margin = static_cast<int>(w * kMargin);
-  const int width = w - 2 * margin;
-  fitting_size(text, font, static_cast<int>(h * size), width);
-  const int band_y = y + static_cast<int>(h * top), band_h = static_cast<int>(h * band);
-  fl_push_clip(x + margin, band_y, width, band_h);
-  fl_draw(text.c_str(), x + margin, band_y, width, band_h, align, nullptr, 0);
+  const int margin = static_cast<int>(tile.w() * kMargin);
+  const int x = tile.x() + margin, width = tile.w() - 2 * margin;
+  fitting_size(text, font, static_cast<int>(tile.h() * band.size), width);
+  const int y = tile.y() + static_cast<int>(tile.h() * band.top), height = static_cast<int>(tile.h() * band.height);
+  fl_push_clip(x, y, width, height);
+  fl_draw(text.c_str(), x, y, width, height, align, nullptr, 0);
   fl_pop_clip();
 }
 
@@ -107,22 +109,17 @@ class Tile : public Fl_Widget {
     fl_rectf(x(), y(), w(), h(), tile_color(view_.state));
     const Fl_Color ink = view_.state == TileState::Waiting ? FL_BLACK : FL_WHITE;
     fl_color(ink);
-    draw_band(view_.name, FL_HELVETICA_BOLD, kNameSize, 0, kNameBand, x(), y(), w(), h(), FL_ALIGN_LEFT);
+    draw_band(view_.name, FL_HELVETICA_BOLD, kNameBand, *this, FL_ALIGN_LEFT);
     switch (view_.state) {
-      case TileState::Waiting:
-        draw_band(view_.phase, FL_HELVETICA, kPhaseSize * 1.5, kResultTop, kResultBand, x(), y(), w(), h(),
-                  FL_ALIGN_CENTER);
-        break;
+      case TileState::Waiting: draw_band(view_.phase, FL_HELVETICA, kWaitingBand, *this, FL_ALIGN_CENTER); break;
       case TileState::Running:
-        draw_band(view_.phase, FL_HELVETICA, kPhaseSize, kPhaseTop, kPhaseBand, x(), y(), w(), h(), FL_ALIGN_LEFT);
+        draw_band(view_.phase, FL_HELVETICA, kPhaseBand, *this, FL_ALIGN_LEFT);
         if (view_.percent >= 0) draw_bar();
         break;
       case TileState::Passed:
       case TileState::Failed:
-        draw_band(view_.result, FL_HELVETICA_BOLD, kResultSize, kResultTop, kResultBand, x(), y(), w(), h(),
-                  FL_ALIGN_CENTER);
-        draw_band(view_.reason, FL_HELVETICA, kReasonSize, kReasonTop, kReasonBand, x(), y(), w(), h(),
-                  FL_ALIGN_CENTER);
+        draw_band(view_.result, FL_HELVETICA_BOLD, kResultBand, *this, FL_ALIGN_CENTER);
+        draw_band(view_.reason, FL_HELVETICA, kReasonBand, *this, FL_ALIGN_CENTER);
         break;
     }
   }
