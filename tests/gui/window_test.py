@@ -299,9 +299,10 @@ class Board:
 class Run:
     """vexalw with its arguments, in the work directory, on the display."""
 
-    def __init__(self, bin_dir, work, env, args):
+    def __init__(self, bin_dir, work, env, args, proc=None):
+        """With `proc`, the vexalw already started (its dialog answered) is followed instead."""
         self.env = env
-        self.proc = subprocess.Popen([os.path.join(bin_dir, "vexalw")] + args, cwd=work, env=env)
+        self.proc = proc or subprocess.Popen([os.path.join(bin_dir, "vexalw")] + args, cwd=work, env=env)
         self.window = wait_for("the window VexalW", WINDOW_APPEARS, lambda: self.alive_window("VexalW"))
         self.origin = window_origin(env, self.window)
 
@@ -471,10 +472,7 @@ def scenario_choose(bin_dir, work, env, screen):
         check(image.count((110, 56, 290, 28), origin, dark) > 200, "the file field shows the file from last time")
         subprocess.run(["xdotool", "key", "--window", dialog, "Return"], env=env,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        run = Run.__new__(Run)  # the process is running already: only its window is looked up
-        run.env, run.proc = env, proc
-        run.window = wait_for("the window VexalW", WINDOW_APPEARS, lambda: run.alive_window("VexalW"))
-        run.origin = window_origin(env, run.window)
+        run = Run(bin_dir, work, env, [], proc)
         box, image = check_end_box(run, screen, "choose-passed", True)
 
         def whole_runs():
