@@ -165,6 +165,9 @@ check_files_read_once() {
   fifo check.s28 'S207000100010203F1\n'
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<check.s28"
   expect "a verify of a FIFO" 0 "Verified 3 bytes." 1
+  fifo flipped.s28 'S207000100010203F1\nS207000200010203EF\nS804000000FB\n'
+  RUN_TIMEOUT=$FIFO_BOUND_S run_counted flipped.s28
+  expect "a FIFO of records, the second one's checksum wrong: checked as read" 3 "Bad format:EF" 0
   # A command file's name holds a '.': the devices under names that say so.
   ln -sf /dev/zero "$WORK/zero.txt"
   ln -sf /dev/urandom "$WORK/random.txt"
