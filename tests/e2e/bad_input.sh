@@ -235,6 +235,8 @@ check_records() {
     "flip.s28 line 1: the record states checksum F2, its bytes give F1"
   run_counted --ignore-checksums flip.s28
   expect "the same file with --ignore-checksums" 0 "Loading completed with no errors." 2
+  run_counted old flip.s28
+  expect "the same file sent as text (old)" 3 "Bad format:F2" 0
   printf '%s\n%s\n' "$good" "$(srec 8 000000 '' FC)" >"$WORK/s8flip.s28"
   run_counted s8flip.s28
   expect "an S8 record whose checksum is wrong" 3 "Bad format:FC" 0
