@@ -483,8 +483,11 @@ wide_ports=$(ls -d "$WORK"/serial/by-id/*port0 | paste -sd,)
 for width in 80 100 160; do
   tmux new-session -d -s "$TMUX_SESSION" -x "$width" -y 20 "sleep 1; cd '$WORK' && '$STATION' --vexal '$FAKE' \
     --ports '$wide_ports' -- fw.s28; echo status \$?; sleep 60"
-  for _ in $(seq 300); do [[ $(pane | grep -c "if00-port0 .*loading .*%") == 3 ]] && break; sleep 0.1; done
-  pane >"$WORK/frame$width"
+  for _ in $(seq 300); do  # one frame in which every loading row shows its percent
+    pane >"$WORK/frame$width"
+    [[ $(grep -c "if00-port0 .*loading .*%" "$WORK/frame$width") == 3 ]] && break
+    sleep 0.1
+  done
   for _ in $(seq 600); do pane | grep -q "^status" && break; sleep 0.1; done
   pane >"$WORK/final$width"
   tmux kill-session -t "$TMUX_SESSION"
