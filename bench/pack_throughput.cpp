@@ -52,7 +52,9 @@ constexpr std::size_t kHexRecordBytes = 16;
 constexpr std::size_t kElfFileSize = 64 * kMiB;
 
 // Where the image starts: 010000, or 000000 for an image too large to start there.
-std::uint32_t first_address_for(std::uint32_t bytes) { return bytes + kLowFirstAddress > kMaxImage ? 0 : kLowFirstAddress; }
+std::uint32_t first_address_for(std::uint32_t bytes) {
+  return bytes + kLowFirstAddress > kMaxImage ? 0 : kLowFirstAddress;
+}
 
 std::uint8_t data_byte(std::uint32_t address) { return static_cast<std::uint8_t>(address * 2654435761u >> 24); }
 
@@ -105,7 +107,8 @@ class InstantBoard : public vx::Port {
   bool write_frame(const std::uint8_t* data, std::size_t n, vx::Millis) override {
     ++counts_.frames;
     counts_.frame_bytes += n;
-    s8_ = n > vx::ft12::kTextOffset + 1 && data[vx::ft12::kTextOffset] == 'S' && data[vx::ft12::kTextOffset + 1] == '8';
+    s8_ =
+        n > vx::ft12::kTextOffset + 1 && data[vx::ft12::kTextOffset] == 'S' && data[vx::ft12::kTextOffset + 1] == '8';
     return true;
   }
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const vx::ReadWindow&) override {
@@ -172,7 +175,8 @@ bool write_hex(const std::string& data) {
   for (std::size_t at = 0; at < data.size(); at += kHexRecordBytes) {
     const std::uint32_t address = first + static_cast<std::uint32_t>(at);
     if (at == 0 || (address & 0xFFFF) == 0) {
-      const std::uint8_t upper[2] = {static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16)};
+      const std::uint8_t upper[2] = {static_cast<std::uint8_t>(address >> 24),
+                                     static_cast<std::uint8_t>(address >> 16)};
       text += hex_record(4, 0, upper, 2);
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data()) + at;
@@ -292,7 +296,8 @@ void firmware_file_figures(std::uint32_t bytes) {
       {"raw binary", kBinaryName, std::string("@load") + address + "<" + kBinaryName, first},
       {"ELF, padded to 64 MiB", kElfName, std::string("@load<") + kElfName, std::nullopt},
   };
-  for (const auto& file : files) print_file_figures(file.what, file.name, measure_file(file.command, file.name, file.address));
+  for (const auto& file : files)
+    print_file_figures(file.what, file.name, measure_file(file.command, file.name, file.address));
   for (const char* name : {kHexName, kBinaryName, kElfName}) std::remove(name);
 }
 

@@ -142,6 +142,23 @@ def telegram_seeds():
     ]
 
 
+def firmware_seeds():
+    # The first byte chooses the size of the pieces the text is fed in.
+    elf = bytearray(52 + 32 + 4)
+    elf[0:7] = b"\x7fELF\x01\x01\x01"
+    struct.pack_into("<HHIIIIIHHHHHH", elf, 16, 2, 3, 1, 0x8000, 52, 0, 0, 52, 32, 1, 0, 0, 0)
+    struct.pack_into("<IIIIIIII", elf, 52, 1, 84, 0x8000, 0x8000, 4, 4, 5, 4)
+    elf[84:88] = b"\xde\xad\xbe\xef"
+    return [
+        b"\x05S00600004844521B\nS1051000ABCD72\nS5030001FB\nS9031000EC\n",
+        b"\x00S20701234511223329\r\nS80401234592\r\n",
+        b"\x03\xef\xbb\xbfS30600010000EE0A\nS70500010000F9\n",
+        b"\x07:020000040001F9\n:02123400112285\n:04000005000123458E\n:00000001FF\n",
+        b"\x02:020000021000EC\n:01000400AA51\n:0400000310000004E5\n:0100000055AA\n:0100000056A9\n:00000001FF\n",
+        b"\x01" + bytes(elf),
+    ]
+
+
 TARGETS = {
     "mprintf": mprintf_seeds,
     "console": console_seeds,
@@ -149,6 +166,7 @@ TARGETS = {
     "cmdfile": cmdfile_seeds,
     "prikaz": prikaz_seeds,
     "telegram": telegram_seeds,
+    "firmware": firmware_seeds,
 }
 
 

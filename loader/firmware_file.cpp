@@ -73,8 +73,8 @@ std::string place_text(image::Place place) {
 // Reads the file from its start through the format's reader, every record to the sink. The first piece
 // of the file, already read, comes in `piece`.
 std::optional<Refusal> read_records(InputFile& file, Format format, std::optional<std::uint32_t> raw_address,
-                                    std::vector<std::uint8_t>& piece, std::size_t got,
-                                    const image::RecordSink& sink, std::optional<std::uint64_t>& start) {
+                                    std::vector<std::uint8_t>& piece, std::size_t got, const image::RecordSink& sink,
+                                    std::optional<std::uint64_t>& start) {
   if (format == Format::Elf) return read_elf(file.descriptor(), sink, start);
   if (raw_address) {
     for (std::uint64_t offset = 0; got > 0; offset += got, got = file.read(piece.data(), piece.size())) {
@@ -103,13 +103,14 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
     return std::nullopt;
   };
   std::optional<std::uint64_t> start;
-  static_cast<void>(read_records(file, format, raw_address, piece, file.read(piece.data(), piece.size()), sink, start));
+  static_cast<void>(
+      read_records(file, format, raw_address, piece, file.read(piece.data(), piece.size()), sink, start));
   return first.place() ? image::describe(*first.place()) : "an earlier record";
 }
 
 [[noreturn]] void refuse_unknown(const char* name, const std::uint8_t* head, std::size_t n) {
-  const std::string found = n == 0 ? "it is empty"
-                                   : "it begins with " + hex_pairs(head, std::min(n, kShownBytes), " ");
+  const std::string found =
+      n == 0 ? "it is empty" : "it begins with " + hex_pairs(head, std::min(n, kShownBytes), " ");
   fail(ExitCode::FileFailed, std::string(name) + " is no S-record, Intel HEX or ELF file (" + found +
                       "); give a raw binary its address, as in @load012300<" + name);
 }
@@ -124,7 +125,8 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
       fail(ExitCode::FileFailed, file + earlier + " and " + image::describe(refusal.place) + " write different bytes at " +
                           address_text(refusal.address) + ".");
     case Fault::BadRecord:
-    case Fault::NotWhole: break;
+    case Fault::NotWhole:
+      break;
   }
   fail(ExitCode::FileFailed, file + place_text(refusal.place) + refusal.why + ".");
 }

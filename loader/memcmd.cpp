@@ -5,8 +5,9 @@
 // zpracuj_prikaz reads the command at fixed positions (the word, a six-character address field, for the
 // reads a ',' and a six-character length field, then '>' or '<' and the file name up to the end of the
 // text or its line feed; "@verify" and "@load" have the '<' right after the word, or six address
-// digits and then the '<', and the name) and hands it to one of the transfers. It returns an error text only for a command it does not understand; the transfers
-// themselves report every failure and end the run.
+// digits and then the '<', and the name) and hands it to one of the transfers. It returns an error text
+// only for a command it does not understand; the transfers themselves report every failure and end the
+// run.
 //
 // All reads share one loop (read_chunks): "@binget" asks for 64 bytes per read telegram and writes raw
 // bytes, "@hexget" asks for 16 and writes one dump line per telegram with the digit pairs exactly as the

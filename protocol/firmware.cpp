@@ -71,10 +71,14 @@ unsigned byte_sum(const std::uint8_t* p, std::size_t n) {
 
 const char* format_name(Format format) {
   switch (format) {
-    case Format::SRecords: return "S-records";
-    case Format::IntelHex: return "Intel HEX";
-    case Format::Elf: return "ELF";
-    case Format::Unknown: break;
+    case Format::SRecords:
+      return "S-records";
+    case Format::IntelHex:
+      return "Intel HEX";
+    case Format::Elf:
+      return "ELF";
+    case Format::Unknown:
+      break;
   }
   return "unknown";
 }
@@ -119,9 +123,10 @@ std::optional<Refusal> TextFirmwareReader::finish() {
   if (refusal_) return refusal_;
   if (ended_ || (format_ == Format::SRecords && counted_)) return std::nullopt;
   if (format_ == Format::SRecords)
-    return Refusal{Fault::NotWhole, Place{}, 
-                  "the S-records end without an end record (S7, S8 or S9) or a count record (S5, S6) that "
-                  "matches: the file may be cut short", 0};
+    return Refusal{Fault::NotWhole, Place{},
+                   "the S-records end without an end record (S7, S8 or S9) or a count record (S5, S6) that "
+                   "matches: the file may be cut short",
+                   0};
   return Refusal{Fault::NotWhole, Place{},
                  "the Intel HEX records end without their end record (01): the file may be cut short", 0};
 }
@@ -164,17 +169,20 @@ std::optional<Refusal> TextFirmwareReader::srecord_line(std::string_view line) {
   const srecord::Parsed parsed = srecord::parse_line(line);
   const srecord::Record& r = parsed.record;
   switch (parsed.fault) {
-    case srecord::Fault::None: break;
+    case srecord::Fault::None:
+      break;
     case srecord::Fault::NotARecord:
-      return refuse(Fault::BadRecord, parsed.bad_at == 0 ? "is not an S-record"
-                                                         : "is an S-record of a type no S-record file holds");
+      return refuse(Fault::BadRecord,
+                    parsed.bad_at == 0 ? "is not an S-record" : "is an S-record of a type no S-record file holds");
     case srecord::Fault::BadPair:
       return refuse(Fault::BadRecord, "lacks a hexadecimal pair at column " + std::to_string(parsed.bad_at + 1));
-    case srecord::Fault::ShortCount: return refuse(Fault::BadRecord, "has a count too small for its address and checksum");
+    case srecord::Fault::ShortCount:
+      return refuse(Fault::BadRecord, "has a count too small for its address and checksum");
     case srecord::Fault::Checksum:
       return refuse(Fault::BadRecord, "has the checksum " + hex_byte(r.stated_checksum) + " but its bytes give " +
                                           hex_byte(r.computed_checksum));
-    case srecord::Fault::TrailingText: return refuse(Fault::BadRecord, "holds more than its count says");
+    case srecord::Fault::TrailingText:
+      return refuse(Fault::BadRecord, "holds more than its count says");
   }
   counted_ = false;
   if (r.type == kHeaderType) return std::nullopt;
@@ -204,19 +212,21 @@ std::optional<Refusal> TextFirmwareReader::hex_line(const std::uint8_t* pairs, s
                                         std::to_string(got < kHexOverhead ? 0 : got - kHexOverhead) + " data bytes");
   const unsigned expected = (0x100u - (byte_sum(b.data(), got - 1) & 0xFFu)) & 0xFFu;
   if (b[got - 1] != expected)
-    return refuse(Fault::BadRecord, "has the checksum " + hex_byte(b[got - 1]) + " but its bytes give " + hex_byte(expected));
+    return refuse(Fault::BadRecord,
+                  "has the checksum " + hex_byte(b[got - 1]) + " but its bytes give " + hex_byte(expected));
   const std::uint64_t offset = big_endian(b.data() + 1, 2);
   const std::uint8_t type = b[3];
   const std::uint8_t* data = b.data() + kHexDataPos;
   const std::size_t size = b[0];
   auto needs = [&](std::size_t bytes) {
-    return size == bytes ? std::nullopt
-                         : refuse(Fault::BadRecord, "is a record of type " + hex_byte(type) + " with " +
-                                                        std::to_string(size) + " data bytes instead of " +
-                                                        std::to_string(bytes));
+    return size == bytes
+               ? std::nullopt
+               : refuse(Fault::BadRecord, "is a record of type " + hex_byte(type) + " with " + std::to_string(size) +
+                                              " data bytes instead of " + std::to_string(bytes));
   };
   switch (type) {
-    case kHexData: return sink_(DataRecord{Place{Place::Kind::Line, line_number_}, hex_base_ + offset, data, size});
+    case kHexData:
+      return sink_(DataRecord{Place{Place::Kind::Line, line_number_}, hex_base_ + offset, data, size});
     case kHexEnd:
       ended_ = true;
       return needs(0);
@@ -231,7 +241,8 @@ std::optional<Refusal> TextFirmwareReader::hex_line(const std::uint8_t* pairs, s
       start_ = type == kHexLinearStart ? big_endian(data, 4)
                                        : (big_endian(data, 2) << kSegmentShift) + big_endian(data + 2, 2);
       return std::nullopt;
-    default: return refuse(Fault::BadRecord, "is a record of type " + hex_byte(type) + ", which Intel HEX does not have");
+    default:
+      return refuse(Fault::BadRecord, "is a record of type " + hex_byte(type) + ", which Intel HEX does not have");
   }
 }
 

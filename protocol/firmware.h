@@ -62,8 +62,8 @@ class TextFirmwareReader {
   std::string line_;
   std::uint64_t line_number_ = 1;
   bool overlong_ = false;
-  bool ended_ = false;        // the end record was read
-  bool counted_ = false;      // the last record so far is a count record that matched
+  bool ended_ = false;    // the end record was read
+  bool counted_ = false;  // the last record so far is a count record that matched
   std::uint64_t data_records_ = 0;
   std::uint64_t hex_base_ = 0;
   std::optional<std::uint64_t> start_;

@@ -45,8 +45,8 @@ enum class Fault {
 struct Refusal {
   Fault fault = Fault::BadRecord;
   Place place;
-  std::string why;           // the reason, in words, without the place
-  std::uint64_t address = 0; // Outside: the first address outside; Overlap: the address written twice
+  std::string why;            // the reason, in words, without the place
+  std::uint64_t address = 0;  // Outside: the first address outside; Overlap: the address written twice
 };
 
 // One data record of a file: its bytes from `address` on.

@@ -39,7 +39,8 @@ load() {
   stop_sim
   judge "$name" "$expect"
   if [[ $reference != - ]] && ! cmp -s <(frames "$WORK/trace") <(frames "$reference"); then
-    fail "$name: the frames differ from the S2 file's: $(diff <(frames "$reference") <(frames "$WORK/trace") | head -3)"
+    fail "$name: the frames differ from the S2 file's:" \
+      "$(diff <(frames "$reference") <(frames "$WORK/trace") | head -3)"
   fi
 }
 
@@ -90,7 +91,17 @@ load "@load008000<fw.bin (raw binary)" match "$WORK/reference0.trace" "@load0080
 load "@load<counted.s19 (S0, S1, S5, no end record)" match "$WORK/reference0.trace" "@load<counted.s19"
 SIM_EXTRA=--old-bios load "fw.s28 with option old, against an old BIOS" match - old fw.s28
 cp "$WORK/trace" "$WORK/old.trace"
-SIM_EXTRA=--old-bios load "@load<fw.hex with option old, against an old BIOS" match "$WORK/old.trace" old "@load<fw.hex"
+SIM_EXTRA=--old-bios load "@load<fw.hex with option old, against an old BIOS" match "$WORK/old.trace" \
+  old "@load<fw.hex"
+# The progress, the summary and the events count the image's bytes, whatever the file's size.
+start_sim
+VEXAL_EVENTS=$WORK/events.jsonl run_vexal "@load<fw64.elf"
+stop_sim
+grep -q '"event":"end","code":0,"error":"","bytes":5000,' "$WORK/events.jsonl" ||
+  fail "the end event of @load<fw64.elf: $(grep '"end"' "$WORK/events.jsonl")"
+grep -q 'loading fw64.elf: 100% (5000 of 5000 bytes' "$WORK/vexal.err" &&
+  grep -q '^vexal: 5000 bytes in' "$WORK/vexal.err" ||
+  fail "the progress and summary of @load<fw64.elf: $(tail -n 2 "$WORK/vexal.err")"
 # A file in a command file, beside other lines.
 printf 'I000000\n@load<fw.hex\n' >"$WORK/job.txt"
 load "@load inside a command file" match - job.txt
@@ -146,8 +157,8 @@ link straddle elf_i386 0xFFF000
 refused "an ELF segment across FFFFFF" 9 "puts data at 1000000, outside" "@load<straddle.elf"
 refused "a raw binary past FFFFFF" 9 "fw.bin: offset 0x0 puts data at 1000000" "@loadFFF000<fw.bin"
 printf ':02800000AABB19\n:01800100BBC3\n:02800000AACC08\n:00000001FF\n' >"$WORK/overlap.hex"
-refused "two records writing other bytes at one address" 3 "overlap.hex: line 1 and line 3 write different bytes at 008001" \
-  "@load<overlap.hex"
+refused "two records writing other bytes at one address" 3 \
+  "overlap.hex: line 1 and line 3 write different bytes at 008001" "@load<overlap.hex"
 head -c 5000 "$WORK/fw64.elf" >"$WORK/cut.elf"
 refused "an ELF file cut short" 3 "cut.elf: program header 0 has its bytes past the end of the file" "@load<cut.elf"
 head -c 40 "$WORK/fw64.elf" >"$WORK/stub.elf"

@@ -26,8 +26,8 @@ void read_text(const std::string& text, Outcome& out, std::size_t piece = 7) {
   TextFirmwareReader reader(detect_format(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                             [&](const DataRecord& r) { return builder.add(r); });
   for (std::size_t at = 0; at < text.size() && !out.refusal; at += piece)
-    out.refusal = reader.feed(reinterpret_cast<const std::uint8_t*>(text.data()) + at,
-                              std::min(piece, text.size() - at));
+    out.refusal =
+        reader.feed(reinterpret_cast<const std::uint8_t*>(text.data()) + at, std::min(piece, text.size() - at));
   if (!out.refusal) out.refusal = reader.finish();
   out.start = reader.start();
 }
@@ -38,7 +38,11 @@ TEST(DetectFormat, ByContentOnly) {
     std::string head;
     Format format;
   } cases[] = {
-      {"ELF magic", std::string("\x7f" "ELF\x01\x01", 6), Format::Elf},
+      {"ELF magic",
+       std::string("\x7f"
+                   "ELF\x01\x01",
+                   6),
+       Format::Elf},
       {"S-record", "S00600004844521B\n", Format::SRecords},
       {"S-record after a BOM and a blank line", "\xEF\xBB\xBF\r\nS1051000abcd72\n", Format::SRecords},
       {"Intel HEX", ":020000040001F9\n", Format::IntelHex},
@@ -64,13 +68,19 @@ TEST(TextFirmwareReader, PlacesWhatTheRecordsSay) {
       {"S2 with S8, CR LF", "S20701234511223329\r\nS80401234592\r\n", {{0x012345, {0x11, 0x22, 0x33}}}, 0x012345},
       {"S3 with S7", "S30600010000EE0A\nS70500010000F9\n", {{0x10000, {0xEE}}}, 0x10000},
       {"S1 closed by a matching S5 only", "S1051000ABCD72\nS5030001FB\n", {{0x1000, {0xAB, 0xCD}}}, std::nullopt},
-      {"a BOM before a later line (two files joined)", "S1051000ABCD72\n\xEF\xBB\xBFS9031000EC\n",
-       {{0x1000, {0xAB, 0xCD}}}, 0x1000},
+      {"a BOM before a later line (two files joined)",
+       "S1051000ABCD72\n\xEF\xBB\xBFS9031000EC\n",
+       {{0x1000, {0xAB, 0xCD}}},
+       0x1000},
       {"no line end after the last record", "S1051000ABCD72\nS9031000EC", {{0x1000, {0xAB, 0xCD}}}, 0x1000},
-      {"HEX: data, linear base, linear start", ":020000040001F9\n:02123400112285\n:04000005000123458E\n:00000001FF\n",
-       {{0x011234, {0x11, 0x22}}}, 0x012345},
-      {"HEX: segment base and segment start", ":020000021000EC\n:01000400AA51\n:0400000310000004E5\n:00000001FF\n",
-       {{0x010004, {0xAA}}}, 0x010004},
+      {"HEX: data, linear base, linear start",
+       ":020000040001F9\n:02123400112285\n:04000005000123458E\n:00000001FF\n",
+       {{0x011234, {0x11, 0x22}}},
+       0x012345},
+      {"HEX: segment base and segment start",
+       ":020000021000EC\n:01000400AA51\n:0400000310000004E5\n:00000001FF\n",
+       {{0x010004, {0xAA}}},
+       0x010004},
       {"HEX: the same byte twice", ":0100000055AA\n:0100000055AA\n:00000001FF\n", {{0, {0x55}}}, std::nullopt},
   };
   for (const auto& c : cases) {
@@ -99,23 +109,31 @@ TEST(TextFirmwareReader, RefusesWithThePlaceAndTheReason) {
     const char* why;
     std::uint64_t address;
   } cases[] = {
-      {"S-record checksum", "S1051000ABCD73\nS9031000EC\n", Fault::BadRecord, "line 1", "has the checksum 73 but its bytes give 72", 0},
-      {"HEX checksum", ":0100000055AB\n:00000001FF\n", Fault::BadRecord, "line 1", "has the checksum AB but its bytes give AA", 0},
-      {"HEX count longer than the line", ":0200000055A9\n:00000001FF\n", Fault::BadRecord, "line 1", "has a count of 2 but 1 data bytes", 0},
+      {"S-record checksum", "S1051000ABCD73\nS9031000EC\n", Fault::BadRecord, "line 1",
+       "has the checksum 73 but its bytes give 72", 0},
+      {"HEX checksum", ":0100000055AB\n:00000001FF\n", Fault::BadRecord, "line 1",
+       "has the checksum AB but its bytes give AA", 0},
+      {"HEX count longer than the line", ":0200000055A9\n:00000001FF\n", Fault::BadRecord, "line 1",
+       "has a count of 2 but 1 data bytes", 0},
       {"HEX unknown type", ":00000006FA\n", Fault::BadRecord, "line 1", "type 06", 0},
       {"HEX odd digits", ":0100000055AA0\n", Fault::BadRecord, "line 1", "hexadecimal pairs", 0},
       {"HEX base record of 3 bytes", ":03000004000100F8\n", Fault::BadRecord, "line 1", "instead of 2", 0},
       {"S4, a type no file holds", "S1051000ABCD72\nS4030000FC\n", Fault::BadRecord, "line 2", "type no S-record", 0},
       {"a command among S-records", "S1051000ABCD72\nI000000\n", Fault::BadRecord, "line 2", "is not an S-record", 0},
-      {"a record after the end", "S9031000EC\nS1051000ABCD72\n", Fault::BadRecord, "line 2", "follows the end record", 0},
+      {"a record after the end", "S9031000EC\nS1051000ABCD72\n", Fault::BadRecord, "line 2", "follows the end record",
+       0},
       {"an end record with data", "S9041000AA41\n", Fault::BadRecord, "line 1", "holds data", 0},
       {"S-records cut short", "S1051000ABCD72\n", Fault::NotWhole, "", "may be cut short", 0},
-      {"a count record that disagrees", "S1051000ABCD72\nS5030002FA\n", Fault::NotWhole, "line 2", "counts 2 data records, but 1", 0},
-      {"a matching count, then more data", "S1051000ABCD72\nS5030001FB\nS1051000ABCD72\n", Fault::NotWhole, "", "cut short", 0},
+      {"a count record that disagrees", "S1051000ABCD72\nS5030002FA\n", Fault::NotWhole, "line 2",
+       "counts 2 data records, but 1", 0},
+      {"a matching count, then more data", "S1051000ABCD72\nS5030001FB\nS1051000ABCD72\n", Fault::NotWhole, "",
+       "cut short", 0},
       {"HEX without its end", ":0100000055AA\n", Fault::NotWhole, "", "end record (01)", 0},
-      {"a line longer than any record", "S1" + std::string(700, '0') + "\n", Fault::BadRecord, "line 1", "longer than 600", 0},
+      {"a line longer than any record", "S1" + std::string(700, '0') + "\n", Fault::BadRecord, "line 1",
+       "longer than 600", 0},
       {"S3 past FFFFFF", "S30601000000AA4E\nS70500000000FA\n", Fault::Outside, "line 1", "outside", 0x1000000},
-      {"HEX across FFFFFF", ":0200000400FFFB\n:02FFFF001122CD\n:00000001FF\n", Fault::Outside, "line 2", "outside", 0x1000000},
+      {"HEX across FFFFFF", ":0200000400FFFB\n:02FFFF001122CD\n:00000001FF\n", Fault::Outside, "line 2", "outside",
+       0x1000000},
       {"other bytes at one address", ":0100000055AA\n:0100000056A9\n:00000001FF\n", Fault::Overlap, "line 2", "", 0},
   };
   for (const auto& c : cases) {
