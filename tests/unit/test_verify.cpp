@@ -329,7 +329,7 @@ TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
     dir.write("f.s28", records(0x1000, data));
     MemoryBoard rb{kErased};
     rb.load(0x1000, data);
-    for (const auto& [a, v] : c.changed) rb.mem[a] = v;
+    for (const auto& [a, v] : c.changed) rb.load(a, std::string(1, static_cast<char>(v)));
     rb.scripted = c.scripted;
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
     EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
