@@ -71,19 +71,24 @@ void AnswerReader::settle(Micros idle_gap, const std::uint8_t* request, std::siz
     // for the next exchange: only wait.
     clock_.sleep_for(*last_.last_byte + idle_gap - clock_.now());
   }
+  const bool asked = !exchange_.request.empty();  // before the first request nothing went unanswered
   const bool answered = judge_exchange();
   if (answered) drop_unsolicited(clock_.now());
-  answered_before_ = answered;
+  answered_before_ = answered || !asked;
   last_ = WindowResult{};
   last_held_answer_ = false;
   exchange_ = Exchange{};
   exchange_.request.assign(request, request + n);
 }
 
+// A last request sent again after an unanswered attempt may still get that attempt's late answer: it is
+// no answer nobody asked for, and the next run's opening drops it.
 void AnswerReader::listen_after_last_answer(Micros idle_gap) {
   if (last_.ended_at_frame) drop_rest_of_early_window(idle_gap);
   if (filled_with_answer()) drop_rest_of_full_buffer();
-  if (judge_exchange() && last_.last_byte) drop_unsolicited(*last_.last_byte + last_window_.inter_byte);
+  const bool retried = !answered_before_;
+  if (judge_exchange() && !retried && last_.last_byte)
+    drop_unsolicited(*last_.last_byte + last_window_.inter_byte);
   exchange_ = Exchange{};
   last_ = WindowResult{};
   last_held_answer_ = false;

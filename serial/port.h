@@ -107,7 +107,7 @@ class AnswerReader {
   ReadWindow last_window_;
   std::size_t last_cap_ = 0;
   bool last_held_answer_ = false;  // the last window began with a complete answer frame
-  bool answered_before_ = false;   // the request before the last one was answered
+  bool answered_before_ = true;    // the request before the last one was answered (or there was none)
   Exchange exchange_;
   std::size_t unsolicited_ = 0;
 };

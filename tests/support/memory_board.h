@@ -1,9 +1,8 @@
-// A scripted board with a memory behind its R and W telegrams, for the memory commands and "@verify".
+// A scripted board with the simulator's board behind it (board/board.h), for the memory commands and
+// "@verify": the same reads, writes, blocks and refusals as vq3140-sim, in the test process.
 //
-// Requests are answered by exact text first (`scripted`, for the bad-answer cases), then by the rules:
-// "R%06X,%02X\n" reads up to 0x40 bytes ('=' and digit pairs, '!' past the end of memory or over the
-// limit), "W%06X<pairs\n" writes ('*', or '!' for an odd or out-of-range write), blocks ('s' or 'n'
-// first) are accepted with '*', anything else gets '?'. Bytes never written read as `erased`.
+// Requests are answered by exact text first (`scripted`, for the bad-answer cases), then by the board.
+// Bytes never written read as the real board's erased 0xFF.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "board/board.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx::test {
@@ -19,9 +19,8 @@ class MemoryBoard {
  public:
   ScriptedBoard board;
   std::map<std::string, std::string> scripted;  // request text -> answer text
-  std::map<unsigned, std::uint8_t> mem;
 
-  explicit MemoryBoard(std::uint8_t erased = 0);
+  MemoryBoard();
   MemoryBoard(const MemoryBoard&) = delete;  // the board's handler points at this object
   MemoryBoard& operator=(const MemoryBoard&) = delete;
 
@@ -31,11 +30,8 @@ class MemoryBoard {
 
  private:
   std::string answer(const std::string& text);
-  std::string read(unsigned adr, unsigned n) const;
-  std::string write(unsigned adr, const std::string& text);
-  std::uint8_t at(unsigned adr) const;
 
-  std::uint8_t erased_;
+  board::Board memory_board_;
 };
 
 // A read telegram's answer: '=' and the bytes as upper-case digit pairs.

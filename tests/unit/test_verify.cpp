@@ -17,7 +17,6 @@
 namespace vx::test {
 namespace {
 
-constexpr std::uint8_t kErased = 0xFF;
 
 // One record line with its count and checksum; `data` holds the raw bytes.
 std::string srec(char type, unsigned address, const std::string& data) {
@@ -117,7 +116,7 @@ TEST(VerifyBadRecords, EndWith3BeforeAnyTelegram) {
     TempDir dir;
     // A good record before the bad one: the file is read whole before the board is asked anything.
     dir.write("f.s28", srec('2', 0x100, "ok") + c.line);
-    MemoryBoard rb{kErased};
+    MemoryBoard rb;
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
     EXPECT_EQ(run.code, 3) << c.edge << "\n" << log_of(run);
     EXPECT_TRUE(has_line(run, c.message)) << c.edge << "\n" << log_of(run);
@@ -184,10 +183,10 @@ TEST(VerifyAgreesWithTheDownload, SameFileSameVerdict) {
     TempDir dir;
     dir.write("f.s28", c.file);
     dir.write("end.s28", "S804000000FB\n");
-    MemoryBoard download_board{kErased};
+    MemoryBoard download_board;
     download_board.scripted["S804000000FB\n"] = "%*";
     LoaderRun download = run_loader({"f.s28", "end.s28"}, download_board.board);
-    MemoryBoard verify_board{kErased};
+    MemoryBoard verify_board;
     verify_board.load(c.address, c.data);
     LoaderRun verify = run_loader({"@verify<f.s28"}, verify_board.board);
     EXPECT_EQ(download.code, c.code) << c.edge << "\n" << log_of(download);
@@ -207,7 +206,7 @@ TEST(VerifyAgreesWithTheDownload, FolderForAFileEndsBothWith3) {
   TempDir dir;
   std::filesystem::create_directory(dir.path() + "/dir.s28");
   for (const char* arg : {"dir.s28", "@verify<dir.s28"}) {
-    MemoryBoard rb{kErased};
+    MemoryBoard rb;
     LoaderRun run = run_loader({arg}, rb.board);
     EXPECT_EQ(run.code, 3) << arg << "\n" << log_of(run);
     EXPECT_TRUE(has_line(run, kFolderRefused)) << arg << "\n" << log_of(run);
@@ -243,7 +242,7 @@ TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
   for (const auto& c : cases) {
     TempDir dir;
     std::string file;
-    MemoryBoard rb{kErased};
+    MemoryBoard rb;
     for (const auto& [address, data] : c.parts) {
       file += records(address, data);
       rb.load(address, data);
@@ -265,7 +264,7 @@ TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
 TEST(VerifyReads, S1AndS3RecordsAreChecked) {
   TempDir dir;
   dir.write("f.s28", srec('1', 0x0020, "ab") + srec('3', 0x00012345, "cd"));
-  MemoryBoard rb{kErased};
+  MemoryBoard rb;
   rb.load(0x0020, "ab");
   rb.load(0x012345, "cd");
   LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
@@ -289,7 +288,7 @@ TEST(VerifyFailures, NothingToCheckEndsWith9) {
   for (const auto& [edge, text] : cases) {
     TempDir dir;
     dir.write("f.s28", text);
-    MemoryBoard rb{kErased};
+    MemoryBoard rb;
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
     EXPECT_EQ(run.code, 9) << edge << "\n" << log_of(run);
     EXPECT_TRUE(has_line(run, "Error: No data record to verify in file f.s28")) << edge << "\n" << log_of(run);
@@ -302,7 +301,7 @@ TEST(VerifyReads, CountOfSixDigitsShowsWhole) {
   TempDir dir;
   const std::string data = pattern(100000, 13);
   dir.write("f.s28", records(0x020000, data));
-  MemoryBoard rb{kErased};
+  MemoryBoard rb;
   rb.load(0x020000, data);
   LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
@@ -337,9 +336,9 @@ TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
   for (const auto& c : cases) {
     TempDir dir;
     dir.write("f.s28", records(0x1000, data));
-    MemoryBoard rb{kErased};
+    MemoryBoard rb;
     rb.load(0x1000, data);
-    for (const auto& [a, v] : c.changed) rb.mem[a] = v;
+    for (const auto& [a, v] : c.changed) rb.load(a, std::string(1, static_cast<char>(v)));
     rb.scripted = c.scripted;
     LoaderRun run = run_loader({"@verify<f.s28"}, rb.board);
     EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
@@ -350,7 +349,7 @@ TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
 
 TEST(VerifyFailures, FileThatCantBeOpenedEndsWith3) {
   TempDir dir;
-  MemoryBoard rb{kErased};
+  MemoryBoard rb;
   LoaderRun run = run_loader({"@verify<missing.s28"}, rb.board);
   EXPECT_EQ(run.code, 3);
   EXPECT_TRUE(has_line(run, "Error: Can't open file missing.s28")) << log_of(run);
@@ -382,7 +381,7 @@ TEST(VerifySyntax, RefusedCommandsReturnTheirErrorText) {
 TEST(VerifySyntax, OneCharacterNameFromTheCommandLine) {
   TempDir dir;
   dir.write("f", srec('2', 0x10, "ab"));
-  MemoryBoard rb{kErased};
+  MemoryBoard rb;
   rb.load(0x10, "ab");
   LoaderRun run = run_loader({"@verify<f"}, rb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
@@ -398,7 +397,7 @@ TEST(VerifyCommandFile, PendingBlockGoesOutBeforeTheFirstRead) {
   const std::string data = pattern(40);
   dir.write("fw.s28", records(0x2000, data));
   dir.write("job.txt", "#fw.s28\n@verify<fw.s28\n");
-  MemoryBoard rb{kErased};
+  MemoryBoard rb;
   rb.load(0x2000, data);
   LoaderRun run = run_loader({"job.txt"}, rb.board);
   EXPECT_EQ(run.code, 3) << log_of(run);
@@ -416,12 +415,12 @@ TEST(VerifyCommandFile, NameEndsBeforeTheLineFeed) {
   // "@verify<\n" has the minimum length only with its line feed, and names no file.
   dir.write("job.txt", "@verify<f\n");
   dir.write("empty.txt", "@verify<\n");
-  MemoryBoard rb{kErased};
+  MemoryBoard rb;
   rb.load(0x10, "ab");
   LoaderRun run = run_loader({"job.txt"}, rb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
   EXPECT_EQ(rb.requests(), std::vector<std::string>{"R000010,02\n"});
-  MemoryBoard rb2{kErased};
+  MemoryBoard rb2;
   LoaderRun empty = run_loader({"empty.txt"}, rb2.board);
   EXPECT_EQ(empty.code, 3) << log_of(empty);
   EXPECT_TRUE(has_line(empty, "Error: Can't open file")) << log_of(empty);
