@@ -2,8 +2,8 @@
 // so a file reads the same whichever of them takes it (a record the download refuses, @verify refuses).
 //
 // It reads as a Windows text-mode read does, so a file written on either system reads the same: a CR
-// LF pair comes in as one line feed (a lone CR stays as it is) and a Ctrl-Z byte ends the file. A line keeps its line feed; the last line of
-// a file may have none. A UTF-8 byte-order mark at the very start of the file (editors write one) is
+// LF pair comes in as one line feed (a lone CR stays as it is) and a Ctrl-Z byte ends the file. A
+// line keeps its line feed; the last line of a file may have none. A UTF-8 byte-order mark at the very start of the file (editors write one) is
 // skipped, so it can't swallow the first line.
 //
 // No line is half read or silently cut:
