@@ -24,6 +24,7 @@ namespace vx {
 namespace {
 
 constexpr char kCom1[] = "COM1";
+constexpr char kCom2[] = "COM2";
 constexpr std::string_view kErrorWord = "Error:";
 
 int run_loader(const std::vector<std::string>& loader_args) {
@@ -74,7 +75,7 @@ RunStart run_start() {
 
 RunSettings settings_from_environment() {
   RunSettings settings;
-  for (const char* com : {"COM1", "COM2"})
+  for (const char* com : {kCom1, kCom2})
     if (std::string device = environment((std::string("VEXAL_") + com).c_str()); !device.empty())
       settings.link.environment_devices[com] = device;
   settings.link.full_window = environment("VEXAL_WINDOW") == "full";

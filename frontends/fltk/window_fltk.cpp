@@ -3,8 +3,8 @@
 // The process starts as the terminal front-end does (start_program and run_session, loader/session.h:
 // same options, same limits, same refusal, same events): --port names COM1's device; --help, --version
 // and --list-ports answer on standard output without a window; a refused command line is reported
-// in the window's console like a run's end. The GUI thread builds a 640 x 480 window "VexalW" and then only runs FLTK's event loop;
-// the loader runs on a worker thread from start to end. The two meet in three places only:
+// in the window's console like a run's end. The GUI thread builds a 640 x 480 window "VexalW" and
+// then only runs FLTK's event loop; the loader runs on a worker thread from start to end. The two meet in three places only:
 //
 //  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
 //    into the console area of the back buffer (an off-screen image of the whole client area);

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "loader/cli.h"
+#include "loader/session.h"
 
 namespace vx {
 namespace {
@@ -82,6 +83,42 @@ TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
                            "9 a memory command failed"})
     EXPECT_NE(usage.find(part), std::string::npos) << part;
   EXPECT_EQ(version_text("vexal"), std::string("vexal ") + kVexalVersion + " (VQ-3140 loader, ZARVEN v1.28)\n");
+}
+
+// Every front-end starts through start_program: what it shows instead of a run, what it refuses (and
+// the hint it adds on the console), and the run with COM1's device from --port ahead of the settings'.
+TEST(StartProgram, AnswersRefusalsAndRunsForEveryFrontEnd) {
+  RunSettings settings;
+  settings.link.environment_devices["COM1"] = "/dev/from-environment";
+  const struct {
+    Args args;
+    std::string answer_starts;  // "" when there is no answer
+    std::string refusal, hint;
+    Args loader_args;
+    std::string named_com1;
+    bool quiet;
+  } cases[] = {
+      {{"--help"}, "Usage: prog [OPTION]...", "", "", {}, "", false},
+      {{"-V"}, "prog ", "", "", {}, "", false},
+      {{"--prot"}, "", "Error: unknown option '--prot'", " (see 'prog --help')", {}, "", false},
+      {{"-P", "/dev/ttyUSB3", "--bogus"}, "", "Error: unknown option '--bogus'", " (see 'prog --help')", {},
+       "/dev/ttyUSB3", false},
+      {{"-q", "--port=/dev/ttyUSB1", "b9600", "fw.s28"}, "", "", "", {"b9600", "fw.s28"}, "/dev/ttyUSB1", true},
+      {{"X1"}, "", "", "", {"X1"}, "", false},
+  };
+  for (const auto& c : cases) {
+    const ProgramStart start = start_program(c.args, "prog", settings);
+    const std::string name = c.args.front();
+    EXPECT_EQ(start.answer.has_value(), !c.answer_starts.empty()) << name;
+    EXPECT_EQ(start.answer.value_or("").rfind(c.answer_starts, 0), 0u) << name;
+    EXPECT_EQ(start.run.refusal, c.refusal) << name;
+    EXPECT_EQ(start.run.hint, c.hint) << name;
+    EXPECT_EQ(start.run.loader_args, c.loader_args) << name;
+    const auto& named = start.run.settings.link.named_devices;
+    EXPECT_EQ(named.count("COM1") ? named.at("COM1") : "", c.named_com1) << name;
+    EXPECT_EQ(start.run.settings.link.environment_devices.at("COM1"), "/dev/from-environment") << name;
+    EXPECT_EQ(start.quiet, c.quiet) << name;
+  }
 }
 
 // The texts that can't take the version from the build (the manual pages' headers, the package's
