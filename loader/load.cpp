@@ -11,6 +11,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "console/transfer.h"
+#include "loader/file_record.h"
 #include "loader/firmware_file.h"
 #include "loader/loader.h"
 #include "loader/state.h"
@@ -54,6 +55,7 @@ void send_as_lines(const image::Image& image) {
 void load(const char* soubor, std::optional<std::uint32_t> address) {
   image::Image image;
   read_firmware(soubor, address, image);
+  record_file_opened(FileRole::Load, soubor);
   if (image.size() == 0) {
     mprintf("Error: No data to load in file %s \n", soubor);
     finish(ExitCode::FileFailed);

@@ -460,6 +460,7 @@ void verify(const char* soubor) {
 void verify_image(const char* soubor, std::optional<std::uint32_t> address) {
   image::Image image;
   read_firmware(soubor, address, image);
+  record_file_opened(FileRole::Verify, soubor);
   ExpectedRuns runs(check_run);
   TransferScope transfer(Phase::Verifying, soubor, static_cast<std::int64_t>(image.size()));
   image.for_each_block([&](std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask) {

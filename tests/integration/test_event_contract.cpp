@@ -66,9 +66,10 @@ TEST(EventContract, EveryKindVexalWritesReachesTheStationAsMeant) {
     ++seen[event->kind];
     parsed.push_back(*event);
   }
-  for (EventKind kind : {EventKind::Start, EventKind::Phase, EventKind::Identity, EventKind::Progress, EventKind::End,
-                         EventKind::Other})  // Other: "file", which this station doesn't show
+  for (EventKind kind : {EventKind::Start, EventKind::Phase, EventKind::Identity, EventKind::Progress, EventKind::File,
+                         EventKind::End})
     EXPECT_GT(seen[kind], 0) << "no event of kind " << static_cast<int>(kind);
+  EXPECT_EQ(seen[EventKind::Other], 0) << "an event kind the station doesn't know";
   EXPECT_EQ(seen[EventKind::Start], 1);
   EXPECT_EQ(seen[EventKind::End], 1);
 
@@ -84,12 +85,22 @@ TEST(EventContract, EveryKindVexalWritesReachesTheStationAsMeant) {
       EXPECT_GT(e.total, 0);
       EXPECT_LE(e.done, e.total);
     }
+    if (e.kind == EventKind::File) {
+      // Four openings: the command file, the job, the nested file and the verify's file.
+      EXPECT_TRUE(e.role == "command" || e.role == "nested" || e.role == "verify") << e.role;
+      EXPECT_EQ(e.size, static_cast<std::int64_t>(file_text(dir.path() + "/" + e.path).size())) << e.path;
+      EXPECT_EQ(e.sha256.size(), 64u) << e.path;
+    }
   }
+  EXPECT_EQ(seen[EventKind::File], 4);
   const station::Event& end = parsed.back();
   EXPECT_EQ(end.kind, EventKind::End);
   EXPECT_EQ(end.code, 0);
   EXPECT_EQ(end.text, "");
   EXPECT_GT(end.bytes, 0);
+  EXPECT_EQ(end.written.value_or(-1) + end.read.value_or(-1), end.bytes);
+  EXPECT_EQ(end.text_retries, 0);
+  EXPECT_EQ(end.block_retries, 0);
   EXPECT_GT(end.seconds, 0);
 }
 
