@@ -422,7 +422,8 @@ def execute(run, bin_dir, keep_root):
         finally:
             seconds = time.monotonic() - started
             sim.stop()
-        if not violation and outcome == "identical" and read(os.path.join(work, "dump.bin")) != run.job.expected_memory():
+        memory = read(os.path.join(work, "dump.bin"))
+        if not violation and outcome == "identical" and memory != run.job.expected_memory():
             outcome, violation = "WRONG IMAGE", "success reported, but the board's memory differs"
         return outcome, violation, seconds, work, interrupted
     except (OSError, SimError) as e:

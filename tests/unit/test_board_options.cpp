@@ -151,7 +151,8 @@ TEST(FaultRules, ReasonsForBadKeys) {
 TEST(Options, UsageShowsTheFaultTriggers) {
   const std::string usage = usage_text();
   for (const char* line :
-       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice or ragged,\n"
+       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice or "
+        "ragged,\n"
         "                         every Nth telegram\n"
         "  --fault KIND:rate=P    ... at random with probability P\n"
         "  --fault silent:after=N answer N telegrams, then nothing\n"

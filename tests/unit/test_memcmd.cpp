@@ -195,11 +195,12 @@ TEST(MemcmdReads, AnswerOfAnotherLengthEndsTheRunAtItsChunk) {
     const char* line;
     std::string file;
   } cases[] = {
-      {"raw chunk one byte short", "@binget000000,000100>o.bin", "R000040,40\n", 63, "Error: Bad length (   63/   64).",
-       pattern(0x100).substr(0, 0x40)},
-      {"raw chunk one byte long", "@binget000000,000100>o.bin", "R000040,40\n", 65, "Error: Bad length (   65/   64).",
-       pattern(0x100).substr(0, 0x40)},
-      {"dump line one byte short", "@hexget000000,000030>o.bin", "R000010,10\n", 15, "Error: Bad length (   15/   16).",
+      {"raw chunk one byte short", "@binget000000,000100>o.bin", "R000040,40\n", 63,
+       "Error: Bad length (   63/   64).", pattern(0x100).substr(0, 0x40)},
+      {"raw chunk one byte long", "@binget000000,000100>o.bin", "R000040,40\n", 65,
+       "Error: Bad length (   65/   64).", pattern(0x100).substr(0, 0x40)},
+      {"dump line one byte short", "@hexget000000,000030>o.bin", "R000010,10\n", 15,
+       "Error: Bad length (   15/   16).",
        "000000: " + [] {
          std::string line;
          for (unsigned char c : pattern(0x100).substr(0, 0x10)) {
