@@ -88,8 +88,9 @@ Options (before "--"; every argument after "--" goes to the loader as it is):
   -P, --port DEV      the device COM1 opens (ahead of VEXAL_COM1), e.g. /dev/ttyUSB0 or COM7
       --list-ports    list the serial ports present (device, by-id name, VID:PID, serial, description)
   -q, --quiet         no progress display
-      --ignore-checksums  take S-records whose checksum is wrong (hand-made files whose checksums were
-                      never right); every other check of a record stays
+      --ignore-checksums
+                      take S-records whose checksum is wrong (hand-made files whose checksums
+                      were never right); every other check of a record stays
   -h, --help          this text
   -V, --version       the version
   ?                   the loader's own usage lines

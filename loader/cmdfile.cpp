@@ -140,7 +140,14 @@ bool is_packed_record(const char* p) {
   return (is_record(p, kDataRecord) || is_record(p, kTerminationRecord)) && loader_state().olds24 == 0;
 }
 
-// Under "old" the records go as text: an S2 sent waits for its S8 all the same.
+// Under "old" the records go as text, read whole first as packed ones are (a conditional's action was
+// not in the file's check).
+void check_text_record(const FileRun& run, const char* p) {
+  if (loader_state().olds24 && (is_record(p, kDataRecord) || is_record(p, kTerminationRecord)))
+    static_cast<void>(record::read_record(p, record::Place{run.soubor, run.line}));
+}
+
+// Under "old" an S2 sent waits for its S8 all the same.
 void note_text_record(const FileRun& run, const char* p) {
   if (!loader_state().olds24) return;
   if (is_record(p, kDataRecord)) loader_state().unconfirmed_records = run.soubor;
@@ -160,6 +167,7 @@ void handle_line(FileRun& run, const char* p) {
         if (is_packed_record(p)) {
           binwrite(p, record::Place{run.soubor, run.line});
         } else {
+          check_text_record(run, p);
           hint_at_text_record(run, p);
           raw_command(p, CommandFrom::File);
           note_text_record(run, p);

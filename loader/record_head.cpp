@@ -45,8 +45,11 @@ bool is_read_record(const char* text, Readers readers) {
   if (text[0] != kMark) return false;
   const char type = text[kTypePos];
   if (readers == Readers::Verify) return type == kS1 || type == kDataType || type == kS3 || type == kTerminationType;
-  return (type == kDataType || type == kTerminationType) && loader_state().olds24 == 0;
+  return type == kDataType || type == kTerminationType;
 }
+
+// Under "old" the records go as text: no "Packing..." line.
+bool packs_records() { return loader_state().olds24 == 0; }
 
 std::string hex_byte(std::uint8_t b) { return hex_pairs(&b, 1); }
 
@@ -102,8 +105,9 @@ srecord::Record read_record(const char* line, const Place& where) {
 void FileCheck::line(const char* text, unsigned number) {
   const Place where{file_, number};
   if (is_read_record(text, readers_)) {
-    // The download shows a bad record on its "Packing..." line: a file refused whole reads the same.
-    if (readers_ == Readers::Download && checked_record(text).fault != srecord::Fault::None) mprintf("\rPacking...");
+    // A packed download shows a bad record on its "Packing..." line: a file refused whole reads the same.
+    const bool packed = readers_ == Readers::Download && packs_records();
+    if (packed && checked_record(text).fault != srecord::Fault::None) mprintf("\rPacking...");
     static_cast<void>(read_record(text, where));
   }
   if (is_data_record(text)) ++data_records_;

@@ -34,8 +34,9 @@ struct Place {
 // bytes; the data must end inside the 24-bit address space.
 srecord::Record read_record(const char* line, const Place& where);
 
-// Which record lines a file's check reads: a command file's packed records (S2, S8; none under "old",
-// where they go to the board as text), or every record @verify compares (S1, S2, S3, S8).
+// Which record lines a file's check reads: a command file's download records (S2, S8, packed or, under
+// "old", sent as text: the board writes what it is sent either way), or every record @verify compares
+// (S1, S2, S3, S8).
 enum class Readers { Download, Verify };
 
 // The checks of one file, a line at a time: its record lines, and each count record (S5, S6) against

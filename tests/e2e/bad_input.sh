@@ -165,6 +165,9 @@ check_files_read_once() {
   fifo check.s28 'S207000100010203F1\n'
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<check.s28"
   expect "a verify of a FIFO" 0 "Verified 3 bytes." 1
+  fifo flipped.s28 'S207000100010203F1\nS207000200010203EF\nS804000000FB\n'
+  RUN_TIMEOUT=$FIFO_BOUND_S run_counted flipped.s28
+  expect "a FIFO of records, the second one's checksum wrong: checked as read" 3 "Bad format:EF" 0
   # A command file's name holds a '.': the devices under names that say so.
   ln -sf /dev/zero "$WORK/zero.txt"
   ln -sf /dev/urandom "$WORK/random.txt"
@@ -232,6 +235,8 @@ check_records() {
     "flip.s28 line 1: the record states checksum F2, its bytes give F1"
   run_counted --ignore-checksums flip.s28
   expect "the same file with --ignore-checksums" 0 "Loading completed with no errors." 2
+  run_counted old flip.s28
+  expect "the same file sent as text (old)" 3 "Bad format:F2" 0
   printf '%s\n%s\n' "$good" "$(srec 8 000000 '' FC)" >"$WORK/s8flip.s28"
   run_counted s8flip.s28
   expect "an S8 record whose checksum is wrong" 3 "Bad format:FC" 0

@@ -57,7 +57,9 @@ report() {
 #   match           the run succeeded and the memory equals the image;
 #   match-or-error  as match, or the run ended with an "Error" line and a code from 3 to 9 (whatever
 #                   the memory holds then), but never success with a memory that differs;
-#   error:N         the run ended with exit code N and an "Error" line.
+#   error:N         the run ended with exit code N and an "Error" line;
+#   written-error:N as error:N, and the memory equals the image all the same (everything was written,
+#                   but the run can't be called a success).
 judge() {
   local name=$1 expect=$2 same=no
   cmp -s "$WORK/dump.bin" "$WORK/image.bin" && same=yes
@@ -75,6 +77,11 @@ judge() {
       elif [[ $STATUS -eq 0 ]]; then report failed "$name" "success reported with a memory that differs"
       elif [[ $failed_with_error == yes ]]; then report ok "$name (ended with exit code $STATUS)"
       else report failed "$name" "vexal ended with $STATUS and no error line"; fi ;;
+    written-error:*)
+      if [[ $STATUS -ne ${expect#written-error:} || $failed_with_error != yes ]]; then
+        report failed "$name" "expected exit code ${expect#written-error:}, got $STATUS"
+      elif [[ $same != yes ]]; then report failed "$name" "memory differs: $(cmp "$WORK/dump.bin" "$WORK/image.bin" | head -1)"
+      else report ok "$name"; fi ;;
     error:*)
       if [[ $STATUS -eq ${expect#error:} && $failed_with_error == yes ]]; then report ok "$name"
       else report failed "$name" "expected exit code ${expect#error:}, got $STATUS"; fi ;;
