@@ -3,7 +3,8 @@
 # (32 and 64 bit, both byte orders) and turned by objcopy and srec_cat into Intel HEX, raw binary and
 # S-records of every width; each is loaded into the board simulator, whose memory must equal the image
 # byte for byte, and the frames of each load (VEXAL_TRACE) must be those of the S2/S8 command file of
-# the same image (and @load of examples/firmware.s28 those of the command file). Then the refusals: each ends with its "Error" line and exit code, and sends nothing.
+# the same image (and @load of examples/firmware.s28 those of the command file). Then the refusals: each
+# ends with its "Error" line and exit code, and sends nothing.
 #
 #   bash firmware_files.sh BIN_DIR SOURCE_DIR
 source "$(dirname "$0")/download.sh"
