@@ -3,7 +3,8 @@
 # (32 and 64 bit, both byte orders) and turned by objcopy and srec_cat into Intel HEX, raw binary and
 # S-records of every width; each is loaded into the board simulator, whose memory must equal the image
 # byte for byte, and the frames of each load (VEXAL_TRACE) must be those of the S2/S8 command file of
-# the same image. Then the refusals: each ends with its "Error" line and exit code, and sends nothing.
+# the same image (and @load of examples/firmware.s28 those of the command file). Then the refusals: each
+# ends with its "Error" line and exit code, and sends nothing.
 #
 #   bash firmware_files.sh BIN_DIR SOURCE_DIR
 source "$(dirname "$0")/download.sh"
@@ -105,6 +106,16 @@ grep -q 'loading fw64.elf: 100% (5000 of 5000 bytes' "$WORK/vexal.err" &&
 # A file in a command file, beside other lines.
 printf 'I000000\n@load<fw.hex\n' >"$WORK/job.txt"
 load "@load inside a command file" match - job.txt
+
+# The example firmware: @load of it and the command file give the same frames, byte for byte.
+SOURCE=$(realpath "${2:-$(dirname "$0")/../..}")
+cp "$SOURCE/examples/firmware.s28" "$WORK/example.s28"
+srec_cat "$WORK/example.s28" -motorola -fill 0xFF 0 0x1000000 -o "$WORK/image.bin" -binary 2>/dev/null
+IMAGE_OF=
+load "examples/firmware.s28 as a command file" match - example.s28
+cp "$WORK/trace" "$WORK/example.trace"
+load "@load<examples/firmware.s28" match "$WORK/example.trace" "@load<example.s28"
+expected_image fw.s28
 
 # The ELF's physical address counts, not its virtual one; two segments apart; the same bytes twice.
 link apart elf_x86_64 0x030000 0x900000
