@@ -36,9 +36,10 @@ make_firmware() {  # NAME BYTES
 }
 
 # expect_events FILE CODE ERROR: the window's events begin with "start" and end with one "end" that
-# carries CODE and ERROR.
+# carries CODE and ERROR. A file written on Windows ends its lines with CR LF: read without the CR.
 expect_events() {
-  local file=$WORK/$1
+  local file=$WORK/$1.lf
+  tr -d '\r' <"$WORK/$1" >"$file"
   head -n 1 "$file" | grep -qE '^\{"event":"start","version":"[0-9.]+","port":"COM1","pid":[0-9]+\}$' ||
     fail "first event of the window: $(head -n 1 "$file" 2>&1)"
   tail -n 1 "$file" | grep -qF "{\"event\":\"end\",\"code\":$2,\"error\":\"$3\"," ||
@@ -72,7 +73,7 @@ check_download() {
   srec_cat "$WORK/fw.s28" -motorola -fill 0xFF 0 0x1000000 -o "$WORK/image.bin" -binary 2>/dev/null
   cmp -s "$WORK/image.bin" "$WORK/dump.bin" || fail "the board's memory differs from the firmware"
   expect_events download.jsonl 0 ""
-  grep -qx '{"event":"phase","phase":"loading","file":"fw.s28"}' "$WORK/download.jsonl" || fail "no loading phase event"
+  grep -qx '{"event":"phase","phase":"loading","file":"fw.s28"}' "$WORK/download.jsonl.lf" || fail "no loading phase event"
   pass "download: bar, label, console, end box, status 0, memory equals the firmware, events"
 }
 
