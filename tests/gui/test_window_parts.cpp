@@ -257,9 +257,9 @@ TEST(BarMailbox, TransfersTakeTheBarAndGiveItBack) {
 // ---- the choices of --choose -----------------------------------------------------------------------
 
 TEST(Choices, KeptWhereTheUserConfigurationGoes) {
-  EXPECT_EQ(vxw::choices_path("/cfg", "/home/t"), "/cfg/vexal/vexalw.conf");
-  EXPECT_EQ(vxw::choices_path("relative", "/home/t"), "/home/t/.config/vexal/vexalw.conf");
-  EXPECT_EQ(vxw::choices_path(nullptr, "/home/t"), "/home/t/.config/vexal/vexalw.conf");
+  EXPECT_EQ(vxw::choices_path("/cfg", "/users/t"), "/cfg/vexal/vexalw.conf");
+  EXPECT_EQ(vxw::choices_path("relative", "/users/t"), "/users/t/.config/vexal/vexalw.conf");
+  EXPECT_EQ(vxw::choices_path(nullptr, "/users/t"), "/users/t/.config/vexal/vexalw.conf");
   EXPECT_EQ(vxw::choices_path(nullptr, nullptr), "");
 }
 

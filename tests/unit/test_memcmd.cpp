@@ -253,9 +253,9 @@ TEST(MemcmdRepeatedAnswers, EndTheRunUnlessTheFullWindowReadsThem) {
       if (!chunks.empty()) chunks.push_back(Chunk{Millis(3), chunks.front().bytes});
       return chunks;
     };
-    if (c.full_window) ::setenv("VEXAL_WINDOW", "full", 1);
-    LoaderRun run = run_loader(c.args, mb.board);
-    ::unsetenv("VEXAL_WINDOW");
+    LinkSettings settings;
+    settings.full_window = c.full_window;
+    LoaderRun run = run_loader(c.args, mb.board, nullptr, settings);
     EXPECT_EQ(run.code, c.code) << c.edge << "\n" << log_of(run);
     if (c.code == 0) {
       EXPECT_EQ(dir.read("o.bin"), pattern(0x100)) << c.edge;

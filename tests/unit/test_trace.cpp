@@ -184,7 +184,8 @@ TEST(TraceRun, SilentBoardShowsNineEmptyWindows) {
 }
 
 // Bytes that follow an answer frame within the line's idle gap (33 bit times, 0.86 ms at 38400 baud) are
-// read and dropped before the next request.
+// read and dropped before the next request; those after the run's last answer are read and dropped by
+// the listen at the run's end, and traced the same way.
 TEST(TraceRun, BytesDroppedAfterAnAnswerAreTraced) {
   TempDir dir;
   ScriptedBoard board;
@@ -194,7 +195,7 @@ TEST(TraceRun, BytesDroppedAfterAnAnswerAreTraced) {
   const LoaderRun run = run_loader({"A", "B"}, board, nullptr, tracing());
   EXPECT_EQ(run.code, 0);
   const std::vector<std::string> lines = lines_of(dir.read("trace.txt"));
-  EXPECT_EQ(directions(lines), (std::vector<std::string>{"note", "tx  ", "rx  ", "drop", "tx  ", "rx  "}))
+  EXPECT_EQ(directions(lines), (std::vector<std::string>{"note", "tx  ", "rx  ", "drop", "tx  ", "rx  ", "drop"}))
       << dir.read("trace.txt");
 }
 
