@@ -6,7 +6,7 @@
 #   scripts/install-deps.sh --fuzz     also clang and its fuzzing runtime
 set -euo pipefail
 
-packages=(cmake g++ make binutils libgtest-dev googletest python3 srecord xxd file dpkg-dev lintian groff-base
+packages=(cmake g++ make clang-format binutils libgtest-dev googletest python3 srecord xxd file dpkg-dev lintian groff-base
           desktop-file-utils libfltk1.3-dev libelf-dev xvfb xdotool imagemagick x11-utils nlohmann-json3-dev tmux)
 for arg in "$@"; do
   case "$arg" in

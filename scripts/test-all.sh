@@ -9,6 +9,8 @@ scripts/install-deps.sh
 
 echo "== Layers: no include climbs a layer"
 scripts/check-layers.sh
+echo "== Format: the C++ files as .clang-format lays them out"
+scripts/check-format.sh
 echo "== Build (warnings are errors)"
 VEXAL_BUILD_TYPE=Release scripts/build.sh build
 echo "== Tests"
