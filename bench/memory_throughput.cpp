@@ -53,8 +53,7 @@ struct Process {
 };
 
 // Runs argv with `env_extra` added to the environment and its output sent to `log`.
-Process spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env_extra,
-              const std::string& log) {
+Process spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env_extra, const std::string& log) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -66,9 +65,9 @@ Process spawn(const std::vector<std::string>& argv, const std::vector<std::strin
   posix_spawn_file_actions_t actions;
   Process p;
   if (posix_spawn_file_actions_init(&actions) != 0) return p;
-  bool ready = posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                                O_WRONLY | O_CREAT | O_TRUNC, 0644) == 0 &&
-               posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO) == 0;
+  bool ready =
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) == 0 &&
+      posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO) == 0;
   if (ready && posix_spawn(&p.pid, args[0], &actions, nullptr, args.data(), env.data()) != 0) p.pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return p;
@@ -215,8 +214,8 @@ int main(int argc, char** argv) {
   Bench b;
   // Absolute, since the runs happen inside the scratch directory.
   std::error_code ec;
-  b.bin = std::filesystem::absolute(argc > 1 ? std::filesystem::path(argv[1])
-                                             : std::filesystem::path(argv[0]).parent_path(), ec)
+  b.bin = std::filesystem::absolute(
+              argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(argv[0]).parent_path(), ec)
               .string();
   if (ec) {
     std::fprintf(stderr, "can't resolve the binaries' directory: %s\n", ec.message().c_str());

@@ -107,8 +107,7 @@ class InstantBoard : public vx::Port {
   bool write_frame(const std::uint8_t* data, std::size_t n, vx::Millis) override {
     ++counts_.frames;
     counts_.frame_bytes += n;
-    s8_ =
-        n > vx::ft12::kTextOffset + 1 && data[vx::ft12::kTextOffset] == 'S' && data[vx::ft12::kTextOffset + 1] == '8';
+    s8_ = n > vx::ft12::kTextOffset + 1 && data[vx::ft12::kTextOffset] == 'S' && data[vx::ft12::kTextOffset + 1] == '8';
     return true;
   }
   std::size_t read_window(std::uint8_t* buf, std::size_t cap, const vx::ReadWindow&) override {
@@ -195,19 +194,21 @@ bool write_elf(const std::string& data) {
   const std::uint32_t first = first_address_for(static_cast<std::uint32_t>(data.size()));
   constexpr std::size_t kEhdr = 52, kPhdr = 32;
   std::string file(kEhdr + kPhdr, '\0');
-  file.replace(0, 7, "\x7f" "ELF\x01\x01\x01");
-  put_le(file, 16, 2, 2);                   // e_type: executable
-  put_le(file, 18, 3, 2);                   // e_machine: i386
-  put_le(file, 20, 1, 4);                   // e_version
-  put_le(file, 24, first, 4);       // e_entry
-  put_le(file, 28, kEhdr, 4);               // e_phoff
-  put_le(file, 40, kEhdr, 2);               // e_ehsize
-  put_le(file, 42, kPhdr, 2);               // e_phentsize
-  put_le(file, 44, 1, 2);                   // e_phnum
-  put_le(file, kEhdr + 0, 1, 4);            // p_type: PT_LOAD
-  put_le(file, kEhdr + 4, kEhdr + kPhdr, 4);  // p_offset
-  put_le(file, kEhdr + 8, first, 4);  // p_vaddr
-  put_le(file, kEhdr + 12, first, 4); // p_paddr
+  file.replace(0, 7,
+               "\x7f"
+               "ELF\x01\x01\x01");
+  put_le(file, 16, 2, 2);                                                // e_type: executable
+  put_le(file, 18, 3, 2);                                                // e_machine: i386
+  put_le(file, 20, 1, 4);                                                // e_version
+  put_le(file, 24, first, 4);                                            // e_entry
+  put_le(file, 28, kEhdr, 4);                                            // e_phoff
+  put_le(file, 40, kEhdr, 2);                                            // e_ehsize
+  put_le(file, 42, kPhdr, 2);                                            // e_phentsize
+  put_le(file, 44, 1, 2);                                                // e_phnum
+  put_le(file, kEhdr + 0, 1, 4);                                         // p_type: PT_LOAD
+  put_le(file, kEhdr + 4, kEhdr + kPhdr, 4);                             // p_offset
+  put_le(file, kEhdr + 8, first, 4);                                     // p_vaddr
+  put_le(file, kEhdr + 12, first, 4);                                    // p_paddr
   put_le(file, kEhdr + 16, static_cast<std::uint32_t>(data.size()), 4);  // p_filesz
   put_le(file, kEhdr + 20, static_cast<std::uint32_t>(data.size()), 4);  // p_memsz
   file += data;
@@ -216,9 +217,9 @@ bool write_elf(const std::string& data) {
 }
 
 struct FileFigures {
-  double read_s = 0;  // file into the image, checked
+  double read_s = 0;      // file into the image, checked
   double read_cpu_s = 0;  // the same in processor time: what the machine's other load does not stretch
-  double load_s = 0;  // the whole "@load" to its last telegram
+  double load_s = 0;      // the whole "@load" to its last telegram
   std::size_t frames = 0;
   long peak_kib = 0;
   bool ok = false;
@@ -266,8 +267,8 @@ void print_file_figures(const char* what, const char* name, const FileFigures& f
     std::printf("  %-30s failed\n", what);
     return;
   }
-  std::printf("  %-28s %5.1f MB  read %.3f s (cpu %.3f s)  @load %.3f s  %zu telegrams  peak %ld KiB\n", what,
-              file_mb, f.read_s, f.read_cpu_s, f.load_s, f.frames, f.peak_kib);
+  std::printf("  %-28s %5.1f MB  read %.3f s (cpu %.3f s)  @load %.3f s  %zu telegrams  peak %ld KiB\n", what, file_mb,
+              f.read_s, f.read_cpu_s, f.load_s, f.frames, f.peak_kib);
 }
 
 bool write_firmware_files(std::uint32_t bytes) {

@@ -30,9 +30,9 @@ constexpr std::array<KindName, 11> kKinds{{
     {FaultKind::Ragged, "ragged"},
 }};
 
-constexpr std::uint8_t kDamage = 0xFF;         // XORed into a damaged byte: never leaves it as it was
+constexpr std::uint8_t kDamage = 0xFF;  // XORed into a damaged byte: never leaves it as it was
 constexpr double kTwoToMinus53 = 1.0 / 9007199254740992.0;
-constexpr unsigned kUnusedBits = 11;           // of 64, to keep the 53 a double holds
+constexpr unsigned kUnusedBits = 11;  // of 64, to keep the 53 a double holds
 
 bool parse_unsigned(std::string_view s, unsigned& out) {
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -221,8 +221,7 @@ std::string FaultDecision::names() const {
   return s;
 }
 
-FaultPlan::FaultPlan(std::vector<FaultRule> rules, std::uint64_t seed)
-    : rules_(std::move(rules)), random_(seed) {}
+FaultPlan::FaultPlan(std::vector<FaultRule> rules, std::uint64_t seed) : rules_(std::move(rules)), random_(seed) {}
 
 double FaultPlan::draw() { return static_cast<double>(random_() >> kUnusedBits) * kTwoToMinus53; }
 

@@ -19,9 +19,21 @@ struct Rate {
   speed_t code;
 };
 constexpr std::array<Rate, 15> kRates{{
-    {300, B300}, {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800},
-    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
-    {230400, B230400}, {460800, B460800}, {921600, B921600}, {1000000, B1000000},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {1800, B1800},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
+    {230400, B230400},
+    {460800, B460800},
+    {921600, B921600},
+    {1000000, B1000000},
 }};
 
 bool speed_code(unsigned baud, speed_t& code) {
@@ -123,7 +135,7 @@ bool LineEnd::open_serial_device(const std::string& path, unsigned baud, Parity 
 }
 
 bool make_link(const std::string& path, const std::string& target, std::string& why) {
-  struct stat st{};
+  struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISLNK(st.st_mode)) {
       why = path + " exists and is not a symbolic link; not replaced";

@@ -39,7 +39,7 @@ void on_stop_signal(int sig) { g_stop_signal = sig; }
 
 // Blocks the stop signals and returns the mask that lets them in, for ppoll.
 sigset_t install_stop_signals() {
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_stop_signal;
   sigemptyset(&sa.sa_mask);
   sigset_t stops, previous;
@@ -154,8 +154,8 @@ class Server {
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
-        session_.log().note(now(), std::to_string(bytes.size() - done) + " bytes lost: " +
-                                       (n < 0 ? std::strerror(errno) : "nothing written"));
+        session_.log().note(now(), std::to_string(bytes.size() - done) +
+                                       " bytes lost: " + (n < 0 ? std::strerror(errno) : "nothing written"));
         return;
       }
     }
@@ -216,12 +216,12 @@ int run(const Options& o) {
   // An identity that is not printable text is left out of the note, as the log leaves out such texts.
   const std::optional<std::string> identity = quoted_text(board.identity());
   session.log().note(Micros{0}, "board " + (identity ? *identity + " " : "") + "on " + line.device() +
-                                    (o.link.empty() ? "" : " (link " + o.link + ")") +
-                                    ", fault seed " + std::to_string(o.seed));
+                                    (o.link.empty() ? "" : " (link " + o.link + ")") + ", fault seed " +
+                                    std::to_string(o.seed));
   std::printf("%s\n", line.device().c_str());
   std::fflush(stdout);
-  std::fprintf(stderr, "vq3140-sim: %s on %s%s; stop with Ctrl-C\n", board.identity().c_str(),
-               line.device().c_str(), o.link.empty() ? "" : (", link " + o.link).c_str());
+  std::fprintf(stderr, "vq3140-sim: %s on %s%s; stop with Ctrl-C\n", board.identity().c_str(), line.device().c_str(),
+               o.link.empty() ? "" : (", link " + o.link).c_str());
 
   Server(line, session).run(let_signals_in);
   int code = report_and_dump(o, board, session);

@@ -122,9 +122,24 @@ const std::map<std::string, OptionDef>& definitions() {
       {"--dump", {true, set_dump}},
       {"--fault", {true, add_fault}},
       {"--seed", {true, set_seed}},
-      {"--old-bios", {false, [](Options& o, const std::string&) { o.board.old_bios = true; return std::string(); }}},
-      {"--help", {false, [](Options& o, const std::string&) { o.help = true; return std::string(); }}},
-      {"--version", {false, [](Options& o, const std::string&) { o.version = true; return std::string(); }}},
+      {"--old-bios",
+       {false,
+        [](Options& o, const std::string&) {
+          o.board.old_bios = true;
+          return std::string();
+        }}},
+      {"--help",
+       {false,
+        [](Options& o, const std::string&) {
+          o.help = true;
+          return std::string();
+        }}},
+      {"--version",
+       {false,
+        [](Options& o, const std::string&) {
+          o.version = true;
+          return std::string();
+        }}},
   };
   return kDefs;
 }
@@ -182,7 +197,8 @@ Memory (16 MiB, erased to FF; ADDR and LEN hexadecimal):
   --load FILE@ADDR       put a raw file into the memory before starting; repeatable
   --dump FILE[@ADDR,LEN] write the memory (or a range) to FILE when stopped
 Faults (see docs/simulator.md):
-)" + fault_usage() + R"(  --seed S               seed of the random faults (default 1)
+)" + fault_usage() +
+         R"(  --seed S               seed of the random faults (default 1)
 Other:
   --log FILE             log every frame in and out, in hex with time stamps ('-': standard error)
   --help, --version

@@ -24,7 +24,7 @@
 namespace vx::board {
 
 inline constexpr Micros kFrameIdle{100000};
-inline constexpr unsigned kBitsPerByte = 10;            // start, 8 data, stop
+inline constexpr unsigned kBitsPerByte = 10;  // start, 8 data, stop
 inline constexpr unsigned kBitsPerByteWithParity = 11;
 
 struct LineModel {

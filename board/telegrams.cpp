@@ -11,8 +11,8 @@ namespace {
 
 constexpr std::size_t kCrcSize = 2;
 constexpr std::size_t kPayloadAddressSize = 3;
-constexpr std::size_t kRunHeader = 1 + kPayloadAddressSize + 1;             // letter, address, n
-constexpr std::size_t kMaskHeader = 1 + kPayloadAddressSize + kMaskBytes;   // letter, base, mask
+constexpr std::size_t kRunHeader = 1 + kPayloadAddressSize + 1;            // letter, address, n
+constexpr std::size_t kMaskHeader = 1 + kPayloadAddressSize + kMaskBytes;  // letter, base, mask
 constexpr unsigned kByteBits = 8;
 constexpr std::uint8_t kRecordSumMask = 0xFF;
 
@@ -53,9 +53,15 @@ bool crc_holds(const std::uint8_t* payload, std::size_t n) {
 
 std::size_t record_address_size(char type) {
   switch (type) {
-    case '0': case '1': case '5': case '9': return 2;
-    case '2': case '6': case '8': return 3;
-    case '3': case '7': return 4;
+    case '0':
+    case '1':
+    case '5':
+    case '9': return 2;
+    case '2':
+    case '6':
+    case '8': return 3;
+    case '3':
+    case '7': return 4;
     default: return 0;  // S4 is reserved; anything else is no record
   }
 }

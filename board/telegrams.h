@@ -77,8 +77,8 @@ struct Record {
   bool checksum_ok = false;
 };
 std::string parse_record(std::string_view command, Record& out);
-bool record_writes(char type);   // S1, S2, S3: data records
-bool record_ends(char type);     // S7, S8, S9: termination records
+bool record_writes(char type);  // S1, S2, S3: data records
+bool record_ends(char type);    // S7, S8, S9: termination records
 
 // A block telegram's payload (from its letter to its CRC) as the runs of bytes it writes.
 struct ByteRun {

@@ -26,9 +26,9 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr Micros kPacingSlice{1000};
 
 struct Part {
-  Micros gap{0};     // the line's pause before this part (after the part before, or the emission's start)
+  Micros gap{0};  // the line's pause before this part (after the part before, or the emission's start)
   Bytes bytes;
-  std::string dir;   // for the log: "out", "noise"
+  std::string dir;  // for the log: "out", "noise"
   std::string note;
 };
 
@@ -62,8 +62,8 @@ class Transmitter {
 
   Micros byte_time_;
   std::deque<Emission> queue_;
-  std::size_t part_ = 0;   // of the front emission
-  std::size_t sent_ = 0;   // bytes of that part already written
+  std::size_t part_ = 0;         // of the front emission
+  std::size_t sent_ = 0;         // bytes of that part already written
   std::optional<Micros> start_;  // of that part, fixed once its first byte went out
   Micros line_free_{0};
 };

@@ -12,7 +12,7 @@ namespace {
 
 constexpr char LF = 10;
 constexpr char CR = 13;
-constexpr int kBreakAfter = 80;   // a further character past this column starts a new line
+constexpr int kBreakAfter = 80;  // a further character past this column starts a new line
 
 int next(int p) { return p + 1 == kRingEnd ? kRing : p + 1; }
 int prev(int p) { return p == kRing ? kRingEnd - 1 : p - 1; }

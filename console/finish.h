@@ -18,7 +18,7 @@
 namespace vx {
 
 struct RunEnded {
-  int code;  // exit_status of the ExitCode, or 128 + the signal
+  int code;        // exit_status of the ExitCode, or 128 + the signal
   int signal = 0;  // the signal that interrupted the run, 0 when it ended by itself
 };
 

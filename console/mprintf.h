@@ -86,7 +86,11 @@ enum class ArgumentKind { NoArgument, Integer, Real, Text };
 
 constexpr ArgumentKind argument_kind(char conv) {
   switch (conv) {
-    case 'c': case 'd': case 'u': case 'x': case 'X': return ArgumentKind::Integer;
+    case 'c':
+    case 'd':
+    case 'u':
+    case 'x':
+    case 'X': return ArgumentKind::Integer;
     case 'f': return ArgumentKind::Real;
     case 's': return ArgumentKind::Text;
     default: return ArgumentKind::NoArgument;

@@ -13,8 +13,8 @@ class ProgressView {
  public:
   virtual ~ProgressView() = default;
   virtual void show(const std::string& file_name) = 0;  // label and bar appear
-  virtual void set_position(int percent) = 0;            // may exceed 100: shown full
-  virtual void hide() = 0;                               // label and bar go
+  virtual void set_position(int percent) = 0;           // may exceed 100: shown full
+  virtual void hide() = 0;                              // label and bar go
 };
 
 // nullptr: nothing is drawn (the counting still happens).

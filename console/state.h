@@ -57,13 +57,13 @@ struct TransferState {
 };
 
 struct ConsoleState {
-  ConsoleStore store;               // under the lock
-  ConsoleTap tap;                   // under the lock
-  DiagnosticSink sink;              // under the lock; empty: standard error
-  ProgressState progress;           // the loader's thread's
-  TransferState transfer;           // the loader's thread's
-  std::string error_detail;         // the loader's thread's (outcome.h)
-  bool error_detail_said = false;   // the loader's thread's (outcome.h)
+  ConsoleStore store;                     // under the lock
+  ConsoleTap tap;                         // under the lock
+  DiagnosticSink sink;                    // under the lock; empty: standard error
+  ProgressState progress;                 // the loader's thread's
+  TransferState transfer;                 // the loader's thread's
+  std::string error_detail;               // the loader's thread's (outcome.h)
+  bool error_detail_said = false;         // the loader's thread's (outcome.h)
   char li_tmpbuff[kWorkBufferSize] = {};  // mprintf's work buffer, the loader's thread's
 };
 

@@ -34,9 +34,9 @@ const char* file_role_name(FileRole role);  // "command", "nested", "binput", "v
 
 struct FileRecord {
   FileRole role = FileRole::Command;
-  std::string path;                 // as the run was given it
-  std::optional<std::int64_t> size; // the bytes it held when opened; none for a FIFO or a device
-  std::string sha256;               // their digest, 64 lower-case hex digits; empty without a size
+  std::string path;                  // as the run was given it
+  std::optional<std::int64_t> size;  // the bytes it held when opened; none for a FIFO or a device
+  std::string sha256;                // their digest, 64 lower-case hex digits; empty without a size
 };
 
 // The run's figures for its record.
@@ -57,9 +57,9 @@ struct TransferProgress {
   std::int64_t total = 0;
   Micros elapsed{0};  // since the transfer began
 
-  int percent() const;                // 0..100
-  double bytes_per_second() const;    // 0 until there is a measurable time
-  std::optional<Micros> left() const; // unknown until a rate is known
+  int percent() const;                 // 0..100
+  double bytes_per_second() const;     // 0 until there is a measurable time
+  std::optional<Micros> left() const;  // unknown until a rate is known
 };
 
 class TransferView {

@@ -27,8 +27,8 @@ using vx::test::ScriptedBoard;
 
 constexpr int kTelegramBudget = 1500;
 constexpr vx::Millis kPrompt{1};
-constexpr vx::Millis kLate{400};   // after the loader's 306 ms window
-constexpr vx::Millis kPause{40};   // longer than the loader's 15 ms between bytes
+constexpr vx::Millis kLate{400};  // after the loader's 306 ms window
+constexpr vx::Millis kPause{40};  // longer than the loader's 15 ms between bytes
 
 std::vector<Chunk> answer_from(const std::string& section) {
   const std::string rest = section.empty() ? std::string() : section.substr(1);

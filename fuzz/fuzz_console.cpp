@@ -44,8 +44,8 @@ void check(const vx::LineView& model) {
   for (const auto& line : model.completed()) all.push_back(line.text);
   all.push_back(model.current());
   const std::size_t visible = std::min(all.size(), static_cast<std::size_t>(vx::kConsoleLines));
-  require(shown.size() == visible, "shows " + std::to_string(shown.size()) + " lines, not the last " +
-                                       std::to_string(visible));
+  require(shown.size() == visible,
+          "shows " + std::to_string(shown.size()) + " lines, not the last " + std::to_string(visible));
   require(std::equal(shown.begin(), shown.end(), all.end() - static_cast<long>(visible)),
           "the visible lines are not the stream's last lines");
 }

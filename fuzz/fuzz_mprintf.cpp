@@ -60,8 +60,8 @@ class Arguments {
 struct Piece {
   std::string format;
   std::size_t literal_chars = 0;
-  char conv = 0;     // 0: no conversion (the format ended, possibly inside one)
-  int width = 0;     // as written; 0 when none
+  char conv = 0;  // 0: no conversion (the format ended, possibly inside one)
+  int width = 0;  // as written; 0 when none
 };
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -83,7 +83,8 @@ const char* next_piece(const char* f, Piece& piece) {
     const char* start = f++;
     if (*f == '-') ++f;
     if (*f == '0') ++f;
-    for (int digits = 0; digits < kMaxWidthDigits && is_digit(*f); ++digits) piece.width = piece.width * 10 + (*f++ - '0');
+    for (int digits = 0; digits < kMaxWidthDigits && is_digit(*f); ++digits)
+      piece.width = piece.width * 10 + (*f++ - '0');
     if (*f == '.') {
       ++f;
       if (*f) ++f;
@@ -104,8 +105,10 @@ int field_width(const Piece& p) {
   switch (p.conv) {
     case 0: return 0;
     case 'c': return 1;
-    case 'd': case 'u': return p.width ? p.width : kDefaultIntWidth;
-    case 'x': case 'X': return p.width ? p.width : kDefaultHexWidth;
+    case 'd':
+    case 'u': return p.width ? p.width : kDefaultIntWidth;
+    case 'x':
+    case 'X': return p.width ? p.width : kDefaultHexWidth;
     case 's': return p.width ? p.width : kDefaultStringWidth;
     default: return p.width;  // f and the swallowed conversions: nothing without a width
   }
@@ -115,7 +118,10 @@ void print_piece(const Piece& p, Arguments& args) {
   const char* f = p.format.c_str();
   switch (p.conv) {
     case 'c': vx::mprintf_unchecked(f, args.scalar<int>()); break;
-    case 'd': case 'u': case 'x': case 'X': vx::mprintf_unchecked(f, args.scalar<unsigned>()); break;
+    case 'd':
+    case 'u':
+    case 'x':
+    case 'X': vx::mprintf_unchecked(f, args.scalar<unsigned>()); break;
     case 'f': vx::mprintf_unchecked(f, args.scalar<double>()); break;
     case 's': vx::mprintf_unchecked(f, args.string()); break;
     default: vx::mprintf_unchecked(f); break;

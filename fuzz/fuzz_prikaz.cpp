@@ -2,9 +2,9 @@
 // out reads and writes with the simulator's parsers over a sparse memory.
 //
 // Input, in sections separated by 0x1E: the content of the file "f" (for "@binput...<f" and
-// "@verify<f"), then up to four command texts run one after the other until one ends the run. Names can't leave the scratch
-// folder. The board falls silent after kTelegramBudget telegrams, so a read of 16 MiB ends soon
-// (exit code 5) instead of sending a quarter of a million telegrams.
+// "@verify<f"), then up to four command texts run one after the other until one ends the run. Names can't leave the
+// scratch folder. The board falls silent after kTelegramBudget telegrams, so a read of 16 MiB ends soon (exit code 5)
+// instead of sending a quarter of a million telegrams.
 //
 // Invariants: a command that is not run is refused with "Syntax error" or "Unknown command"; a run
 // that fails ends with one of the memory commands' exit codes and its message; one that succeeds
@@ -77,8 +77,9 @@ void check_write(const SparseBoard& board, std::size_t from, const std::string& 
 }
 
 // The bytes a verified file's S2 and S8 records give, later records over earlier ones (every one of them
-// must be valid, or the verify should have failed); nothing when the file is not plain lines (a Ctrl-Z, a carriage return, a zero byte or a line in pieces would need the text-mode
-// reading restated here, which the interpreter's own tests cover).
+// must be valid, or the verify should have failed); nothing when the file is not plain lines (a Ctrl-Z, a carriage
+// return, a zero byte or a line in pieces would need the text-mode reading restated here, which the interpreter's own
+// tests cover).
 std::optional<std::map<std::uint32_t, std::uint8_t>> records_image(const std::string& text) {
   if (text.find_first_of(std::string("\r\x1a\0", 3)) != std::string::npos) return std::nullopt;
   std::map<std::uint32_t, std::uint8_t> image;

@@ -15,8 +15,7 @@ ArgVector::ArgVector() {
 namespace {
 std::string too_many() { return "Error: Too many arguments (at most " + std::to_string(kMaxArgs) + ")."; }
 std::string too_long(int k) {
-  return "Error: Argument " + std::to_string(k) + " is longer than " + std::to_string(kMaxArgLength) +
-         " characters.";
+  return "Error: Argument " + std::to_string(k) + " is longer than " + std::to_string(kMaxArgLength) + " characters.";
 }
 }  // namespace
 

@@ -1,8 +1,8 @@
 // The argument vector handed to vexal: up to 127 arguments of at most 127 characters, argument 0 empty.
 //
-// Every front-end builds it here, and ends a run whose arguments it refuses with refuse_run. Terminal: from the process's own argv. Window: by splitting the
-// command line at single spaces (two spaces give an argument that begins with a space; a trailing
-// space gives an empty last argument). Input beyond the vector's rows is refused, never cut.
+// Every front-end builds it here, and ends a run whose arguments it refuses with refuse_run. Terminal: from the
+// process's own argv. Window: by splitting the command line at single spaces (two spaces give an argument that begins
+// with a space; a trailing space gives an empty last argument). Input beyond the vector's rows is refused, never cut.
 #pragma once
 
 #include <string>
@@ -10,8 +10,8 @@
 
 namespace vx {
 
-inline constexpr int kMaxArgs = 127;      // rows 1..127
-inline constexpr int kMaxArgLength = 127; // characters, plus the terminating zero
+inline constexpr int kMaxArgs = 127;       // rows 1..127
+inline constexpr int kMaxArgLength = 127;  // characters, plus the terminating zero
 inline constexpr int kMaxCommandLine = 255;
 
 struct ArgVector {

@@ -18,12 +18,18 @@ constexpr std::string_view kLoaderUsage = "-?";
 bool take_option(const std::vector<std::string>& args, std::size_t& i, CommandLine& cl) {
   const std::string& a = args[i];
   using A = CommandLine::Action;
-  if (a == "-h" || a == "--help") cl.action = A::Help;
-  else if (a == "-V" || a == "--version") cl.action = A::Version;
-  else if (a == "--list-ports") cl.action = A::ListPorts;
-  else if (a == "-q" || a == "--quiet") cl.quiet = true;
-  else if (a == "--ignore-checksums") cl.ignore_checksums = true;
-  else if (a.starts_with(kPortAssign)) cl.port = a.substr(kPortAssign.size());
+  if (a == "-h" || a == "--help")
+    cl.action = A::Help;
+  else if (a == "-V" || a == "--version")
+    cl.action = A::Version;
+  else if (a == "--list-ports")
+    cl.action = A::ListPorts;
+  else if (a == "-q" || a == "--quiet")
+    cl.quiet = true;
+  else if (a == "--ignore-checksums")
+    cl.ignore_checksums = true;
+  else if (a.starts_with(kPortAssign))
+    cl.port = a.substr(kPortAssign.size());
   else if (a == "-P" || a == kPortOption) {
     if (i + 1 >= args.size()) {
       cl.refusal = "option '" + a + "' needs a device";
@@ -82,7 +88,8 @@ namespace vx {
 namespace {
 
 // "%s" stands for the program's name, "%x" for the exit codes' paragraph.
-constexpr std::string_view kUsage = R"(Usage: %s [OPTION]... [p3f8|p2f8] [iN] [bBAUD] [m0..m4] [old] [ram] [FILE]... [COMMAND]...
+constexpr std::string_view kUsage =
+    R"(Usage: %s [OPTION]... [p3f8|p2f8] [iN] [bBAUD] [m0..m4] [old] [ram] [FILE]... [COMMAND]...
 Serial-line loader for the VQ-3140 board (BIOS ZARVEN): downloads S-record firmware, sends
 commands, reads and writes the board's memory, runs command files. Without arguments it asks the
 board for its identity. Arguments are handled in order; the first error ends the run.

@@ -33,15 +33,14 @@ namespace vx {
 
 namespace {
 
-
 constexpr char kComment = ';';
 constexpr char kMemoryCommand = '@';
 constexpr char kConditional = '?';
 constexpr char kNestedFile = '#';
 constexpr char kExpectedAnswer = '!';
-constexpr char kTextEnd = '!';      // ends a test or expected text; before an action or a message
-constexpr char kElseIf = '?';       // ??text!action
-constexpr char kNoChoice = '!';     // ?!message
+constexpr char kTextEnd = '!';   // ends a test or expected text; before an action or a message
+constexpr char kElseIf = '?';    // ??text!action
+constexpr char kNoChoice = '!';  // ?!message
 constexpr char kSRecord = 'S';
 constexpr char kDataRecord = '2';
 constexpr char kTerminationRecord = '8';

@@ -103,16 +103,14 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
     return std::nullopt;
   };
   std::optional<std::uint64_t> start;
-  static_cast<void>(
-      read_records(file, format, raw_address, piece, file.read(piece.data(), piece.size()), sink, start));
+  static_cast<void>(read_records(file, format, raw_address, piece, file.read(piece.data(), piece.size()), sink, start));
   return first.place() ? image::describe(*first.place()) : "an earlier record";
 }
 
 [[noreturn]] void refuse_unknown(const char* name, const std::uint8_t* head, std::size_t n) {
-  const std::string found =
-      n == 0 ? "it is empty" : "it begins with " + hex_pairs(head, std::min(n, kShownBytes), " ");
+  const std::string found = n == 0 ? "it is empty" : "it begins with " + hex_pairs(head, std::min(n, kShownBytes), " ");
   fail(ExitCode::FileFailed, std::string(name) + " is no S-record, Intel HEX or ELF file (" + found +
-                      "); give a raw binary its address, as in @load012300<" + name);
+                                 "); give a raw binary its address, as in @load012300<" + name);
 }
 
 [[noreturn]] void report(const char* name, const Refusal& refusal, const std::string& earlier) {
@@ -120,13 +118,12 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
   switch (refusal.fault) {
     case Fault::Outside:
       fail(ExitCode::MemoryFailed, file + place_text(refusal.place) + "puts data at " + address_text(refusal.address) +
-                             ", outside memory 000000-FFFFFF.");
+                                       ", outside memory 000000-FFFFFF.");
     case Fault::Overlap:
-      fail(ExitCode::FileFailed, file + earlier + " and " + image::describe(refusal.place) + " write different bytes at " +
-                          address_text(refusal.address) + ".");
+      fail(ExitCode::FileFailed, file + earlier + " and " + image::describe(refusal.place) +
+                                     " write different bytes at " + address_text(refusal.address) + ".");
     case Fault::BadRecord:
-    case Fault::NotWhole:
-      break;
+    case Fault::NotWhole: break;
   }
   fail(ExitCode::FileFailed, file + place_text(refusal.place) + refusal.why + ".");
 }

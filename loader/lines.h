@@ -37,7 +37,7 @@ class LineReader {
   struct Line {
     const char* text = "";  // zero-terminated; valid until the next read
     std::size_t length = 0;
-    unsigned number = 0;    // from 1; every piece of a long line counts
+    unsigned number = 0;  // from 1; every piece of a long line counts
   };
 
   // Opens the file, or ends the run.

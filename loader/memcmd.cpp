@@ -147,8 +147,7 @@ void send_formatted(const char* text, int length, std::size_t capacity) {
 
 void send_read(std::int64_t adr, int asked) {
   char text[kMaxCommandText + 1];
-  int n = std::snprintf(text, sizeof text, "R%06X,%02X\n", static_cast<unsigned>(adr),
-                        static_cast<unsigned>(asked));
+  int n = std::snprintf(text, sizeof text, "R%06X,%02X\n", static_cast<unsigned>(adr), static_cast<unsigned>(asked));
   send_formatted(text, n, sizeof text);
 }
 
@@ -398,8 +397,7 @@ const char* run_verify_command(std::string_view text) {
 const char* run_load_command(std::string_view text) {
   std::optional<std::uint32_t> address;
   std::string name;
-  if (text.size() < kMinLoadCommand || !firmware_operand(text.substr(kLoad.size()), address, name))
-    return kSyntaxError;
+  if (text.size() < kMinLoadCommand || !firmware_operand(text.substr(kLoad.size()), address, name)) return kSyntaxError;
   load(name.c_str(), address);
   return nullptr;
 }

@@ -44,8 +44,8 @@ RunSettings settings_from_environment();
 struct RunRequest {
   std::vector<std::string> loader_args;
   RunSettings settings;
-  std::string refusal;  // "Error: ..." when the command line was refused before the loader; "" to run
-  std::string hint;     // said on the console after the refusal (" (see 'vexalw --help')"); not in events
+  std::string refusal;            // "Error: ..." when the command line was refused before the loader; "" to run
+  std::string hint;               // said on the console after the refusal (" (see 'vexalw --help')"); not in events
   bool ignore_checksums = false;  // --ignore-checksums: S-record checksums are not checked
 
   bool refused() const { return !refusal.empty(); }
@@ -53,8 +53,8 @@ struct RunRequest {
 
 struct ProgramStart {
   std::optional<std::string> answer;  // the text of --help, --version or --list-ports, shown instead of a run
-  RunRequest run;                      // otherwise the run, or the refusal to report as one
-  bool quiet = false;                  // --quiet: no progress display
+  RunRequest run;                     // otherwise the run, or the refusal to report as one
+  bool quiet = false;                 // --quiet: no progress display
 };
 
 // The program called `program` started with `args` (its own name left out).
@@ -66,9 +66,9 @@ ProgramStart start_program(const std::vector<std::string>& args, const std::stri
 ProgramStart refused_program(const std::string& refusal, const RunSettings& settings);
 
 struct RunOutcome {
-  int code = 0;        // exit_status of the run's ExitCode
-  std::string error;   // the console's "Error..." line (a refusal: without its hint), "" on success
-  std::string detail;  // more than the line says, or ""
+  int code = 0;              // exit_status of the run's ExitCode
+  std::string error;         // the console's "Error..." line (a refusal: without its hint), "" on success
+  std::string detail;        // more than the line says, or ""
   bool detail_said = false;  // standard error has shown the detail already
   RunCounts counts;
   Micros run_time{0};

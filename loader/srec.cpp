@@ -71,7 +71,6 @@ std::size_t build_block_telegram(unsigned char (&tel)[ft12::kBufSize], const Blo
   return ft12::kPrefixSize + payload.size;
 }
 
-
 // The data bytes the pending block holds: what the board has once it accepts the block.
 int bytes_present(const LoaderState& block) {
   int n = 0;
@@ -200,8 +199,9 @@ void refuse_unconfirmed_records() {
                    " ended without their S8 record: the board never confirmed the download and the file may be"
                    " cut short; add the end record (srec_cat writes one when given"
                    " -execution-start-address=ADDRESS), or load the file with @load<FILE, which sends it itself");
-  mprintf("\nError: The S-records ended without their S8 record, so the board never confirmed the download"
-          " and the file may be cut short.\n");
+  mprintf(
+      "\nError: The S-records ended without their S8 record, so the board never confirmed the download"
+      " and the file may be cut short.\n");
   finish(ExitCode::FileFailed);
 }
 

@@ -14,13 +14,13 @@ namespace vx {
 
 struct LoaderState {
   // --- driver (vexal.cpp) ---
-  std::uint32_t olds24 = 0;  // index of the argument "old", 0 when none: S2/S8 lines go as text
-  std::uint32_t ramc = 0;    // index of the argument "ram", 0 when none
-  char command[256] = {};    // the command argument being handled, with room for its line feed
+  std::uint32_t olds24 = 0;       // index of the argument "old", 0 when none: S2/S8 lines go as text
+  std::uint32_t ramc = 0;         // index of the argument "ram", 0 when none
+  char command[256] = {};         // the command argument being handled, with room for its line feed
   bool ignore_checksums = false;  // the front-end's --ignore-checksums: a record's checksum is not checked
 
   // --- command files (cmdfile.cpp) ---
-  int depth = 0;  // command files open now, the outermost included
+  int depth = 0;                    // command files open now, the outermost included
   bool text_record_hinted = false;  // the hint on S1/S3/S7/S9 lines sent as text was given
 
   // --- S-records and blocks (srec.cpp) ---

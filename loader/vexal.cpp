@@ -127,7 +127,7 @@ void open_port(const Settings& s) {
 bool is_command_file(const char* a) { return std::strchr(a, '.') && a[0] != '@'; }
 
 void argument_loop(std::uint32_t argc, char** argv) {
-  char (&command)[sizeof LoaderState::command] = loader_state().command;
+  char(&command)[sizeof LoaderState::command] = loader_state().command;
   link_state().o[0] = 0;
   for (std::uint32_t i = 1; i < argc; ++i) {
     const char* a = argv[i];

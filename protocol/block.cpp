@@ -78,7 +78,8 @@ bool mask_bit(const std::uint8_t* mask, std::size_t i) {
 }
 
 void set_mask_bit(std::uint8_t* mask, std::size_t i) {
-  if (i < kBlockSize) mask[i / kBitsPerByte] = static_cast<std::uint8_t>(mask[i / kBitsPerByte] | (1u << (i % kBitsPerByte)));
+  if (i < kBlockSize)
+    mask[i / kBitsPerByte] = static_cast<std::uint8_t>(mask[i / kBitsPerByte] | (1u << (i % kBitsPerByte)));
 }
 
 bool mask_any(const std::uint8_t* mask) {

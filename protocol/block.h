@@ -27,8 +27,8 @@ inline constexpr char kMaskEncoding = 'n';
 
 inline constexpr std::size_t kAddressBytes = 3;
 inline constexpr std::size_t kCrcBytes = 2;
-inline constexpr std::size_t kRunHeaderSize = 1 + kAddressBytes + 1;             // letter, address, n
-inline constexpr std::size_t kMaskHeaderSize = 1 + kAddressBytes + kMaskBytes;   // letter, base, mask
+inline constexpr std::size_t kRunHeaderSize = 1 + kAddressBytes + 1;            // letter, address, n
+inline constexpr std::size_t kMaskHeaderSize = 1 + kAddressBytes + kMaskBytes;  // letter, base, mask
 inline constexpr int kMaxRunChanges = 2;  // a single run switches on once and off at most once
 // A mask block holds at most 127 bytes: 128 present bytes are one run.
 inline constexpr std::size_t kMaxPayload = kMaskHeaderSize + (kBlockSize - 1) + kCrcBytes;

@@ -71,14 +71,10 @@ unsigned byte_sum(const std::uint8_t* p, std::size_t n) {
 
 const char* format_name(Format format) {
   switch (format) {
-    case Format::SRecords:
-      return "S-records";
-    case Format::IntelHex:
-      return "Intel HEX";
-    case Format::Elf:
-      return "ELF";
-    case Format::Unknown:
-      break;
+    case Format::SRecords: return "S-records";
+    case Format::IntelHex: return "Intel HEX";
+    case Format::Elf: return "ELF";
+    case Format::Unknown: break;
   }
   return "unknown";
 }
@@ -169,8 +165,7 @@ std::optional<Refusal> TextFirmwareReader::srecord_line(std::string_view line) {
   const srecord::Parsed parsed = srecord::parse_line(line);
   const srecord::Record& r = parsed.record;
   switch (parsed.fault) {
-    case srecord::Fault::None:
-      break;
+    case srecord::Fault::None: break;
     case srecord::Fault::NotARecord:
       return refuse(Fault::BadRecord,
                     parsed.bad_at == 0 ? "is not an S-record" : "is an S-record of a type no S-record file holds");
@@ -181,8 +176,7 @@ std::optional<Refusal> TextFirmwareReader::srecord_line(std::string_view line) {
     case srecord::Fault::Checksum:
       return refuse(Fault::BadRecord, "has the checksum " + hex_byte(r.stated_checksum) + " but its bytes give " +
                                           hex_byte(r.computed_checksum));
-    case srecord::Fault::TrailingText:
-      return refuse(Fault::BadRecord, "holds more than its count says");
+    case srecord::Fault::TrailingText: return refuse(Fault::BadRecord, "holds more than its count says");
   }
   counted_ = false;
   if (r.type == kHeaderType) return std::nullopt;
@@ -225,11 +219,8 @@ std::optional<Refusal> TextFirmwareReader::hex_line(const std::uint8_t* pairs, s
                                               " data bytes instead of " + std::to_string(bytes));
   };
   switch (type) {
-    case kHexData:
-      return sink_(DataRecord{Place{Place::Kind::Line, line_number_}, hex_base_ + offset, data, size});
-    case kHexEnd:
-      ended_ = true;
-      return needs(0);
+    case kHexData: return sink_(DataRecord{Place{Place::Kind::Line, line_number_}, hex_base_ + offset, data, size});
+    case kHexEnd: ended_ = true; return needs(0);
     case kHexSegmentBase:
     case kHexLinearBase:
       if (size != 2) return needs(2);

@@ -28,18 +28,23 @@ inline constexpr std::uint8_t kUserTag0 = 0x47;       // the two user-data bytes
 inline constexpr std::uint8_t kUserTag1 = 0xF5;
 inline constexpr std::size_t kBufSize = 256;
 inline constexpr unsigned kMaxL = 250;
-inline constexpr unsigned kMinAnswerL = 4;      // control, address, the two tag bytes
-inline constexpr std::size_t kHeaderSize = 4;   // start, L, L, start
-inline constexpr std::size_t kOverhead = 6;     // header, checksum, end
-inline constexpr std::size_t kTextOffset = 8;   // the answer text starts here
+inline constexpr unsigned kMinAnswerL = 4;     // control, address, the two tag bytes
+inline constexpr std::size_t kHeaderSize = 4;  // start, L, L, start
+inline constexpr std::size_t kOverhead = 6;    // header, checksum, end
+inline constexpr std::size_t kTextOffset = 8;  // the answer text starts here
 inline constexpr std::size_t kPrefixSize = 8;
 
 // The eight bytes that begin every request; the two 0x01 bytes stand for L. As a zero-terminated string
 // every byte must be non-zero, since requests are measured with strlen.
-inline constexpr char kPrefix[kPrefixSize + 1] = {
-    static_cast<char>(kStart), 0x01, 0x01, static_cast<char>(kStart),
-    static_cast<char>(kControl), static_cast<char>(kAddress),
-    static_cast<char>(kUserTag0), static_cast<char>(kUserTag1), 0};
+inline constexpr char kPrefix[kPrefixSize + 1] = {static_cast<char>(kStart),
+                                                  0x01,
+                                                  0x01,
+                                                  static_cast<char>(kStart),
+                                                  static_cast<char>(kControl),
+                                                  static_cast<char>(kAddress),
+                                                  static_cast<char>(kUserTag0),
+                                                  static_cast<char>(kUserTag1),
+                                                  0};
 
 std::uint8_t checksum(const std::uint8_t* p, std::size_t n);
 
@@ -53,8 +58,8 @@ inline unsigned answer_L(const std::uint8_t* rbuf) { return rbuf[1]; }
 bool answer_complete(const std::uint8_t* rbuf, std::size_t n);
 
 // A whole frame around user data (control and address first).
-std::vector<std::uint8_t> make_frame(const std::uint8_t* user, std::size_t n,
-                                     std::uint8_t control = kControl, std::uint8_t address = kAddress);
+std::vector<std::uint8_t> make_frame(const std::uint8_t* user, std::size_t n, std::uint8_t control = kControl,
+                                     std::uint8_t address = kAddress);
 // The exact request the loader sends for a command text, and an answer frame carrying a text.
 std::vector<std::uint8_t> text_request(std::string_view text);
 std::vector<std::uint8_t> text_answer(std::string_view text, std::uint8_t control = kAnswerControl);

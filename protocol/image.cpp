@@ -8,8 +8,7 @@ namespace vx::image {
 std::string describe(Place place) {
   char text[40];
   switch (place.kind) {
-    case Place::Kind::File:
-      return "";
+    case Place::Kind::File: return "";
     case Place::Kind::Line:
       std::snprintf(text, sizeof text, "line %llu", static_cast<unsigned long long>(place.number));
       break;

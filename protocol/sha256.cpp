@@ -44,8 +44,8 @@ void Sha256::compress(const std::uint8_t* block) {
   }
   auto [a, b, c, d, e, f, g, h] = state_;
   for (std::size_t i = 0; i < w.size(); ++i) {
-    const std::uint32_t t1 = h + (std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25)) + ((e & f) ^ (~e & g)) +
-                             kRoundConstants[i] + w[i];
+    const std::uint32_t t1 =
+        h + (std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRoundConstants[i] + w[i];
     const std::uint32_t t2 = (std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
     g = f;

@@ -38,9 +38,15 @@ Parsed fail(Parsed p, Fault fault, std::size_t at, std::string_view line) {
 
 std::size_t address_bytes_of(char type) {
   switch (type) {
-    case '0': case '1': case '5': case '9': return 2;
-    case '2': case '6': case '8': return 3;
-    case '3': case '7': return 4;
+    case '0':
+    case '1':
+    case '5':
+    case '9': return 2;
+    case '2':
+    case '6':
+    case '8': return 3;
+    case '3':
+    case '7': return 4;
     default: return 0;
   }
 }

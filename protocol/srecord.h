@@ -31,11 +31,11 @@ inline constexpr std::size_t kMaxData = 255;  // a count pair holds at most 255
 
 enum class Fault {
   None,
-  NotARecord,     // no 'S' first, or a type that is no record type (S4, a letter): position 0 or 1
-  BadPair,        // a field that is no hexadecimal pair, or is missing
-  ShortCount,     // the count can't cover the address bytes and the checksum
-  Checksum,       // the checksum stated is not the checksum of the fields
-  TrailingText,   // the line holds more than its count says
+  NotARecord,    // no 'S' first, or a type that is no record type (S4, a letter): position 0 or 1
+  BadPair,       // a field that is no hexadecimal pair, or is missing
+  ShortCount,    // the count can't cover the address bytes and the checksum
+  Checksum,      // the checksum stated is not the checksum of the fields
+  TrailingText,  // the line holds more than its count says
 };
 
 struct Record {

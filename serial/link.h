@@ -37,12 +37,12 @@ struct LinkState {
   char o[256] = {};        // the answer text of the last text telegram
   char request[256] = {};  // the request being built by sendc: prefix, command text, terminating zero
   LastRequest last;
-  bool echo_reported = false;  // the line's echo has been reported (once a run)
-  bool early_end = true;   // an exchange ends as soon as its answer frame is complete
+  bool echo_reported = false;         // the line's echo has been reported (once a run)
+  bool early_end = true;              // an exchange ends as soon as its answer frame is complete
   std::unique_ptr<FrameTrace> trace;  // open while a port is, when the settings name a trace file
-  std::unique_ptr<Port> hPort;  // the open port every exchange uses (set by zapni_UART); closed first
-  PortOpener opener;       // empty: the platform's ports
-  LinkSettings settings;   // the devices, the read window and the trace this run was given
+  std::unique_ptr<Port> hPort;        // the open port every exchange uses (set by zapni_UART); closed first
+  PortOpener opener;                  // empty: the platform's ports
+  LinkSettings settings;              // the devices, the read window and the trace this run was given
   // The settings zapni_UART put in effect (comdrv.h).
   int comdrv_port = 0;
   int comdrv_irq = 0;

@@ -22,8 +22,8 @@ constexpr int kMaxStaleWindows = 8;
 // One pass of the window rules: reads until the window closes, the buffer is full, or (with an early
 // end) `complete` says the bytes so far are a whole answer.
 template <typename Complete>
-void run_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap,
-                const ReadWindow& window, WindowResult& r, Complete complete) {
+void run_window(ByteSource& src, const Clock& clock, std::uint8_t* buf, std::size_t cap, const ReadWindow& window,
+                WindowResult& r, Complete complete) {
   while (r.n < cap && interrupt_signal() == 0) {
     const Micros now = clock.now();
     std::optional<Micros> since_last;
@@ -87,8 +87,7 @@ void AnswerReader::listen_after_last_answer(Micros idle_gap) {
   if (last_.ended_at_frame) drop_rest_of_early_window(idle_gap);
   if (filled_with_answer()) drop_rest_of_full_buffer();
   const bool retried = !answered_before_;
-  if (judge_exchange() && !retried && last_.last_byte)
-    drop_unsolicited(*last_.last_byte + last_window_.inter_byte);
+  if (judge_exchange() && !retried && last_.last_byte) drop_unsolicited(*last_.last_byte + last_window_.inter_byte);
   exchange_ = Exchange{};
   last_ = WindowResult{};
   last_held_answer_ = false;

@@ -19,8 +19,8 @@ std::string field(std::string text) {
 }  // namespace
 
 std::string port_list_line(const SerialPortInfo& p) {
-  return field(p.device) + kSeparator + field(p.by_id) + kSeparator + field(p.vid_pid) + kSeparator +
-         field(p.serial) + kSeparator + field(p.description);
+  return field(p.device) + kSeparator + field(p.by_id) + kSeparator + field(p.vid_pid) + kSeparator + field(p.serial) +
+         kSeparator + field(p.description);
 }
 
 void sort_port_list(std::vector<SerialPortInfo>& ports) {

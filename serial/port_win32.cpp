@@ -27,8 +27,8 @@
 namespace vx {
 namespace {
 
-constexpr DWORD kIoWaitMs = 1000;   // the longest wait for one write or one read
-constexpr DWORD kQueueSize = 300;   // the driver's input and output queues
+constexpr DWORD kIoWaitMs = 1000;  // the longest wait for one write or one read
+constexpr DWORD kQueueSize = 300;  // the driver's input and output queues
 constexpr DWORD kReadInterval = 15;
 constexpr DWORD kReadMultiplier = 1;
 constexpr DWORD kReadConstant = 50;
@@ -280,8 +280,7 @@ std::string port_label(const std::string& com_name, const std::string& device) {
 }
 
 std::string open_failure(const std::string& label, DWORD err) {
-  if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION)
-    return label + " is in use by another program";
+  if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION) return label + " is in use by another program";
   return "can't open " + label + ": " + system_reason(err);
 }
 

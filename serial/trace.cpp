@@ -40,8 +40,9 @@ std::string frame_text(const std::uint8_t* p, std::size_t n) {
 std::string trace_line(Micros since_start, std::string_view direction, const std::uint8_t* p, std::size_t n,
                        std::string_view note) {
   char head[48];
-  const int w = std::snprintf(head, sizeof head, "%10.3f %-*.*s", static_cast<double>(since_start.count()) / kMicrosPerMilli,
-                              kDirectionWidth, static_cast<int>(direction.size()), direction.data());
+  const int w =
+      std::snprintf(head, sizeof head, "%10.3f %-*.*s", static_cast<double>(since_start.count()) / kMicrosPerMilli,
+                    kDirectionWidth, static_cast<int>(direction.size()), direction.data());
   std::string line = (w > 0 && static_cast<std::size_t>(w) < sizeof head) ? head : "?";
   if (n) line.append(" ").append(hex_pairs(p, n, " "));
   if (!note.empty()) line.append("  | ").append(note);
@@ -60,8 +61,7 @@ FrameTrace::FrameTrace(const std::string& path, const Clock& clock)
 }
 
 FrameTrace::~FrameTrace() {
-  if (file_ && std::fclose(file_) != 0)
-    diagnostic("can't close the trace file " + path_ + ": " + std::strerror(errno));
+  if (file_ && std::fclose(file_) != 0) diagnostic("can't close the trace file " + path_ + ": " + std::strerror(errno));
 }
 
 void FrameTrace::sent(const std::uint8_t* p, std::size_t n, bool completed) {

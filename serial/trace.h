@@ -1,9 +1,9 @@
 // The frame trace: every frame sent and every byte received, for finding out what went wrong on a line.
 //
-// With the run's settings naming a file (VEXAL_TRACE, serial/settings.h), the link opens it for appending when the port is attached and the
-// exchange layer reports each frame it sent and each read window's bytes; the port's reader reports the
-// bytes it drops after an answer that ended its window early. One line each, written and flushed as it
-// happens, so the trace is complete up to the moment a run stopped, whatever stopped it:
+// With the run's settings naming a file (VEXAL_TRACE, serial/settings.h), the link opens it for appending when the port
+// is attached and the exchange layer reports each frame it sent and each read window's bytes; the port's reader reports
+// the bytes it drops after an answer that ended its window early. One line each, written and flushed as it happens, so
+// the trace is complete up to the moment a run stopped, whatever stopped it:
 //
 //       12.503 tx   68 0C 0C 68 7F 7F 47 F5 49 30 30 30 30 30 30 0A AD 16  | "I000000\n"
 //       14.271 rx   68 18 18 68 08 7F 47 F5 56 51 ... B4 16  | "VQ-3140 ZARVEN v1.28"

@@ -70,12 +70,12 @@ class BarMailbox : public vx::ProgressView, public vx::TransferView {
   void update_shown();  // what the bar shows now: the innermost transfer, else the lines
 
   std::mutex lock_;
-  BarState lines_;                   // the command file's bar
+  BarState lines_;  // the command file's bar
   struct Transfer {
     BarState bar;
     bool measured = false;  // bytes of a known size have moved
   };
-  std::vector<Transfer> transfers_;  // the transfers running, outermost first
+  std::vector<Transfer> transfers_;    // the transfers running, outermost first
   std::optional<BarState> cut_short_;  // the last transfer that ended, when it ended short
   BarState wanted_;
   bool changed_ = false;

@@ -63,8 +63,8 @@ std::vector<std::string> console_lines(std::string_view visible) {
   return lines;
 }
 
-int choose_font_size(const std::function<double(int size)>& column_width, int columns, int area_width,
-                     int preferred, int smallest) {
+int choose_font_size(const std::function<double(int size)>& column_width, int columns, int area_width, int preferred,
+                     int smallest) {
   for (int size = preferred; size > smallest; --size)
     if (column_width(size) * columns <= area_width) return size;
   return smallest;

@@ -29,7 +29,7 @@ std::string glyph_for(unsigned char byte);
 // Tries sizes from `preferred` down to `smallest`; the first at which `columns` cells of
 // `column_width(size)` pixels fit in `area_width` wins. When none fits, the smallest is taken (the
 // right edge is then clipped).
-int choose_font_size(const std::function<double(int size)>& column_width, int columns, int area_width,
-                     int preferred, int smallest);
+int choose_font_size(const std::function<double(int size)>& column_width, int columns, int area_width, int preferred,
+                     int smallest);
 
 }  // namespace vxw

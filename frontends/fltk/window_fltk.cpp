@@ -4,7 +4,8 @@
 // same options, same limits, same refusal, same events): --port names COM1's device; --help, --version
 // and --list-ports answer on standard output without a window; a refused command line is reported
 // in the window's console like a run's end. The GUI thread builds a 640 x 480 window "VexalW" and
-// then only runs FLTK's event loop; the loader runs on a worker thread from start to end. The two meet in three places only:
+// then only runs FLTK's event loop; the loader runs on a worker thread from start to end. The two meet in three places
+// only:
 //
 //  - the console store, which the GUI thread reads every 200 ms through a locked snapshot and draws
 //    into the console area of the back buffer (an off-screen image of the whole client area);
@@ -75,7 +76,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
 
 namespace {
 
@@ -225,8 +225,7 @@ void catch_end_signals() {
   struct sigaction action {};
   action.sa_handler = on_end_signal;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
-    static_cast<void>(::sigaction(signal_number, &action, nullptr));
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) static_cast<void>(::sigaction(signal_number, &action, nullptr));
   static_cast<void>(::signal(SIGPIPE, SIG_IGN));
 }
 
@@ -408,8 +407,8 @@ class EndBox : public Fl_Window {
  public:
   // With `offer_again` its buttons are Again (Return) and Close; else OK alone.
   EndBox(const Fl_Window& over, int code, bool offer_again)
-      : Fl_Window(over.x() + (over.w() - kBoxWidth) / 2, over.y() + (over.h() - kBoxHeight) / 2,
-                  kBoxWidth, kBoxHeight, kEndCaption),
+      : Fl_Window(over.x() + (over.w() - kBoxWidth) / 2, over.y() + (over.h() - kBoxHeight) / 2, kBoxWidth, kBoxHeight,
+                  kEndCaption),
         icon_(kIconX, kIconY, kIconSize, passed(code)),
         verdict_(kVerdictX, kVerdictY, kVerdictWidth, kVerdictHeight, passed(code) ? "PASS" : "FAIL"),
         text_(kTextX, kTextY, kTextWidth, kTextHeight),
@@ -482,8 +481,7 @@ class ChooseDialog : public Fl_Window {
         start_(kDialogWidth - kDialogButtonWidth - kDialogMargin, kDialogHeight - kDialogButtonHeight - kDialogMargin,
                kDialogButtonWidth, kDialogButtonHeight, "Start"),
         close_(kDialogWidth - 2 * (kDialogButtonWidth + kDialogMargin),
-               kDialogHeight - kDialogButtonHeight - kDialogMargin, kDialogButtonWidth, kDialogButtonHeight,
-               "Close") {
+               kDialogHeight - kDialogButtonHeight - kDialogMargin, kDialogButtonWidth, kDialogButtonHeight, "Close") {
     // The last choice, shown with its by-id name when it is listed; without one, the first port with a
     // by-id name (a USB adapter, most likely the board's).
     std::string offered = last.port;

@@ -19,9 +19,7 @@ const std::map<std::string, Phase>& phases_by_name() {
   return kPhases;
 }
 
-double seconds_between(SteadyTime from, SteadyTime to) {
-  return std::chrono::duration<double>(to - from).count();
-}
+double seconds_between(SteadyTime from, SteadyTime to) { return std::chrono::duration<double>(to - from).count(); }
 
 bool enter_phase(Board& board, const Event& event, SteadyTime now) {
   auto it = phases_by_name().find(event.phase);

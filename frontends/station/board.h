@@ -27,19 +27,7 @@ namespace vx::station {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
-enum class Phase {
-  Queued,
-  Started,
-  Opening,
-  Identity,
-  Loading,
-  Reading,
-  Writing,
-  Verifying,
-  Done,
-  Failed,
-  NotStarted
-};
+enum class Phase { Queued, Started, Opening, Identity, Loading, Reading, Writing, Verifying, Done, Failed, NotStarted };
 
 // "loading", "done", ...
 const char* phase_name(Phase phase);
@@ -77,14 +65,14 @@ struct Board {
   std::string started_utc;  // "2026-12-08T05:08:37.123Z", when the station started its vexal
   std::string ended_utc;    // when the station saw its vexal end
 
-  std::string vexal_version;    // from the start event
-  std::vector<JobFile> files;   // each distinct file the job opened, in order
-  bool got_end = false;         // the "end" event came
+  std::string vexal_version;   // from the start event
+  std::vector<JobFile> files;  // each distinct file the job opened, in order
+  bool got_end = false;        // the "end" event came
   int exit_code = 0;
-  std::string error;            // the console's error line, tidied
-  std::string reason;           // vexal's reason (standard error), tidied; "" when not given
-  std::int64_t bytes = 0;       // data bytes written and read
-  Count written, read;          // apart, where vexal said so
+  std::string error;       // the console's error line, tidied
+  std::string reason;      // vexal's reason (standard error), tidied; "" when not given
+  std::int64_t bytes = 0;  // data bytes written and read
+  Count written, read;     // apart, where vexal said so
   Count text_retries, block_retries;
   double seconds = 0;  // run time: the station's own measure
 

@@ -149,8 +149,8 @@ std::string log_problem(int fd, const std::string& path) {
 int open_log(const std::string& path, std::string& why) {
   // O_NONBLOCK: a FIFO planted in the log's place fails at once instead of waiting for a reader.
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  std::string problem = fd < 0 ? (errno == ELOOP ? "a symbolic link (not followed)" : std::strerror(errno))
-                               : log_problem(fd, path);
+  std::string problem =
+      fd < 0 ? (errno == ELOOP ? "a symbolic link (not followed)" : std::strerror(errno)) : log_problem(fd, path);
   if (problem.empty() && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) problem = std::strerror(errno);
   if (problem.empty()) return fd;
   why = "can't write the log " + path + ": " + problem;

@@ -70,8 +70,7 @@ void DeviceWatcher::note_event(int wd, unsigned mask, const std::string& name, D
     return;
   }
   const bool made = (mask & (IN_CREATE | IN_MOVED_TO)) != 0;
-  const bool subfolder =
-      (folder == Folder::Root && name == "serial") || (folder == Folder::Serial && name == "by-id");
+  const bool subfolder = (folder == Folder::Root && name == "serial") || (folder == Folder::Serial && name == "by-id");
   if (subfolder) {
     if (made) watch_folder(folder == Folder::Root ? Folder::Serial : Folder::ById);
     changes.relist = true;

@@ -26,12 +26,9 @@ Count count_of(const json& object, const char* key) {
 }
 
 EventKind kind_of(const std::string& name) {
-  static const std::map<std::string, EventKind> kKinds{{"start", EventKind::Start},
-                                                       {"phase", EventKind::Phase},
-                                                       {"identity", EventKind::Identity},
-                                                       {"progress", EventKind::Progress},
-                                                       {"file", EventKind::File},
-                                                       {"end", EventKind::End}};
+  static const std::map<std::string, EventKind> kKinds{
+      {"start", EventKind::Start},       {"phase", EventKind::Phase}, {"identity", EventKind::Identity},
+      {"progress", EventKind::Progress}, {"file", EventKind::File},   {"end", EventKind::End}};
   auto it = kKinds.find(name);
   return it == kKinds.end() ? EventKind::Other : it->second;
 }

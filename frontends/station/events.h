@@ -23,21 +23,21 @@ using Count = std::optional<std::int64_t>;  // a number the event may not hold
 
 struct Event {
   EventKind kind = EventKind::Other;
-  std::string phase;       // phase, progress
-  std::string file;        // phase (loading, reading, writing, verifying)
-  std::string text;        // start: version; identity: id; end: error
-  std::string port;        // start
-  std::int64_t done = 0;   // progress
-  std::int64_t total = 0;  // progress
-  std::int64_t bytes = 0;  // end
-  int code = 0;            // end
-  double seconds = 0;      // end
-  std::string role;        // file: command, nested, binput, verify, load
-  std::string path;        // file: as the job named it
-  Count size;              // file (unset for a FIFO or a terminal)
-  std::string sha256;      // file: 64 hexadecimal digits, "" with size unset
-  std::string reason;      // end: why, as vexal's standard error says it (block, attempts, answer; the port)
-  Count written, read;     // end: data bytes sent and received
+  std::string phase;                  // phase, progress
+  std::string file;                   // phase (loading, reading, writing, verifying)
+  std::string text;                   // start: version; identity: id; end: error
+  std::string port;                   // start
+  std::int64_t done = 0;              // progress
+  std::int64_t total = 0;             // progress
+  std::int64_t bytes = 0;             // end
+  int code = 0;                       // end
+  double seconds = 0;                 // end
+  std::string role;                   // file: command, nested, binput, verify, load
+  std::string path;                   // file: as the job named it
+  Count size;                         // file (unset for a FIFO or a terminal)
+  std::string sha256;                 // file: 64 hexadecimal digits, "" with size unset
+  std::string reason;                 // end: why, as vexal's standard error says it (block, attempts, answer; the port)
+  Count written, read;                // end: data bytes sent and received
   Count text_retries, block_retries;  // end: repeated attempts
 };
 

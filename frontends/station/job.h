@@ -32,8 +32,8 @@ std::string job_problem(const std::vector<std::string>& job, bool identify);
 std::vector<std::string> job_to_run(const std::vector<std::string>& job, bool identify);
 
 struct Collision {
-  std::string argument;  // as given, with its placeholders
-  std::string value;     // what two boards make of it
+  std::string argument;               // as given, with its placeholders
+  std::string value;                  // what two boards make of it
   std::size_t first = 0, second = 0;  // the boards (positions in `boards`)
 };
 

@@ -107,8 +107,7 @@ std::string combination_problem(const Options& o) {
     return "--watch needs --match (a glob over the by-id name, or VID:PID,...): only boards are to be sent telegrams";
   if (!o.match.empty() && !o.all && !o.watch) return "--match goes with --all or --watch";
   std::string unknown = unknown_placeholder(o.job);
-  if (!unknown.empty())
-    return "unknown placeholder " + unknown + " in the job ({port}, {name} and {index} are known)";
+  if (!unknown.empty()) return "unknown placeholder " + unknown + " in the job ({port}, {name} and {index} are known)";
   return job_problem(o.job, o.identify);
 }
 

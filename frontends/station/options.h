@@ -27,11 +27,11 @@ struct Options {
   std::string logs_dir;
   std::string report_file;
   std::string junit_file;
-  std::string vexal;  // --vexal; "" finds it beside the station, then on PATH
+  std::string vexal;          // --vexal; "" finds it beside the station, then on PATH
   std::string station;        // --station: the bench's name, for the reports
   std::string operator_name;  // --operator
   bool identify = false;      // --identify: the identity query first in every job
-  bool window = false;  // --window: the boards as tiles in a window (the log still on standard output)
+  bool window = false;        // --window: the boards as tiles in a window (the log still on standard output)
   std::vector<std::string> job;
   bool help = false;
   bool version = false;

@@ -14,9 +14,7 @@ namespace {
 
 constexpr std::size_t kListingFields = 5;
 
-std::string known(const std::string& field) {
-  return field == "-" ? std::string() : field;
-}
+std::string known(const std::string& field) { return field == "-" ? std::string() : field; }
 
 bool is_hex4(std::string_view text) {
   return text.size() == 4 &&
@@ -46,9 +44,7 @@ std::vector<PortInfo> parse_port_listing(std::string_view listing) {
   return ports;
 }
 
-std::string short_name(const PortInfo& port) {
-  return port.by_id.empty() ? last_component(port.device) : port.by_id;
-}
+std::string short_name(const PortInfo& port) { return port.by_id.empty() ? last_component(port.device) : port.by_id; }
 
 PortInfo port_from_path(const std::string& path, const std::vector<PortInfo>& listing) {
   const std::string file = resolved(path);

@@ -20,17 +20,11 @@ using json = nlohmann::ordered_json;  // keys in the order written: a person rea
 
 constexpr int kJsonIndent = 2;
 
-json known_or_null(const std::string& text) {
-  return text.empty() ? json(nullptr) : json(text);
-}
+json known_or_null(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
 
-json count_or_null(const Count& count) {
-  return count ? json(*count) : json(nullptr);
-}
+json count_or_null(const Count& count) { return count ? json(*count) : json(nullptr); }
 
-bool ended(const Board& board) {
-  return board.phase == Phase::Done || board.phase == Phase::Failed;
-}
+bool ended(const Board& board) { return board.phase == Phase::Done || board.phase == Phase::Failed; }
 
 json file_entries(const Board& board) {
   json files = json::array();
@@ -43,9 +37,7 @@ json file_entries(const Board& board) {
 }
 
 // Known once the board ended: its end, run time, exit code, error line and reason.
-json end_field(const Board& board, const json& value) {
-  return ended(board) ? value : json(nullptr);
-}
+json end_field(const Board& board, const json& value) { return ended(board) ? value : json(nullptr); }
 
 json board_entry(const Board& board) {
   const bool started = board.phase != Phase::Queued && board.phase != Phase::NotStarted;
@@ -85,9 +77,7 @@ int ended_count(const std::vector<const Board*>& boards) {
 }
 
 // A character XML 1.0 refuses: the control characters but tab, line feed and carriage return.
-bool refused_by_xml(unsigned char c) {
-  return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
-}
+bool refused_by_xml(unsigned char c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
 
 // "exit code 4: Error: Block refused. (block 3 refused after 8 attempts)"
 std::string failure_text(const Board& board) {
@@ -180,8 +170,7 @@ std::string xml_escaped(const std::string& text) {
       case '"': escaped += "&quot;"; break;
       case '\'': escaped += "&apos;"; break;
       default:
-        escaped +=
-            refused_by_xml(static_cast<unsigned char>(c)) ? std::string(kUnicodeReplacement) : std::string(1, c);
+        escaped += refused_by_xml(static_cast<unsigned char>(c)) ? std::string(kUnicodeReplacement) : std::string(1, c);
     }
   }
   return escaped;
@@ -205,9 +194,9 @@ namespace {
 std::string not_regular(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return {};
-  const char* kind = S_ISLNK(info.st_mode)   ? "a symbolic link"
-                     : S_ISFIFO(info.st_mode) ? "a FIFO"
-                     : S_ISDIR(info.st_mode)  ? "a folder"
+  const char* kind = S_ISLNK(info.st_mode)                            ? "a symbolic link"
+                     : S_ISFIFO(info.st_mode)                         ? "a FIFO"
+                     : S_ISDIR(info.st_mode)                          ? "a folder"
                      : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
                                                                       : "not a regular file";
   return path + " is " + kind +

@@ -35,8 +35,8 @@ namespace vx::station {
 struct RunSummary {
   std::string version;
   std::string host;
-  std::string station;   // --station, "" when not given
-  std::string operator_name;  // --operator, "" when not given
+  std::string station;           // --station, "" when not given
+  std::string operator_name;     // --operator, "" when not given
   std::vector<std::string> job;  // the job's arguments as given, placeholders unreplaced
   bool identify = false;         // --identify: I000000 runs first in every job
   std::string started_utc;

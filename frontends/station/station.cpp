@@ -79,9 +79,7 @@ std::string utc_now() {
 double own_cpu_seconds() {
   rusage usage{};
   if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
-  auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-  };
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -287,7 +285,8 @@ bool Station::names_distinct(const std::vector<PortInfo>& ports) {
   std::optional<Collision> collision = colliding_argument(job_, values);
   if (!collision) return true;
   // A refusal of the command line, as main's: one line on standard error, before anything ran.
-  std::fprintf(stderr, "vexal-station: %s and %s both make '%s' into %s: one would overwrite the other's file; "
+  std::fprintf(stderr,
+               "vexal-station: %s and %s both make '%s' into %s: one would overwrite the other's file; "
                "use {index} or {port} to tell them apart\n",
                ports[collision->first].device.c_str(), ports[collision->second].device.c_str(),
                collision->argument.c_str(), collision->value.c_str());
@@ -547,9 +546,9 @@ std::vector<const Board*> Station::shown_boards() const {
 
 bool Station::write_reports(bool final) {
   if (options_.report_file.empty() && options_.junit_file.empty()) return true;
-  RunSummary run{setup_.version,    host_name(),  options_.station,   options_.operator_name,
-                 options_.job,      options_.identify, started_utc_, final ? utc_now() : std::string(),
-                 since_start(),     own_cpu_seconds()};
+  RunSummary run{setup_.version, host_name(),       options_.station, options_.operator_name,
+                 options_.job,   options_.identify, started_utc_,     final ? utc_now() : std::string(),
+                 since_start(),  own_cpu_seconds()};
   const std::vector<const Board*> boards = all_boards();
   bool written = true;
   std::string why;

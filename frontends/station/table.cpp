@@ -14,7 +14,7 @@ constexpr std::size_t kPortCap = 32;
 constexpr std::size_t kPortMin = 20;  // a by-id name shortened to this still shows its serial's end
 constexpr std::size_t kIdentityCap = 24;
 constexpr std::size_t kPhaseCap = 26;
-constexpr std::size_t kPhaseMin = 11;  // "not started", "verifying"
+constexpr std::size_t kPhaseMin = 11;   // "not started", "verifying"
 constexpr std::size_t kResultMin = 24;  // the result always keeps this much: the exit code and error line
 constexpr std::size_t kIndexWidth = 3, kPercentWidth = 5, kRateWidth = 10, kTimeWidth = 7;
 constexpr std::size_t kGap = 2;
@@ -163,10 +163,9 @@ std::vector<std::string> summary_lines(const std::vector<const Board*>& boards, 
   std::vector<std::string> lines{totals + formatted(", %.1f s", total_seconds)};
   for (const Board* board : boards) {
     if (board->phase == Phase::Done) continue;
-    const std::string outcome =
-        board->phase == Phase::Failed
-            ? formatted("exit code %d: %s", board->exit_code, printable(failure_words(*board)).c_str())
-            : std::string("not started");
+    const std::string outcome = board->phase == Phase::Failed ? formatted("exit code %d: %s", board->exit_code,
+                                                                          printable(failure_words(*board)).c_str())
+                                                              : std::string("not started");
     lines.push_back(formatted("  %s (%s): %s", printable(board->name).c_str(), printable(board->port.device).c_str(),
                               outcome.c_str()));
   }

@@ -4,9 +4,7 @@
 
 namespace vx::station {
 
-std::string port_key(const PortInfo& port) {
-  return port.by_id.empty() ? port.device : port.by_id;
-}
+std::string port_key(const PortInfo& port) { return port.by_id.empty() ? port.device : port.by_id; }
 
 std::vector<PortInfo> WatchTable::scan(const std::vector<PortInfo>& present) {
   std::vector<PortInfo> to_start;

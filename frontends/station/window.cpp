@@ -46,7 +46,7 @@ constexpr Band kWaitingBand{0.21, 0.24, 0.48};
 constexpr Band kResultBand{0.42, 0.24, 0.48};  // the large PASS / FAIL
 constexpr Band kReasonBand{0.13, 0.72, 0.24};
 constexpr double kBarTop = 0.58, kBarHeight = 0.24;  // the running tile's bar
-constexpr double kMargin = 0.06;  // of the tile's width, left and right of its texts
+constexpr double kMargin = 0.06;                     // of the tile's width, left and right of its texts
 
 const Fl_Color kWaitingColor = fl_rgb_color(178, 178, 178);
 const Fl_Color kRunningColor = fl_rgb_color(32, 64, 112);
@@ -137,8 +137,8 @@ class Tile : public Fl_Widget {
     // The percent reads dark on the filled part and light on the rest, wherever the fill ends.
     const std::string percent = formatted("%d %%", view_.percent);
     fl_font(FL_HELVETICA_BOLD, std::max(kSmallestFont, bar_h * 2 / 3));
-    for (const auto& [from, width, ink] : {std::tuple(bar_x, filled, kBarTroughColor),
-                                           std::tuple(bar_x + filled, bar_w - filled, Fl_Color(FL_WHITE))}) {
+    for (const auto& [from, width, ink] :
+         {std::tuple(bar_x, filled, kBarTroughColor), std::tuple(bar_x + filled, bar_w - filled, Fl_Color(FL_WHITE))}) {
       fl_push_clip(from, bar_y, width, bar_h);
       fl_color(ink);
       fl_draw(percent.c_str(), bar_x, bar_y, bar_w, bar_h, FL_ALIGN_CENTER, nullptr, 0);

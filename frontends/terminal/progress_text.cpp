@@ -41,8 +41,7 @@ std::vector<std::string> status_tails(const TransferProgress& p) {
   const std::string rate = rate_text(p.bytes_per_second()), left = left_text(p);
   const std::string percent = std::to_string(p.percent()) + "%";
   return {"  [" + p.file + " " + bytes + ", " + rate + ", " + left + "]",
-          "  [" + bytes + ", " + rate + ", " + left + "]",
-          "  [" + percent + ", " + rate + ", " + left + "]",
+          "  [" + bytes + ", " + rate + ", " + left + "]", "  [" + percent + ", " + rate + ", " + left + "]",
           "  [" + percent + "]"};
 }
 

@@ -12,7 +12,7 @@
 namespace vx {
 
 std::string rate_text(double bytes_per_second);  // "9381 B/s"
-std::string time_text(Micros t);                  // "42 s", "3:07", "1:02:03"
+std::string time_text(Micros t);                 // "42 s", "3:07", "1:02:03"
 
 // The status line's tail for a transfer, from the fullest to the shortest; the printer shows the
 // first that fits beside the console's line.

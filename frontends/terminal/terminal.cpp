@@ -52,7 +52,8 @@ void report_outcome(const vx::RunOutcome& outcome, const std::string& program) {
   const std::int64_t moved = outcome.counts.moved();
   if (moved > 0) std::fprintf(stderr, "%s\n", vx::summary_line(program, moved, outcome.run_time).c_str());
   if (outcome.code != 0)
-    std::fprintf(stderr, "%s: error: %s (exit code %d)\n", program.c_str(), outcome.error_summary().c_str(), outcome.code);
+    std::fprintf(stderr, "%s: error: %s (exit code %d)\n", program.c_str(), outcome.error_summary().c_str(),
+                 outcome.code);
   std::fflush(stderr);
 }
 
@@ -88,7 +89,8 @@ int run(const vx::ProgramStart& start, const std::string& program) {
   vx::RunOutcome outcome;
   {
     ProgressDisplay progress(printer, live, start.quiet, program);
-    outcome = vx::run_session(start.run, [&printer](char c) { printer.putc(c); }, [&progress] { progress.plug_in(); });
+    outcome = vx::run_session(
+        start.run, [&printer](char c) { printer.putc(c); }, [&progress] { progress.plug_in(); });
   }
   printer.end();
   report_outcome(outcome, program);
@@ -99,8 +101,8 @@ int run(const vx::ProgramStart& start, const std::string& program) {
 
 int main(int argc, char** argv) {
   const std::string program = vx::program_name(argc > 0 ? argv[0] : nullptr, "vexal");
-  const vx::ProgramStart start = vx::start_program(std::vector<std::string>(argv + 1, argv + argc), program,
-                                                   vx::settings_from_environment());
+  const vx::ProgramStart start =
+      vx::start_program(std::vector<std::string>(argv + 1, argv + argc), program, vx::settings_from_environment());
   if (start.answer) return show_answer(*start.answer);
   if (start.run.refused()) return refuse(start.run, program);
   vx::catch_interruptions();

@@ -4,12 +4,12 @@
 // in place (at most every 40 ms, and always when a line completes or the run ends), with the progress
 // at its right: for a transfer with a byte count (a download's S2 data, a memory command's range) the
 // bytes done of the total, the rate and the time left, as much of that as fits beside the console's
-// text (which is never cut for it); for a command file without data its name and line percentage. Log (a pipe or a file): each console line is written once, when a
-// line feed or the 80-column break completes it, trailing blanks removed; a carriage return discards
-// the line being written; a break-completed line of blanks is left out; the last line is written at
-// the end with a line feed.
-// Output that can't be written (a pipe whose reader is gone: `vexal job | head -3`) is said once on
-// the diagnostic channel and nothing more is written to it; the run itself goes on to its end.
+// text (which is never cut for it); for a command file without data its name and line percentage. Log (a pipe or a
+// file): each console line is written once, when a line feed or the 80-column break completes it, trailing blanks
+// removed; a carriage return discards the line being written; a break-completed line of blanks is left out; the last
+// line is written at the end with a line feed. Output that can't be written (a pipe whose reader is gone: `vexal job |
+// head -3`) is said once on the diagnostic channel and nothing more is written to it; the run itself goes on to its
+// end.
 #pragma once
 
 #include <cstdio>

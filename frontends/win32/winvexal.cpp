@@ -79,7 +79,6 @@ enum : UINT {
 HINSTANCE hInst;
 HWND hwnd;
 
-
 // The GUI thread's drawing objects, made by WM_CREATE and freed by WM_DESTROY; here for the same
 // reason: only the window procedure uses them.
 HFONT wtermfont, owtermfont;
@@ -193,9 +192,7 @@ void hide_bar() {
 class WindowProgress : public vx::ProgressView {
  public:
   void show(const std::string&) override { SendMessageA(hwnd, WM_VEXAL_PBAR_SHOW, 0, 0); }
-  void set_position(int percent) override {
-    SendMessageA(hwnd, WM_VEXAL_PBAR_SET, static_cast<WPARAM>(percent), 0);
-  }
+  void set_position(int percent) override { SendMessageA(hwnd, WM_VEXAL_PBAR_SET, static_cast<WPARAM>(percent), 0); }
   void hide() override { SendMessageA(hwnd, WM_VEXAL_PBAR_HIDE, 0, 0); }
 };
 
@@ -272,7 +269,8 @@ bool register_class(HINSTANCE hInstance) {
 
 // Without a window there is nowhere to show the console: say so in a box and end.
 int cannot_start(const char* what) {
-  const std::string text = std::string("Error: can't ") + what + " (system error " + std::to_string(GetLastError()) + ")";
+  const std::string text =
+      std::string("Error: can't ") + what + " (system error " + std::to_string(GetLastError()) + ")";
   MessageBoxA(nullptr, text.c_str(), kEndCaption, MB_OK | MB_ICONERROR);
   return 1;
 }
@@ -291,8 +289,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpszCmdPa
   ShowWindow(hwnd, nCmdShow);
   UpdateWindow(hwnd);
   DWORD wvexalretval = 0;
-  HANDLE hvexal = CreateThread(nullptr, kWorkerStack, wvexal_thread, const_cast<vx::ProgramStart*>(&start), 0,
-                               &wvexalretval);
+  HANDLE hvexal =
+      CreateThread(nullptr, kWorkerStack, wvexal_thread, const_cast<vx::ProgramStart*>(&start), 0, &wvexalretval);
   if (!hvexal) return cannot_start("start the loader's thread");
   MSG msg{};
   BOOL got;

@@ -32,15 +32,14 @@ TEST_P(ConsoleLines, CutAtLineFeeds) { EXPECT_EQ(vxw::console_lines(GetParam().v
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, ConsoleLines,
-    testing::Values(
-        LinesCase{"EmptyConsoleIsOneEmptyLine", "", {""}},
-        LinesCase{"NoLineFeedIsTheLineBeingWritten", "abc", {"abc"}},
-        LinesCase{"TrailingLineFeedLeavesEmptyLineBeingWritten", "a\nb\n", {"a", "b", ""}},
-        LinesCase{"LeadingLineFeedOfTheBannerGivesEmptyFirstLine", "\nVQ", {"", "VQ"}},
-        LinesCase{"EmptyLinesBetweenAreKept", "a\n\n\nb", {"a", "", "", "b"}},
-        LinesCase{"TabIsOneBlankCell", "a\tb", {"a b"}},
-        LinesCase{"EmbeddedZeroIsOneBlankCellNotTheEnd", std::string("a\0b", 3), {"a b"}},
-        LinesCase{"OemHighByteIsItsGlyph", "\x80\xE1\xB3\xFF", {"\u00C7\u00DF\u2502\u00A0"}}),
+    testing::Values(LinesCase{"EmptyConsoleIsOneEmptyLine", "", {""}},
+                    LinesCase{"NoLineFeedIsTheLineBeingWritten", "abc", {"abc"}},
+                    LinesCase{"TrailingLineFeedLeavesEmptyLineBeingWritten", "a\nb\n", {"a", "b", ""}},
+                    LinesCase{"LeadingLineFeedOfTheBannerGivesEmptyFirstLine", "\nVQ", {"", "VQ"}},
+                    LinesCase{"EmptyLinesBetweenAreKept", "a\n\n\nb", {"a", "", "", "b"}},
+                    LinesCase{"TabIsOneBlankCell", "a\tb", {"a b"}},
+                    LinesCase{"EmbeddedZeroIsOneBlankCellNotTheEnd", std::string("a\0b", 3), {"a b"}},
+                    LinesCase{"OemHighByteIsItsGlyph", "\x80\xE1\xB3\xFF", {"\u00C7\u00DF\u2502\u00A0"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The 80-column grid depends on it: whatever byte the loader printed, it takes exactly one cell.
@@ -235,7 +234,7 @@ TEST(BarMailbox, TransfersTakeTheBarAndGiveItBack) {
   mailbox.show("job.txt");
   mailbox.set_position(40);
   mailbox.phase_started(vx::Phase::Loading, "job.txt");  // a command file of commands: nothing measured
-  mailbox.phase_started(vx::Phase::Identity, "");         // no data moves: no transfer
+  mailbox.phase_started(vx::Phase::Identity, "");        // no data moves: no transfer
   EXPECT_EQ(mailbox.take(), (BarState{true, 40, "job.txt"}));
   mailbox.phase_started(vx::Phase::Verifying, "fw/fw.s28");
   mailbox.progress(at(250, 1000));

@@ -66,8 +66,8 @@ TEST(EventContract, EveryKindVexalWritesReachesTheStationAsMeant) {
     ++seen[event->kind];
     parsed.push_back(*event);
   }
-  for (EventKind kind : {EventKind::Start, EventKind::Phase, EventKind::Identity, EventKind::Progress, EventKind::File,
-                         EventKind::End})
+  for (EventKind kind :
+       {EventKind::Start, EventKind::Phase, EventKind::Identity, EventKind::Progress, EventKind::File, EventKind::End})
     EXPECT_GT(seen[kind], 0) << "no event of kind " << static_cast<int>(kind);
   EXPECT_EQ(seen[EventKind::Other], 0) << "an event kind the station doesn't know";
   EXPECT_EQ(seen[EventKind::Start], 1);

@@ -128,7 +128,7 @@ TEST_F(SimLine, DumpIsCompleteAfterSigtermAndTheLinkIsGone) {
 TEST_F(SimLine, PacedAnswerTakesItsLineTime) {
   start({"--baud", "2400"});  // 4.17 ms a byte
   Port port(link());
-  Bytes request = ft12::text_request("I000000\n");  // 18 bytes: 75 ms on the wire
+  Bytes request = ft12::text_request("I000000\n");             // 18 bytes: 75 ms on the wire
   Bytes expected = ft12::text_answer("VQ-3140 ZARVEN v1.28");  // 30 bytes: 125 ms
   auto sent = Clock::now();
   port.send(request);

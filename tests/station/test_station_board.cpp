@@ -153,7 +153,10 @@ TEST(StationBoard, TraceabilityFromTheEvents) {
   fifo.path = "/dev/stdin";
   fifo.size.reset();
   fifo.sha256.clear();
-  Event end = end_event(4, "Error:s|!refused   " "      |   ", 300);
+  Event end = end_event(4,
+                        "Error:s|!refused   "
+                        "      |   ",
+                        300);
   end.reason = "  block 3 refused after 8 attempts;      answer '!refused'  ";
   end.written = 256;
   end.read = 44;

@@ -76,8 +76,8 @@ TEST(StationChild, AFreshProcessInItsOwnGroupWithNothingToRead) {
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   ASSERT_EQ(::sigprocmask(SIG_BLOCK, &blocked, &previous), 0);  // as the station has it
-  Child child = spawn_shell(
-      "echo $$ $(cut -d' ' -f5 /proc/$$/stat); grep SigBlk /proc/self/status; cat; echo read-end", f.log());
+  Child child =
+      spawn_shell("echo $$ $(cut -d' ' -f5 /proc/$$/stat); grep SigBlk /proc/self/status; cat; echo read-end", f.log());
   EXPECT_EQ(read_to_end(child.events_fd), "");
   wait_status(child.pid);
   ::close(child.events_fd);
@@ -175,10 +175,12 @@ TEST(StationChild, ACapturedRunStoppedByWhatItWaitsOn) {
   Captured result;
   std::string why;
   auto begun = std::chrono::steady_clock::now();
-  EXPECT_FALSE(run_captured("/bin/sleep", {"5"}, milliseconds(5000), {wake[0], [&] {
-                                                                         ++handled;
-                                                                         return false;
-                                                                       }},
+  EXPECT_FALSE(run_captured("/bin/sleep", {"5"}, milliseconds(5000),
+                            {wake[0],
+                             [&] {
+                               ++handled;
+                               return false;
+                             }},
                             result, why));
   EXPECT_LT(std::chrono::steady_clock::now() - begun, milliseconds(3000));
   EXPECT_EQ(handled, 1);

@@ -58,13 +58,11 @@ TEST(StationDisplay, LiveTableIsDrawnThenRedrawnInPlace) {
   Board board = board_named("b1");
   c.display->show({&board}, kT0, false);
   const std::string header = "  #  port  identity  phase         %        rate     time  result\x1b[K\n";
-  EXPECT_EQ(c.take(),
-            "\x1b[?25l" + header + "  1  b1" + blanks(14) + "identity" + blanks(23) + "0.0 s\x1b[K\n\x1b[J");
+  EXPECT_EQ(c.take(), "\x1b[?25l" + header + "  1  b1" + blanks(14) + "identity" + blanks(23) + "0.0 s\x1b[K\n\x1b[J");
   c.display->show({&board}, kT0 + milliseconds(100), false);
   EXPECT_EQ(c.take(), "");  // within the interval: not drawn again
   c.display->show({&board}, kT0 + milliseconds(250), false);
-  EXPECT_EQ(c.take(),
-            "\r\x1b[2A" + header + "  1  b1" + blanks(14) + "identity" + blanks(23) + "0.2 s\x1b[K\n\x1b[J");
+  EXPECT_EQ(c.take(), "\r\x1b[2A" + header + "  1  b1" + blanks(14) + "identity" + blanks(23) + "0.2 s\x1b[K\n\x1b[J");
 }
 
 TEST(StationDisplay, ANoteGoesAboveTheTable) {

@@ -97,8 +97,8 @@ TEST(StationEvents, AnUnknownKindIsAnEventOfNoConsequence) {
 }
 
 TEST(StationEvents, LinesThatAreNoEvent) {
-  for (const char* line : {"", "Exit code     0", "{", "[1,2]", "\"start\"", R"({"phase":"loading"})",
-                           R"({"event":5})", R"({"event":null})", R"({"event":"end"} trailing)"})
+  for (const char* line : {"", "Exit code     0", "{", "[1,2]", "\"start\"", R"({"phase":"loading"})", R"({"event":5})",
+                           R"({"event":null})", R"({"event":"end"} trailing)"})
     EXPECT_FALSE(parse_event(line)) << line;
 }
 

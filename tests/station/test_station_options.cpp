@@ -20,8 +20,8 @@ TEST(StationOptions, PortsFromRepeatedListsInOrder) {
 }
 
 TEST(StationOptions, ValuesAfterEqualsOrAsTheNextArgument) {
-  Options o = parsed({"--all", "--jobs=4", "--logs", "out", "--report=r.json", "--junit", "r.xml",
-                      "--vexal=/opt/vexal", "--match", "usb-FTDI_*", "--match=0403:6001,067B:2303"});
+  Options o = parsed({"--all", "--jobs=4", "--logs", "out", "--report=r.json", "--junit", "r.xml", "--vexal=/opt/vexal",
+                      "--match", "usb-FTDI_*", "--match=0403:6001,067B:2303"});
   EXPECT_TRUE(o.all);
   EXPECT_EQ(o.jobs, 4u);
   EXPECT_EQ(o.logs_dir, "out");
@@ -96,14 +96,14 @@ TEST(StationOptions, RefusedCommandLines) {
 // Jobs that send the board something, however they look.
 TEST(StationOptions, JobsThatSendSomething) {
   const std::vector<std::vector<std::string>> jobs{
-      {},                                 // vexal asks for the identity
-      {"b115200", "fw.s28"},              // a command file
-      {"b115200", "I000000"},             // a command
-      {"b9600", "b115200"},               // the earlier baud goes to the board as a command
-      {"m7"},                             // no parity digit: a command
-      {"b115200", "--", "-P"},            // after "--": a command
+      {},                       // vexal asks for the identity
+      {"b115200", "fw.s28"},    // a command file
+      {"b115200", "I000000"},   // a command
+      {"b9600", "b115200"},     // the earlier baud goes to the board as a command
+      {"m7"},                   // no parity digit: a command
+      {"b115200", "--", "-P"},  // after "--": a command
       {"b115200", "@binget000000,000010>{index}.bin"},
-      {"bx.s28"},                         // with a '.': a command file
+      {"bx.s28"},  // with a '.': a command file
   };
   for (const auto& job : jobs) {
     std::vector<std::string> args{"--all", "--"};

@@ -36,9 +36,7 @@ TEST(StationPorts, ListingLinesOfFiveFields) {
   EXPECT_EQ(ports[3].description, "QinHeng USB Serial");
 }
 
-TEST(StationPorts, EmptyListing) {
-  EXPECT_TRUE(parse_port_listing("").empty());
-}
+TEST(StationPorts, EmptyListing) { EXPECT_TRUE(parse_port_listing("").empty()); }
 
 TEST(StationPorts, ShortNameIsTheByIdNameElseTheDevicesName) {
   EXPECT_EQ(short_name({"/dev/ttyUSB0", "usb-FTDI_A1-if00-port0", "", "", ""}), "usb-FTDI_A1-if00-port0");
@@ -121,8 +119,7 @@ TEST(StationPorts, Matching) {
     for (const std::string& p : c.patterns) ASSERT_TRUE(matcher.add(p, why)) << why;
     const std::vector<PortInfo> ports{ftdi, phone, no_by_id, nothing_known};
     for (std::size_t i = 0; i < ports.size(); ++i)
-      EXPECT_EQ(matcher.matches(ports[i]), c.matched[i])
-          << (c.patterns.empty() ? "" : c.patterns[0]) << " port " << i;
+      EXPECT_EQ(matcher.matches(ports[i]), c.matched[i]) << (c.patterns.empty() ? "" : c.patterns[0]) << " port " << i;
   }
 }
 

@@ -56,7 +56,7 @@ struct Boards {
   std::vector<const Board*> all() const { return {&passed, &failed, &skipped}; }
 };
 
-const RunSummary kRun{"0.95", "bench-host", "line 3", "",  {"b115200", "{name}.bin"}, true, "2026-12-08T05:08:37.000Z",
+const RunSummary kRun{"0.95", "bench-host", "line 3", "", {"b115200", "{name}.bin"}, true, "2026-12-08T05:08:37.000Z",
                       "",     9.5,          0.125};
 
 TEST(StationReport, JsonStationPart) {
@@ -149,8 +149,7 @@ TEST(StationReport, BoardsThatHaventEnded) {
   EXPECT_NE(xml.find("failures=\"0\" errors=\"0\" skipped=\"2\""), std::string::npos) << xml;
   EXPECT_NE(xml.find("<skipped message=\"waiting: not started yet when this report was written\"/>"),
             std::string::npos);
-  EXPECT_NE(xml.find("<skipped message=\"running: not ended yet when this report was written\"/>"),
-            std::string::npos);
+  EXPECT_NE(xml.find("<skipped message=\"running: not ended yet when this report was written\"/>"), std::string::npos);
 }
 
 TEST(StationReport, JsonKeysInTheirDocumentedOrder) {
@@ -158,10 +157,10 @@ TEST(StationReport, JsonKeysInTheirDocumentedOrder) {
   const std::string text = json_report(kRun, b.all());
   std::size_t last = 0;
   for (const char* key :
-       {"\"index\"", "\"port\"", "\"name\"", "\"by_id\"", "\"serial\"", "\"vid_pid\"", "\"identity\"",
-        "\"vexal_version\"", "\"job\"", "\"files\"", "\"start\"", "\"end\"", "\"duration\"", "\"bytes\"",
-        "\"written\"", "\"read\"", "\"text_retries\"", "\"block_retries\"", "\"exit_code\"", "\"error\"",
-        "\"reason\"", "\"log\"", "\"result\""}) {
+       {"\"index\"",     "\"port\"",          "\"name\"",    "\"by_id\"", "\"serial\"",       "\"vid_pid\"",
+        "\"identity\"",  "\"vexal_version\"", "\"job\"",     "\"files\"", "\"start\"",        "\"end\"",
+        "\"duration\"",  "\"bytes\"",         "\"written\"", "\"read\"",  "\"text_retries\"", "\"block_retries\"",
+        "\"exit_code\"", "\"error\"",         "\"reason\"",  "\"log\"",   "\"result\""}) {
     std::size_t at = text.find(key, text.find("\"boards\""));
     EXPECT_GT(at, last) << key;
     last = at;
@@ -170,34 +169,34 @@ TEST(StationReport, JsonKeysInTheirDocumentedOrder) {
 
 TEST(StationReport, JUnit) {
   Boards b;
-  EXPECT_EQ(
-      junit_report(kRun, b.all()),
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<testsuites>\n"
-      "  <testsuite name=\"vexal-station\" tests=\"3\" failures=\"1\" errors=\"0\" skipped=\"1\" "
-      "timestamp=\"2026-12-08T05:08:37.000Z\" time=\"9.500\">\n"
-      "    <properties>\n"
-      "      <property name=\"host\" value=\"bench-host\"/>\n"
-      "      <property name=\"station\" value=\"line 3\"/>\n"
-      "      <property name=\"operator\" value=\"\"/>\n"
-      "      <property name=\"vexal-station\" value=\"0.95\"/>\n"
-      "      <property name=\"job\" value=\"b115200 {name}.bin\"/>\n"
-      "    </properties>\n"
-      "    <testcase classname=\"vexal-station\" name=\"usb-FTDI_A1-if00-port0 (/dev/ttyUSB0)\" time=\"7.500\">\n"
-      "      <system-out>identity: VQ-3140 ZARVEN v1.28\nvexal: 0.96\nfile: command fw.s28 181234 bytes sha256 " +
-          std::string(64, 'f') +
-          "\nlog: logs/usb-FTDI_A1-if00-port0.log\n</system-out>\n"
-      "    </testcase>\n"
-      "    <testcase classname=\"vexal-station\" name=\"b&lt;2&gt; (/tmp/b&lt;2&gt;)\" time=\"0.250\">\n"
-      "      <failure type=\"exit code 6\" message=\"exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; "
-      "\xEF\xBF\xBD\xEF\xBF\xBD (answer &apos;!bad&apos;)\">exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; "
-      "\xEF\xBF\xBD\xEF\xBF\xBD (answer &apos;!bad&apos;)</failure>\n"
-      "    </testcase>\n"
-      "    <testcase classname=\"vexal-station\" name=\"ttyUSB2 (/dev/ttyUSB2)\" time=\"0.000\">\n"
-      "      <skipped message=\"not started: the station was stopped first\"/>\n"
-      "    </testcase>\n"
-      "  </testsuite>\n"
-      "</testsuites>\n");
+  EXPECT_EQ(junit_report(kRun, b.all()),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<testsuites>\n"
+            "  <testsuite name=\"vexal-station\" tests=\"3\" failures=\"1\" errors=\"0\" skipped=\"1\" "
+            "timestamp=\"2026-12-08T05:08:37.000Z\" time=\"9.500\">\n"
+            "    <properties>\n"
+            "      <property name=\"host\" value=\"bench-host\"/>\n"
+            "      <property name=\"station\" value=\"line 3\"/>\n"
+            "      <property name=\"operator\" value=\"\"/>\n"
+            "      <property name=\"vexal-station\" value=\"0.95\"/>\n"
+            "      <property name=\"job\" value=\"b115200 {name}.bin\"/>\n"
+            "    </properties>\n"
+            "    <testcase classname=\"vexal-station\" name=\"usb-FTDI_A1-if00-port0 (/dev/ttyUSB0)\" time=\"7.500\">\n"
+            "      <system-out>identity: VQ-3140 ZARVEN v1.28\nvexal: 0.96\nfile: command fw.s28 181234 bytes sha256 " +
+                std::string(64, 'f') +
+                "\nlog: logs/usb-FTDI_A1-if00-port0.log\n</system-out>\n"
+                "    </testcase>\n"
+                "    <testcase classname=\"vexal-station\" name=\"b&lt;2&gt; (/tmp/b&lt;2&gt;)\" time=\"0.250\">\n"
+                "      <failure type=\"exit code 6\" message=\"exit code 6: Error: &quot;bad&quot; &amp; &lt;worse&gt; "
+                "\xEF\xBF\xBD\xEF\xBF\xBD (answer &apos;!bad&apos;)\">exit code 6: Error: &quot;bad&quot; &amp; "
+                "&lt;worse&gt; "
+                "\xEF\xBF\xBD\xEF\xBF\xBD (answer &apos;!bad&apos;)</failure>\n"
+                "    </testcase>\n"
+                "    <testcase classname=\"vexal-station\" name=\"ttyUSB2 (/dev/ttyUSB2)\" time=\"0.000\">\n"
+                "      <skipped message=\"not started: the station was stopped first\"/>\n"
+                "    </testcase>\n"
+                "  </testsuite>\n"
+                "</testsuites>\n");
 }
 
 TEST(StationReport, XmlEscapes) {

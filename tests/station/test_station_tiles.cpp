@@ -82,12 +82,12 @@ TEST(StationTiles, GridGivesTheLargestTiles) {
     int width, height;
     Grid grid;
   } rows[] = {
-      {0, 800, 600, {1, 1}},   {1, 800, 600, {1, 1}},      {2, 800, 600, {1, 2}},     {16, 1280, 750, {4, 4}},
+      {0, 800, 600, {1, 1}},    {1, 800, 600, {1, 1}},     {2, 800, 600, {1, 2}},  {16, 1280, 750, {4, 4}},
       {32, 1920, 1020, {6, 6}}, {32, 1000, 2000, {3, 11}}, {3, 1920, 300, {3, 1}},
   };
   for (const Row& row : rows)
-    EXPECT_EQ(grid_for(row.tiles, row.width, row.height), row.grid) << row.tiles << " in " << row.width << "x"
-                                                                    << row.height;
+    EXPECT_EQ(grid_for(row.tiles, row.width, row.height), row.grid)
+        << row.tiles << " in " << row.width << "x" << row.height;
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ TEST(StationWatch, APortRunsItsJobOnceUntilItGoesAndComesBack) {
   play("plug, job, unplug, plug", {{Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}},
                                    {Step::Scan, {kA}, "", {}, {"usb-board-A"}},
                                    {Step::End, {}, "usb-board-A", {}, {"usb-board-A"}},  // the row shows the result
-                                   {Step::Scan, {kA}, "", {}, {"usb-board-A"}},  // still plugged: no second run
-                                   {Step::Scan, {}, "", {}, {}},                 // unplugged: the row goes
+                                   {Step::Scan, {kA}, "", {}, {"usb-board-A"}},          // still plugged: no second run
+                                   {Step::Scan, {}, "", {}, {}},                         // unplugged: the row goes
                                    {Step::Scan, {kA}, "", {"usb-board-A"}, {"usb-board-A"}}});
 }
 
@@ -94,9 +94,7 @@ TEST(StationWatch, ADeletedDeviceNodeEndsThePortsOnIt) {
         {Step::Gone, {}, "/dev/ttyUSB7", {}, {}}});
 }
 
-TEST(StationWatch, AnEndForAPortNotWatchedIsIgnored) {
-  play("stray end", {{Step::End, {}, "usb-nobody", {}, {}}});
-}
+TEST(StationWatch, AnEndForAPortNotWatchedIsIgnored) { play("stray end", {{Step::End, {}, "usb-nobody", {}, {}}}); }
 
 // A device folder of the test's own, as udev would fill /dev.
 class DeviceFolder : public ::testing::Test {

@@ -94,7 +94,6 @@ void ScriptedBoard::before_request(const std::uint8_t* request, std::size_t n) {
 void ScriptedBoard::listen_after_last_answer() { reader_->listen_after_last_answer(idle_interval(baud)); }
 std::size_t ScriptedBoard::unsolicited_bytes() const { return reader_->unsolicited_bytes(); }
 
-
 ScriptedBoard::~ScriptedBoard() {
   if (g_installed == this) uninstall();
 }

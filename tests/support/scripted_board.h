@@ -66,7 +66,7 @@ class ScriptedBoard {
   std::vector<Bytes> requests;
   FakeClock clock;
   bool open_fails = false;
-  std::string opened_as;       // "COM1" / "COM2"
+  std::string opened_as;  // "COM1" / "COM2"
   LineSettings settings_seen;
   int opens = 0;
 
@@ -106,8 +106,8 @@ class ScriptedBoard {
 
 struct LoaderRun {
   int code = -1;
-  std::string stream;                 // every character the console received
-  std::vector<std::string> log;       // non-blank lines, trailing blanks removed
+  std::string stream;            // every character the console received
+  std::vector<std::string> log;  // non-blank lines, trailing blanks removed
   std::vector<std::string> diagnostics;
 };
 

@@ -108,7 +108,7 @@ class SimProcess {
   // stat, not lstat: a stale link left by an earlier run must not pass for the new one.
   bool ready(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     const auto deadline = Clock::now() + limit;
-    struct stat st{};
+    struct stat st {};
     while (Clock::now() < deadline) {
       if (stat(link_.c_str(), &st) == 0) return true;
       int status = 0;

@@ -47,7 +47,8 @@ TEST(Args, LimitsAreRefusedNotCut) {
   } cases[] = {
       {"256 characters", std::string(256, 'a')},
       {"argument of 128 characters", std::string(128, 'a')},
-      {"128 arguments", [] {
+      {"128 arguments",
+       [] {
          std::string s = "a";
          for (int i = 1; i < 128; ++i) s += " a";
          return s;

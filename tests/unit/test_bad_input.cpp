@@ -68,8 +68,8 @@ void check_rows(const std::vector<Row>& rows) {
     board.default_answer = kUnknownCommand;
     LoaderRun run = test::run_loader({"job.txt"}, board);
     EXPECT_EQ(run.code, row.code) << row.mistake << "\n" << run.stream;
-    EXPECT_NE(run.stream.find(row.message), std::string::npos)
-        << row.mistake << ": no '" << row.message << "' in\n" << run.stream;
+    EXPECT_NE(run.stream.find(row.message), std::string::npos) << row.mistake << ": no '" << row.message << "' in\n"
+                                                               << run.stream;
     EXPECT_EQ(received(board), row.received) << row.mistake;
   }
 }
@@ -78,34 +78,63 @@ TEST(BadCommandFile, WhatTheBoardReceives) {
   // 124 data bytes make a record of 262 characters: more than a line holds.
   const std::string long_record = record(0x001000, std::string(124, '\x5A'));
   const std::string png = "\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR";
-  const std::string elf = std::string("\x7f" "ELF\x02\x01\x01\x00\x00\x00", 10) + "\n\x03\x00>\x00";
+  const std::string elf = std::string(
+                              "\x7f"
+                              "ELF\x02\x01\x01\x00\x00\x00",
+                              10) +
+                          "\n\x03\x00>\x00";
   check_rows({
       {"a record longer than a line (245 characters): refused whole, nothing is sent",
-       long_record + kS8, 3, "Error: Line 1 of job.txt is longer than 244 characters.", {}},
+       long_record + kS8,
+       3,
+       "Error: Line 1 of job.txt is longer than 244 characters.",
+       {}},
       {"a firmware that begins with a byte-order mark: its first record is not lost",
-       "\xEF\xBB\xBF" + record(0x000100, "\x01\x02") + kS8, 0, "Loading completed with no errors.",
+       "\xEF\xBB\xBF" + record(0x000100, "\x01\x02") + kS8,
+       0,
+       "Loading completed with no errors.",
        {"block", kS8}},
-      {"a long comment: skipped whole, its tail is no command", ";" + std::string(300, 'B') + "\n" + kS8, 0,
-       "Loading completed with no errors.", {kS8}},
+      {"a long comment: skipped whole, its tail is no command",
+       ";" + std::string(300, 'B') + "\n" + kS8,
+       0,
+       "Loading completed with no errors.",
+       {kS8}},
       {"a long conditional line whose test is false: refused before its tail can go out",
-       "?nomatch!" + std::string(240, ' ') + "W000000<00\n" + kS8, 3,
-       "Error: Line 1 of job.txt is longer than 244 characters.", {}},
-      {"a zero byte in a command: refused before the line goes out", std::string("B\0W000000<00\n", 14) + kS8,
-       3, "Error: Line 1 of job.txt holds a NUL byte.", {}},
+       "?nomatch!" + std::string(240, ' ') + "W000000<00\n" + kS8,
+       3,
+       "Error: Line 1 of job.txt is longer than 244 characters.",
+       {}},
+      {"a zero byte in a command: refused before the line goes out",
+       std::string("B\0W000000<00\n", 14) + kS8,
+       3,
+       "Error: Line 1 of job.txt holds a NUL byte.",
+       {}},
       {"a binary file whose lines begin with bytes from 0x80 (an image): skipped as blank, Ctrl-Z ends it",
-       png, 0, "Loading completed with no errors.", {}},
+       png,
+       0,
+       "Loading completed with no errors.",
+       {}},
       {"a binary file that begins with a printable byte (a program): its zero bytes end the run",
-       elf, 3, "Error: Line 1 of job.txt holds a NUL byte.", {}},
+       elf,
+       3,
+       "Error: Line 1 of job.txt holds a NUL byte.",
+       {}},
       {"padding of 0xFF bytes after the firmware: blank lines, the download completes",
-       record(0x000100, "\x01\x02") + kS8 + std::string(40, '\xFF') + "\n" + std::string(300, '\xFF'), 0,
-       "Loading completed with no errors.", {"block", kS8}},
+       record(0x000100, "\x01\x02") + kS8 + std::string(40, '\xFF') + "\n" + std::string(300, '\xFF'),
+       0,
+       "Loading completed with no errors.",
+       {"block", kS8}},
       {"a record broken in the middle of a firmware: the file is refused before its first block",
-       record(0x000100, std::string(64, '\x11')) + record(0x000140, std::string(64, '\x22')) +
-           "S2080001800102ZZ04\n" + kS8,
-       3, "Bad format:ZZ04",
+       record(0x000100, std::string(64, '\x11')) + record(0x000140, std::string(64, '\x22')) + "S2080001800102ZZ04\n" +
+           kS8,
+       3,
+       "Bad format:ZZ04",
        {}},
       {"a record with a count below 4 after good ones: the good block is not sent either",
-       record(0x000100, "\x01") + "S2030001FF\n" + kS8, 3, "Bad format:030001FF", {}},
+       record(0x000100, "\x01") + "S2030001FF\n" + kS8,
+       3,
+       "Bad format:030001FF",
+       {}},
   });
 }
 

@@ -66,8 +66,8 @@ TEST(LateAnswers, RetriedBlocksSecondAnswerDoesNotHideTheNextBlocksRefusal) {
   int n = 0;
   board.handler = [&](const Bytes&) -> std::vector<Chunk> {
     switch (++n) {
-      case 1:                                                        // block 0x100, and its retry:
-      case 2: return {{kLate, ft12::text_answer("*")}};              // both answered after their window
+      case 1:                                                         // block 0x100, and its retry:
+      case 2: return {{kLate, ft12::text_answer("*")}};               // both answered after their window
       case 3: return {{Millis(300), ft12::text_answer("!bad CRC")}};  // block 0x200 refused, behind them
       default: return {{Millis(1), ft12::text_answer("%*")}};
     }

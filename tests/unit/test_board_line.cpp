@@ -13,8 +13,8 @@
 namespace vx::board {
 namespace {
 
-using test::hex_bytes;
 using std::chrono::milliseconds;
+using test::hex_bytes;
 
 const Bytes kIdentityRequest = hex_bytes("68 0C 0C 68 7F 7F 47 F5 49 30 30 30 30 30 30 0A AD 16");
 
@@ -92,8 +92,10 @@ TEST(FrameReceiver, Table) {
     ft12::Receiver rx;
     std::size_t frames = 0, rejected = 0;
     for (auto& e : rx.feed(c.input.data(), c.input.size())) {
-      if (e.kind == ft12::Receiver::Event::Kind::Frame) ++frames;
-      else rejected += e.bytes.size();
+      if (e.kind == ft12::Receiver::Event::Kind::Frame)
+        ++frames;
+      else
+        rejected += e.bytes.size();
     }
     EXPECT_EQ(frames, c.frames) << c.name;
     EXPECT_EQ(rejected, c.rejected_bytes) << c.name;
@@ -206,8 +208,7 @@ struct SideBySideCase {
 // same text where there is one, so the two files can be read side by side.
 TEST(Session, LogLinesLaySideBySideWithTheLoadersTrace) {
   const SideBySideCase cases[] = {
-      {"text request", request("I000000\n"), "\"I000000\\n\"",
-       "\"I000000\\n\" identity -> \"VQ-3140 ZARVEN v1.28\""},
+      {"text request", request("I000000\n"), "\"I000000\\n\"", "\"I000000\\n\" identity -> \"VQ-3140 ZARVEN v1.28\""},
       {"a text that is not printable", request("R\x01\n"), "", "read refused -> \"?syntax\""},
       {"a block", ft12::make_frame(hex_bytes("47 F5 73 45 23 01 03 11 22 33 27 84").data(), 12), "",
        "block 's' wrote 3 bytes at 012345 -> \"*\""},
@@ -218,9 +219,8 @@ TEST(Session, LogLinesLaySideBySideWithTheLoadersTrace) {
     rig.drain();
     ASSERT_GE(rig.log.size(), 1u) << c.edge;
     const Columns logged = columns(rig.log[0]);
-    const Columns traced =
-        columns(trace_line(Micros{0}, "tx", c.request.data(), c.request.size(),
-                           frame_text(c.request.data(), c.request.size())));
+    const Columns traced = columns(trace_line(Micros{0}, "tx", c.request.data(), c.request.size(),
+                                              frame_text(c.request.data(), c.request.size())));
     EXPECT_EQ(logged.bytes, traced.bytes) << c.edge;
     EXPECT_EQ(traced.note, c.trace_note) << c.edge;
     EXPECT_EQ(logged.note, c.log_note) << c.edge;
@@ -234,8 +234,8 @@ TEST(Session, AnswerLineLaysBesideTheTracesReceivedLine) {
   ASSERT_EQ(sent.size(), 1u);
   ASSERT_EQ(rig.log.size(), 1u);
   const Bytes answered = answer("VQ-3140 ZARVEN v1.28");
-  const Columns traced = columns(trace_line(Micros{0}, "rx", answered.data(), answered.size(),
-                                            frame_text(answered.data(), answered.size())));
+  const Columns traced = columns(
+      trace_line(Micros{0}, "rx", answered.data(), answered.size(), frame_text(answered.data(), answered.size())));
   EXPECT_EQ(columns(format_log_line(sent[0].due, "out", sent[0].bytes, "")).bytes, traced.bytes);
   EXPECT_EQ(traced.note, "\"VQ-3140 ZARVEN v1.28\"");
   EXPECT_TRUE(columns(rig.log[0]).note.ends_with(" -> " + traced.note)) << rig.log[0];

@@ -38,11 +38,13 @@ TEST(Options, Refused) {
 TEST(Options, AllTogether) {
   Options o;
   std::string why;
-  ASSERT_TRUE(parse_options({"--link", "/tmp/vq", "--baud=9600", "--parity", "even", "--think", "5",
-                             "--identity", "VQ test", "--old-bios", "--answer", "PING=PONG", "--answer",
-                             "A=B=C", "--load", "a.bin@0x012300", "--load", "b@FF", "--dump",
-                             "out.bin@012300,100", "--fault", "late:every=3", "--fault", "silent:after=9",
-                             "--seed", "77", "--log", "-"},
+  ASSERT_TRUE(parse_options({"--link",   "/tmp/vq",      "--baud=9600", "--parity",
+                             "even",     "--think",      "5",           "--identity",
+                             "VQ test",  "--old-bios",   "--answer",    "PING=PONG",
+                             "--answer", "A=B=C",        "--load",      "a.bin@0x012300",
+                             "--load",   "b@FF",         "--dump",      "out.bin@012300,100",
+                             "--fault",  "late:every=3", "--fault",     "silent:after=9",
+                             "--seed",   "77",           "--log",       "-"},
                             o, why))
       << why;
   EXPECT_EQ(o.link, "/tmp/vq");
@@ -97,8 +99,8 @@ TEST(FaultRules, Table) {
       {"twice:every=1", true, FaultKind::Twice, 1, 0, 3},
       {"twice:rate=0.5,delay=8", true, FaultKind::Twice, 0, 0.5, 8},
       {"ragged:every=3", true, FaultKind::Ragged, 3, 0, 0},
-      {"drop", false, FaultKind::Drop, 0, 0, 0},                  // needs every or rate
-      {"drop:every=2,rate=0.5", false, FaultKind::Drop, 0, 0, 0}, // not both
+      {"drop", false, FaultKind::Drop, 0, 0, 0},                   // needs every or rate
+      {"drop:every=2,rate=0.5", false, FaultKind::Drop, 0, 0, 0},  // not both
       {"drop:every=0", false, FaultKind::Drop, 0, 0, 0},
       {"drop:rate=1.5", false, FaultKind::Drop, 0, 0, 0},
       {"drop:delay=5,every=1", false, FaultKind::Drop, 0, 0, 0},  // delay is late's
@@ -171,7 +173,9 @@ TEST(MemoryImage, LoadAtTheEndFitsOneBeyondDoesNot) {
   EXPECT_TRUE(load_image(m, "three.bin", 0xFFFFFD, why)) << why;
   Bytes got;
   m.read(0xFFFFFC, 4, got);
-  EXPECT_EQ(test::text_of(got), "\xFF" "abc");
+  EXPECT_EQ(test::text_of(got),
+            "\xFF"
+            "abc");
   EXPECT_FALSE(load_image(m, "three.bin", 0xFFFFFE, why));
   EXPECT_NE(why.find("does not fit"), std::string::npos);
   EXPECT_FALSE(load_image(m, "missing.bin", 0, why));

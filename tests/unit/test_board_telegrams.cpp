@@ -38,8 +38,7 @@ TEST(DecodeBlock, RunExampleWritesThreeBytes) {
 
 TEST(DecodeBlock, MaskExampleWritesTwoRuns) {
   std::vector<ByteRun> runs;
-  ASSERT_EQ(decode(hex_bytes("6E 00 23 01 03 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 AA BB CC 8B 81"), runs),
-            "");
+  ASSERT_EQ(decode(hex_bytes("6E 00 23 01 03 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 AA BB CC 8B 81"), runs), "");
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].address, 0x012300u);
   EXPECT_EQ(runs[0].bytes, hex_bytes("AA BB"));
@@ -125,10 +124,10 @@ struct ReadCase {
 TEST(ParseRead, Table) {
   const ReadCase cases[] = {
       {"R012300,40", "", 0x012300, 0x40},
-      {"R01a3b0,0f", "", 0x01A3B0, 0x0F},          // lower-case digits
-      {"R000000,00", "", 0, 0},                    // nothing asked, nothing sent
-      {"R012300,7A", "", 0x012300, kMaxReadCount}, // the most one answer frame holds
-      {"RFFFFFF,01", "", 0xFFFFFF, 1},             // the last byte
+      {"R01a3b0,0f", "", 0x01A3B0, 0x0F},           // lower-case digits
+      {"R000000,00", "", 0, 0},                     // nothing asked, nothing sent
+      {"R012300,7A", "", 0x012300, kMaxReadCount},  // the most one answer frame holds
+      {"RFFFFFF,01", "", 0xFFFFFF, 1},              // the last byte
       {"R012300,7B", kCountTooLarge, 0, 0},
       {"RFFFFFF,02", kOutOfRange, 0, 0},
       {"R01230,40", kBadForm, 0, 0},
@@ -165,7 +164,9 @@ TEST(ParseWrite, Table) {
       {"WFFFFFF<0102", kOutOfRange, 0, ""},
       {"W012300<0A1", kOddDigits, 0, ""},
       {"W012300<0G", kBadDigit, 0, ""},
-      {"W012300<0A\x01" "B", kBadDigit, 0, ""},
+      {"W012300<0A\x01"
+       "B",
+       kBadDigit, 0, ""},
       {"W012300>0A", kBadForm, 0, ""},
       {"W01230<0A", kBadForm, 0, ""},
       {"W0123X0<0A", kBadForm, 0, ""},
@@ -194,13 +195,13 @@ TEST(ParseRecord, Table) {
       {"S20701234511223329", "", '2', 0x012345, "11 22 33", true},
       {"S206012300aabb70", "", '2', 0x012300, "AA BB", true},
       {"S804000000FB", "", '8', 0, "", true},
-      {"S804000000FF", "", '8', 0, "", false},         // reported, not refused
+      {"S804000000FF", "", '8', 0, "", false},  // reported, not refused
       {"S1051234AABB01", "", '1', 0x1234, "AA BB", false},
       {"S10512340102B1", "", '1', 0x1234, "01 02", true},
       {"S3060012345601FF", "", '3', 0x00123456, "01", false},
       {"S00600004844521B", "", '0', 0, "48 44 52", true},
-      {"S4030000FC", kBadRecord, 0, 0, "", false},    // reserved type
-      {"S20301234", kBadRecord, 0, 0, "", false},     // count below address and checksum
+      {"S4030000FC", kBadRecord, 0, 0, "", false},  // reserved type
+      {"S20301234", kBadRecord, 0, 0, "", false},   // count below address and checksum
       {"S2070123451122332", kBadRecord, 0, 0, "", false},
       {"S207012345112233290", kBadRecord, 0, 0, "", false},
       {"S2070123451122ZZ29", kBadRecord, 0, 0, "", false},

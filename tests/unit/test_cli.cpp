@@ -25,16 +25,24 @@ struct ParseCase {
 TEST(CommandLine, OptionsAreTakenAndTheRestKeepsItsOrder) {
   const ParseCase cases[] = {
       {"no arguments", {}, A::Run, {}, "", false},
-      {"loader arguments untouched", {"b115200", "old", "fw.s28", "@verify<fw.s28"}, A::Run,
-       {"b115200", "old", "fw.s28", "@verify<fw.s28"}, "", false},
+      {"loader arguments untouched",
+       {"b115200", "old", "fw.s28", "@verify<fw.s28"},
+       A::Run,
+       {"b115200", "old", "fw.s28", "@verify<fw.s28"},
+       "",
+       false},
       {"port, separate", {"-P", "/dev/ttyUSB0", "b9600"}, A::Run, {"b9600"}, "/dev/ttyUSB0", false},
       {"port, long separate", {"b9600", "--port", "COM7"}, A::Run, {"b9600"}, "COM7", false},
       {"port, long with =", {"--port=\\\\.\\COM12", "x.txt"}, A::Run, {"x.txt"}, "\\\\.\\COM12", false},
       {"last port wins", {"-P", "a", "--port=b"}, A::Run, {}, "b", false},
       {"port value may begin with a dash", {"-P", "-odd"}, A::Run, {}, "-odd", false},
       {"quiet", {"-q", "fw.s28", "--quiet"}, A::Run, {"fw.s28"}, "", true},
-      {"after -- everything is the loader's", {"--", "-reset", "--help", "-P"}, A::Run,
-       {"-reset", "--help", "-P"}, "", false},
+      {"after -- everything is the loader's",
+       {"--", "-reset", "--help", "-P"},
+       A::Run,
+       {"-reset", "--help", "-P"},
+       "",
+       false},
       {"-- only once taken", {"--", "--"}, A::Run, {"--"}, "", false},
       {"-? is the loader's usage request", {"b9600", "-?"}, A::Run, {"b9600", "-?"}, "", false},
       {"help", {"b9600", "--help", "fw.s28"}, A::Help, {"b9600"}, "", false},
@@ -78,11 +86,11 @@ TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
   std::string usage = usage_text("vexalw");
   EXPECT_EQ(usage.rfind("Usage: vexalw [OPTION]...", 0), 0u);
   std::replace(usage.begin(), usage.end(), '\n', ' ');  // a phrase may wrap
-  for (const char* part : {"--port DEV", "--ignore-checksums", "--list-ports", "--quiet", "--version", "@binget012300,000100>dump.bin",
-                           "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "@load<firmware.elf",
-                           "@load012300<image.bin", "Intel HEX", "#nested file",
-                           "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "Exit codes: 0 done;",
-                           "9 a memory command failed"})
+  for (const char* part :
+       {"--port DEV", "--ignore-checksums", "--list-ports", "--quiet", "--version", "@binget012300,000100>dump.bin",
+        "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "@load<firmware.elf", "@load012300<image.bin",
+        "Intel HEX", "#nested file", "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "Exit codes: 0 done;",
+        "9 a memory command failed"})
     EXPECT_NE(usage.find(part), std::string::npos) << part;
   EXPECT_EQ(version_text("vexal"), std::string("vexal ") + kVexalVersion + " (VQ-3140 loader, ZARVEN v1.28)\n");
 }
@@ -103,8 +111,13 @@ TEST(StartProgram, AnswersRefusalsAndRunsForEveryFrontEnd) {
       {{"--help"}, "Usage: prog [OPTION]...", "", "", {}, "", false},
       {{"-V"}, "prog ", "", "", {}, "", false},
       {{"--prot"}, "", "Error: unknown option '--prot'", " (see 'prog --help')", {}, "", false},
-      {{"-P", "/dev/ttyUSB3", "--bogus"}, "", "Error: unknown option '--bogus'", " (see 'prog --help')", {},
-       "/dev/ttyUSB3", false},
+      {{"-P", "/dev/ttyUSB3", "--bogus"},
+       "",
+       "Error: unknown option '--bogus'",
+       " (see 'prog --help')",
+       {},
+       "/dev/ttyUSB3",
+       false},
       {{"-q", "--port=/dev/ttyUSB1", "b9600", "fw.s28"}, "", "", "", {"b9600", "fw.s28"}, "/dev/ttyUSB1", true},
       {{"X1"}, "", "", "", {"X1"}, "", false},
   };

@@ -60,10 +60,15 @@ void run_cases(const std::vector<Case>& cases) {
 TEST(LineKinds, SkippedSentAndTested) {
   run_cases({
       {"comments, blank, indented and high-byte lines are skipped",
-       "; note\n\n \tA\n\tA\n\xC3" "A\nB\n", {"B\n"}, 0},
+       "; note\n\n \tA\n\tA\n\xC3"
+       "A\nB\n",
+       {"B\n"},
+       0},
       {"last line without line feed goes without one", "B\nC", {"B\n", "C"}, 0},
-      {"S-records other than S2/S8 are raw commands", "S00600004844521B\nS9030000FC\n",
-       {"S00600004844521B\n", "S9030000FC\n"}, 0},
+      {"S-records other than S2/S8 are raw commands",
+       "S00600004844521B\nS9030000FC\n",
+       {"S00600004844521B\n", "S9030000FC\n"},
+       0},
       {"'~' awaits no answer and leaves the answer empty", "~B\n?OK!C\n?\?!D\n", {"B\n", "D\n"}, 0},
       {"negative answer ends with 6", "A\nN\n", {"A\n", "N\n"}, 6, "Error: Negative response."},
       {"empty file sends nothing", "", {}, 0, "\nLoading: job.txt"},
@@ -117,8 +122,7 @@ TEST(Conditionals, Chains) {
       {"?? at the start acts as ?", "A\n??yz!B\n", {"A\n", "B\n"}, 0},
       {"?! at the start fails", "?!\n", {}, 7, "Error: No choice."},
       {"?! with a message", "A\n?q!B\n?!Nope\n", {"A\n"}, 7, "Error: Nope"},
-      {"?! after a taken branch does nothing, other lines between", "A\n?x!B\nC\n?!fail\n",
-       {"A\n", "B\n", "C\n"}, 0},
+      {"?! after a taken branch does nothing, other lines between", "A\n?x!B\nC\n?!fail\n", {"A\n", "B\n", "C\n"}, 0},
       {"else-if chain takes the first match only", "A\n?q!B\n??y!C\n??x!D\n?\?!E\n", {"A\n", "C\n"}, 0},
       {"?\?! is the else branch", "A\n?q!B\n?\?!C\n", {"A\n", "C\n"}, 0},
       {"nested test: both must match", "A\n?x!?y!B\n", {"A\n", "B\n"}, 0},
@@ -186,7 +190,8 @@ TEST(NestedFiles, NamesResolveAgainstTheCurrentDirectory) {
 TEST(NestedFiles, DepthLimit) {
   for (int depth : {kMaxNesting, kMaxNesting + 1}) {
     Script s;
-    for (int k = 1; k < depth; ++k) s.dir.write("f" + std::to_string(k) + ".txt", "#f" + std::to_string(k + 1) + ".txt\n");
+    for (int k = 1; k < depth; ++k)
+      s.dir.write("f" + std::to_string(k) + ".txt", "#f" + std::to_string(k + 1) + ".txt\n");
     s.dir.write("f" + std::to_string(depth) + ".txt", "D\n");
     LoaderRun run = test::run_loader({"f1.txt"}, s.board);
     if (depth <= kMaxNesting) {
@@ -214,11 +219,26 @@ TEST(TextMode, ReadsAsAWindowsTextModeRead) {
   run_cases({
       {"CR LF reads as LF", "B\r\nC\r\n", {"B\n", "C\n"}, 0},
       {"a lone CR stays", "B\rC\n", {"B\rC\n"}, 0},
-      {"Ctrl-Z ends the file", "B\n\x1A" "C\n", {"B\n"}, 0},
-      {"Ctrl-Z inside a line ends it there", "B\nC\x1A" "D\n", {"B\n", "C"}, 0},
-      {"a byte-order mark before the first line", "\xEF\xBB\xBF" "B\nC\n", {"B\n", "C\n"}, 0},
+      {"Ctrl-Z ends the file",
+       "B\n\x1A"
+       "C\n",
+       {"B\n"},
+       0},
+      {"Ctrl-Z inside a line ends it there",
+       "B\nC\x1A"
+       "D\n",
+       {"B\n", "C"},
+       0},
+      {"a byte-order mark before the first line",
+       "\xEF\xBB\xBF"
+       "B\nC\n",
+       {"B\n", "C\n"},
+       0},
       {"a long comment counts as one line", ";" + std::string(300, 'X') + "\n?q\n", {}, 8, "line:    2 :?q"},
-      {"a zero byte ends the run before the file's first line", "B\nC" + std::string(1, '\0') + "D\nE\n", {}, 3,
+      {"a zero byte ends the run before the file's first line",
+       "B\nC" + std::string(1, '\0') + "D\nE\n",
+       {},
+       3,
        "Error: Line 2 of job.txt holds a NUL byte."},
   });
 }

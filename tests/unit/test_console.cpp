@@ -57,7 +57,8 @@ TEST_F(Console, CarriageReturnCases) {
       {"line feed on a full line: no empty line", "\n" + xs(80) + "\nF", {"", xs(80), "F"}},
       {"return on a full line keeps it", "\n" + xs(80) + "\rE", {"", xs(80), "E"}},
       {"81st character is erased", "\n" + xs(81) + "\rE", {"", xs(80), "E"}},
-      {"send field of 245 fills 81, 80, 80, 10", "\n\rSend: " + xs(245),
+      {"send field of 245 fills 81, 80, 80, 10",
+       "\n\rSend: " + xs(245),
        {"", "Send: " + xs(75), xs(80), xs(80), xs(10)}},
   };
   for (const auto& c : cases) {

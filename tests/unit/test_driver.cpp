@@ -94,8 +94,8 @@ TEST(Driver, ParityFollowsTheLowTwoModeBits) {
   const struct {
     const char* arg;
     Parity parity;
-  } cases[] = {{"m0", Parity::None}, {"m1", Parity::Odd}, {"m2", Parity::Even}, {"m3", Parity::Odd},
-               {"m4", Parity::None}};
+  } cases[] = {
+      {"m0", Parity::None}, {"m1", Parity::Odd}, {"m2", Parity::Even}, {"m3", Parity::Odd}, {"m4", Parity::None}};
   for (const auto& c : cases) {
     ScriptedBoard board;
     test::run_loader({c.arg}, board);
@@ -136,10 +136,19 @@ TEST(Driver, RawCommandsAndTheirAnswers) {
     Lines tail;
   } cases[] = {
       {"positive", "OK", 0, {"Send scmd: X1", "Answer: OK", "Loading completed with no errors.", "Exit code     0"}},
-      {"empty answer passes", "", 0, {"Send scmd: X1", "Answer:", "Loading completed with no errors.", "Exit code     0"}},
+      {"empty answer passes",
+       "",
+       0,
+       {"Send scmd: X1", "Answer:", "Loading completed with no errors.", "Exit code     0"}},
       // "Answer: " and its 245-wide field fill 81 + 80 + 80 columns and 12 more before the error.
-      {"negative with ?", "?ERR", 7, {"Send scmd: X1", "Answer: ?ERR", kTwelve + "Error: Negative response.", "Exit code     7"}},
-      {"negative with !", "a!b", 7, {"Send scmd: X1", "Answer: a!b", kTwelve + "Error: Negative response.", "Exit code     7"}},
+      {"negative with ?",
+       "?ERR",
+       7,
+       {"Send scmd: X1", "Answer: ?ERR", kTwelve + "Error: Negative response.", "Exit code     7"}},
+      {"negative with !",
+       "a!b",
+       7,
+       {"Send scmd: X1", "Answer: a!b", kTwelve + "Error: Negative response.", "Exit code     7"}},
   };
   for (const auto& c : cases) {
     ScriptedBoard board;

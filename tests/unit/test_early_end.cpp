@@ -57,7 +57,9 @@ Bytes with_end(Bytes f, std::uint8_t end) {
   f.back() = end;
   return f;
 }
-Bytes part(const Bytes& f, std::size_t from, std::size_t to) { return Bytes(f.begin() + static_cast<long>(from), f.begin() + static_cast<long>(to)); }
+Bytes part(const Bytes& f, std::size_t from, std::size_t to) {
+  return Bytes(f.begin() + static_cast<long>(from), f.begin() + static_cast<long>(to));
+}
 
 TEST(EarlyEnd, CasesGiveTheSameResultsAsTheFullWindow) {
   const Bytes a = frame("ANSWER"), b = frame("NEXT");
@@ -67,11 +69,16 @@ TEST(EarlyEnd, CasesGiveTheSameResultsAsTheFullWindow) {
   } cases[] = {
       {"complete frames", {{Chunk{Millis(1), a}}, {Chunk{Millis(1), b}}}},
       {"wrong end byte: no answer", {{Chunk{Millis(1), with_end(a, 0x17)}}, {Chunk{Millis(1), b}}}},
-      {"trailing bytes in the same burst", {{Chunk{Millis(1), a}, Chunk{Millis(0), Bytes{0x55, 0x68, 0x01}}}, {Chunk{Millis(1), b}}}},
-      {"trailing bytes during the idle gap", {{Chunk{Millis(1), a}, Chunk{Micros(150), Bytes{0xAA}}}, {Chunk{Millis(1), b}}}},
-      {"late answer read by the next exchange", {{Chunk{Millis(400), a}}, {Chunk{Millis(1), b}}, {Chunk{Millis(1), b}}}},
-      {"split by a pause under 15 ms", {{Chunk{Millis(1), part(a, 0, 6)}, Chunk{Millis(14), part(a, 6, a.size())}}, {Chunk{Millis(1), b}}}},
-      {"split by a pause over 15 ms", {{Chunk{Millis(1), part(a, 0, 6)}, Chunk{Millis(16), part(a, 6, a.size())}}, {Chunk{Millis(1), b}}, {}}},
+      {"trailing bytes in the same burst",
+       {{Chunk{Millis(1), a}, Chunk{Millis(0), Bytes{0x55, 0x68, 0x01}}}, {Chunk{Millis(1), b}}}},
+      {"trailing bytes during the idle gap",
+       {{Chunk{Millis(1), a}, Chunk{Micros(150), Bytes{0xAA}}}, {Chunk{Millis(1), b}}}},
+      {"late answer read by the next exchange",
+       {{Chunk{Millis(400), a}}, {Chunk{Millis(1), b}}, {Chunk{Millis(1), b}}}},
+      {"split by a pause under 15 ms",
+       {{Chunk{Millis(1), part(a, 0, 6)}, Chunk{Millis(14), part(a, 6, a.size())}}, {Chunk{Millis(1), b}}}},
+      {"split by a pause over 15 ms",
+       {{Chunk{Millis(1), part(a, 0, 6)}, Chunk{Millis(16), part(a, 6, a.size())}}, {Chunk{Millis(1), b}}, {}}},
       {"L above 250", {{Chunk{Millis(1), Bytes{0x68, 0xFB, 0xFB, 0x68, 0x16}}}, {Chunk{Millis(1), b}}}},
       {"silence", {{}, {Chunk{Millis(1), b}}}},
   };
@@ -92,7 +99,9 @@ TEST(EarlyEnd, RandomBoardsGiveTheSameResultsAsTheFullWindow) {
         case 0: break;  // silence
         case 1: answer = {Chunk{Millis(1), f}}; break;
         case 2: answer = {Chunk{Millis(1), with_end(f, 0x00)}}; break;
-        case 3: answer = {Chunk{Millis(rng() % 3), part(f, 0, 3)}, Chunk{Millis(rng() % 30), part(f, 3, f.size())}}; break;
+        case 3:
+          answer = {Chunk{Millis(rng() % 3), part(f, 0, 3)}, Chunk{Millis(rng() % 30), part(f, 3, f.size())}};
+          break;
         case 4: answer = {Chunk{Millis(1), f}, Chunk{Millis(0), Bytes(rng() % 5 + 1, 0x33)}}; break;
         default:
           answer = {Chunk{Millis(310 + rng() % 100), f}};

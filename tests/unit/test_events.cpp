@@ -96,24 +96,26 @@ TEST_F(Events, ARunInOrderWithProgressAtMostEvery100msAndAlwaysAtTheEnd) {
     events.end(RunEnd{9, "Error: Verify failed at 010005: expected 78, found 00.", "why", transfer_counts(),
                       transfer_run_time(), "2026-12-09T02:14:26Z"});
   }
-  EXPECT_EQ(lines_of(file_), (std::vector<std::string>{
-      R"({"event":"start","version":"0.95","port":"/dev/ttyUSB0","pid":1234,"time":"2026-12-09T02:14:23Z"})",
-      R"({"event":"phase","phase":"opening"})",
-      R"({"event":"phase","phase":"identity"})",
-      "{\"event\":\"identity\",\"id\":\"VQ-3140 ZARVEN v1.28 \xc3\xa9\\u0001\"}",
-      R"({"event":"file","role":"command","path":"job.txt","size":12,"sha256":")" + std::string(64, 'a') + "\"}",
-      R"({"event":"file","role":"verify","path":"/dev/fd/3"})",
-      R"({"event":"phase","phase":"loading","file":"fw \"a\".s28"})",
-      R"({"event":"progress","phase":"loading","done":100,"total":1000})",
-      R"({"event":"progress","phase":"loading","done":500,"total":1000})",
-      R"({"event":"progress","phase":"loading","done":900,"total":1000})",
-      R"({"event":"progress","phase":"loading","done":1000,"total":1000})",
-      R"({"event":"phase","phase":"verifying","file":"fw.s28"})",
-      R"({"event":"progress","phase":"verifying","done":300,"total":300})",
-      R"({"event":"end","code":9,"error":"Error: Verify failed at 010005: expected 78, found 00.","reason":"why",)"
-      R"("bytes":1300,"written":1000,"read":300,"text_retries":1,"block_retries":2,"seconds":3.01,)"
-      R"("time":"2026-12-09T02:14:26Z"})",
-  }));
+  EXPECT_EQ(
+      lines_of(file_),
+      (std::vector<std::string>{
+          R"({"event":"start","version":"0.95","port":"/dev/ttyUSB0","pid":1234,"time":"2026-12-09T02:14:23Z"})",
+          R"({"event":"phase","phase":"opening"})",
+          R"({"event":"phase","phase":"identity"})",
+          "{\"event\":\"identity\",\"id\":\"VQ-3140 ZARVEN v1.28 \xc3\xa9\\u0001\"}",
+          R"({"event":"file","role":"command","path":"job.txt","size":12,"sha256":")" + std::string(64, 'a') + "\"}",
+          R"({"event":"file","role":"verify","path":"/dev/fd/3"})",
+          R"({"event":"phase","phase":"loading","file":"fw \"a\".s28"})",
+          R"({"event":"progress","phase":"loading","done":100,"total":1000})",
+          R"({"event":"progress","phase":"loading","done":500,"total":1000})",
+          R"({"event":"progress","phase":"loading","done":900,"total":1000})",
+          R"({"event":"progress","phase":"loading","done":1000,"total":1000})",
+          R"({"event":"phase","phase":"verifying","file":"fw.s28"})",
+          R"({"event":"progress","phase":"verifying","done":300,"total":300})",
+          R"({"event":"end","code":9,"error":"Error: Verify failed at 010005: expected 78, found 00.","reason":"why",)"
+          R"("bytes":1300,"written":1000,"read":300,"text_retries":1,"block_retries":2,"seconds":3.01,)"
+          R"("time":"2026-12-09T02:14:26Z"})",
+      }));
 }
 
 TEST_F(Events, ADescriptorTheCallerPassedIsWrittenAndLeftOpen) {
@@ -172,7 +174,9 @@ TEST_F(Events, NoVariableNoChannelNoWord) {
 // The meter: percent, rate and time left; nested transfers; the run's total.
 struct Recorder : TransferView {
   std::vector<std::string> seen;
-  void phase_started(Phase p, const std::string& file) override { seen.push_back(std::string(phase_name(p)) + " " + file); }
+  void phase_started(Phase p, const std::string& file) override {
+    seen.push_back(std::string(phase_name(p)) + " " + file);
+  }
   void progress(const TransferProgress& p) override {
     std::ostringstream s;
     s << p.file << " " << p.done << "/" << p.total << " " << p.percent() << "% " << p.bytes_per_second() << " B/s";
@@ -191,17 +195,17 @@ TEST_F(Events, TheMeterMeasuresTheInnermostTransferAndResumesTheOuter) {
   transfer_advance(1000);
   transfer_begin(Phase::Verifying, "fw.s28", 2000);
   clock_.advance(Millis(1000));
-  transfer_advance(0);      // nothing moved: nothing said
-  transfer_advance(2500);   // past the total: shown full
+  transfer_advance(0);     // nothing moved: nothing said
+  transfer_advance(2500);  // past the total: shown full
   transfer_end();
   transfer_end();
   transfer_end();
-  transfer_end();           // one too many: harmless
+  transfer_end();  // one too many: harmless
   remove_transfer_view(&r);
-  EXPECT_EQ(r.seen, (std::vector<std::string>{
-      "loading job.txt", "loading fw.s28", "fw.s28 1000/4000 25% 2000 B/s 1500 ms left",
-      "verifying fw.s28", "fw.s28 2500/2000 100% 2500 B/s 0 ms left", "ended",
-      "fw.s28 1000/4000 25% 666.667 B/s 4500 ms left", "ended", "ended"}));
+  EXPECT_EQ(r.seen,
+            (std::vector<std::string>{"loading job.txt", "loading fw.s28", "fw.s28 1000/4000 25% 2000 B/s 1500 ms left",
+                                      "verifying fw.s28", "fw.s28 2500/2000 100% 2500 B/s 0 ms left", "ended",
+                                      "fw.s28 1000/4000 25% 666.667 B/s 4500 ms left", "ended", "ended"}));
   EXPECT_EQ(transfer_counts().written, 1000);  // loading
   EXPECT_EQ(transfer_counts().read, 2500);     // verifying
 }

@@ -17,9 +17,25 @@ struct DigitCase {
 
 TEST(HexDigit, BothCasesAndTheirNeighbours) {
   const DigitCase cases[] = {
-      {'0', 0},   {'9', 9},   {'A', 10},  {'F', 15},  {'a', 10},  {'f', 15},  {'7', 7},   {'c', 12},
-      {'/', -1},  {':', -1},  {'@', -1},  {'G', -1},  {'`', -1},  {'g', -1},  {' ', -1},  {'\0', -1},
-      {'x', -1},  {'\n', -1}, {static_cast<char>(0xB0), -1},  // '0' with the top bit set
+      {'0', 0},
+      {'9', 9},
+      {'A', 10},
+      {'F', 15},
+      {'a', 10},
+      {'f', 15},
+      {'7', 7},
+      {'c', 12},
+      {'/', -1},
+      {':', -1},
+      {'@', -1},
+      {'G', -1},
+      {'`', -1},
+      {'g', -1},
+      {' ', -1},
+      {'\0', -1},
+      {'x', -1},
+      {'\n', -1},
+      {static_cast<char>(0xB0), -1},  // '0' with the top bit set
   };
   for (const auto& c : cases) EXPECT_EQ(hex_digit(c.c), c.value) << "character " << static_cast<int>(c.c);
 }

@@ -109,7 +109,8 @@ TEST(MemcmdRange, OutsideTheMemoryIsRefusedBeforeAnyTelegram) {
     MemoryBoard mb;
     LoaderRun run = run_loader({c.command}, mb.board);
     EXPECT_EQ(run.code, 9) << c.edge << "\n" << log_of(run);
-    EXPECT_TRUE(has_line(run, std::string("Error: Range outside memory 000000-FFFFFF: ") + c.shown)) << c.edge << "\n" << log_of(run);
+    EXPECT_TRUE(has_line(run, std::string("Error: Range outside memory 000000-FFFFFF: ") + c.shown)) << c.edge << "\n"
+                                                                                                     << log_of(run);
     EXPECT_TRUE(mb.requests().empty()) << c.edge;
     EXPECT_FALSE(dir.exists("x.bin")) << c.edge;
   }
@@ -195,21 +196,22 @@ TEST(MemcmdReads, AnswerOfAnotherLengthEndsTheRunAtItsChunk) {
     const char* line;
     std::string file;
   } cases[] = {
-      {"raw chunk one byte short", "@binget000000,000100>o.bin", "R000040,40\n", 63,
-       "Error: Bad length (   63/   64).", pattern(0x100).substr(0, 0x40)},
-      {"raw chunk one byte long", "@binget000000,000100>o.bin", "R000040,40\n", 65,
-       "Error: Bad length (   65/   64).", pattern(0x100).substr(0, 0x40)},
-      {"dump line one byte short", "@hexget000000,000030>o.bin", "R000010,10\n", 15,
-       "Error: Bad length (   15/   16).",
-       "000000: " + [] {
-         std::string line;
-         for (unsigned char c : pattern(0x100).substr(0, 0x10)) {
-           char pair[4];
-           std::snprintf(pair, sizeof pair, "%02X ", c);
-           line += pair;
-         }
-         return line;
-       }() + "\n"},
+      {"raw chunk one byte short", "@binget000000,000100>o.bin", "R000040,40\n", 63, "Error: Bad length (   63/   64).",
+       pattern(0x100).substr(0, 0x40)},
+      {"raw chunk one byte long", "@binget000000,000100>o.bin", "R000040,40\n", 65, "Error: Bad length (   65/   64).",
+       pattern(0x100).substr(0, 0x40)},
+      {"dump line one byte short", "@hexget000000,000030>o.bin", "R000010,10\n", 15, "Error: Bad length (   15/   16).",
+       "000000: " +
+           [] {
+             std::string line;
+             for (unsigned char c : pattern(0x100).substr(0, 0x10)) {
+               char pair[4];
+               std::snprintf(pair, sizeof pair, "%02X ", c);
+               line += pair;
+             }
+             return line;
+           }() +
+           "\n"},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -290,7 +292,10 @@ TEST(MemcmdAnswers, FormAndPairRules) {
       {"'!' after '=' ends the data", binget, "=12!34", 9, "Error: Bad length (    1/    2).", ""},
       {"'?' after '=' is read as a digit", binget, "=12?3", 0, nullptr, std::string("\x12\0", 2)},
       {"lone last digit is a pair", binget, "=123", 0, nullptr, "\x12\x03"},
-      {"byte from 0x80 ends the data", binget, "=12\x80" "34", 9, "Error: Bad length (    1/    2).", ""},
+      {"byte from 0x80 ends the data", binget,
+       "=12\x80"
+       "34",
+       9, "Error: Bad length (    1/    2).", ""},
       {"line end ends the data", binget, "=1234\n56", 0, nullptr, "\x12\x34"},
       {"'!' second in a pair ends the data", binget, "=1!23", 9, "Error: Bad length (    1/    2).", ""},
       {"fewer pairs than asked", binget, "=12", 9, "Error: Bad length (    1/    2).", ""},
@@ -387,8 +392,7 @@ struct FileCase {
 
 TEST(MemcmdFiles, FailuresEndWith3) {
   const FileCase cases[] = {
-      {"read into a missing directory", "@binget000000,000002>no/such.bin",
-       "Error: Can't open file no/such.bin", 0},
+      {"read into a missing directory", "@binget000000,000002>no/such.bin", "Error: Can't open file no/such.bin", 0},
       {"write from a missing file", "@binput000000<missing.bin", "Error: Can't open file missing.bin", 0},
       {"write from a directory", "@binput000000<.", "Error: Can't read file .", 0},
       {"raw read onto a full disk", "@binget000000,000002>/dev/full", "Error: Can't write to file /dev/full", 1},
@@ -424,8 +428,7 @@ TEST(MemcmdCommandFile, NameEndsBeforeTheLineFeed) {
   MemoryBoard mb;
   LoaderRun run = run_loader({"cmds.txt"}, mb.board);
   EXPECT_EQ(run.code, 0) << log_of(run);
-  EXPECT_EQ(mb.requests(),
-            (std::vector<std::string>{"W000010<ABCD\n", "R000010,02\n", "R000010,02\n"}));
+  EXPECT_EQ(mb.requests(), (std::vector<std::string>{"W000010<ABCD\n", "R000010,02\n", "R000010,02\n"}));
   EXPECT_EQ(dir.read("x"), "\xAB\xCD");
   EXPECT_EQ(dir.read("d.txt"), "000010: AB CD \n");
 }

@@ -25,9 +25,9 @@ constexpr CheckCase kCases[] = {
     {"%06X %-5d %ld %2c", format_mismatch<std::uint8_t, short, int, int>, M::Matches},
     {"%s|%s", format_mismatch<char*, const char*>, M::Matches},
     {"%5.2f %.0f", format_mismatch<double, float>, M::Matches},
-    {"%y%5q% ", format_mismatch<>, M::Matches},          // swallowed conversions take nothing
-    {"%123d", format_mismatch<>, M::Matches},            // width 12, '3' swallowed, then a plain 'd'
-    {"%.dx", format_mismatch<int>, M::Matches},          // the precision is one character ('d'): x converts
+    {"%y%5q% ", format_mismatch<>, M::Matches},  // swallowed conversions take nothing
+    {"%123d", format_mismatch<>, M::Matches},    // width 12, '3' swallowed, then a plain 'd'
+    {"%.dx", format_mismatch<int>, M::Matches},  // the precision is one character ('d'): x converts
     {"%1.2lx", format_mismatch<unsigned>, M::Matches},
     // In number.
     {"%d/%d", format_mismatch<int>, M::FewerArguments},

@@ -22,10 +22,12 @@ TEST(ErrorLineWatch, TheLastCompletedLineFromItsMessage) {
     std::string console;
     std::string error;
   } cases[] = {
-      {"verify difference", "Executing:@verify<f.s28\nError: Verify failed at 010005: expected 78, found 00.\nExit code     9",
+      {"verify difference",
+       "Executing:@verify<f.s28\nError: Verify failed at 010005: expected 78, found 00.\nExit code     9",
        "Error: Verify failed at 010005: expected 78, found 00."},
       {"wrong settings continue the settings line",
-       "\n banner \nSerial UART port:3F8 irq:0004 baud:38400 mode:0000Wrong settings, can't initialize UART\nExit code     2",
+       "\n banner \nSerial UART port:3F8 irq:0004 baud:38400 mode:0000Wrong settings, can't initialize UART\nExit code "
+       "    2",
        "Wrong settings, can't initialize UART"},
       {"trailing blank dropped", "Error: Can't open file x.txt \nExit code     3", "Error: Can't open file x.txt"},
       {"block refused", "\rPacking...   Sending block 012300   \nError:s|!|\nExit code     4", "Error:s|!|"},
@@ -37,8 +39,7 @@ TEST(ErrorLineWatch, TheLastCompletedLineFromItsMessage) {
        "Executing:@binget0123,45\n" + std::string(12, ' ') + "Error: Syntax error" + std::string(229, ' ') +
            ":@binget0123,45 \nExit code     9",
        "Error: Syntax error:@binget0123,45"},
-      {"a blank at the break separates words", std::string(71, ' ') + "Error: a" + " b\nExit code     7",
-       "Error: a b"},
+      {"a blank at the break separates words", std::string(71, ' ') + "Error: a" + " b\nExit code     7", "Error: a b"},
       {"blanks inside a row stay", "Error: Verify failed   here\nExit code     9", "Error: Verify failed   here"},
       {"no answer", "Target ID:\nTarget didn't respond.\nExit code     4", "Target didn't respond."},
       {"bad format", "\rPacking...Bad format:ZZ\nExit code     3", "Bad format:ZZ"},
@@ -64,8 +65,10 @@ std::set<int> codes_in(const std::string& path, const std::string& section_start
   std::set<int> codes;
   bool inside = false;
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind(section_start, 0) == 0) inside = true;
-    else if (inside && (line.empty() || line.rfind(".SH", 0) == 0)) break;
+    if (line.rfind(section_start, 0) == 0)
+      inside = true;
+    else if (inside && (line.empty() || line.rfind(".SH", 0) == 0))
+      break;
     std::smatch m;
     if (!inside || !std::regex_match(line, m, row)) continue;
     for (std::size_t k = 1; k < m.size(); ++k)

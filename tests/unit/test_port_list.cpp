@@ -17,8 +17,8 @@ void write_file(const fs::path& file, const std::string& text) {
   std::ofstream(file) << text << "\n";
 }
 
-void usb_device(const fs::path& dir, const char* vendor, const char* product, const char* serial,
-                const char* maker, const char* name) {
+void usb_device(const fs::path& dir, const char* vendor, const char* product, const char* serial, const char* maker,
+                const char* name) {
   write_file(dir / "idVendor", vendor);
   write_file(dir / "idProduct", product);
   if (serial) write_file(dir / "serial", serial);
@@ -47,9 +47,7 @@ class PortList : public testing::Test {
     fs::create_directories(dev_);
     fs::create_directories(sys_ / "class" / "tty");
   }
-  void TearDown() override {
-    fs::remove_all(root_);
-  }
+  void TearDown() override { fs::remove_all(root_); }
   std::vector<std::string> lines() {
     std::vector<std::string> out;
     for (const SerialPortInfo& port : list_serial_ports({dev_.string(), sys_.string()}))
@@ -71,15 +69,16 @@ TEST_F(PortList, ByIdLinksThenRealTtysWithTheirUsbDetails) {
   tty(sys_, "ttyACM0", usb / "1-2" / "1-2:1.0");
   tty(sys_, "ttyS0", sys_ / "devices" / "platform" / "serial8250" / "tty" / "ttyS0", "4");
   tty(sys_, "ttyS1", sys_ / "devices" / "platform" / "serial8250" / "tty" / "ttyS1", "0");  // no UART
-  tty(sys_, "ttyS2", {});     // no device behind it
-  tty(sys_, "ttyUSB1", {});   // gone
+  tty(sys_, "ttyS2", {});                                                                   // no device behind it
+  tty(sys_, "ttyUSB1", {});                                                                 // gone
   tty(sys_, "tty0", sys_ / "devices" / "virtual" / "tty0");  // a console, not a serial port
   const std::string d = dev_.string();
-  EXPECT_EQ(lines(), (std::vector<std::string>{
-                         d + "/ttyACM0\t-\t2341:0043\t-\tArduino (www.arduino.cc)",
-                         d + "/ttyS0\t-\t-\t-\t-",
-                         d + "/ttyUSB0\tusb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0\t0403:6001\tA1B2C3\tFTDI FT232R USB UART",
-                     }));
+  EXPECT_EQ(lines(),
+            (std::vector<std::string>{
+                d + "/ttyACM0\t-\t2341:0043\t-\tArduino (www.arduino.cc)",
+                d + "/ttyS0\t-\t-\t-\t-",
+                d + "/ttyUSB0\tusb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0\t0403:6001\tA1B2C3\tFTDI FT232R USB UART",
+            }));
 }
 
 TEST_F(PortList, ALinkToAMissingDeviceIsStillListedByItsNameAndAStrayFileIsNot) {

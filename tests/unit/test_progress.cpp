@@ -27,9 +27,13 @@ TEST(Position, PercentOfTheCount) {
   struct Case {
     int line, count, position;
   } cases[] = {
-      {1, 4, 25}, {4, 4, 100}, {1, 3, 33}, {2, 3, 66}, {3, 2, 150},
-      {1, 0, 100},                      // no line feed: the one line is the whole file
-      {30000000, 1, 2147483647},        // line * 100 would overflow 32 bits
+      {1, 4, 25},
+      {4, 4, 100},
+      {1, 3, 33},
+      {2, 3, 66},
+      {3, 2, 150},
+      {1, 0, 100},                // no line feed: the one line is the whole file
+      {30000000, 1, 2147483647},  // line * 100 would overflow 32 bits
   };
   for (const auto& c : cases) EXPECT_EQ(pbar_position(c.line, c.count), c.position) << c.line << "/" << c.count;
 }
@@ -75,10 +79,11 @@ TEST(Calls, WhileCommandFilesRun) {
       {"no line feed at all", "B", {"show job.txt", "100", "hide"}},
       {"empty file shows nothing", "", {}},
       {"a failure leaves the bar", "B\nN\nB\n", {"show job.txt", "33", "66"}},
-      {"the outer count is back after a nested file", "B\n#in.txt\nB\nB\n",
-       {"show job.txt", "25", "50", "hide", "show in.txt", "50", "100", "hide", "show job.txt", "75", "100",
-        "hide"}},
-      {"a nested file without line feed", "#flat.txt\nB\n",
+      {"the outer count is back after a nested file",
+       "B\n#in.txt\nB\nB\n",
+       {"show job.txt", "25", "50", "hide", "show in.txt", "50", "100", "hide", "show job.txt", "75", "100", "hide"}},
+      {"a nested file without line feed",
+       "#flat.txt\nB\n",
        {"show job.txt", "50", "hide", "show flat.txt", "100", "hide", "show job.txt", "100", "hide"}},
   };
   for (const auto& c : cases) {

@@ -39,9 +39,9 @@ TEST(FreshRun, NothingOfAnEarlierRunReachesTheNext) {
   struct Case {
     const char* earlier;
     std::vector<std::string> args;
-    std::string file;       // written to job.txt
+    std::string file;  // written to job.txt
     std::string block_answer;
-    int code;               // the earlier run's exit code
+    int code;  // the earlier run's exit code
   } cases[] = {
       {"a refused block stays pending", {"job.txt"}, "S20600100001AB3D\n", "!", 4},
       {"a block pending at a missing expected answer", {"job.txt"}, "S20600100001AB3D\n!never\n", "*", 7},

@@ -73,8 +73,7 @@ TEST(WorkedExamples, RunEncodingThenS8) {
   LoaderRun run = d.run("S20701234511223329\nS804000000FB\n");
   EXPECT_EQ(run.code, 0);
   ASSERT_EQ(d.board.requests.size(), 2u);
-  EXPECT_EQ(hex_string(d.board.requests[0]),
-            "68 0E 0E 68 7F 7F 47 F5 73 45 23 01 03 11 22 33 27 84 2A 16");
+  EXPECT_EQ(hex_string(d.board.requests[0]), "68 0E 0E 68 7F 7F 47 F5 73 45 23 01 03 11 22 33 27 84 2A 16");
   EXPECT_EQ(d.board.requests[1], ft12::text_request("S804000000FB\n"));
   EXPECT_TRUE(has(run, "   Sending block 012300   OK"));
   EXPECT_TRUE(has(run, "\rFlushing write buffer  OK"));
@@ -105,8 +104,8 @@ TEST(WorkedExamples, BlockBoundarySendsTheFirstBlockAtOnce) {
 
 TEST(Packing, RecordsToBlocks) {
   const std::string full_block =  // 0x012300..0x01237F in four records of 32 bytes
-      "S224012300" + std::string(64, '1') + "97\n" + "S224012320" + std::string(64, '2') + "57\n" +
-      "S224012340" + std::string(64, '3') + "17\n" + "S224012360" + std::string(64, '4') + "D7\n";
+      "S224012300" + std::string(64, '1') + "97\n" + "S224012320" + std::string(64, '2') + "57\n" + "S224012340" +
+      std::string(64, '3') + "17\n" + "S224012360" + std::string(64, '4') + "D7\n";
   struct Case {
     const char* edge;
     std::string records;
@@ -256,27 +255,67 @@ TEST(Order, ThePendingBlockGoesBeforeEveryTextTelegram) {
     std::vector<std::string> wire;
     std::string said;  // in the console, when not empty
   } cases[] = {
-      {"an S1 record (text) after an S2 in its block", {{"fw.s28", s2 + "S1040010BB30\n" + s8}}, {"fw.s28"}, 0,
-       {"block", "S1040010BB30", "S804000000FB"}, ""},
-      {"an S9 end record after an S2", {{"fw.s28", s2 + "S9030000FC\n" + s8}}, {"fw.s28"}, 0,
-       {"block", "S9030000FC", "S804000000FB"}, ""},
-      {"a raw command between two records of one block", {{"fw.s28", s2 + "XYZ\nS205000011BB2E\n" + s8}},
-       {"fw.s28"}, 0, {"block", "XYZ", "block", "S804000000FB"}, ""},
-      {"a failing command after a file without S8: the last block was written", {{"fw.s28", s2}},
-       {"fw.s28", "XYZ"}, 7, {"block", "XYZ"}, "Error: Negative response."},
-      {"records split over two files, the S8 in the last", {{"a.s28", s2}, {"b.s28", "S205000011BB2E\n" + s8}},
-       {"a.s28", "b.s28"}, 0, {"block", "block", "S804000000FB"}, ""},
+      {"an S1 record (text) after an S2 in its block",
+       {{"fw.s28", s2 + "S1040010BB30\n" + s8}},
+       {"fw.s28"},
+       0,
+       {"block", "S1040010BB30", "S804000000FB"},
+       ""},
+      {"an S9 end record after an S2",
+       {{"fw.s28", s2 + "S9030000FC\n" + s8}},
+       {"fw.s28"},
+       0,
+       {"block", "S9030000FC", "S804000000FB"},
+       ""},
+      {"a raw command between two records of one block",
+       {{"fw.s28", s2 + "XYZ\nS205000011BB2E\n" + s8}},
+       {"fw.s28"},
+       0,
+       {"block", "XYZ", "block", "S804000000FB"},
+       ""},
+      {"a failing command after a file without S8: the last block was written",
+       {{"fw.s28", s2}},
+       {"fw.s28", "XYZ"},
+       7,
+       {"block", "XYZ"},
+       "Error: Negative response."},
+      {"records split over two files, the S8 in the last",
+       {{"a.s28", s2}, {"b.s28", "S205000011BB2E\n" + s8}},
+       {"a.s28", "b.s28"},
+       0,
+       {"block", "block", "S804000000FB"},
+       ""},
       {"a file without S8: its block goes, the run fails", {{"fw.s28", s2}}, {"fw.s28"}, 3, {"block"}, no_s8},
       {"records as text (old) without S8", {{"fw.s28", s2}}, {"old", "fw.s28"}, 3, {"S205000010AA40"}, no_s8},
-      {"records as text (old), one with a wrong checksum: nothing goes", {{"fw.s28", s2 + "S205000011BB2F\n" + s8}},
-       {"old", "fw.s28"}, 3, {}, "Bad format:2F"},
-      {"old: a record in a conditional's action is read whole too", {{"fw.s28", "I000000\n?VQ!S205000010AA41\n"}},
-       {"old", "fw.s28"}, 3, {"I000000"}, "Bad format:41"},
-      {"an S8 in a conditional's action ends the records", {{"fw.s28", s2 + "I000000\n?VQ!" + s8}}, {"fw.s28"}, 0,
-       {"block", "I000000", "S804000000FB"}, ""},
-      {"a count record that agrees", {{"fw.s28", s2 + "S5030001FB\n" + s8}}, {"fw.s28"}, 0,
-       {"block", "S5030001FB", "S804000000FB"}, ""},
-      {"a count record that disagrees: nothing goes", {{"fw.s28", s2 + "S5030002FA\n" + s8}}, {"fw.s28"}, 3, {},
+      {"records as text (old), one with a wrong checksum: nothing goes",
+       {{"fw.s28", s2 + "S205000011BB2F\n" + s8}},
+       {"old", "fw.s28"},
+       3,
+       {},
+       "Bad format:2F"},
+      {"old: a record in a conditional's action is read whole too",
+       {{"fw.s28", "I000000\n?VQ!S205000010AA41\n"}},
+       {"old", "fw.s28"},
+       3,
+       {"I000000"},
+       "Bad format:41"},
+      {"an S8 in a conditional's action ends the records",
+       {{"fw.s28", s2 + "I000000\n?VQ!" + s8}},
+       {"fw.s28"},
+       0,
+       {"block", "I000000", "S804000000FB"},
+       ""},
+      {"a count record that agrees",
+       {{"fw.s28", s2 + "S5030001FB\n" + s8}},
+       {"fw.s28"},
+       0,
+       {"block", "S5030001FB", "S804000000FB"},
+       ""},
+      {"a count record that disagrees: nothing goes",
+       {{"fw.s28", s2 + "S5030002FA\n" + s8}},
+       {"fw.s28"},
+       3,
+       {},
        "Error: Line 2 of fw.s28 counts 2 data records, the file holds 1 before it."},
   };
   for (const auto& c : cases) {

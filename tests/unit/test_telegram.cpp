@@ -130,7 +130,7 @@ TEST_F(Telegram, LateAnswerIsReadByTheNextExchange) {
     return std::vector<Chunk>{Chunk{Millis(1), ft12::text_answer("SECOND")}};
   };
   EXPECT_EQ(send("A\n"), -1);
-  EXPECT_EQ(board.requests.size(), 2u);   // one dot, then the second attempt
+  EXPECT_EQ(board.requests.size(), 2u);  // one dot, then the second attempt
   EXPECT_STREQ(link_state().o, "LATE");  // the queued late answer comes first
   EXPECT_EQ(printed, ".");
 }
@@ -142,12 +142,9 @@ TEST_F(Telegram, ReadWindowEndsAfter15msOfSilenceOr306msInAll) {
     const char* name;
     Millis pause;
     int txrxok;
-  } cases[] = {{"pause of 14 ms keeps the frame whole", Millis(14), 1},
-               {"pause of 16 ms splits it", Millis(16), 0}};
+  } cases[] = {{"pause of 14 ms keeps the frame whole", Millis(14), 1}, {"pause of 16 ms splits it", Millis(16), 0}};
   for (const auto& c : cases) {
-    board.handler = [&](const Bytes&) {
-      return std::vector<Chunk>{Chunk{Millis(1), head}, Chunk{c.pause, tail}};
-    };
+    board.handler = [&](const Bytes&) { return std::vector<Chunk>{Chunk{Millis(1), head}, Chunk{c.pause, tail}}; };
     unsigned char tel[256] = {0x68, 1, 1, 0x68, 0x7F, 0x7F, 0x47, 0xF5, 'Q'};
     posli_telegram(tel, 11);
     EXPECT_EQ(link_state().txrxok, c.txrxok) << c.name;

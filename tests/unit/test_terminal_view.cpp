@@ -68,11 +68,14 @@ TEST(TerminalLog, EachLineOnceTrailingBlanksRemoved) {
     std::string stream;
     std::string log;
   } cases[] = {
-      {"settings line overwritten", "\n banner \nSerial A\rSerial B \nExit code     0", "\n banner\nSerial B\nExit code     0\n"},
-      {"carriage return discards the line", "\nSend: X" + std::string(10, ' ') + "\rAnswer: OK  \n", "\nAnswer: OK\n\n"},
+      {"settings line overwritten", "\n banner \nSerial A\rSerial B \nExit code     0",
+       "\n banner\nSerial B\nExit code     0\n"},
+      {"carriage return discards the line", "\nSend: X" + std::string(10, ' ') + "\rAnswer: OK  \n",
+       "\nAnswer: OK\n\n"},
       {"break-completed blank lines left out", "\n\rAnswer: OK" + std::string(243, ' ') + "\rNext\n",
        "\nAnswer: OK\nNext\n\n"},
-      {"80-column break writes the line", "\n" + std::string(85, 'x'), "\n" + std::string(80, 'x') + "\n" + std::string(5, 'x') + "\n"},
+      {"80-column break writes the line", "\n" + std::string(85, 'x'),
+       "\n" + std::string(80, 'x') + "\n" + std::string(5, 'x') + "\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(log_of(c.stream), c.log) << c.name;
 }

@@ -86,8 +86,7 @@ TEST(TraceText, LineLayout) {
        "    12.503 tx   68 04 04 68  | \"\"\n"},
       {"a note without bytes", Micros(306000), "rx", Bytes{}, "nothing received",
        "   306.000 rx    | nothing received\n"},
-      {"a long run keeps its digits", Micros(123456789012), "drop", hex_bytes("16"), "",
-       "123456789.012 drop 16\n"},
+      {"a long run keeps its digits", Micros(123456789012), "drop", hex_bytes("16"), "", "123456789.012 drop 16\n"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(trace_line(c.at, c.direction, c.bytes.data(), c.bytes.size(), c.note), c.line) << c.edge;

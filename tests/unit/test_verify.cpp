@@ -17,7 +17,6 @@
 namespace vx::test {
 namespace {
 
-
 // One record line with its count and checksum; `data` holds the raw bytes.
 std::string srec(char type, unsigned address, const std::string& data) {
   const unsigned count = static_cast<unsigned>(data.size()) + 4;
@@ -42,7 +41,8 @@ std::string srec(char type, unsigned address, const std::string& data) {
 // Records of at most 32 bytes holding `data` from `address` on.
 std::string records(unsigned address, const std::string& data) {
   std::string text;
-  for (std::size_t i = 0; i < data.size(); i += 32) text += srec('2', address + static_cast<unsigned>(i), data.substr(i, 32));
+  for (std::size_t i = 0; i < data.size(); i += 32)
+    text += srec('2', address + static_cast<unsigned>(i), data.substr(i, 32));
   return text;
 }
 
@@ -79,7 +79,8 @@ TEST(VerifyRuns, GatheredInFileOrder) {
   const RunCase cases[] = {
       {"one record", srec('2', 0x010000, "abcd"), {{0x010000, "abcd"}}},
       {"adjacent records join", srec('2', 0x10, "ab") + srec('2', 0x12, "cd"), {{0x10, "abcd"}}},
-      {"an overlapping record writes over the run", srec('2', 0x10, "abcd") + srec('2', 0x12, "xyz"),
+      {"an overlapping record writes over the run",
+       srec('2', 0x10, "abcd") + srec('2', 0x12, "xyz"),
        {{0x10, "abxyz"}}},
       {"a later record inside the run wins", srec('2', 0x10, "abcd") + srec('2', 0x11, "XY"), {{0x10, "aXYd"}}},
       {"a gap of one byte splits", srec('2', 0x10, "ab") + srec('2', 0x13, "cd"), {{0x10, "ab"}, {0x13, "cd"}}},
@@ -90,7 +91,8 @@ TEST(VerifyRuns, GatheredInFileOrder) {
       {"S3 at the top of the 24-bit space", srec('3', 0xFFFFFF, "z"), {{0xFFFFFF, "z"}}},
       {"other record types ignored", srec('0', 0, "hdr") + srec('5', 0, "") + srec('7', 0, "") + srec('9', 0, ""), {}},
       {"comments and commands ignored", ";S2 in a comment\nI000000\n@binget000000,000001>x\n\n", {}},
-      {"a run is handed on full at 4096 bytes", records(0, long_data),
+      {"a run is handed on full at 4096 bytes",
+       records(0, long_data),
        {{0, long_data.substr(0, kVerifyRun)}, {kVerifyRun, long_data.substr(kVerifyRun)}}},
   };
   for (const auto& c : cases) EXPECT_EQ(runs_of(c.text), c.runs) << c.edge;
@@ -160,18 +162,16 @@ std::vector<AgreementCase> agreement_cases() {
        "Loading completed with no errors.", "Verified 4 bytes."},
       {"a long comment is skipped whole", long_comment + "\n" + srec('2', 0x10, "ab"), 0x10, "ab", 0,
        "Loading completed with no errors.", "Verified 2 bytes."},
-      {"blanks past a record's end, over the line's length", srec('2', 0x10, "ab").substr(0, 16) +
-       std::string(300, ' ') + "\n", 0, "", 3, too_long, too_long},
+      {"blanks past a record's end, over the line's length",
+       srec('2', 0x10, "ab").substr(0, 16) + std::string(300, ' ') + "\n", 0, "", 3, too_long, too_long},
       {"Ctrl-Z ends the file", srec('2', 0x10, "ab") + "\x1A" + srec('2', 0x40, "cd"), 0x10, "ab", 0,
        "Loading completed with no errors.", "Verified 2 bytes."},
       {"data pair not hexadecimal", "S2060000104G42E6\n", 0, "", 3, "Bad format:4G42E6", "Bad format:4G42E6"},
       {"a byte-order mark at the start of a later line (files joined)", two + "\xEF\xBB\xBF" + srec('2', 0x14, "ef"),
        0x10, "abcdef", 0, "Loading completed with no errors.", "Verified 6 bytes."},
       {"a checksum one off", "S206000010616227\n", 0, "", 3, "Bad format:27", "Bad format:27"},
-      {"a bad checksum after good records", two + "S206000014656627\n", 0, "", 3, "Bad format:27",
-       "Bad format:27"},
-      {"a pair more than the count says", "S20500001061622600\n", 0, "", 3, "Bad format:622600",
-       "Bad format:622600"},
+      {"a bad checksum after good records", two + "S206000014656627\n", 0, "", 3, "Bad format:27", "Bad format:27"},
+      {"a pair more than the count says", "S20500001061622600\n", 0, "", 3, "Bad format:622600", "Bad format:622600"},
   };
 }
 
@@ -229,13 +229,21 @@ struct ReadCase {
 TEST(VerifyReads, OnlyTheCoveredRangesInChunksOf64) {
   const ReadCase cases[] = {
       {"one byte past a chunk", {{0x012300, pattern(65)}}, {"R012300,40\n", "R012340,01\n"}, "Verified 65 bytes."},
-      {"gap between two ranges", {{0x100, pattern(3)}, {0x200, pattern(70)}},
-       {"R000100,03\n", "R000200,40\n", "R000240,06\n"}, "Verified 73 bytes."},
-      {"chunk stops at the range's end", {{0x100, pattern(10)}, {0x10B, pattern(2)}},
-       {"R000100,0A\n", "R00010B,02\n"}, "Verified 12 bytes."},
-      {"overlapping records read once", {{0x100, pattern(40)}, {0x110, pattern(40, 3)}}, {"R000100,38\n"},
+      {"gap between two ranges",
+       {{0x100, pattern(3)}, {0x200, pattern(70)}},
+       {"R000100,03\n", "R000200,40\n", "R000240,06\n"},
+       "Verified 73 bytes."},
+      {"chunk stops at the range's end",
+       {{0x100, pattern(10)}, {0x10B, pattern(2)}},
+       {"R000100,0A\n", "R00010B,02\n"},
+       "Verified 12 bytes."},
+      {"overlapping records read once",
+       {{0x100, pattern(40)}, {0x110, pattern(40, 3)}},
+       {"R000100,38\n"},
        "Verified 56 bytes."},
-      {"ranges read in file order", {{0x300, pattern(1)}, {0x100, pattern(1)}}, {"R000300,01\n", "R000100,01\n"},
+      {"ranges read in file order",
+       {{0x300, pattern(1)}, {0x100, pattern(1)}},
+       {"R000300,01\n", "R000100,01\n"},
        "Verified 2 bytes."},
       {"a long range in chunks as one", {{0x1000, pattern(4200)}}, {}, "Verified 4200 bytes."},
   };
@@ -324,13 +332,25 @@ TEST(VerifyFailures, FirstDifferenceOrBadAnswerEndsTheRun) {
   const FailureCase cases[] = {
       {"first byte differs", {}, {{0x1000, 0x00}}, 9, "Error: Verify failed at 001000: expected 03, found 00.", 1},
       {"last byte differs", {}, {{0x1063, 0xFF}}, 9, "Error: Verify failed at 001063: expected B8, found FF.", 2},
-      {"first of two differences reported", {}, {{0x1041, 0x11}, {0x1042, 0x22}}, 9,
-       "Error: Verify failed at 001041: expected CA, found 11.", 2},
+      {"first of two differences reported",
+       {},
+       {{0x1041, 0x11}, {0x1042, 0x22}},
+       9,
+       "Error: Verify failed at 001041: expected CA, found 11.",
+       2},
       {"read refused", {{"R001040,24\n", "!"}}, {}, 7, "Error: Unexpected response: !", 2},
-      {"answer one byte short", {{"R001000,40\n", "=" + std::string(126, '0')}}, {}, 9,
-       "Error: Bad length (   63/   64).", 1},
-      {"lone last digit is a byte of its own", {{"R001040,24\n", "=" + std::string(71, '0')}}, {}, 9,
-       "Error: Verify failed at 001040: expected C3, found 00.", 2},
+      {"answer one byte short",
+       {{"R001000,40\n", "=" + std::string(126, '0')}},
+       {},
+       9,
+       "Error: Bad length (   63/   64).",
+       1},
+      {"lone last digit is a byte of its own",
+       {{"R001040,24\n", "=" + std::string(71, '0')}},
+       {},
+       9,
+       "Error: Verify failed at 001040: expected C3, found 00.",
+       2},
   };
   const std::string data = pattern(100);
   for (const auto& c : cases) {
