@@ -187,6 +187,13 @@ TEST(MemcmdReads, LengthZeroEmptiesAnExistingFile) {
 // An answer of another length than its chunk can't be placed at its addresses: the run ends at that
 // chunk with exit code 9, and the file keeps the chunks before it (one byte short, then one long, used
 // to pass with every later byte shifted).
+// A hex dump is a text file: its lines end as the platform's text files do.
+#ifdef _WIN32
+constexpr char kDumpLineEnd[] = "\r\n";
+#else
+constexpr char kDumpLineEnd[] = "\n";
+#endif
+
 TEST(MemcmdReads, AnswerOfAnotherLengthEndsTheRunAtItsChunk) {
   const struct {
     const char* edge;
@@ -211,7 +218,7 @@ TEST(MemcmdReads, AnswerOfAnotherLengthEndsTheRunAtItsChunk) {
              }
              return line;
            }() +
-           "\n"},
+           kDumpLineEnd},
   };
   for (const auto& c : cases) {
     TempDir dir;
