@@ -40,7 +40,7 @@ make_firmware() {  # NAME BYTES
 expect_events() {
   local file=$WORK/$1.lf
   tr -d '\r' <"$WORK/$1" >"$file"
-  head -n 1 "$file" | grep -qE '^\{"event":"start","version":"[0-9.]+","port":"COM1","pid":[0-9]+\}$' ||
+  head -n 1 "$file" | grep -qE '^\{"event":"start","version":"[0-9.]+","port":"COM1","pid":[0-9]+,"time":"[0-9T:Z-]+"\}$' ||
     fail "first event of the window: $(head -n 1 "$file" 2>&1)"
   tail -n 1 "$file" | grep -qF "{\"event\":\"end\",\"code\":$2,\"error\":\"$3\"," ||
     fail "last event of the window: $(tail -n 1 "$file" 2>&1)"
