@@ -35,7 +35,7 @@ echo "== Fault campaign, short: downloads and memory round trips through a board
 tests/faults/campaign.py --bin build/bin --runs 100
 echo "== Console and window tests under ThreadSanitizer"
 VEXAL_BUILD_TYPE=RelWithDebInfo scripts/build.sh build-tsan -DVEXAL_TSAN=ON \
-  --target test_console test_window_parts vexalw vq3140-sim
+  --target test_console test_window_parts vexalw vq3140-sim vexal-station
 tsan_reports=$(mktemp -d)
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 log_path=$tsan_reports/report" \
   ctest --output-on-failure --timeout 600 -L 'unit|gui' -E '_NOT_BUILT$')
