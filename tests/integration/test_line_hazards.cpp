@@ -10,9 +10,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -102,7 +104,10 @@ class Vexal {
     if (!mkdtemp(dir)) throw std::runtime_error("mkdtemp");
     dir_ = dir;
   }
-  ~Vexal() { static_cast<void>(std::system(("rm -rf " + dir_).c_str())); }
+  ~Vexal() {
+    std::error_code ignored;  // a scratch folder left behind in /tmp harms no later run
+    std::filesystem::remove_all(dir_, ignored);
+  }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
