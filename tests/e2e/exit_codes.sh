@@ -69,6 +69,11 @@ case_of 3 "Error: Line 1 of long.txt is longer than 244 characters." "" long.txt
 case_of 4 "Target didn't respond." "--answer I000000="
 case_of 4 "Error:s|!refused" "--fault refuse:every=1" fw.s28
 case_of 5 "Error: No response." "--fault silent:after=0"
+grep -q "no answer frame" "$WORK/vexal.err" &&
+  fail "a silent board: standard error speaks of bytes: $(cat "$WORK/vexal.err")"
+case_of 5 "Error: No response." "--fault garbage:every=1"
+grep -Eq "^vexal: error: No response: [0-9]+ bytes came in the read windows, but no answer frame" "$WORK/vexal.err" ||
+  fail "a line full of text: standard error says $(cat "$WORK/vexal.err")"
 case_of 5 "Error: No response." "--fault silent:after=0 --fault echo:every=1" X1
 case_of 6 "Error: Negative response." "--answer X1=!no" negative.txt
 case_of 7 "Error: Negative response." "--answer X1=!no" X1
