@@ -132,7 +132,7 @@ TEST(TextFirmwareReader, RefusesWithThePlaceAndTheReason) {
       {"a line longer than any record", "S1" + std::string(700, '0') + "\n", Fault::BadRecord, "line 1",
        "longer than 600", 0},
       {"S3 past FFFFFF", "S30601000000AA4E\nS70500000000FA\n", Fault::Outside, "line 1", "outside", 0x1000000},
-      {"HEX across FFFFFF", ":0200000400FFFB\n:02FFFF001122CD\n:00000001FF\n", Fault::Outside, "line 2", "outside",
+      {"HEX past FFFFFF", ":020000040100F9\n:020000001122CB\n:00000001FF\n", Fault::Outside, "line 2", "outside",
        0x1000000},
       {"other bytes at one address", ":0100000055AA\n:0100000056A9\n:00000001FF\n", Fault::Overlap, "line 2", "", 0},
   };
@@ -144,6 +144,38 @@ TEST(TextFirmwareReader, RefusesWithThePlaceAndTheReason) {
     EXPECT_EQ(describe(out.refusal->place), c.place) << c.edge;
     EXPECT_NE(out.refusal->why.find(c.why), std::string::npos) << c.edge << ": " << out.refusal->why;
     EXPECT_EQ(out.refusal->address, c.address) << c.edge;
+  }
+}
+
+// A data record's 2-byte offset reaches the end of its 64 KiB segment and no further: one that runs past
+// it (FFF8 with 16 bytes) is refused, as readers differ on whether its last bytes wrap to the segment's
+// start or go on into the next one; one that ends at the segment's last byte is taken.
+TEST(TextFirmwareReader, HexRecordEndsWithinItsSegment) {
+  const struct {
+    const char* edge;
+    std::string text;
+    bool refused;
+    const char* place;
+  } cases[] = {
+      {"FFF8 with 16 bytes", ":10FFF80000000000000000000000000000000000F9\n:00000001FF\n", true, "line 1"},
+      {"FFF8 with 16 bytes under a linear base", ":020000040001F9\n:10FFF80000000000000000000000000000000000F9\n", true,
+       "line 2"},
+      {"FFFF with 2 bytes under a segment base", ":020000021000EC\n:02FFFF001122CD\n:00000001FF\n", true, "line 2"},
+      {"FFF0 with 16 bytes: up to FFFF", ":10FFF0000000000000000000000000000000000001\n:00000001FF\n", false, ""},
+  };
+  for (const auto& c : cases) {
+    Outcome out;
+    read_text(c.text, out);
+    ASSERT_EQ(out.refusal.has_value(), c.refused) << c.edge << ": " << (out.refusal ? out.refusal->why : "");
+    if (!c.refused) {
+      EXPECT_EQ(out.image.size(), 16u) << c.edge;
+      EXPECT_TRUE(out.image.has(0xFFFF) && !out.image.has(0x10000)) << c.edge;
+      continue;
+    }
+    EXPECT_EQ(out.refusal->fault, Fault::BadRecord) << c.edge;
+    EXPECT_EQ(describe(out.refusal->place), c.place) << c.edge;
+    EXPECT_NE(out.refusal->why.find("past the end of its 64 KiB segment"), std::string::npos) << out.refusal->why;
+    EXPECT_EQ(out.image.size(), 0u) << c.edge;
   }
 }
 
