@@ -139,6 +139,8 @@ station "$WORK/log" --ports "$WORK/c1,$WORK/c2" --ports="$WORK/c3" --jobs 1 --re
   -- '@binget000000,000010>{name}-{index}.bin' '{port}' 'x{index}{index}'
 unset FAKE_RECORD
 expect_status 0 "three good boards"
+grep -qx "vexal-station: 1 jobs at once at most (--jobs); the others wait their turn" "$WORK/log" ||
+  fail "the note of the job limit: $(grep 'at once' "$WORK/log")"
 for i in 1 2 3; do
   grep -qxF "$WORK/c$i ARGS: @binget000000,000010>c$i-$i.bin|$WORK/c$i|x$i$i" "$WORK/record" ||
     fail "c$i's job: $(grep "c$i ARGS" "$WORK/record")"
