@@ -166,7 +166,8 @@ json_check "$WORK/r.json" \
   '[b["exit_code"] for b in r["boards"]] == [137, 0, 4, 2]' \
   'r["boards"][0]["error"] == "vexal ended by signal 9 (Killed)"' \
   'r["boards"][1]["result"] == "passed" and r["boards"][1]["identity"] is None' \
-  'r["boards"][2]["error"] == "vexal ended with exit code 4 and no end event"'
+  'r["boards"][2]["error"] == "vexal ended with exit code 4 and no end event"' \
+  '[b["bytes"] for b in r["boards"]] == [None, None, None, None]'
 station "$WORK/log" --vexal "$WORK/no-such-vexal" --ports "$WORK/d2" -- fw.s28
 expect_status 1 "no vexal"
 grep -q "failed  exit code 127: can't run $WORK/no-such-vexal: No such file or directory" "$WORK/log" ||
@@ -382,7 +383,7 @@ while os.path.exists("/proc/" + pid) and open("/proc/%s/stat" % pid).read().spli
         if b["result"] in ("passed", "failed"):
             assert ended, ("called %s before its vexal ended" % b["result"], b)
         else:
-            assert all(b[k] is None for k in ("exit_code", "end", "duration", "error")), b
+            assert all(b[k] is None for k in ("exit_code", "end", "duration", "error", "bytes")), b
     for case in ET.parse(junit).getroot().iter("testcase"):
         if case.find("skipped") is None:
             port = case.get("name").split(" (")[1].rstrip(")")
