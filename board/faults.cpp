@@ -16,7 +16,7 @@ struct KindName {
   FaultKind kind;
   std::string_view name;
 };
-constexpr std::array<KindName, 11> kKinds{{
+constexpr std::array<KindName, 12> kKinds{{
     {FaultKind::Drop, "drop"},
     {FaultKind::Late, "late"},
     {FaultKind::Split, "split"},
@@ -28,6 +28,7 @@ constexpr std::array<KindName, 11> kKinds{{
     {FaultKind::Echo, "echo"},
     {FaultKind::Twice, "twice"},
     {FaultKind::Ragged, "ragged"},
+    {FaultKind::Garbage, "garbage"},
 }};
 
 constexpr std::uint8_t kDamage = 0xFF;  // XORed into a damaged byte: never leaves it as it was
@@ -63,6 +64,12 @@ bool only_silent(FaultKind kind) { return kind == FaultKind::Silent; }
 bool late_or_twice(FaultKind kind) { return kind == FaultKind::Late || kind == FaultKind::Twice; }
 bool only_split(FaultKind kind) { return kind == FaultKind::Split; }
 bool only_noise(FaultKind kind) { return kind == FaultKind::Noise; }
+bool only_garbage(FaultKind kind) { return kind == FaultKind::Garbage; }
+
+// Garbage is printable text, as a console or a board at another rate sends, without the start byte
+// ('h'): no part of it can begin a frame.
+constexpr std::uint8_t kFirstPrintable = 0x20;
+constexpr unsigned kPrintables = 0x7F - kFirstPrintable;
 
 std::string read_every(FaultRule& r, std::string_view, std::string_view value) {
   if (!parse_unsigned(value, r.every) || r.every == 0) return "every needs a whole number of 1 or more";
@@ -86,11 +93,20 @@ std::string read_delay(FaultRule& r, std::string_view key, std::string_view valu
   return {};
 }
 
-std::string read_bytes(FaultRule& r, std::string_view, std::string_view value) {
+std::string read_bytes_within(FaultRule& r, std::string_view value, unsigned least, unsigned most) {
   unsigned n = 0;
-  if (!parse_unsigned(value, n) || n < kMinNoiseBytes || n > kMaxNoiseBytes) return "bytes needs a number from 2 to 64";
+  if (!parse_unsigned(value, n) || n < least || n > most)
+    return "bytes needs a number from " + std::to_string(least) + " to " + std::to_string(most);
   r.bytes = n;
   return {};
+}
+
+std::string read_noise_bytes(FaultRule& r, std::string_view, std::string_view value) {
+  return read_bytes_within(r, value, kMinNoiseBytes, kMaxNoiseBytes);
+}
+
+std::string read_garbage_bytes(FaultRule& r, std::string_view, std::string_view value) {
+  return read_bytes_within(r, value, 1, kMaxGarbageBytes);
 }
 
 // The keys of a rule: the kinds each belongs to, how its value is read into the rule (the reason when
@@ -103,15 +119,16 @@ struct FaultKey {
   std::string_view usage;
 };
 
-constexpr std::array<FaultKey, 6> kKeys{{
+constexpr std::array<FaultKey, 7> kKeys{{
     {"every", all_but_silent, read_every,
-     "  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice or ragged,\n"
-     "                         every Nth telegram\n"},
+     "  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice, ragged\n"
+     "                         or garbage, every Nth telegram\n"},
     {"rate", all_but_silent, read_rate, "  --fault KIND:rate=P    ... at random with probability P\n"},
     {"after", only_silent, read_after, "  --fault silent:after=N answer N telegrams, then nothing\n"},
     {"delay", late_or_twice, read_delay, ""},
     {"pause", only_split, read_delay, ""},
-    {"bytes", only_noise, read_bytes, ""},
+    {"bytes", only_noise, read_noise_bytes, ""},
+    {"bytes", only_garbage, read_garbage_bytes, ""},
 }};
 
 // The key's value applied to the rule; the reason when the key doesn't belong to the kind or the value is bad.
@@ -128,6 +145,7 @@ FaultRule defaults_for(FaultKind kind) {
   if (kind == FaultKind::Split) r.delay = kDefaultSplitPause;
   if (kind == FaultKind::Twice) r.delay = kDefaultRepeatDelay;
   if (kind == FaultKind::Noise) r.bytes = kDefaultNoiseBytes;
+  if (kind == FaultKind::Garbage) r.bytes = kDefaultGarbageBytes;
   return r;
 }
 
@@ -172,7 +190,7 @@ bool parse_fault(std::string_view rule_text, FaultRule& out, std::string& why) {
   FaultKind kind;
   if (!find_kind(name, kind)) {
     why = "unknown fault '" + std::string(name) +
-          "' (drop, late, split, bad-end, bad-checksum, noise, refuse, silent, echo, twice, ragged)";
+          "' (drop, late, split, bad-end, bad-checksum, noise, refuse, silent, echo, twice, ragged, garbage)";
     return false;
   }
   FaultRule r = defaults_for(kind);
@@ -218,6 +236,7 @@ std::string FaultDecision::names() const {
   add(echo, "echo");
   add(repeat_after.has_value(), "twice");
   add(ragged != 0, "ragged");
+  add(!garbage.empty(), "garbage");
   return s;
 }
 
@@ -237,6 +256,15 @@ Bytes FaultPlan::noise(unsigned n) {
     if (v != ft12::kStart && v != ft12::kEnd) noise_bytes.push_back(v);
   }
   return noise_bytes;
+}
+
+Bytes FaultPlan::garbage(unsigned n) {
+  Bytes text;
+  while (text.size() < n) {
+    const auto c = static_cast<std::uint8_t>(kFirstPrintable + random_() % kPrintables);
+    if (c != ft12::kStart) text.push_back(c);
+  }
+  return text;
 }
 
 FaultDecision FaultPlan::next(bool is_block) {
@@ -263,6 +291,7 @@ FaultDecision FaultPlan::next(bool is_block) {
       case FaultKind::Echo: d.echo = true; break;
       case FaultKind::Twice: d.repeat_after = r.delay; break;
       case FaultKind::Ragged: d.ragged = (random_() & 1) ? 1 : -1; break;
+      case FaultKind::Garbage: d.garbage = garbage(r.bytes); break;
       case FaultKind::Refuse:
       case FaultKind::Silent: break;
     }

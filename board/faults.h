@@ -14,6 +14,9 @@
 //   twice         the answer comes again `delay` ms after its end (default 3: a board or adapter that
 //                 repeats what it sends, well inside the loader's 15 ms of silence)
 //   ragged        a read's answer holds one byte less or one more than asked for (which, at random)
+//   garbage       `bytes` bytes of text (default 512, 1 to 4096) come in place of the answer: a line that
+//                 carries no frame at all (a board at another baud rate, a console wired to the port);
+//                 the request is carried out
 // and every kind but silent takes one of: every=N (the Nth, 2Nth, ... telegram) or rate=P (each telegram
 // with probability P, 0 to 1). refuse counts block telegrams only; the others count every telegram.
 //
@@ -38,7 +41,7 @@ namespace vx::board {
 
 using Millis = std::chrono::milliseconds;
 
-enum class FaultKind { Drop, Late, Split, BadEnd, BadChecksum, Noise, Refuse, Silent, Echo, Twice, Ragged };
+enum class FaultKind { Drop, Late, Split, BadEnd, BadChecksum, Noise, Refuse, Silent, Echo, Twice, Ragged, Garbage };
 
 inline constexpr Millis kDefaultLateBy{400};
 inline constexpr Millis kDefaultSplitPause{40};
@@ -46,6 +49,8 @@ inline constexpr Millis kDefaultRepeatDelay{3};
 inline constexpr unsigned kDefaultNoiseBytes = 4;
 inline constexpr unsigned kMinNoiseBytes = 2;
 inline constexpr unsigned kMaxNoiseBytes = 64;
+inline constexpr unsigned kDefaultGarbageBytes = 512;  // two read windows' worth: the line stays full
+inline constexpr unsigned kMaxGarbageBytes = 4096;
 inline constexpr std::string_view kRefusedBlock = "!refused";
 
 struct FaultRule {
@@ -54,7 +59,7 @@ struct FaultRule {
   double rate = 0;     // used when every is 0
   unsigned after = 0;  // silent
   Millis delay{0};     // late: how late; split: the pause; twice: the repeat's distance
-  unsigned bytes = 0;  // noise
+  unsigned bytes = 0;  // noise, garbage
 };
 
 bool parse_fault(std::string_view rule_text, FaultRule& out, std::string& why);
@@ -74,6 +79,7 @@ struct FaultDecision {
   std::optional<Millis> late;
   std::optional<Millis> split;
   Bytes noise;
+  Bytes garbage;              // in place of the answer
   std::string names() const;  // "late,split", for the log; empty when none
 };
 
@@ -88,6 +94,7 @@ class FaultPlan {
   bool fires(const FaultRule& rule, std::uint64_t number);
   double draw();
   Bytes noise(unsigned n);
+  Bytes garbage(unsigned n);
 
   std::vector<FaultRule> rules_;
   std::mt19937_64 random_;

@@ -3,10 +3,10 @@
 //   <ms since start, 3 decimals> <dir> <bytes as spaced hex>[  | <note>]
 //
 // dir is "in" (a request frame), "out" (an answer or a part of one), "rej" (input bytes the receiver threw
-// away), "noise" (noise sent before an answer), "drop" (an answer the board did not send) or "note" (an
-// event without bytes). The note says what the board made of a request, the answer text and any fault.
-// Texts are quoted by the same rule as the loader's trace (protocol/text.h), so a trace line and a log
-// line of one frame show the same bytes and the same text.
+// away), "noise" (noise sent before an answer), "garbage" (text sent in place of an answer), "drop" (an
+// answer the board did not send) or "note" (an event without bytes). The note says what the board made of a request,
+// the answer text and any fault. Texts are quoted by the same rule as the loader's trace (protocol/text.h), so a trace
+// line and a log line of one frame show the same bytes and the same text.
 #pragma once
 
 #include <cstdint>

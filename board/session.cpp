@@ -116,6 +116,11 @@ void Session::on_frame(Micros now, const Bytes& frame) {
     log_.bytes(now, "drop", answer, "answer not sent");
     return;
   }
+  if (!d.garbage.empty()) {
+    log_.bytes(now, "drop", answer, "answer not sent: garbage in its place");
+    transmitter_.send(Emission{answer_time(now, frame.size()), {Part{Micros{0}, std::move(d.garbage), "garbage", ""}}});
+    return;
+  }
   Emission e{answer_time(now, frame.size()), shape_answer(std::move(answer), d)};
   if (d.late) e.earliest += std::chrono::duration_cast<Micros>(*d.late);
   ++counts_.answered;

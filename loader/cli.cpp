@@ -87,7 +87,8 @@ std::string program_name(const char* argv0, const char* fallback) {
 namespace vx {
 namespace {
 
-// "%s" stands for the program's name, "%x" for the exit codes' paragraph.
+// "%s" stands for the program's name, "%o" for the front-end's own options, "%x" for the exit codes'
+// paragraph.
 constexpr std::string_view kUsage =
     R"(Usage: %s [OPTION]... [p3f8|p2f8] [iN] [bBAUD] [m0..m4] [old] [ram] [FILE]... [COMMAND]...
 Serial-line loader for the VQ-3140 board (BIOS ZARVEN): downloads S-record firmware, sends
@@ -95,7 +96,7 @@ commands, reads and writes the board's memory, runs command files. Without argum
 board for its identity. Arguments are handled in order; the first error ends the run.
 
 Options (before "--"; every argument after "--" goes to the loader as it is):
-  -P, --port DEV      the device COM1 opens (ahead of VEXAL_COM1), e.g. /dev/ttyUSB0 or COM7
+%o  -P, --port DEV      the device COM1 opens (ahead of VEXAL_COM1), e.g. /dev/ttyUSB0 or COM7
       --list-ports    list the serial ports present (device, by-id name, VID:PID, serial, description)
   -q, --quiet         no progress display
       --ignore-checksums
@@ -173,9 +174,10 @@ std::string exit_codes_paragraph() {
 
 }  // namespace
 
-std::string usage_text(const std::string& program) {
+std::string usage_text(const std::string& program, std::string_view own_options) {
   std::string text(kUsage);
   text.replace(text.find("%s"), 2, program);
+  text.replace(text.find("%o"), 2, own_options);
   text.replace(text.find("%x"), 2, exit_codes_paragraph());
   return text;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vexal_version.h"
@@ -26,8 +27,9 @@ struct CommandLine {
 
 CommandLine parse_command_line(const std::vector<std::string>& args);
 
-// The texts of --help and --version, for the program called `program`.
-std::string usage_text(const std::string& program);
+// The texts of --help and --version, for the program called `program`. `own_options` are the lines of
+// the options only that front-end has (vexalw's --choose), put first among the options.
+std::string usage_text(const std::string& program, std::string_view own_options = {});
 std::string version_text(const std::string& program);
 
 // The program's name as the user typed it, without its folder ("vexal", "vexalw").

@@ -87,7 +87,7 @@ RunSettings settings_from_environment() {
 }
 
 ProgramStart start_program(const std::vector<std::string>& args, const std::string& program,
-                           const RunSettings& settings) {
+                           const RunSettings& settings, std::string_view own_options) {
   const CommandLine cl = parse_command_line(args);
   ProgramStart start;
   start.run.settings = settings;
@@ -95,7 +95,7 @@ ProgramStart start_program(const std::vector<std::string>& args, const std::stri
   if (!cl.port.empty()) start.run.settings.link.named_devices[kCom1] = cl.port;
   using A = CommandLine::Action;
   switch (cl.action) {
-    case A::Help: start.answer = usage_text(program); break;
+    case A::Help: start.answer = usage_text(program, own_options); break;
     case A::Version: start.answer = version_text(program); break;
     case A::ListPorts:
       start.answer = std::string();

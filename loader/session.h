@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/clock.h"
@@ -57,9 +58,10 @@ struct ProgramStart {
   bool quiet = false;                 // --quiet: no progress display
 };
 
-// The program called `program` started with `args` (its own name left out).
+// The program called `program` started with `args` (its own name left out); `own_options` are the
+// --help lines of the options only this front-end takes (usage_text, loader/cli.h).
 ProgramStart start_program(const std::vector<std::string>& args, const std::string& program,
-                           const RunSettings& settings);
+                           const RunSettings& settings, std::string_view own_options = {});
 
 // A command line refused before it could be split into arguments (the Win32 window's limits): the run
 // reports `refusal`, an "Error" line.

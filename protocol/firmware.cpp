@@ -33,6 +33,7 @@ constexpr std::size_t kHexOverhead = 5;  // count, two offset bytes, type, check
 constexpr std::size_t kHexDataPos = 4;
 constexpr unsigned kSegmentShift = 4;
 constexpr unsigned kLinearShift = 16;
+constexpr std::uint64_t kHexSegmentSize = 0x10000;  // what a record's 2-byte offset reaches
 
 bool is_blank(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -59,6 +60,16 @@ std::uint64_t big_endian(const std::uint8_t* p, std::size_t n) {
   std::uint64_t v = 0;
   for (std::size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
   return v;
+}
+
+// Readers differ on a data record that runs past the end of its 64 KiB segment: some wrap its last
+// bytes to the segment's start, some go on into the next segment. Neither reading may be guessed for
+// firmware, and the tools that write Intel HEX never split a record so.
+std::string segment_overrun(std::uint64_t offset, std::size_t size) {
+  const std::uint64_t past = offset + size - kHexSegmentSize;
+  return "runs " + std::to_string(past) + " bytes past the end of its 64 KiB segment (offset " +
+         hex_byte(static_cast<unsigned>(offset >> 8)) + hex_byte(static_cast<unsigned>(offset)) + " with " +
+         std::to_string(size) + " data bytes): readers differ on where those bytes go";
 }
 
 unsigned byte_sum(const std::uint8_t* p, std::size_t n) {
@@ -219,7 +230,9 @@ std::optional<Refusal> TextFirmwareReader::hex_line(const std::uint8_t* pairs, s
                                               " data bytes instead of " + std::to_string(bytes));
   };
   switch (type) {
-    case kHexData: return sink_(DataRecord{Place{Place::Kind::Line, line_number_}, hex_base_ + offset, data, size});
+    case kHexData:
+      if (offset + size > kHexSegmentSize) return refuse(Fault::BadRecord, segment_overrun(offset, size));
+      return sink_(DataRecord{Place{Place::Kind::Line, line_number_}, hex_base_ + offset, data, size});
     case kHexEnd: ended_ = true; return needs(0);
     case kHexSegmentBase:
     case kHexLinearBase:

@@ -6,9 +6,10 @@
 // end the file and give its start address, with no data.
 //
 // Intel HEX: ":", then pairs: the count of data bytes, a 2-byte offset, the type, the data, a checksum
-// that makes the sum of all the line's bytes 0 modulo 256. Type 00 is data at the base plus the offset;
-// 01 ends the file; 02 sets the base to a segment (times 16), 04 to the upper 16 bits of a linear
-// address; 03 (CS:IP) and 05 (32 bits) give the start address.
+// that makes the sum of all the line's bytes 0 modulo 256. Type 00 is data at the base plus the offset,
+// ending within its 64 KiB segment (offset + count at most 10000h: readers differ on where the bytes of
+// a record that runs past it go, so such a record is refused); 01 ends the file; 02 sets the base to a segment (times
+// 16), 04 to the upper 16 bits of a linear address; 03 (CS:IP) and 05 (32 bits) give the start address.
 //
 // A file is whole only with its end: an S7/S8/S9 record (or, when it has none, a last S5/S6 record whose
 // count matches, which is what some tools write by default), an Intel HEX 01 record. Nothing but blank

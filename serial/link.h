@@ -38,6 +38,7 @@ struct LinkState {
   char request[256] = {};  // the request being built by sendc: prefix, command text, terminating zero
   LastRequest last;
   bool echo_reported = false;         // the line's echo has been reported (once a run)
+  std::size_t unframed_bytes = 0;     // bytes in the unanswered windows of the current sendc (telegram.cpp)
   bool early_end = true;              // an exchange ends as soon as its answer frame is complete
   std::unique_ptr<FrameTrace> trace;  // open while a port is, when the settings name a trace file
   std::unique_ptr<Port> hPort;        // the open port every exchange uses (set by zapni_UART); closed first

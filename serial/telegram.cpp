@@ -8,6 +8,7 @@
 #include "console/diag.h"
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "console/outcome.h"
 #include "console/transfer.h"
 #include "serial/comdrv.h"
 #include "serial/link.h"
@@ -68,18 +69,20 @@ void report_echo_once(LinkState& link) {
   diagnostic(kEchoDiagnostic);
 }
 
-void send_and_receive(LinkState& link, std::size_t delka) {
-  if (!link.hPort) return;  // no port: the exchange simply gets no answer
+// Returns the bytes the window put into comdrv_rbuf (an echo dropped is not among them).
+std::size_t send_and_receive(LinkState& link, std::size_t delka) {
+  if (!link.hPort) return 0;  // no port: the exchange simply gets no answer
   const bool sent = link.hPort->write_frame(link.txbuff, delka, write_limit(delka));
   trace_sent(link.txbuff, delka, sent);
   std::size_t got = read_into_rbuf(link, 0);
-  if (!starts_with_echo(link, got, delka)) return;
+  if (!starts_with_echo(link, got, delka)) return got;
   report_echo_once(link);
   trace_dropped(link.comdrv_rbuf, delka);
   got -= delka;
   std::memmove(link.comdrv_rbuf, link.comdrv_rbuf + delka, got);
   std::memset(link.comdrv_rbuf + got, 0, kFrameBuf - got);
-  if (!ft12::answer_complete(link.comdrv_rbuf, got)) read_into_rbuf(link, got);
+  if (!ft12::answer_complete(link.comdrv_rbuf, got)) got = read_into_rbuf(link, got);
+  return got;
 }
 
 void end_if_unasked_answers(LinkState& link) {
@@ -122,6 +125,15 @@ void before_sending(LinkState& link, const unsigned char* frame, std::size_t n) 
   last.length = n;
 }
 
+// A line that carried bytes but never an answer frame is no silent board: the far end speaks at
+// another baud rate or parity, or something else is wired to the port. The console line stays "Error: No
+// response."; this says what came, for standard error and the run's end event.
+std::string unframed_detail(std::size_t bytes) {
+  return "No response: " + std::to_string(bytes) +
+         " bytes came in the read windows, but no answer frame among them (look at the baud rate, the parity "
+         "and the wiring)";
+}
+
 void copy_answer_text(LinkState& link) {
   std::strncpy(link.o, reinterpret_cast<const char*>(link.comdrv_rbuf + ft12::kTextOffset), sizeof link.o - 1);
   link.o[sizeof link.o - 1] = 0;
@@ -140,8 +152,9 @@ int posli_telegram(const unsigned char* tel, int delka) {
   }
   ft12::complete_frame(link.txbuff, static_cast<std::size_t>(delka));
   before_sending(link, link.txbuff, static_cast<std::size_t>(delka));
-  send_and_receive(link, static_cast<std::size_t>(delka));
+  const std::size_t got = send_and_receive(link, static_cast<std::size_t>(delka));
   judge_answer(link);
+  if (!link.txrxok) link.unframed_bytes += got;
   // A window cut short by an interruption is no missing answer to report or repeat; a complete answer
   // read before it still counts.
   if (!link.txrxok) check_interrupt();
@@ -165,6 +178,7 @@ void sendc(const char* p) {
   LinkState& link = link_state();
   int pokus = kTelegramAttempts;
   link.o[0] = 0;
+  link.unframed_bytes = 0;
   const bool await_answer = p[0] != kNoAnswerMark;
   const char* text = await_answer ? p : p + 1;
   const std::size_t len = std::strlen(text);
@@ -196,6 +210,7 @@ void sendc(const char* p) {
     mprintf(".");
     if (pokus) transfer_retried(Retry::Text);
   } while (pokus);
+  if (link.unframed_bytes) set_error_detail(unframed_detail(link.unframed_bytes));
   mprintf("Error: No response.\n");
   finish(ExitCode::NoResponse);
 }

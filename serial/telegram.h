@@ -7,7 +7,9 @@
 //
 // sendc is the command layer: prefix + command text, nine attempts ('.' after each failed one, then
 // "Error: No response.\n" and exit code 5), the answer text left in `o`. A text beginning with '~' is
-// sent once without it and `o` stays empty.
+// sent once without it and `o` stays empty. When the unanswered windows held bytes that were no answer
+// frame (a line flooded with garbage or text: another baud rate, the wrong device), the run's error
+// detail (console/outcome.h) says how many, so standard error points at the line, not at a silent board.
 //
 // The input queue is never purged while the port is open: an answer that comes after its window is read
 // by the next exchange. A frame identical to the request just sent is the line's echo (a loopback, an

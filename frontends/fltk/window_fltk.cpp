@@ -73,6 +73,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -117,6 +118,9 @@ constexpr int kMarkWidth = 5;  // the tick's and the cross's strokes
 
 constexpr int kStartupFailure = 1;
 constexpr char kChooseOption[] = "--choose";
+constexpr std::string_view kChooseUsage =
+    "      --choose        ask for the port, the file and the baud rate in a dialog, then run (as the\n"
+    "                      only argument: the desktop entry's way in)\n";
 constexpr int kDone = vx::exit_status(vx::ExitCode::Done);
 
 // ---- the worker's side ------------------------------------------------------------------------
@@ -655,7 +659,7 @@ int main(int argc, char** argv) {
   const vx::RunSettings settings = vx::settings_from_environment();
   const bool choose = args == std::vector<std::string>{kChooseOption};
   if (!choose) {
-    const vx::ProgramStart start = vx::start_program(args, program, settings);
+    const vx::ProgramStart start = vx::start_program(args, program, settings, kChooseUsage);
     if (start.answer) {  // --help, --version and --list-ports need no window
       std::fputs(start.answer->c_str(), stdout);
       return kDone;

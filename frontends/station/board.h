@@ -69,10 +69,10 @@ struct Board {
   std::vector<JobFile> files;  // each distinct file the job opened, in order
   bool got_end = false;        // the "end" event came
   int exit_code = 0;
-  std::string error;       // the console's error line, tidied
-  std::string reason;      // vexal's reason (standard error), tidied; "" when not given
-  std::int64_t bytes = 0;  // data bytes written and read
-  Count written, read;     // apart, where vexal said so
+  std::string error;    // the console's error line, tidied
+  std::string reason;   // vexal's reason (standard error), tidied; "" when not given
+  Count bytes;          // data bytes written and read, where vexal's end event said so
+  Count written, read;  // apart, where vexal said so
   Count text_retries, block_retries;
   double seconds = 0;  // run time: the station's own measure
 

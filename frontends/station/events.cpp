@@ -44,7 +44,7 @@ Event event_from(const json& object) {
                                                                    : "error");
   event.done = number_of<std::int64_t>(object, "done");
   event.total = number_of<std::int64_t>(object, "total");
-  event.bytes = number_of<std::int64_t>(object, "bytes");
+  event.bytes = count_of(object, "bytes");
   event.code = number_of<int>(object, "code");
   event.seconds = number_of<double>(object, "seconds");
   event.role = text_of(object, "role");

@@ -29,7 +29,7 @@ struct Event {
   std::string port;                   // start
   std::int64_t done = 0;              // progress
   std::int64_t total = 0;             // progress
-  std::int64_t bytes = 0;             // end
+  Count bytes;                        // end: data bytes sent and received together
   int code = 0;                       // end
   double seconds = 0;                 // end
   std::string role;                   // file: command, nested, binput, verify, load

@@ -54,7 +54,7 @@ json board_entry(const Board& board) {
               {"start", started ? json(board.started_utc) : json(nullptr)},
               {"end", end_field(board, board.ended_utc)},
               {"duration", end_field(board, board.seconds)},
-              {"bytes", board.bytes},
+              {"bytes", end_field(board, count_or_null(board.bytes))},
               {"written", count_or_null(board.written)},
               {"read", count_or_null(board.read)},
               {"text_retries", count_or_null(board.text_retries)},

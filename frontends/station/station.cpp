@@ -185,7 +185,8 @@ class Station {
   bool stopping_ = false;
   std::optional<SteadyTime> kill_at_;  // when the jobs still running after the third stop are killed
   std::size_t max_jobs_ = 0;
-  std::vector<std::string> job_;  // what each board runs, placeholders unreplaced
+  bool jobs_limited_by_option_ = false;  // --jobs, not the open-file limit, sets max_jobs_
+  std::vector<std::string> job_;         // what each board runs, placeholders unreplaced
   std::string last_listing_problem_;
   bool refused_ = false;  // the boards found make the job refused: nothing runs
 
@@ -212,7 +213,8 @@ int Station::run() {
   started_utc_ = utc_now();
   job_ = job_to_run(options_.job, options_.identify);
   const std::size_t fd_jobs = jobs_within_descriptor_limit();
-  max_jobs_ = options_.jobs == 0 ? fd_jobs : std::min<std::size_t>(options_.jobs, fd_jobs);
+  jobs_limited_by_option_ = options_.jobs != 0 && options_.jobs <= fd_jobs;
+  max_jobs_ = jobs_limited_by_option_ ? options_.jobs : fd_jobs;
   if (options_.watch) {
     open_watch();
   } else if (!prepare_boards()) {
@@ -271,8 +273,8 @@ bool Station::prepare_boards() {
     display_.note("vexal-station: no ports found" + std::string(matcher_.empty() ? "" : " that match"));
   display_.note(formatted("%zu ports: ", boards_.size()) + shown_command(setup_.vexal, job_));
   if (boards_.size() > max_jobs_)
-    display_.note(formatted("vexal-station: %zu jobs at once at most (the open-file limit); the others wait their turn",
-                            max_jobs_));
+    display_.note(formatted("vexal-station: %zu jobs at once at most (%s); the others wait their turn", max_jobs_,
+                            jobs_limited_by_option_ ? "--jobs" : "the open-file limit"));
   return !boards_.empty();
 }
 

@@ -32,8 +32,9 @@ std::string percent_text(const Board& board) {
 }
 
 std::string rate_text(const Board& board, SteadyTime now) {
-  double rate = board.finished() ? (board.seconds > 0 ? static_cast<double>(board.bytes) / board.seconds : 0)
-                                 : phase_rate(board, now);
+  double rate = board.finished()
+                    ? (board.seconds > 0 ? static_cast<double>(board.bytes.value_or(0)) / board.seconds : 0)
+                    : phase_rate(board, now);
   return rate > 0 ? format_rate(rate) : std::string();
 }
 
@@ -147,7 +148,7 @@ std::string change_line(const Board& board, double since) {
   switch (board.phase) {
     case Phase::Done:
       return line + "done  " + (board.identity.empty() ? "" : printable(board.identity) + "  ") +
-             formatted("%lld bytes in %.2f s", static_cast<long long>(board.bytes), board.seconds);
+             formatted("%lld bytes in %.2f s", static_cast<long long>(board.bytes.value_or(0)), board.seconds);
     case Phase::Failed:
       return line + formatted("failed  exit code %d: %s", board.exit_code, printable(failure_words(board)).c_str());
     default: return line + phase_text(board);

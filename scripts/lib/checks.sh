@@ -4,6 +4,10 @@
 #                    is 1 (scripts whose steps build on each other), the script ends there, status 1
 #   finish_checks    the script's end: "all checks passed" (with the count in PASSED when a script keeps
 #                    one), or the count of failed ones and status 1
+#   wait_for FILE PATTERN [SECONDS]
+#                    waits until a line of FILE matches the extended regular expression PATTERN; after
+#                    SECONDS (default 10, a guard against a hang, not a measure) it fails, shows FILE and
+#                    returns 1
 #   acceptance_report LABEL LOADER [strict]
 #                    runs the acceptance cases kept beside the project (../shared/acceptance, from the
 #                    repository's root) against LOADER when they are there, and prints "LABEL: N passed
@@ -25,6 +29,17 @@ finish_checks() {
     exit 1
   fi
   echo "all checks passed${PASSED:+ ($PASSED)}"
+}
+
+wait_for() {
+  local file=$1 pattern=$2 tenths=$((${3:-10} * 10))
+  for _ in $(seq "$tenths"); do
+    grep -Eq "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "no line matching '$pattern' in $file within ${3:-10} s"
+  cat "$file"
+  return 1
 }
 
 acceptance_report() {

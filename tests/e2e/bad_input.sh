@@ -11,7 +11,7 @@ source "$(dirname "$0")/lib/board.sh"
 source "$(dirname "$0")/lib/loader.sh"
 e2e_begin bad-input
 SIM_OPTIONS=(--log "$WORK/sim.log")    # the board logs what it receives
-UNPLUG_AFTER_S=1     # the board vanishes this long into a run
+UNPLUG_AFTER=3       # the board vanishes once it has received this many telegrams of a run
 UNPLUG_BOUND_S=30    # nine attempts of 306 ms, and much room: past this it would be a hang
 FIFO_BOUND_S=20      # a FIFO read twice would wait for a writer forever
 
@@ -122,13 +122,16 @@ check_ports() {
   fi
 }
 
-# unplug NAME CODE MESSAGE ARGS...: the board vanishes a second into the run (its end of the line
-# closes, as when a USB adapter is pulled); the run must end with CODE within the bound.
+# unplug NAME CODE MESSAGE ARGS...: the board vanishes a few telegrams into the run (its end of the
+# line closes, as when a USB adapter is pulled); the run must end with CODE within the bound.
 unplug() {
   local mistake=$1 code=$2 message=$3
   shift 3
   start_sim
-  (sleep $UNPLUG_AFTER_S; kill -KILL "$SIM_PID") &
+  (
+    for _ in $(seq 500); do (($(log_count) >= UNPLUG_AFTER)) && break; sleep 0.02; done
+    kill -KILL "$SIM_PID"
+  ) &
   local killer=$!
   {
     run_counted "$@"
@@ -144,6 +147,24 @@ check_unplugged() {
   srecords 000000 100000 >"$WORK/big.s28"
   unplug "the board unplugged during a memory read" 5 "Error: No response." "@binget000000,FFFFFF>all.bin"
   unplug "the board unplugged during a download (a block never answered)" 4 "Error:s|" big.s28
+}
+
+# wait_fifo_open PID: until the vexal of PID (PID itself, or its child under timeout) has opened the port
+# and sleeps opening a FIFO that has no writer (its kernel wait is named where the kernel shows it, else
+# it is asleep after the port's line in its log); a bound of 10 s guards against a hang.
+wait_fifo_open() {
+  local pid=$1 vexal wchan
+  for _ in $(seq 500); do
+    vexal=$(pgrep -P "$pid" -x vexal || echo "$pid")
+    wchan=$(cat "/proc/$vexal/wchan" 2>/dev/null)
+    [[ $wchan == wait_for_partner ]] && return 0
+    if [[ $wchan == 0 ]] && grep -q "UART init O.K." "$WORK/vexal.log" &&
+      [[ $(awk '{print $3}' "/proc/$vexal/stat" 2>/dev/null) == S ]]; then
+      return 0
+    fi
+    sleep 0.02
+  done
+  fail "vexal (under process $1) never waited for the FIFO's writer"
 }
 
 # fifo NAME TEXT: a FIFO in $WORK that a writer in the background fills once with TEXT.
@@ -185,7 +206,7 @@ check_files_read_once() {
   mkfifo "$WORK/nowriter.txt"
   (cd "$WORK" && exec env VEXAL_COM1="$WORK/com1" timeout "$FIFO_BOUND_S" "$BIN/vexal" nowriter.txt >"$WORK/vexal.log" 2>"$WORK/vexal.err") &
   local waiting=$!
-  sleep 1
+  wait_fifo_open "$waiting"
   kill -INT "$waiting"
   wait "$waiting"
   STATUS=$?

@@ -1,8 +1,8 @@
 #!/bin/bash
-# The command line around the loader, end to end against the simulator: --help, --version, refused
-# options and "--"; --port ahead of VEXAL_COM1 and --list-ports; the progress on a terminal (the
-# program's standard output a pseudo-terminal) and as plain lines on standard error when piped; the
-# outcome and the summary on standard error; the events of VEXAL_EVENTS.
+# The command line around the loader, end to end against the simulator: --help (vexalw's too),
+# --version, refused options and "--"; --port ahead of VEXAL_COM1 and --list-ports; the progress on a
+# terminal (the program's standard output a pseudo-terminal) and as plain lines on standard error when
+# piped; the outcome and the summary on standard error; the events of VEXAL_EVENTS.
 #
 #   bash command_line.sh BIN_DIR SOURCE_DIR
 set -uo pipefail
@@ -35,6 +35,16 @@ help_version_and_refusals_never_open_the_port() {
   expect_status 0 "--help"
   grep -q '^Usage: vexal \[OPTION\]' "$WORK/out.txt" || fail "--help printed no usage"
   [ -s "$WORK/err.txt" ] && fail "--help wrote to standard error"
+  grep -qF -- "--choose" "$WORK/out.txt" && fail "vexal's --help names vexalw's --choose"
+  # The window's --help needs no display; it names the option only the window has.
+  if [[ -x $BIN/vexalw ]]; then
+    (cd "$WORK" && env -u DISPLAY VEXAL_COM1="$WORK/nowhere" timeout 120 "$BIN/vexalw" --help >"$WORK/out.txt" \
+      2>"$WORK/err.txt")
+    STATUS=$?
+    expect_status 0 "vexalw --help"
+    grep -q '^Usage: vexalw \[OPTION\]' "$WORK/out.txt" && grep -Eq '^ +--choose +ask for the port' "$WORK/out.txt" ||
+      fail "vexalw --help does not name --choose: $(head -n 12 "$WORK/out.txt")"
+  fi
   vx -V
   expect_status 0 "-V"
   [ "$(cat "$WORK/out.txt")" = "vexal 0.95 (VQ-3140 loader, ZARVEN v1.28)" ] || fail "-V printed $(cat "$WORK/out.txt")"

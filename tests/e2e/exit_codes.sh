@@ -13,7 +13,6 @@ SRC=$(realpath "${2:?usage: exit_codes.sh BIN_DIR SOURCE_DIR}")
 source "$(dirname "$0")/lib/board.sh"
 source "$(dirname "$0")/lib/loader.sh"
 e2e_begin exit-codes
-INTERRUPT_AFTER_S=0.5   # into a run against a silent board, which takes nine read windows
 TESTED=()
 
 # The log as one line, blanks run together: the console breaks lines at 80 columns and fills its text
@@ -35,13 +34,14 @@ case_of() {
 }
 
 # interrupted SIGNAL STATUS: a run stopped by SIGNAL ends by it (STATUS in a shell), its log ending
-# with "Error: Interrupted.".
+# with "Error: Interrupted.". The signal comes once the silent board has its first request: inside the
+# first of the nine read windows.
 interrupted() {
   local sig=$1 status=$2
-  start_sim --fault silent:after=0
+  start_sim --fault silent:after=0 --log "$WORK/sim.log"
   (cd "$WORK" && exec env VEXAL_COM1="$WORK/com1" "$BIN/vexal" I000000 >"$WORK/vexal.log" 2>"$WORK/vexal.err") &
   local pid=$!
-  sleep "$INTERRUPT_AFTER_S"
+  wait_for "$WORK/sim.log" '^ *[0-9.]+ in '
   kill "-$sig" "$pid"
   wait "$pid"
   local got=$?
@@ -69,6 +69,11 @@ case_of 3 "Error: Line 1 of long.txt is longer than 244 characters." "" long.txt
 case_of 4 "Target didn't respond." "--answer I000000="
 case_of 4 "Error:s|!refused" "--fault refuse:every=1" fw.s28
 case_of 5 "Error: No response." "--fault silent:after=0"
+grep -q "no answer frame" "$WORK/vexal.err" &&
+  fail "a silent board: standard error speaks of bytes: $(cat "$WORK/vexal.err")"
+case_of 5 "Error: No response." "--fault garbage:every=1"
+grep -Eq "^vexal: error: No response: [0-9]+ bytes came in the read windows, but no answer frame" "$WORK/vexal.err" ||
+  fail "a line full of text: standard error says $(cat "$WORK/vexal.err")"
 case_of 5 "Error: No response." "--fault silent:after=0 --fault echo:every=1" X1
 case_of 6 "Error: Negative response." "--answer X1=!no" negative.txt
 case_of 7 "Error: Negative response." "--answer X1=!no" X1

@@ -155,8 +155,26 @@ json_check "$WORK/id.json" \
 echo "== watch mode: a board's link appears, disappears and appears again; a port that doesn't match is left alone"
 BY_ID=$WORK/dev/serial/by-id
 mkdir -p "$BY_ID"
-(cd "$WORK" && exec "$BIN/vexal-station" --watch --match 'usb-VQ_*' --logs "$WORK/wlogs" --report "$WORK/w.json" \
-  -- b115200 fw.s28 >"$WORK/wout" 2>&1) &
+# vexal, noting each listing of the ports it has made: what the steps below wait for
+cat >"$WORK/listing-vexal" <<EOT
+#!/bin/sh
+[ "\$1" = --list-ports ] || exec "$BIN/vexal" "\$@"
+"$BIN/vexal" "\$@"
+status=\$?
+echo listed >>"$WORK/listings"
+exit \$status
+EOT
+chmod +x "$WORK/listing-vexal"
+listed() { { grep -c '^listed$' "$WORK/listings" 2>/dev/null || echo 0; } | head -n 1; }
+wait_listed() {  # N WHAT: until the ports were listed more than N times
+  for _ in $(seq 100); do
+    (($(listed) > $1)) && return 0
+    sleep 0.1
+  done
+  fail "$2: the ports were not listed again"
+}
+(cd "$WORK" && exec "$BIN/vexal-station" --vexal "$WORK/listing-vexal" --watch --match 'usb-VQ_*' \
+  --logs "$WORK/wlogs" --report "$WORK/w.json" -- b115200 fw.s28 >"$WORK/wout" 2>&1) &
 STATION_PID=$!
 wait_until() {  # PATTERN COUNT: until COUNT lines of the watch log match
   for _ in $(seq 300); do
@@ -170,13 +188,20 @@ wait_until '^watching ' 1
 start_board "$BY_ID/usb-Phone_Maker_Phone-if01" --log "$WORK/phone.log"
 start_board "$BY_ID/usb-VQ_Board_W1-if00" --dump "$WORK/w1.dump@010000,$(printf %X $FW_BYTES)"
 wait_until 'usb-VQ_Board_W1-if00  done' 1
-sleep 2
+# A second link to the phone has the ports listed again while the board stays plugged in: its job must
+# not run again (the count of its runs at the end says so).
+seen=$(listed)
+ln -s "$(readlink "$BY_ID/usb-Phone_Maker_Phone-if01")" "$BY_ID/usb-Phone_Maker_Phone-if02"
+wait_listed "$seen" "a second link to the phone"
+seen=$(listed)
 stop_board "$BY_ID/usb-VQ_Board_W1-if00"
 firmware_in "$WORK/w1.dump"
-sleep 1.5
+wait_listed "$seen" "the board's link deleted"
 start_board "$BY_ID/usb-VQ_Board_W1-if00" --dump "$WORK/w2.dump@010000,$(printf %X $FW_BYTES)"
 wait_until 'usb-VQ_Board_W1-if00  done' 2
-sleep 2.5
+seen=$(listed)
+rm "$BY_ID/usb-Phone_Maker_Phone-if02"
+wait_listed "$seen" "the phone's second link deleted"
 kill -INT "$STATION_PID"
 wait "$STATION_PID"
 STATUS=$?

@@ -4,7 +4,9 @@
 need, crashes and silence included.
 
   fake_vexal.py --list-ports      lists $VEXAL_DEV_ROOT/serial/by-id (links to board files), or prints
-                                  the file $FAKE_PORTS when it is set; sleeps $FAKE_LIST_DELAY s first
+                                  the file $FAKE_PORTS when it is set; sleeps $FAKE_LIST_DELAY s first;
+                                  appends "started" to the file $FAKE_LIST_RECORD, when it is set, as it
+                                  begins, and "listed" once it has listed
   fake_vexal.py --port DEV ARGS   runs a "job" on the board file DEV: lines of KEY=VALUE
 
 Board file keys (all optional):
@@ -33,17 +35,25 @@ import time
 
 
 def list_ports():
+    record = os.environ.get("FAKE_LIST_RECORD")
+    if record:
+        with open(record, "a") as f:
+            f.write("started\n")
     time.sleep(float(os.environ.get("FAKE_LIST_DELAY", "0")))
     fixed = os.environ.get("FAKE_PORTS")
     if fixed:
         sys.stdout.write(open(fixed).read())
-        return 0
-    by_id = os.path.join(os.environ.get("VEXAL_DEV_ROOT", "/dev"), "serial", "by-id")
-    names = sorted(os.listdir(by_id)) if os.path.isdir(by_id) else []
-    for name in names:
-        link = os.path.join(by_id, name)
-        if os.path.exists(link):
-            print("\t".join([os.path.realpath(link), name, "-", "-", "-"]))
+    else:
+        by_id = os.path.join(os.environ.get("VEXAL_DEV_ROOT", "/dev"), "serial", "by-id")
+        names = sorted(os.listdir(by_id)) if os.path.isdir(by_id) else []
+        for name in names:
+            link = os.path.join(by_id, name)
+            if os.path.exists(link):
+                print("\t".join([os.path.realpath(link), name, "-", "-", "-"]))
+    sys.stdout.flush()
+    if record:
+        with open(record, "a") as f:
+            f.write("listed\n")
     return 0
 
 

@@ -13,7 +13,7 @@ BIN=$(cd "$1" && pwd)
 SOURCE=$(cd "$2" && pwd)
 FAKE=$SOURCE/tests/station/fake_vexal.py
 STATION="$BIN/vexal-station"
-source "$SOURCE/scripts/lib/checks.sh"  # fail, finish_checks
+source "$SOURCE/scripts/lib/checks.sh"  # fail, finish_checks, wait_for
 WORK=$(mktemp -d /tmp/vexal-station-flow-XXXXXX)
 STATION_PID=
 TMUX_SESSION=station-flow-$$
@@ -53,18 +53,6 @@ station_end() {
   wait "$STATION_PID"
   STATUS=$?
   STATION_PID=
-}
-
-# wait_for FILE PATTERN [SECONDS]: until a line of FILE matches the extended regular expression
-wait_for() {
-  local file=$1 pattern=$2 tenths=$((${3:-10} * 10))
-  for _ in $(seq "$tenths"); do
-    grep -Eq "$pattern" "$file" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  fail "no line matching '$pattern' in $file within ${3:-10} s"
-  cat "$file"
-  return 1
 }
 
 expect_status() {
@@ -139,6 +127,8 @@ station "$WORK/log" --ports "$WORK/c1,$WORK/c2" --ports="$WORK/c3" --jobs 1 --re
   -- '@binget000000,000010>{name}-{index}.bin' '{port}' 'x{index}{index}'
 unset FAKE_RECORD
 expect_status 0 "three good boards"
+grep -qx "vexal-station: 1 jobs at once at most (--jobs); the others wait their turn" "$WORK/log" ||
+  fail "the note of the job limit: $(grep 'at once' "$WORK/log")"
 for i in 1 2 3; do
   grep -qxF "$WORK/c$i ARGS: @binget000000,000010>c$i-$i.bin|$WORK/c$i|x$i$i" "$WORK/record" ||
     fail "c$i's job: $(grep "c$i ARGS" "$WORK/record")"
@@ -164,7 +154,8 @@ json_check "$WORK/r.json" \
   '[b["exit_code"] for b in r["boards"]] == [137, 0, 4, 2]' \
   'r["boards"][0]["error"] == "vexal ended by signal 9 (Killed)"' \
   'r["boards"][1]["result"] == "passed" and r["boards"][1]["identity"] is None' \
-  'r["boards"][2]["error"] == "vexal ended with exit code 4 and no end event"'
+  'r["boards"][2]["error"] == "vexal ended with exit code 4 and no end event"' \
+  '[b["bytes"] for b in r["boards"]] == [None, None, None, None]'
 station "$WORK/log" --vexal "$WORK/no-such-vexal" --ports "$WORK/d2" -- fw.s28
 expect_status 1 "no vexal"
 grep -q "failed  exit code 127: can't run $WORK/no-such-vexal: No such file or directory" "$WORK/log" ||
@@ -271,7 +262,7 @@ mkdir -p "$WORK/dev"  # no serial/by-id yet: made once the first adapter is in, 
 board w1 bytes=2048
 board phone bytes=2048
 LINK=$WORK/dev/serial/by-id/usb-Maker_Board_W1-if00
-export VEXAL_DEV_ROOT=$WORK/dev FAKE_RECORD=$WORK/watch-record
+export VEXAL_DEV_ROOT=$WORK/dev FAKE_RECORD=$WORK/watch-record FAKE_LIST_RECORD=$WORK/listings
 station_in_background "$WORK/wlog" --watch --match 'usb-Maker_*' --logs "$WORK/wlogs" --report "$WORK/w.json" \
   -- fw.s28
 wait_for "$WORK/wlog" "^watching $WORK/dev for ports matching usb-Maker_\*"
@@ -283,25 +274,41 @@ wait_runs() {
   done
   fail "$2 ($(grep -c "usb-Maker_Board_W1-if00  done" "$WORK/wlog") runs, expected $1)"
 }
+# listed: how many listings of the ports the station has had made so far
+listed() { { grep -c '^listed$' "$WORK/listings" 2>/dev/null || echo 0; } | head -n 1; }
+# wait_listed N WHAT: until the station has had the ports listed more than N times
+wait_listed() {
+  for _ in $(seq 100); do
+    (($(listed) > $1)) && return 0
+    sleep 0.1
+  done
+  fail "$2: the ports were not listed again"
+}
 mkdir -p "$WORK/dev/serial/by-id"
 ln -s "$WORK/w1" "$LINK"
 ln -s "$WORK/phone" "$WORK/dev/serial/by-id/usb-Phone_Maker_Phone-if01"
 wait_runs 1 "a port that appeared didn't run its job"
-sleep 2.5
+# Another link beside it has the ports listed again: the port still plugged in must not run its job
+# again (nor at any later listing: the report's count of boards at the end says so).
+seen=$(listed)
+ln -s "$WORK/phone" "$WORK/dev/serial/by-id/usb-Phone_Maker_Phone-if02"
+wait_listed "$seen" "a second phone's link"
 wait_runs 1 "a port still plugged in ran its job again"
+seen=$(listed)
 rm "$LINK"
-sleep 1.5
+wait_listed "$seen" "the port's link deleted"
 ln -s "$WORK/w1" "$LINK"
 wait_runs 2 "a port that came back didn't run its job again"
 rm "$LINK" && ln -s "$WORK/w1" "$LINK"  # out and in again between two listings
 wait_runs 3 "a quick replug was missed"
+seen=$(listed)
 rm -rf "$WORK/dev/serial"  # the last adapter out: udev removes the folders too
-sleep 1.5
+wait_listed "$seen" "the by-id folder deleted"
 mkdir -p "$WORK/dev/serial/by-id" && ln -s "$WORK/w1" "$LINK"
 wait_runs 4 "the by-id folder made again wasn't watched"
 kill -INT "$STATION_PID"
 station_end
-unset VEXAL_DEV_ROOT FAKE_RECORD
+unset VEXAL_DEV_ROOT FAKE_RECORD FAKE_LIST_RECORD
 expect_status 0 "watch mode ended by Ctrl-C with every job passed"
 grep -q phone "$WORK/watch-record" && fail "a port that doesn't match was sent a job"
 json_check "$WORK/w.json" 'len(r["boards"]) == 4 and r["station"]["passed"] == 4' \
@@ -312,9 +319,12 @@ json_check "$WORK/w.json" 'len(r["boards"]) == 4 and r["station"]["passed"] == 4
 echo "== on a terminal: a live table redrawn in place, at most 4 times a second, the summary below it"
 for i in 1 2 3; do board "t$i" bytes=30720 step=0.1; done
 board t4 bytes=10240 step=0.1 code=4 "error=Error: Block refused."
-tmux new-session -d -s "$TMUX_SESSION" -x 110 -y 20 "sleep 1; cd '$WORK' && '$STATION' --vexal '$FAKE' \
-  --ports '$WORK/t1,$WORK/t2,$WORK/t3,$WORK/t4' -- fw.s28; echo status \$?; sleep 60"
+# The station starts once the pane's output is piped to the file (the file "go" says so).
+rm -f "$WORK/go"
+tmux new-session -d -s "$TMUX_SESSION" -x 110 -y 20 "until [ -e '$WORK/go' ]; do sleep 0.05; done; cd '$WORK' && \
+  '$STATION' --vexal '$FAKE' --ports '$WORK/t1,$WORK/t2,$WORK/t3,$WORK/t4' -- fw.s28; echo status \$?; sleep 60"
 tmux pipe-pane -o -t "$TMUX_SESSION" "cat >'$WORK/raw'"
+touch "$WORK/go"
 pane() { tmux capture-pane -p -t "$TMUX_SESSION"; }
 for _ in $(seq 300); do pane | grep -q "t1 .*loading firmware.s28 .*%" && break; sleep 0.1; done
 pane >"$WORK/frame"
@@ -380,7 +390,7 @@ while os.path.exists("/proc/" + pid) and open("/proc/%s/stat" % pid).read().spli
         if b["result"] in ("passed", "failed"):
             assert ended, ("called %s before its vexal ended" % b["result"], b)
         else:
-            assert all(b[k] is None for k in ("exit_code", "end", "duration", "error")), b
+            assert all(b[k] is None for k in ("exit_code", "end", "duration", "error", "bytes")), b
     for case in ET.parse(junit).getroot().iter("testcase"):
         if case.find("skipped") is None:
             port = case.get("name").split(" (")[1].rstrip(")")
@@ -450,15 +460,16 @@ json_check "$WORK/h.json" '[b["exit_code"] for b in r["boards"]] == [137, 130]' 
   'r["boards"][0]["error"] == "vexal ended by signal 9 (Killed)"'
 
 echo "== a Ctrl-C while the ports are listed is taken at once"
-export FAKE_PORTS=$WORK/ports FAKE_LIST_DELAY=30
+export FAKE_PORTS=$WORK/ports FAKE_LIST_DELAY=30 FAKE_LIST_RECORD=$WORK/llisting
 station_in_background "$WORK/llog" --all -- fw.s28
-sleep 1
+wait_for "$WORK/llisting" '^started$'
 begun=$SECONDS
 kill -INT "$STATION_PID"
 station_end
-unset FAKE_PORTS FAKE_LIST_DELAY
+unset FAKE_PORTS FAKE_LIST_DELAY FAKE_LIST_RECORD
 expect_status 1 "stopped while listing"
-((SECONDS - begun <= 3)) || fail "the Ctrl-C waited $((SECONDS - begun)) s for the listing"
+# Well short of the listing's 30 s, however loaded the machine.
+((SECONDS - begun < 15)) || fail "the Ctrl-C waited $((SECONDS - begun)) s for the listing"
 grep -q "stopped before any board started" "$WORK/llog" || fail "listing stopped: $(cat "$WORK/llog")"
 
 echo "== 1100 ports under a limit of 1024 open files: the jobs beyond the limit wait their turn"
@@ -481,7 +492,7 @@ board "serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3D4-if00-port0" bytes=1024 cod
   "reason=block 3 refused after 8 attempts"
 wide_ports=$(ls -d "$WORK"/serial/by-id/*port0 | paste -sd,)
 for width in 80 100 160; do
-  tmux new-session -d -s "$TMUX_SESSION" -x "$width" -y 20 "sleep 1; cd '$WORK' && '$STATION' --vexal '$FAKE' \
+  tmux new-session -d -s "$TMUX_SESSION" -x "$width" -y 20 "cd '$WORK' && '$STATION' --vexal '$FAKE' \
     --ports '$wide_ports' -- fw.s28; echo status \$?; sleep 60"
   for _ in $(seq 300); do  # one frame in which every loading row shows its percent
     pane >"$WORK/frame$width"

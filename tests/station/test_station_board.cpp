@@ -94,6 +94,8 @@ TEST(StationBoard, IdentityIsKept) {
   EXPECT_EQ(board.identity, "VQ-3140 ZARVEN v1.28");
 }
 
+// The bytes are what the end event said, and unknown (null in the reports) without one: a vexal killed
+// before it could say, or one that writes no events.
 TEST(StationBoard, TheExitStatusDecidesTheResult) {
   const struct {
     std::vector<Event> events;
@@ -101,19 +103,26 @@ TEST(StationBoard, TheExitStatusDecidesTheResult) {
     Phase phase;
     int exit_code;
     const char* error;
+    Count bytes;
   } cases[] = {
-      {{end_event(0, "", 65536)}, W_EXITCODE(0, 0), Phase::Done, 0, ""},
-      {{end_event(5, "Error: No response.", 128)}, W_EXITCODE(5, 0), Phase::Failed, 5, "Error: No response."},
+      {{end_event(0, "", 65536)}, W_EXITCODE(0, 0), Phase::Done, 0, "", 65536},
+      {{end_event(5, "Error: No response.", 128)}, W_EXITCODE(5, 0), Phase::Failed, 5, "Error: No response.", 128},
       // the status wins over what the end event said
-      {{end_event(0, "", 0)}, W_EXITCODE(3, 0), Phase::Failed, 3, ""},
-      {{}, W_EXITCODE(4, 0), Phase::Failed, 4, "vexal ended with exit code 4 and no end event"},
-      {{}, W_EXITCODE(0, SIGKILL), Phase::Failed, 128 + SIGKILL, "vexal ended by signal 9 (Killed)"},
+      {{end_event(0, "", 0)}, W_EXITCODE(3, 0), Phase::Failed, 3, "", 0},
+      {{}, W_EXITCODE(4, 0), Phase::Failed, 4, "vexal ended with exit code 4 and no end event", std::nullopt},
+      {{progress(4096, 8192)},
+       W_EXITCODE(0, SIGKILL),
+       Phase::Failed,
+       128 + SIGKILL,
+       "vexal ended by signal 9 (Killed)",
+       std::nullopt},
       {{end_event(9, "Error: Verify failed at 010005: expected 78, found 00.", 0)},
        W_EXITCODE(0, SIGSEGV),
        Phase::Failed,
        128 + SIGSEGV,
-       "Error: Verify failed at 010005: expected 78, found 00."},
-      {{}, W_EXITCODE(0, 0), Phase::Done, 0, ""},
+       "Error: Verify failed at 010005: expected 78, found 00.",
+       0},
+      {{}, W_EXITCODE(0, 0), Phase::Done, 0, "", std::nullopt},
   };
   for (const auto& c : cases) {
     Board board = started_board();
@@ -122,6 +131,7 @@ TEST(StationBoard, TheExitStatusDecidesTheResult) {
     EXPECT_EQ(board.phase, c.phase) << c.error;
     EXPECT_EQ(board.exit_code, c.exit_code) << c.error;
     EXPECT_EQ(board.error, c.error);
+    EXPECT_EQ(board.bytes, c.bytes) << c.error;
     EXPECT_DOUBLE_EQ(board.seconds, 1.25);
     EXPECT_TRUE(board.finished());
   }

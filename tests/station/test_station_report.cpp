@@ -116,7 +116,7 @@ TEST(StationReport, JsonUnknownFieldsAreNull) {
   json boards = json::parse(json_report(kRun, b.all())).at("boards");
   const json& failed = boards[1];
   for (const char* field :
-       {"by_id", "serial", "vid_pid", "identity", "log", "vexal_version", "written", "read", "text_retries"})
+       {"by_id", "serial", "vid_pid", "identity", "log", "vexal_version", "bytes", "written", "read", "text_retries"})
     EXPECT_TRUE(failed.at(field).is_null()) << field;
   EXPECT_EQ(failed.at("exit_code"), 6);
   EXPECT_EQ(failed.at("reason"), "answer '!bad'");
@@ -136,13 +136,14 @@ TEST(StationReport, BoardsThatHaventEnded) {
   start_board(running, SteadyTime{}, "2026-12-08T05:08:37.000Z");
   running.phase = Phase::Loading;
   running.exit_code = 0;
+  running.bytes = 4096;  // its end event came, its vexal not yet reaped
   json boards = json::parse(json_report(kRun, {&waiting, &running})).at("boards");
   EXPECT_EQ(boards[0].at("result"), "waiting");
   EXPECT_TRUE(boards[0].at("start").is_null());
   EXPECT_EQ(boards[1].at("result"), "running");
   EXPECT_EQ(boards[1].at("start"), "2026-12-08T05:08:37.000Z");
   for (const json& board : boards) {
-    for (const char* field : {"end", "duration", "exit_code", "error", "reason"})
+    for (const char* field : {"end", "duration", "exit_code", "error", "reason", "bytes"})
       EXPECT_TRUE(board.at(field).is_null()) << field;
   }
   const std::string xml = junit_report(kRun, {&waiting, &running});

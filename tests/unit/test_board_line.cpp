@@ -373,6 +373,23 @@ TEST(Faults, NoiseIsNeverTakenForTheAnswer) {
   }
 }
 
+// Garbage stands in for the answer: printable text without a start byte, so no frame can be read
+// from it, while the request is still carried out.
+TEST(Faults, GarbageTakesTheAnswersPlaceAndHoldsNoFrame) {
+  Rig rig({}, {rule("garbage:every=1,bytes=300")});
+  rig.receive(Micros{0}, request("W000000<5A\n"));
+  const Bytes got = rig.line();
+  ASSERT_EQ(got.size(), 300u);
+  for (std::uint8_t c : got) {
+    EXPECT_TRUE(c >= 0x20 && c < 0x7F) << int{c};
+    EXPECT_NE(c, ft12::kStart);
+  }
+  EXPECT_TRUE(rig.logged("garbage "));
+  Bytes mem;
+  rig.board.memory().read(0, 1, mem);
+  EXPECT_EQ(mem, Bytes{0x5A});
+}
+
 TEST(Faults, RefuseCountsBlocksAndWritesNothing) {
   Rig rig({}, {rule("refuse:every=2")});
   Bytes block = hex_bytes("68 0E 0E 68 7F 7F 47 F5 73 45 23 01 03 11 22 33 27 84 2A 16");

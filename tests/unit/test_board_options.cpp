@@ -99,6 +99,8 @@ TEST(FaultRules, Table) {
       {"twice:every=1", true, FaultKind::Twice, 1, 0, 3},
       {"twice:rate=0.5,delay=8", true, FaultKind::Twice, 0, 0.5, 8},
       {"ragged:every=3", true, FaultKind::Ragged, 3, 0, 0},
+      {"garbage:every=1", true, FaultKind::Garbage, 1, 0, 0},
+      {"garbage:rate=1,bytes=4096", true, FaultKind::Garbage, 0, 1, 0},
       {"drop", false, FaultKind::Drop, 0, 0, 0},                   // needs every or rate
       {"drop:every=2,rate=0.5", false, FaultKind::Drop, 0, 0, 0},  // not both
       {"drop:every=0", false, FaultKind::Drop, 0, 0, 0},
@@ -107,6 +109,7 @@ TEST(FaultRules, Table) {
       {"silent", false, FaultKind::Silent, 0, 0, 0},
       {"noise:every=1,bytes=1", false, FaultKind::Noise, 0, 0, 0},
       {"late:every=1,delay=0", false, FaultKind::Late, 0, 0, 0},
+      {"garbage:every=1,bytes=0", false, FaultKind::Garbage, 0, 0, 0},
   };
   for (const auto& c : cases) {
     FaultRule r;
@@ -134,6 +137,7 @@ TEST(FaultRules, ReasonsForBadKeys) {
       {"late:delay=0", "delay needs a number of milliseconds, 1 or more"},
       {"split:pause=x", "pause needs a number of milliseconds, 1 or more"},
       {"noise:bytes=65", "bytes needs a number from 2 to 64"},
+      {"garbage:bytes=4097", "bytes needs a number from 1 to 4096"},
       {"silent:every=1", "'every' does not apply to silent"},
       {"refuse:after=3", "'after' does not apply to refuse"},
       {"split:delay=5", "'delay' does not apply to split"},
@@ -153,9 +157,9 @@ TEST(FaultRules, ReasonsForBadKeys) {
 TEST(Options, UsageShowsTheFaultTriggers) {
   const std::string usage = usage_text();
   for (const char* line :
-       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice or "
-        "ragged,\n"
-        "                         every Nth telegram\n"
+       {"\n  --fault KIND:every=N   KIND drop, late, split, bad-end, bad-checksum, noise, refuse, echo, twice, "
+        "ragged\n"
+        "                         or garbage, every Nth telegram\n"
         "  --fault KIND:rate=P    ... at random with probability P\n"
         "  --fault silent:after=N answer N telegrams, then nothing\n"
         "  --seed S ",

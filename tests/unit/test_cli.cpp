@@ -95,6 +95,26 @@ TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
   EXPECT_EQ(version_text("vexal"), std::string("vexal ") + kVexalVersion + " (VQ-3140 loader, ZARVEN v1.28)\n");
 }
 
+// A front-end's own options (vexalw's --choose) come first among the options; without them the list
+// begins with --port.
+TEST(CommandLine, UsageTakesTheFrontEndsOwnOptionsFirst) {
+  constexpr const char* kOptionsHead = "as it is):\n  -P, --port DEV";
+  const struct {
+    const char* own;
+    std::string expected;
+  } cases[] = {
+      {"", kOptionsHead},
+      {"      --choose        a dialog first\n", "as it is):\n      --choose        a dialog first\n  -P, --port DEV"},
+  };
+  for (const auto& c : cases) {
+    const std::string usage = usage_text("vexalw", c.own);
+    EXPECT_NE(usage.find(c.expected), std::string::npos) << c.own << usage;
+    EXPECT_EQ(usage.find('%'), std::string::npos) << c.own;
+  }
+  const ProgramStart start = start_program({"--help"}, "vexalw", RunSettings{}, "      --choose        x\n");
+  EXPECT_NE(start.answer.value_or("").find("      --choose        x\n"), std::string::npos);
+}
+
 // Every front-end starts through start_program: what it shows instead of a run, what it refuses (and
 // the hint it adds on the console), and the run with COM1's device from --port ahead of the settings'.
 TEST(StartProgram, AnswersRefusalsAndRunsForEveryFrontEnd) {

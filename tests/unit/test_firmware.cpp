@@ -68,6 +68,10 @@ TEST(TextFirmwareReader, PlacesWhatTheRecordsSay) {
       {"S2 with S8, CR LF", "S20701234511223329\r\nS80401234592\r\n", {{0x012345, {0x11, 0x22, 0x33}}}, 0x012345},
       {"S3 with S7", "S30600010000EE0A\nS70500010000F9\n", {{0x10000, {0xEE}}}, 0x10000},
       {"S1 closed by a matching S5 only", "S1051000ABCD72\nS5030001FB\n", {{0x1000, {0xAB, 0xCD}}}, std::nullopt},
+      {"S1 closed by a matching S6 (a 3-byte count) only",
+       "S1051000ABCD72\nS604000001FA\n",
+       {{0x1000, {0xAB, 0xCD}}},
+       std::nullopt},
       {"a BOM before a later line (two files joined)",
        "S1051000ABCD72\n\xEF\xBB\xBFS9031000EC\n",
        {{0x1000, {0xAB, 0xCD}}},
@@ -126,13 +130,15 @@ TEST(TextFirmwareReader, RefusesWithThePlaceAndTheReason) {
       {"S-records cut short", "S1051000ABCD72\n", Fault::NotWhole, "", "may be cut short", 0},
       {"a count record that disagrees", "S1051000ABCD72\nS5030002FA\n", Fault::NotWhole, "line 2",
        "counts 2 data records, but 1", 0},
+      {"an S6 count record that disagrees", "S1051000ABCD72\nS604000002F9\n", Fault::NotWhole, "line 2",
+       "counts 2 data records, but 1", 0},
       {"a matching count, then more data", "S1051000ABCD72\nS5030001FB\nS1051000ABCD72\n", Fault::NotWhole, "",
        "cut short", 0},
       {"HEX without its end", ":0100000055AA\n", Fault::NotWhole, "", "end record (01)", 0},
       {"a line longer than any record", "S1" + std::string(700, '0') + "\n", Fault::BadRecord, "line 1",
        "longer than 600", 0},
       {"S3 past FFFFFF", "S30601000000AA4E\nS70500000000FA\n", Fault::Outside, "line 1", "outside", 0x1000000},
-      {"HEX across FFFFFF", ":0200000400FFFB\n:02FFFF001122CD\n:00000001FF\n", Fault::Outside, "line 2", "outside",
+      {"HEX past FFFFFF", ":020000040100F9\n:020000001122CB\n:00000001FF\n", Fault::Outside, "line 2", "outside",
        0x1000000},
       {"other bytes at one address", ":0100000055AA\n:0100000056A9\n:00000001FF\n", Fault::Overlap, "line 2", "", 0},
   };
@@ -144,6 +150,38 @@ TEST(TextFirmwareReader, RefusesWithThePlaceAndTheReason) {
     EXPECT_EQ(describe(out.refusal->place), c.place) << c.edge;
     EXPECT_NE(out.refusal->why.find(c.why), std::string::npos) << c.edge << ": " << out.refusal->why;
     EXPECT_EQ(out.refusal->address, c.address) << c.edge;
+  }
+}
+
+// A data record's 2-byte offset reaches the end of its 64 KiB segment and no further: one that runs past
+// it (FFF8 with 16 bytes) is refused, as readers differ on whether its last bytes wrap to the segment's
+// start or go on into the next one; one that ends at the segment's last byte is taken.
+TEST(TextFirmwareReader, HexRecordEndsWithinItsSegment) {
+  const struct {
+    const char* edge;
+    std::string text;
+    bool refused;
+    const char* place;
+  } cases[] = {
+      {"FFF8 with 16 bytes", ":10FFF80000000000000000000000000000000000F9\n:00000001FF\n", true, "line 1"},
+      {"FFF8 with 16 bytes under a linear base", ":020000040001F9\n:10FFF80000000000000000000000000000000000F9\n", true,
+       "line 2"},
+      {"FFFF with 2 bytes under a segment base", ":020000021000EC\n:02FFFF001122CD\n:00000001FF\n", true, "line 2"},
+      {"FFF0 with 16 bytes: up to FFFF", ":10FFF0000000000000000000000000000000000001\n:00000001FF\n", false, ""},
+  };
+  for (const auto& c : cases) {
+    Outcome out;
+    read_text(c.text, out);
+    ASSERT_EQ(out.refusal.has_value(), c.refused) << c.edge << ": " << (out.refusal ? out.refusal->why : "");
+    if (!c.refused) {
+      EXPECT_EQ(out.image.size(), 16u) << c.edge;
+      EXPECT_TRUE(out.image.has(0xFFFF) && !out.image.has(0x10000)) << c.edge;
+      continue;
+    }
+    EXPECT_EQ(out.refusal->fault, Fault::BadRecord) << c.edge;
+    EXPECT_EQ(describe(out.refusal->place), c.place) << c.edge;
+    EXPECT_NE(out.refusal->why.find("past the end of its 64 KiB segment"), std::string::npos) << out.refusal->why;
+    EXPECT_EQ(out.image.size(), 0u) << c.edge;
   }
 }
 

@@ -317,6 +317,18 @@ TEST(Order, ThePendingBlockGoesBeforeEveryTextTelegram) {
        3,
        {},
        "Error: Line 2 of fw.s28 counts 2 data records, the file holds 1 before it."},
+      {"an S6 count record (3 bytes) that agrees",
+       {{"fw.s28", s2 + "S604000001FA\n" + s8}},
+       {"fw.s28"},
+       0,
+       {"block", "S604000001FA", "S804000000FB"},
+       ""},
+      {"an S6 count record that disagrees: nothing goes",
+       {{"fw.s28", s2 + "S604000002F9\n" + s8}},
+       {"fw.s28"},
+       3,
+       {},
+       "Error: Line 2 of fw.s28 counts 2 data records, the file holds 1 before it."},
   };
   for (const auto& c : cases) {
     Download d;

@@ -29,6 +29,7 @@ TEST(ParseLine, EveryTypeAndEveryFault) {
       {"S1, lower-case digits", "S1051000abcd72\n", Fault::None, 0, '1', 0x1000, 2, 0x72, 0x72},
       {"S3 four address bytes", "S30600010000EE0A\n", Fault::None, 0, '3', 0x10000, 1, 0x0A, 0x0A},
       {"S5 count record", "S5030001FB\n", Fault::None, 0, '5', 1, 0, 0xFB, 0xFB},
+      {"S6 count record, 3 bytes", "S604010203F5\n", Fault::None, 0, '6', 0x010203, 0, 0xF5, 0xF5},
       {"S7 end of S3", "S70500000000FA", Fault::None, 0, '7', 0, 0, 0xFA, 0xFA},
       {"S9 end of S1", "S9030000FC", Fault::None, 0, '9', 0, 0, 0xFC, 0xFC},
       {"CR LF and blanks after", "S9030000FC \t\r\n", Fault::None, 0, '9', 0, 0, 0xFC, 0xFC},

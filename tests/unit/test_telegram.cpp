@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "console/console.h"
 #include "console/finish.h"
+#include "console/outcome.h"
 #include "loader/run.h"
 #include "serial/comdrv.h"
 #include "serial/link.h"
@@ -110,6 +113,46 @@ TEST_F(Telegram, SilentBoardGetsNineAttemptsWithADotEach) {
   EXPECT_EQ(board.requests.size(), 9u);
   EXPECT_EQ(printed, ".........Error: No response.\nExit code     5");
   EXPECT_EQ(board.clock.now() - t0, Millis(9 * 306));  // nine full read windows
+}
+
+// A line that carries bytes but no answer frame fails as a silent board does, its console the same to
+// the byte; the run's error detail (standard error, the end event) counts the bytes, so the user looks
+// at the baud rate and the wiring. An echo alone is the request's own bytes: no count.
+TEST(FloodedLine, SaysHowManyBytesCameThatWereNoAnswerFrame) {
+  const Bytes text = test::bytes_of(std::string(600, 'U'));  // more than a window holds, every request
+  const struct {
+    const char* line;
+    std::function<Bytes(const Bytes& request)> sends;
+    const char* detail;
+  } cases[] = {
+      {"silent", [](const Bytes&) { return Bytes{}; }, ""},
+      {"flooded with text", [&](const Bytes&) { return text; },
+       "No response: 2304 bytes came in the read windows, but no answer frame among them"},
+      {"three noise bytes an attempt",
+       [](const Bytes&) {
+         return Bytes{0x00, 0x55, 0xFF};
+       },
+       "No response: 27 bytes"},
+      {"echo only", [](const Bytes& request) { return request; }, ""},
+  };
+  std::string silent_console;
+  for (const auto& c : cases) {
+    ScriptedBoard board;
+    board.handler = [&](const Bytes& request) {
+      const Bytes sent = c.sends(request);
+      return sent.empty() ? std::vector<Chunk>{} : std::vector<Chunk>{Chunk{Millis(1), sent}};
+    };
+    const test::LoaderRun run = test::run_loader({"X1"}, board);
+    EXPECT_EQ(run.code, 5) << c.line;
+    EXPECT_EQ(board.requests.size(), 9u) << c.line;
+    if (silent_console.empty()) silent_console = run.stream;
+    EXPECT_EQ(run.stream, silent_console) << c.line;
+    EXPECT_EQ(error_detail().rfind(c.detail, 0), 0u) << c.line << ": " << error_detail();
+    if (!*c.detail) {
+      EXPECT_EQ(error_detail(), "") << c.line;
+    }
+  }
+  EXPECT_NE(silent_console.find(".........Error: No response.\n"), std::string::npos) << silent_console;
 }
 
 TEST_F(Telegram, TildeSendsOnceAndLeavesNoAnswer) {
