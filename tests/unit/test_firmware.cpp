@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -175,6 +176,28 @@ TEST(Image, BlocksInAddressOrderWithTheirMasks) {
   EXPECT_EQ(seen, (std::vector<std::pair<std::uint32_t, unsigned>>{{0x000000, 4}, {0x000080, 1}, {0xFFFF80, 3}}));
   EXPECT_EQ(image.size(), 5u);
   EXPECT_EQ(image.pages(), 2u);
+}
+
+// The range check never forms address + size, which wraps for an address near 2^64.
+TEST(ImageBuilder, RefusesDataOutsideTheMemoryWithoutWrapping) {
+  constexpr std::uint64_t kTop64 = std::numeric_limits<std::uint64_t>::max();
+  const struct {
+    std::uint64_t address;
+    std::size_t size;
+    std::optional<std::uint64_t> first_outside;
+  } cases[] = {
+      {0xFFFFFF, 1, std::nullopt}, {0x1000000, 0, std::nullopt}, {0xFFFFFF, 2, 0x1000000},
+      {0x1000000, 1, 0x1000000},   {kTop64 - 7, 16, kTop64 - 7}, {kTop64, 1, kTop64},
+  };
+  const std::uint8_t bytes[16] = {};
+  for (const auto& c : cases) {
+    Image image;
+    const auto refused = ImageBuilder(image).add(DataRecord{Place{}, c.address, bytes, c.size});
+    EXPECT_EQ(refused.has_value(), c.first_outside.has_value()) << std::hex << c.address << " +" << c.size;
+    if (refused && c.first_outside) {
+      EXPECT_EQ(refused->address, *c.first_outside) << std::hex << c.address;
+    }
+  }
 }
 
 TEST(S2Line, WhatADownloadSends) {
