@@ -1,5 +1,5 @@
 // The firmware file readers on arbitrary bytes: the text formats through TextFirmwareReader, in pieces
-// whose size the input's first byte chooses, and every input as an ELF file through libelf.
+// whose size the input's first byte chooses, and every input as an ELF file.
 //
 // Invariants:
 //   - a reading ends with an image or a refusal, never a crash, a leak or a read outside a buffer;
@@ -7,12 +7,10 @@
 //     the byte of the first record that wrote there (a later different byte is a refusal);
 //   - an "outside" refusal names an address past FFFFFF, an overlap one where a byte is already placed;
 //   - the same input read in other pieces gives the same image and the same refusal.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -64,16 +62,17 @@ Reading read_text(vx::image::Format format, const std::uint8_t* data, std::size_
 }
 
 void read_as_elf(const std::uint8_t* data, std::size_t size) {
-  const int fd = ::memfd_create("fuzz_firmware", 0);
-  if (fd < 0) return;
-  if (::write(fd, data, size) == static_cast<ssize_t>(size)) {
-    vx::image::Image image;
-    vx::image::ImageBuilder builder(image);
-    std::optional<std::uint64_t> start;
-    auto sink = [&](const DataRecord& r) { return builder.add(r); };
-    static_cast<void>(vx::read_elf(fd, sink, start));
-  }
-  ::close(fd);
+  vx::image::Image image;
+  vx::image::ImageBuilder builder(image);
+  std::optional<std::uint64_t> start;
+  const vx::ReadAt read_at = [&](std::uint64_t offset, std::uint8_t* bytes, std::size_t n) -> std::size_t {
+    if (offset >= size) return 0;
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(n, size - offset));
+    std::memcpy(bytes, data + offset, got);
+    return got;
+  };
+  auto sink = [&](const DataRecord& r) { return builder.add(r); };
+  static_cast<void>(vx::read_elf(size, read_at, sink, start));
 }
 
 }  // namespace

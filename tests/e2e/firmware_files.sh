@@ -173,7 +173,19 @@ refused "two records writing other bytes at one address" 3 \
 head -c 5000 "$WORK/fw64.elf" >"$WORK/cut.elf"
 refused "an ELF file cut short" 3 "cut.elf: program header 0 has its bytes past the end of the file" "@load<cut.elf"
 head -c 40 "$WORK/fw64.elf" >"$WORK/stub.elf"
-refused "an ELF file cut inside its header" 3 "stub.elf: the ELF header can't be read" "@load<stub.elf"
+refused "an ELF file cut inside its header" 3 \
+  "stub.elf: the ELF header (64 bytes of a 64-bit file) reaches past the end of the file: the file is cut short." \
+  "@load<stub.elf"
+# Cut inside its program-header table (it begins at byte 64): cut short, not a file without data.
+head -c 100 "$WORK/fw64.elf" >"$WORK/table.elf"
+refused "an ELF file cut inside its program headers" 3 \
+  "table.elf: the program headers (" "@load<table.elf"
+log_has "reach past the end of the file: the file is cut short." || fail "the cut table: $(grep Error "$WORK/vexal.log")"
+# A 64-bit segment whose physical address plus its size wraps past 2^64: outside the memory, no crash.
+python3 "$LIB/elf_set_paddr.py" "$WORK/fw64.elf" "$WORK/wrapped.elf" 0xFFFFFFFFFFFFFFF0
+refused "an ELF segment whose address wraps past 2^64" 9 "puts data at FFFFFFFFFFFFFFF0, outside memory" \
+  "@load<wrapped.elf"
+refused "@verify of that ELF file" 9 "puts data at FFFFFFFFFFFFFFF0, outside memory" "@verify<wrapped.elf"
 refused "@verify of a HEX file with a wrong checksum" 3 "badsum.hex: line 3 has the checksum" "@verify<badsum.hex"
 refused "@load without a file name" 9 "Error: Syntax error" "@load<"
 refused "@load with a short address" 9 "Error: Syntax error" "@load12<fw.bin"
