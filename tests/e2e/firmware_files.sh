@@ -4,7 +4,8 @@
 # S-records of every width; each is loaded into the board simulator, whose memory must equal the image
 # byte for byte, and the frames of each load (VEXAL_TRACE) must be those of the S2/S8 command file of
 # the same image (and @load of examples/firmware.s28 those of the command file). Then the refusals: each
-# ends with its "Error" line and exit code, and sends nothing.
+# ends with its "Error" line and exit code, and sends nothing. Last, vexal's ELF reader and libelf must
+# find the same segments in every ELF file linked here (test_elf_oracle).
 #
 #   bash firmware_files.sh BIN_DIR SOURCE_DIR
 source "$(dirname "$0")/download.sh"
@@ -189,6 +190,15 @@ refused "@verify of that ELF file" 9 "puts data at FFFFFFFFFFFFFFF0, outside mem
 refused "@verify of a HEX file with a wrong checksum" 3 "badsum.hex: line 3 has the checksum" "@verify<badsum.hex"
 refused "@load without a file name" 9 "Error: Syntax error" "@load<"
 refused "@load with a short address" 9 "Error: Syntax error" "@load12<fw.bin"
+
+# Every ELF file linked here reads as libelf, the oracle, reads it: the same segments and entry point.
+elf_files=()
+for file in "$WORK"/*.elf; do
+  case ${file##*/} in stub.elf | table.elf | cut.elf | wrapped.elf) ;; *) elf_files+=("$file") ;; esac
+done
+VEXAL_ELF_FILES="${elf_files[*]}" "$BIN/test_elf_oracle" --gtest_filter='ElfOracle.TheLinkedFiles*' \
+  >"$WORK/oracle.log" 2>&1 || fail "the ELF reader and libelf disagree: $(grep -A3 Failure "$WORK/oracle.log")"
+report ok "${#elf_files[@]} linked ELF files read as libelf reads them"
 
 # A command file's S1 line goes as text, with one hint on standard error.
 start_sim --answer 'S1130000000102030405060708090A0B0C0D0E0F74=*'
