@@ -58,7 +58,9 @@ class InputFile {
   std::uint64_t regular_size() const {
     const auto size = regular_file_size(fileno(f_));
     if (size) return *size;
-    mprintf("Error: %s is an ELF file, which is read at offsets: give it as a file, not a pipe or a device.\n", name_);
+    const std::string why = std::string(name_) + " is an ELF file, which is read at offsets: give it as a file, " +
+                            "not a pipe or a device.";
+    mprintf("Error: %s\n", why.c_str());
     finish(ExitCode::FileFailed);
   }
   // False for a file that can't go back to its start (a FIFO).

@@ -109,20 +109,28 @@ std::optional<Refusal> fetch(const ReadAt& read_at, std::uint64_t offset, std::s
 // e_ident: the magic, a class, a byte order and the version this reader knows.
 std::optional<Refusal> read_ident(const HeaderBytes& bytes, std::size_t got, FileHeader& header) {
   if (got < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin()))
-    return file_refusal(Fault::BadRecord, "does not begin with the ELF magic 7F 45 4C 46");
+    return file_refusal(Fault::BadRecord, "it does not begin with the ELF magic 7F 45 4C 46");
   if (got < kIdentSize) return cut_short("the ELF identification (16 bytes) reaches");
   const std::uint8_t file_class = bytes[kClassAt], order = bytes[kByteOrderAt], version = bytes[kVersionAt];
+  const auto is = [](const char* what, unsigned value, const char* but) {
+    return file_refusal(Fault::BadRecord, std::string("its ELF ") + what + " is " + std::to_string(value) + ", " + but);
+  };
   if (file_class != kClass32 && file_class != kClass64)
-    return file_refusal(Fault::BadRecord,
-                        "has the ELF class " + std::to_string(file_class) + ", neither 1 (32-bit) nor 2 (64-bit)");
+    return is("class", file_class, "neither 1 (32-bit) nor 2 (64-bit)");
   if (order != kLittleEndian && order != kBigEndian)
-    return file_refusal(Fault::BadRecord, "has the ELF byte order " + std::to_string(order) +
-                                              ", neither 1 (little-endian) nor 2 (big-endian)");
-  if (version != kCurrentVersion)
-    return file_refusal(Fault::BadRecord, "has the ELF version " + std::to_string(version) + ", not 1");
+    return is("byte order", order, "neither 1 (little-endian) nor 2 (big-endian)");
+  if (version != kCurrentVersion) return is("version", version, "not 1");
   header.layout = file_class == kClass32 ? &k32Bit : &k64Bit;
   header.big_endian = order == kBigEndian;
   return std::nullopt;
+}
+
+// Headers of `size` bytes each where the class's are `expected`: refused unless the two agree.
+std::optional<Refusal> entry_size(const char* headers, std::uint64_t size, std::size_t expected, const Layout& layout) {
+  if (size == expected) return std::nullopt;
+  return file_refusal(Fault::BadRecord, std::string("its ") + headers + " are " + std::to_string(size) +
+                                            " bytes each, not the " + std::to_string(expected) + " of a " +
+                                            layout.name + " file");
 }
 
 // The count of program headers that section header 0 holds (e_phnum was PN_XNUM).
@@ -130,14 +138,11 @@ std::optional<Refusal> read_count_elsewhere(std::uint64_t file_size, const ReadA
                                             FileHeader& header) {
   const Layout& layout = *header.layout;
   const std::uint64_t at = fields[layout.shoff];
-  if (fields[layout.shentsize] != layout.section_header)
-    return file_refusal(Fault::BadRecord,
-                        "counts its program headers in section header 0, but its section headers "
-                        "are " +
-                            std::to_string(fields[layout.shentsize]) + " bytes, not the " +
-                            std::to_string(layout.section_header) + " of a " + layout.name + " file");
   if (at == 0)
-    return file_refusal(Fault::BadRecord, "counts its program headers in section header 0, but has no section headers");
+    return file_refusal(Fault::BadRecord,
+                        "it counts its program headers in section header 0, but has no section headers");
+  if (auto refused = entry_size("section headers", fields[layout.shentsize], layout.section_header, layout))
+    return refused;
   if (!inside(at, layout.section_header, file_size))
     return cut_short("section header 0, which counts the program headers, lies at " + hex(at) + ",");
   HeaderBytes bytes{};
@@ -159,10 +164,8 @@ std::optional<Refusal> read_table(std::uint64_t file_size, const ReadAt& read_at
   if (header.count == kCountElsewhere)
     if (auto refused = read_count_elsewhere(file_size, read_at, fields, header)) return refused;
   if (header.count == 0) return std::nullopt;
-  if (fields[layout.phentsize] != layout.program_header)
-    return file_refusal(Fault::BadRecord, "has program headers of " + std::to_string(fields[layout.phentsize]) +
-                                              " bytes, not the " + std::to_string(layout.program_header) + " of a " +
-                                              layout.name + " file");
+  if (auto refused = entry_size("program headers", fields[layout.phentsize], layout.program_header, layout))
+    return refused;
   if (header.table > file_size || (file_size - header.table) / layout.program_header < header.count)
     return cut_short("the program headers (" + std::to_string(header.count) + " of " +
                      std::to_string(layout.program_header) + " bytes from offset " + hex(header.table) + ") reach");
@@ -206,7 +209,9 @@ std::optional<Refusal> read_program_header(std::uint64_t file_size, const ReadAt
 }  // namespace
 
 Refusal became_shorter(Place place) {
-  return Refusal{Fault::NotWhole, place, "can't be read whole: the file became shorter while it was read", 0};
+  const char* why = place.kind == Place::Kind::File ? "the file became shorter while it was read"
+                                                    : "can't be read whole: the file became shorter while it was read";
+  return Refusal{Fault::NotWhole, place, why, 0};
 }
 
 std::optional<Refusal> read_segments(std::uint64_t file_size, const ReadAt& read_at, const SegmentSink& sink,

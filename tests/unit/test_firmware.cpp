@@ -226,7 +226,7 @@ TEST(ElfReader, RefusesEveryFieldThatOverflowsOrReachesPastTheFile) {
        Fault::NotWhole, "", "the program headers (65534 of", 0},
       {"e_phentsize not the class's", Kinds::All,
        [](ElfFile& f) { f.phentsize = static_cast<std::uint16_t>(f.entry_size() + 8); }, Fault::BadRecord, "",
-       "has program headers of", 0},
+       "its program headers are", 0},
       {"PN_XNUM without section headers", Kinds::All, [](ElfFile& f) { f.phnum = 0xFFFF; }, Fault::BadRecord, "",
        "but has no section headers", 0},
       {"PN_XNUM, section header 0 wraps", Kinds::All,
@@ -241,7 +241,7 @@ TEST(ElfReader, RefusesEveryFieldThatOverflowsOrReachesPastTheFile) {
          f.shoff = 0x100;
          f.shentsize = 12;
        },
-       Fault::BadRecord, "", "section headers are 12 bytes", 0},
+       Fault::BadRecord, "", "its section headers are 12 bytes each", 0},
       {"PN_XNUM, sh_info counts 2^32 - 1 headers", Kinds::All,
        [&](ElfFile& f) {
          f.phnum = 0xFFFF;
@@ -254,11 +254,11 @@ TEST(ElfReader, RefusesEveryFieldThatOverflowsOrReachesPastTheFile) {
       {"a file cut inside e_ident", Kinds::All, [](ElfFile& f) { f.cut = 10; }, Fault::NotWhole, "",
        "the ELF identification", 0},
       {"a class neither 32- nor 64-bit", Kinds::All, [](ElfFile& f) { f.ident_class = 3; }, Fault::BadRecord, "",
-       "ELF class 3", 0},
+       "its ELF class is 3", 0},
       {"a byte order neither little- nor big-endian", Kinds::All, [](ElfFile& f) { f.ident_order = 3; },
-       Fault::BadRecord, "", "ELF byte order 3", 0},
+       Fault::BadRecord, "", "its ELF byte order is 3", 0},
       {"a version other than 1", Kinds::All, [](ElfFile& f) { f.ident_version = 2; }, Fault::BadRecord, "",
-       "ELF version 2", 0},
+       "its ELF version is 2", 0},
       {"two segments writing other bytes at one address", Kinds::All,
        [](ElfFile& f) {
          f.headers.push_back({1, ElfFile::kPayloadAt + 1, 0, 0x8004, 4, 4});
@@ -280,6 +280,32 @@ TEST(ElfReader, RefusesEveryFieldThatOverflowsOrReachesPastTheFile) {
       EXPECT_EQ(out.refusal->address, c.address) << edge;
       EXPECT_FALSE(out.start) << edge;
     }
+  }
+}
+
+// The reader's own promise, whatever the sink checks: no segment handed on wraps past 2^64.
+TEST(ElfReader, HandsOnNoSegmentThatWraps) {
+  for (const auto& kind : {test::kElfKinds[2], test::kElfKinds[3]}) {
+    test::ElfFile file = test::loadable_elf_files(kind).front().file;
+    file.headers[0].paddr = std::numeric_limits<std::uint64_t>::max() - 7;
+    const std::vector<std::uint8_t> bytes = file.bytes();
+    std::size_t handed_on = 0;
+    std::optional<std::uint64_t> entry;
+    const auto refused = elf::read_segments(
+        bytes.size(),
+        [&](std::uint64_t offset, std::uint8_t* into, std::size_t n) -> std::size_t {
+          std::memcpy(into, bytes.data() + offset, n);
+          return n;
+        },
+        [&](const elf::Segment&) -> std::optional<Refusal> {
+          ++handed_on;
+          return std::nullopt;
+        },
+        entry);
+    ASSERT_TRUE(refused) << kind.name;
+    EXPECT_EQ(refused->fault, Fault::Outside) << kind.name;
+    EXPECT_EQ(refused->address, std::numeric_limits<std::uint64_t>::max() - 7) << kind.name;
+    EXPECT_EQ(handed_on, 0u) << kind.name;
   }
 }
 
