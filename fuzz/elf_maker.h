@@ -48,14 +48,14 @@ class ElfMaker {
   std::vector<std::uint8_t> make() {
     test::ElfFile file;
     const std::uint8_t kind = next();
-    file.is64 = (kind & 1) != 0;
-    file.big_endian = (kind & 2) != 0;
-    const std::size_t headers = (kind >> 2) & 3;
-    const bool count_elsewhere = (kind & 16) != 0;
-    file.entry = choose(0x8000);
+    file.is64 = (kind & k64Bit) != 0;
+    file.big_endian = (kind & kBigEndian) != 0;
+    const std::size_t headers = (kind >> kHeadersShift) & kHeadersMask;
+    const bool count_elsewhere = (kind & kCountElsewhere) != 0;
+    file.entry = choose(kLoadAt);
     file.phoff = choose(file.header_size());
     file.phentsize = static_cast<std::uint16_t>(choose(file.entry_size()));
-    file.phnum = static_cast<std::uint16_t>(choose(count_elsewhere ? 0xFFFF : headers));
+    file.phnum = static_cast<std::uint16_t>(choose(count_elsewhere ? kPnXnum : headers));
     file.shoff = choose(count_elsewhere ? kSectionAt : 0);
     file.shentsize = static_cast<std::uint16_t>(choose(file.section_size()));
     file.sh_info = static_cast<std::uint32_t>(choose(headers));
@@ -72,6 +72,16 @@ class ElfMaker {
   }
 
  private:
+  // The kind byte.
+  static constexpr std::uint8_t k64Bit = 1;
+  static constexpr std::uint8_t kBigEndian = 2;
+  static constexpr unsigned kHeadersShift = 2;
+  static constexpr std::uint8_t kHeadersMask = 3;
+  static constexpr std::uint8_t kCountElsewhere = 16;
+  static constexpr std::uint64_t kPnXnum = 0xFFFF;
+  static constexpr std::uint64_t kPtLoad = 1;
+
+  static constexpr std::uint64_t kLoadAt = 0x8000;    // the first segment's address, and the entry
   static constexpr std::uint64_t kSectionAt = 0x100;  // between the largest table and the payload
   static constexpr std::size_t kFieldsPerHeader = 4;
   static constexpr std::uint8_t kRaw = 255;
@@ -110,9 +120,9 @@ class ElfMaker {
   // Program header i: by default a PT_LOAD of all the payload, its segments kSegmentApart apart.
   static test::ProgramHeader header(const Choice* fields, std::size_t i, const test::ElfFile& file) {
     test::ProgramHeader ph;
-    ph.type = static_cast<std::uint32_t>(resolve(fields[0], 1));
+    ph.type = static_cast<std::uint32_t>(resolve(fields[0], kPtLoad));
     ph.offset = resolve(fields[1], test::ElfFile::kPayloadAt);
-    ph.paddr = resolve(fields[2], 0x8000 + i * kSegmentApart);
+    ph.paddr = resolve(fields[2], kLoadAt + i * kSegmentApart);
     ph.vaddr = ph.paddr;
     ph.filesz = resolve(fields[3], file.payload.size());
     ph.memsz = ph.filesz;
