@@ -1,22 +1,24 @@
 // The firmware file readers on arbitrary bytes: the text formats through TextFirmwareReader, in pieces
-// whose size the input's first byte chooses, and every input as an ELF file through libelf.
+// whose size the input's first byte chooses; every input as an ELF file as it stands, and as the ELF
+// file it describes field by field (fuzz/elf_maker.h), read through the loader's ELF reader at offsets.
 //
 // Invariants:
 //   - a reading ends with an image or a refusal, never a crash, a leak or a read outside a buffer;
 //   - the image holds at most the bytes the records gave, and each of them where a record put it, with
 //     the byte of the first record that wrote there (a later different byte is a refusal);
 //   - an "outside" refusal names an address past FFFFFF, an overlap one where a byte is already placed;
-//   - the same input read in other pieces gives the same image and the same refusal.
-#include <sys/mman.h>
-#include <unistd.h>
-
+//   - the same input read in other pieces gives the same image and the same refusal;
+//   - an ELF file is read only inside its bytes, and only a file that loads gives a start address.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "fuzz/elf_maker.h"
 #include "loader/elf_image.h"
 #include "protocol/firmware.h"
 #include "protocol/image.h"
@@ -37,43 +39,60 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
-Reading read_text(vx::image::Format format, const std::uint8_t* data, std::size_t size, std::size_t piece) {
-  Reading reading;
-  vx::image::Image image;
-  vx::image::ImageBuilder builder(image);
-  auto sink = [&](const DataRecord& r) {
-    auto refused = builder.add(r);
+// The records' sink of one reading: into an image, each record's bytes noted where they were first put.
+class Recorder {
+ public:
+  Recorder() : builder_(image_) {}
+  std::optional<Refusal> add(const DataRecord& r) {
+    auto refused = builder_.add(r);
     for (std::size_t i = 0; i < r.size && !refused; ++i)
-      reading.first_bytes.emplace(static_cast<std::uint32_t>(r.address + i), r.bytes[i]);
+      reading_.first_bytes.emplace(static_cast<std::uint32_t>(r.address + i), r.bytes[i]);
     return refused;
-  };
-  vx::image::TextFirmwareReader reader(format, sink);
-  for (std::size_t at = 0; at < size && !reading.refusal; at += piece)
-    reading.refusal = reader.feed(data + at, std::min(piece, size - at));
-  if (!reading.refusal) reading.refusal = reader.finish();
-  reading.image_size = image.size();
-  if (!reading.refusal) {
-    check(image.size() == reading.first_bytes.size());
-    for (const auto& [address, value] : reading.first_bytes) check(image.has(address) && image.at(address) == value);
-  } else if (reading.refusal->fault == Fault::Outside) {
-    check(reading.refusal->address >= vx::kAddressSpace);
-  } else if (reading.refusal->fault == Fault::Overlap) {
-    check(image.has(static_cast<std::uint32_t>(reading.refusal->address)));
   }
-  return reading;
+  // The reading's end: the invariants on what was placed and on the refusal.
+  Reading finish(std::optional<Refusal> refusal) {
+    reading_.refusal = std::move(refusal);
+    reading_.image_size = image_.size();
+    if (!reading_.refusal) {
+      check(image_.size() == reading_.first_bytes.size());
+      for (const auto& [address, value] : reading_.first_bytes)
+        check(image_.has(address) && image_.at(address) == value);
+    } else if (reading_.refusal->fault == Fault::Outside) {
+      check(reading_.refusal->address >= vx::kAddressSpace);
+    } else if (reading_.refusal->fault == Fault::Overlap) {
+      check(image_.has(static_cast<std::uint32_t>(reading_.refusal->address)));
+    }
+    return reading_;
+  }
+
+ private:
+  vx::image::Image image_;
+  vx::image::ImageBuilder builder_;
+  Reading reading_;
+};
+
+Reading read_text(vx::image::Format format, const std::uint8_t* data, std::size_t size, std::size_t piece) {
+  Recorder recorder;
+  vx::image::TextFirmwareReader reader(format, [&](const DataRecord& r) { return recorder.add(r); });
+  std::optional<Refusal> refusal;
+  for (std::size_t at = 0; at < size && !refusal; at += piece)
+    refusal = reader.feed(data + at, std::min(piece, size - at));
+  if (!refusal) refusal = reader.finish();
+  return recorder.finish(refusal);
 }
 
-void read_as_elf(const std::uint8_t* data, std::size_t size) {
-  const int fd = ::memfd_create("fuzz_firmware", 0);
-  if (fd < 0) return;
-  if (::write(fd, data, size) == static_cast<ssize_t>(size)) {
-    vx::image::Image image;
-    vx::image::ImageBuilder builder(image);
-    std::optional<std::uint64_t> start;
-    auto sink = [&](const DataRecord& r) { return builder.add(r); };
-    static_cast<void>(vx::read_elf(fd, sink, start));
-  }
-  ::close(fd);
+void read_as_elf(const std::vector<std::uint8_t>& file) {
+  Recorder recorder;
+  const vx::ReadAt read_at = [&](std::uint64_t offset, std::uint8_t* bytes, std::size_t n) -> std::size_t {
+    check(n == 0 || (offset < file.size() && n <= file.size() - offset));  // the reader checked first
+    if (n) std::memcpy(bytes, file.data() + offset, n);                    // an empty file has no data() to copy from
+    return n;
+  };
+  std::optional<std::uint64_t> start;
+  const auto refusal = vx::read_elf(
+      file.size(), read_at, [&](const DataRecord& r) { return recorder.add(r); }, start);
+  check(start.has_value() != refusal.has_value());
+  static_cast<void>(recorder.finish(refusal));
 }
 
 }  // namespace
@@ -89,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(whole.image_size == pieces.image_size && whole.refusal.has_value() == pieces.refusal.has_value());
     if (whole.refusal) check(whole.refusal->why == pieces.refusal->why);
   }
-  read_as_elf(data, size);
+  read_as_elf({data, data + size});
+  read_as_elf(vx::fuzz::ElfMaker(data, size).make());
   return 0;
 }

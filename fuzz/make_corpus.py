@@ -149,7 +149,19 @@ def firmware_seeds():
     struct.pack_into("<HHIIIIIHHHHHH", elf, 16, 2, 3, 1, 0x8000, 52, 0, 0, 52, 32, 1, 0, 0, 0)
     struct.pack_into("<IIIIIIII", elf, 52, 1, 84, 0x8000, 0x8000, 4, 4, 5, 4)
     elf[84:88] = b"\xde\xad\xbe\xef"
+    # ELF files as fuzz/elf_maker.h makes them: a kind byte, a choice per field (0: its valid value), the
+    # payload. Valid files of every kind, so one mutated choice puts a field at an edge of its arithmetic.
+    def made(kind, headers, choices=b""):
+        fields = 7 + 4 * headers + 1
+        return b"\x01" + bytes([kind]) + choices.ljust(fields, b"\x00") + b"\xde\xad\xbe\xef" * 8
+
+    note_first = bytes(7) + bytes([138])  # p_type 1 + 3: PT_NOTE
     return [
+        made(0b00101, 1),               # 64-bit, little-endian, one segment
+        made(0b00110, 1),               # 32-bit, big-endian
+        made(0b01011, 2),               # 64-bit, big-endian, two segments
+        made(0b10100, 1),               # 32-bit, the count in section header 0
+        made(0b01101, 3, note_first),   # 64-bit, a note and two segments
         b"\x05S00600004844521B\nS1051000ABCD72\nS5030001FB\nS9031000EC\n",
         b"\x00S20701234511223329\r\nS80401234592\r\n",
         b"\x03\xef\xbb\xbfS30600010000EE0A\nS70500010000F9\n",

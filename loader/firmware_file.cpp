@@ -10,6 +10,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/elf_image.h"
+#include "loader/read_at.h"
 #include "protocol/hex.h"
 
 namespace vx {
@@ -43,17 +44,34 @@ class InputFile {
 
   std::size_t read(std::uint8_t* p, std::size_t n) {
     const std::size_t got = std::fread(p, 1, n, f_);
-    if (got < n && std::ferror(f_)) {
-      mprintf("Error: Can't read file %s \n", name_);
-      finish(ExitCode::FileFailed);
-    }
+    if (got < n && std::ferror(f_)) refuse_read();
     return got;
+  }
+  // A ReadAt over the file (loader/elf_image.h), which reads at offsets: a pipe or a device has none.
+  ReadAt at_offsets() {
+    return [this](std::uint64_t offset, std::uint8_t* bytes, std::size_t n) {
+      const auto got = read_at_offset(fileno(f_), offset, bytes, n);
+      if (!got) refuse_read();
+      return *got;
+    };
+  }
+  std::uint64_t regular_size() const {
+    const auto size = regular_file_size(fileno(f_));
+    if (size) return *size;
+    const std::string why = std::string(name_) + " is an ELF file, which is read at offsets: give it as a file, " +
+                            "not a pipe or a device.";
+    mprintf("Error: %s\n", why.c_str());
+    finish(ExitCode::FileFailed);
   }
   // False for a file that can't go back to its start (a FIFO).
   bool rewind() { return std::fseek(f_, 0, SEEK_SET) == 0; }
-  int descriptor() const { return fileno(f_); }
 
  private:
+  [[noreturn]] void refuse_read() const {
+    mprintf("Error: Can't read file %s \n", name_);
+    finish(ExitCode::FileFailed);
+  }
+
   const char* name_;
   std::FILE* f_;
 };
@@ -75,7 +93,7 @@ std::string place_text(image::Place place) {
 std::optional<Refusal> read_records(InputFile& file, Format format, std::optional<std::uint32_t> raw_address,
                                     std::vector<std::uint8_t>& piece, std::size_t got, const image::RecordSink& sink,
                                     std::optional<std::uint64_t>& start) {
-  if (format == Format::Elf) return read_elf(file.descriptor(), sink, start);
+  if (format == Format::Elf) return read_elf(file.regular_size(), file.at_offsets(), sink, start);
   if (raw_address) {
     for (std::uint64_t offset = 0; got > 0; offset += got, got = file.read(piece.data(), piece.size())) {
       const image::Place place{image::Place::Kind::Offset, offset};

@@ -74,12 +74,14 @@ std::uint8_t Image::at(std::uint32_t address) const {
   return page ? page->bytes[address % kPageSize] : 0;
 }
 
+Refusal outside(Place place, std::uint64_t first_outside) {
+  return Refusal{Fault::Outside, place, "data lies outside the memory 000000-FFFFFF", first_outside};
+}
+
 std::optional<Refusal> ImageBuilder::add(const DataRecord& record) {
-  const std::uint64_t end = record.address + record.size;
-  if (record.size && end > kAddressSpace) {
-    const std::uint64_t first_outside = record.address < kAddressSpace ? kAddressSpace : record.address;
-    return Refusal{Fault::Outside, record.place, "data lies outside the memory 000000-FFFFFF", first_outside};
-  }
+  // Compared without forming address + size, which wraps for an address near 2^64.
+  if (record.size && (record.address >= kAddressSpace || record.size > kAddressSpace - record.address))
+    return outside(record.place, record.address < kAddressSpace ? kAddressSpace : record.address);
   const auto address = static_cast<std::uint32_t>(record.address);
   const std::size_t stored = image_.put_run(address, record.bytes, record.size);
   if (stored == record.size) return std::nullopt;

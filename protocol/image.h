@@ -49,6 +49,9 @@ struct Refusal {
   std::uint64_t address = 0;  // Outside: the first address outside; Overlap: the address written twice
 };
 
+// The refusal of data at `first_outside` (past FFFFFF) and on.
+Refusal outside(Place place, std::uint64_t first_outside);
+
 // One data record of a file: its bytes from `address` on.
 struct DataRecord {
   Place place;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages vexal's build, tests and demo need; installs only what is missing.
-#   scripts/install-deps.sh            build (libelf-dev reads ELF firmware), tests, window, simulator, firmware
+#   scripts/install-deps.sh            build, tests (libelf-dev: the ELF reader's oracle), window, simulator, firmware
 #                                      tools (srecord, and binutils' as, ld, objcopy), the Debian package
 #   scripts/install-deps.sh --win32    also the mingw-w64 cross compiler and wine
 #   scripts/install-deps.sh --fuzz     also clang and its fuzzing runtime

@@ -7,7 +7,7 @@
 # 3. runs the unit tests under wine (ctest, wine as the cross-compiling emulator);
 # 4. runs the wine end-to-end tests against the simulator: tests/win32/console.sh (the port back-end
 #    through vexalc.exe), tests/win32/early_end.sh (the early end against the full window, with
-#    throughput figures) and tests/win32/window.sh (vexal.exe under Xvfb);
+#    throughput figures) and tests/win32/window.sh (vexal.exe under Xvfb, an ELF file's @load among them);
 # 5. reports the acceptance cases beside the project run on vexalc.exe (not a failure: the hex dump
 #    is a text file there, so its lines end in CR LF).
 # The wine prefix is cached in VEXAL_WINE_CACHE (default ~/.cache/vexal-wine).

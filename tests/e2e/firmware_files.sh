@@ -4,7 +4,8 @@
 # S-records of every width; each is loaded into the board simulator, whose memory must equal the image
 # byte for byte, and the frames of each load (VEXAL_TRACE) must be those of the S2/S8 command file of
 # the same image (and @load of examples/firmware.s28 those of the command file). Then the refusals: each
-# ends with its "Error" line and exit code, and sends nothing.
+# ends with its "Error" line and exit code, and sends nothing. Last, vexal's ELF reader and libelf must
+# find the same segments in every ELF file linked here (test_elf_oracle).
 #
 #   bash firmware_files.sh BIN_DIR SOURCE_DIR
 source "$(dirname "$0")/download.sh"
@@ -173,10 +174,31 @@ refused "two records writing other bytes at one address" 3 \
 head -c 5000 "$WORK/fw64.elf" >"$WORK/cut.elf"
 refused "an ELF file cut short" 3 "cut.elf: program header 0 has its bytes past the end of the file" "@load<cut.elf"
 head -c 40 "$WORK/fw64.elf" >"$WORK/stub.elf"
-refused "an ELF file cut inside its header" 3 "stub.elf: the ELF header can't be read" "@load<stub.elf"
+refused "an ELF file cut inside its header" 3 \
+  "stub.elf: the ELF header (64 bytes of a 64-bit file) reaches past the end of the file: the file is cut short." \
+  "@load<stub.elf"
+# Cut inside its program-header table (it begins at byte 64): cut short, not a file without data.
+head -c 100 "$WORK/fw64.elf" >"$WORK/table.elf"
+refused "an ELF file cut inside its program headers" 3 \
+  "table.elf: the program headers (" "@load<table.elf"
+log_has "reach past the end of the file: the file is cut short." || fail "the cut table: $(grep Error "$WORK/vexal.log")"
+# A 64-bit segment whose physical address plus its size wraps past 2^64: outside the memory, no crash.
+python3 "$LIB/elf_set_paddr.py" "$WORK/fw64.elf" "$WORK/wrapped.elf" 0xFFFFFFFFFFFFFFF0
+refused "an ELF segment whose address wraps past 2^64" 9 "puts data at FFFFFFFFFFFFFFF0, outside memory" \
+  "@load<wrapped.elf"
+refused "@verify of that ELF file" 9 "puts data at FFFFFFFFFFFFFFF0, outside memory" "@verify<wrapped.elf"
 refused "@verify of a HEX file with a wrong checksum" 3 "badsum.hex: line 3 has the checksum" "@verify<badsum.hex"
 refused "@load without a file name" 9 "Error: Syntax error" "@load<"
 refused "@load with a short address" 9 "Error: Syntax error" "@load12<fw.bin"
+
+# Every ELF file linked here reads as libelf, the oracle, reads it: the same segments and entry point.
+elf_files=()
+for file in "$WORK"/*.elf; do
+  case ${file##*/} in stub.elf | table.elf | cut.elf | wrapped.elf) ;; *) elf_files+=("$file") ;; esac
+done
+VEXAL_ELF_FILES="${elf_files[*]}" "$BIN/test_elf_oracle" --gtest_filter='ElfOracle.TheLinkedFiles*' \
+  >"$WORK/oracle.log" 2>&1 || fail "the ELF reader and libelf disagree: $(grep -A3 Failure "$WORK/oracle.log")"
+report ok "${#elf_files[@]} linked ELF files read as libelf reads them"
 
 # A command file's S1 line goes as text, with one hint on standard error.
 start_sim --answer 'S1130000000102030405060708090A0B0C0D0E0F74=*'

@@ -1,15 +1,20 @@
-// Firmware files as text and the image they fill: format detection, S-records and Intel HEX read whole
-// with every refusal, the builder's range and overlap checks, and the S2/S8 lines a download sends.
+// Firmware files and the image they fill: format detection, S-records and Intel HEX read whole with every
+// refusal, ELF files made in memory (32/64-bit, either byte order) with every field's refusal, the
+// builder's range and overlap checks, and the S2/S8 lines a download sends.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "loader/elf_image.h"
 #include "protocol/firmware.h"
 #include "protocol/image.h"
+#include "tests/support/elf_file.h"
 
 namespace vx::image {
 namespace {
@@ -185,6 +190,175 @@ TEST(TextFirmwareReader, HexRecordEndsWithinItsSegment) {
   }
 }
 
+// Reads an ELF file's bytes through read_elf, at offsets, as the loader reads a file. The file claims
+// `extra` bytes more than it holds, as one that became shorter after its size was taken.
+void read_elf_bytes(const std::vector<std::uint8_t>& bytes, Outcome& out, std::uint64_t extra = 0) {
+  ImageBuilder builder(out.image);
+  const ReadAt read_at = [&bytes](std::uint64_t offset, std::uint8_t* into, std::size_t n) -> std::size_t {
+    if (offset >= bytes.size()) return 0;
+    const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes.size() - offset));
+    std::memcpy(into, bytes.data() + offset, got);
+    return got;
+  };
+  out.refusal = read_elf(
+      bytes.size() + extra, read_at, [&](const DataRecord& r) { return builder.add(r); }, out.start);
+}
+
+TEST(ElfReader, PlacesEveryLoadSegmentAtItsPhysicalAddress) {
+  for (const auto& kind : test::kElfKinds) {
+    for (const auto& c : test::loadable_elf_files(kind)) {
+      Outcome out;
+      read_elf_bytes(c.file.bytes(), out);
+      const std::string edge = std::string(kind.name) + ", " + c.edge;
+      ASSERT_FALSE(out.refusal) << edge << ": " << describe(out.refusal->place) << " " << out.refusal->why;
+      std::size_t total = 0;
+      for (const auto& [address, bytes] : c.placed) {
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+          const auto at = static_cast<std::uint32_t>(address + i);
+          EXPECT_TRUE(out.image.has(at) && out.image.at(at) == bytes[i]) << edge << " at " << at;
+        }
+        total += bytes.size();
+      }
+      EXPECT_EQ(out.image.size(), total) << edge;
+      EXPECT_EQ(out.start, c.start) << edge;
+    }
+  }
+}
+
+// Every header field whose arithmetic could wrap or reach past the file, in each kind the row names.
+TEST(ElfReader, RefusesEveryFieldThatOverflowsOrReachesPastTheFile) {
+  constexpr std::uint64_t kTop64 = std::numeric_limits<std::uint64_t>::max();
+  constexpr std::uint64_t kTop32 = std::numeric_limits<std::uint32_t>::max();
+  enum class Kinds { All, Only32, Only64 };
+  using test::ElfFile;
+  const struct {
+    const char* edge;
+    Kinds kinds;
+    std::function<void(ElfFile&)> change;
+    Fault fault;
+    std::string place;
+    const char* why;
+    std::uint64_t address;
+  } cases[] = {
+      {"p_paddr + p_filesz wraps past 2^64", Kinds::Only64, [&](ElfFile& f) { f.headers[0].paddr = kTop64 - 7; },
+       Fault::Outside, "program header 0", "outside", kTop64 - 7},
+      {"p_paddr + p_filesz past 2^32", Kinds::Only32, [&](ElfFile& f) { f.headers[0].paddr = kTop32 - 7; },
+       Fault::Outside, "program header 0", "outside", kTop32 - 7},
+      {"a segment above FFFFFF", Kinds::All, [](ElfFile& f) { f.headers[0].paddr = 0x1000100; }, Fault::Outside,
+       "program header 0", "outside", 0x1000100},
+      {"a segment across FFFFFF", Kinds::All, [](ElfFile& f) { f.headers[0].paddr = 0xFFFFF8; }, Fault::Outside,
+       "program header 0", "outside", 0x1000000},
+      {"p_offset + p_filesz wraps", Kinds::All,
+       [&](ElfFile& f) { f.headers[0].offset = (f.is64 ? kTop64 : kTop32) - 7; }, Fault::NotWhole, "program header 0",
+       "past the end of the file", 0},
+      {"p_filesz larger than the file", Kinds::All, [&](ElfFile& f) { f.headers[0].filesz = f.is64 ? kTop64 : kTop32; },
+       Fault::NotWhole, "program header 0", "past the end of the file", 0},
+      {"a segment's bytes cut short", Kinds::All, [](ElfFile& f) { f.cut = ElfFile::kPayloadAt + 15; }, Fault::NotWhole,
+       "program header 0", "past the end of the file", 0},
+      {"e_phoff + the table wraps", Kinds::All, [&](ElfFile& f) { f.phoff = (f.is64 ? kTop64 : kTop32) - 7; },
+       Fault::NotWhole, "", "the program headers (1 of", 0},
+      {"a file cut inside its program-header table", Kinds::All,
+       [](ElfFile& f) { f.cut = f.header_size() + f.entry_size() - 1; }, Fault::NotWhole, "",
+       "reach past the end of the file: the file is cut short", 0},
+      {"e_phnum counts more headers than the file holds", Kinds::All, [](ElfFile& f) { f.phnum = 0xFFFE; },
+       Fault::NotWhole, "", "the program headers (65534 of", 0},
+      {"e_phentsize not the class's", Kinds::All,
+       [](ElfFile& f) { f.phentsize = static_cast<std::uint16_t>(f.entry_size() + 8); }, Fault::BadRecord, "",
+       "its program headers are", 0},
+      {"PN_XNUM without section headers", Kinds::All, [](ElfFile& f) { f.phnum = 0xFFFF; }, Fault::BadRecord, "",
+       "but has no section headers", 0},
+      {"PN_XNUM, section header 0 wraps", Kinds::All,
+       [&](ElfFile& f) {
+         f.phnum = 0xFFFF;
+         f.shoff = (f.is64 ? kTop64 : kTop32) - 7;
+       },
+       Fault::NotWhole, "", "section header 0, which counts the program headers", 0},
+      {"PN_XNUM, e_shentsize not the class's", Kinds::All,
+       [](ElfFile& f) {
+         f.phnum = 0xFFFF;
+         f.shoff = 0x100;
+         f.shentsize = 12;
+       },
+       Fault::BadRecord, "", "its section headers are 12 bytes each", 0},
+      {"PN_XNUM, sh_info counts 2^32 - 1 headers", Kinds::All,
+       [&](ElfFile& f) {
+         f.phnum = 0xFFFF;
+         f.shoff = 0x100;
+         f.sh_info = static_cast<std::uint32_t>(kTop32);
+       },
+       Fault::NotWhole, "", "the program headers (4294967295 of", 0},
+      {"a file cut inside its ELF header", Kinds::All, [](ElfFile& f) { f.cut = f.header_size() - 4; }, Fault::NotWhole,
+       "", "the ELF header (", 0},
+      {"a file cut inside e_ident", Kinds::All, [](ElfFile& f) { f.cut = 10; }, Fault::NotWhole, "",
+       "the ELF identification", 0},
+      {"a class neither 32- nor 64-bit", Kinds::All, [](ElfFile& f) { f.ident_class = 3; }, Fault::BadRecord, "",
+       "its ELF class is 3", 0},
+      {"a byte order neither little- nor big-endian", Kinds::All, [](ElfFile& f) { f.ident_order = 3; },
+       Fault::BadRecord, "", "its ELF byte order is 3", 0},
+      {"a version other than 1", Kinds::All, [](ElfFile& f) { f.ident_version = 2; }, Fault::BadRecord, "",
+       "its ELF version is 2", 0},
+      {"two segments writing other bytes at one address", Kinds::All,
+       [](ElfFile& f) {
+         f.headers.push_back({1, ElfFile::kPayloadAt + 1, 0, 0x8004, 4, 4});
+       },
+       Fault::Overlap, "program header 1", "", 0x8004},
+  };
+  for (const auto& kind : test::kElfKinds) {
+    for (const auto& c : cases) {
+      if ((c.kinds == Kinds::Only32 && kind.is64) || (c.kinds == Kinds::Only64 && !kind.is64)) continue;
+      ElfFile file = test::loadable_elf_files(kind).front().file;
+      c.change(file);
+      Outcome out;
+      read_elf_bytes(file.bytes(), out);
+      const std::string edge = std::string(kind.name) + ", " + c.edge;
+      ASSERT_TRUE(out.refusal) << edge;
+      EXPECT_EQ(out.refusal->fault, c.fault) << edge << ": " << out.refusal->why;
+      EXPECT_EQ(describe(out.refusal->place), c.place) << edge;
+      EXPECT_NE(out.refusal->why.find(c.why), std::string::npos) << edge << ": " << out.refusal->why;
+      EXPECT_EQ(out.refusal->address, c.address) << edge;
+      EXPECT_FALSE(out.start) << edge;
+    }
+  }
+}
+
+// The reader's own promise, whatever the sink checks: no segment handed on wraps past 2^64.
+TEST(ElfReader, HandsOnNoSegmentThatWraps) {
+  for (const auto& kind : {test::kElfKinds[2], test::kElfKinds[3]}) {
+    test::ElfFile file = test::loadable_elf_files(kind).front().file;
+    file.headers[0].paddr = std::numeric_limits<std::uint64_t>::max() - 7;
+    const std::vector<std::uint8_t> bytes = file.bytes();
+    std::size_t handed_on = 0;
+    std::optional<std::uint64_t> entry;
+    const auto refused = elf::read_segments(
+        bytes.size(),
+        [&](std::uint64_t offset, std::uint8_t* into, std::size_t n) -> std::size_t {
+          std::memcpy(into, bytes.data() + offset, n);
+          return n;
+        },
+        [&](const elf::Segment&) -> std::optional<Refusal> {
+          ++handed_on;
+          return std::nullopt;
+        },
+        entry);
+    ASSERT_TRUE(refused) << kind.name;
+    EXPECT_EQ(refused->fault, Fault::Outside) << kind.name;
+    EXPECT_EQ(refused->address, std::numeric_limits<std::uint64_t>::max() - 7) << kind.name;
+    EXPECT_EQ(handed_on, 0u) << kind.name;
+  }
+}
+
+// A file that became shorter between its size and its reading: refused as not whole, wherever it ends.
+TEST(ElfReader, AFileThatShrankWhileReadIsNotWhole) {
+  const std::vector<std::uint8_t> whole = test::loadable_elf_files(test::kElfKinds[2]).front().file.bytes();
+  for (const std::size_t kept : {std::size_t{30}, std::size_t{70}, whole.size() - 1}) {
+    Outcome out;
+    read_elf_bytes({whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(kept)}, out, whole.size() - kept);
+    ASSERT_TRUE(out.refusal) << kept;
+    EXPECT_EQ(out.refusal->fault, Fault::NotWhole) << kept;
+    EXPECT_NE(out.refusal->why.find("became shorter"), std::string::npos) << kept << ": " << out.refusal->why;
+  }
+}
+
 // An overlap's earlier place comes from a second reading with FirstPlaceOf.
 TEST(FirstPlaceOf, NamesTheFirstRecordCoveringTheAddress) {
   FirstPlaceOf first(0x1001);
@@ -213,6 +387,28 @@ TEST(Image, BlocksInAddressOrderWithTheirMasks) {
   EXPECT_EQ(seen, (std::vector<std::pair<std::uint32_t, unsigned>>{{0x000000, 4}, {0x000080, 1}, {0xFFFF80, 3}}));
   EXPECT_EQ(image.size(), 5u);
   EXPECT_EQ(image.pages(), 2u);
+}
+
+// The range check never forms address + size, which wraps for an address near 2^64.
+TEST(ImageBuilder, RefusesDataOutsideTheMemoryWithoutWrapping) {
+  constexpr std::uint64_t kTop64 = std::numeric_limits<std::uint64_t>::max();
+  const struct {
+    std::uint64_t address;
+    std::size_t size;
+    std::optional<std::uint64_t> first_outside;
+  } cases[] = {
+      {0xFFFFFF, 1, std::nullopt}, {0x1000000, 0, std::nullopt}, {0xFFFFFF, 2, 0x1000000},
+      {0x1000000, 1, 0x1000000},   {kTop64 - 7, 16, kTop64 - 7}, {kTop64, 1, kTop64},
+  };
+  const std::uint8_t bytes[16] = {};
+  for (const auto& c : cases) {
+    Image image;
+    const auto refused = ImageBuilder(image).add(DataRecord{Place{}, c.address, bytes, c.size});
+    EXPECT_EQ(refused.has_value(), c.first_outside.has_value()) << std::hex << c.address << " +" << c.size;
+    if (refused && c.first_outside) {
+      EXPECT_EQ(refused->address, *c.first_outside) << std::hex << c.address;
+    }
+  }
 }
 
 TEST(S2Line, WhatADownloadSends) {

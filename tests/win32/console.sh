@@ -2,7 +2,8 @@
 # The Win32 port back-end under wine, through the console build vexalc.exe against the simulator:
 # each case is a row of the table below (name, simulator options, loader arguments, expected status,
 # a line the log must hold, bounds on the run's time in seconds). Then a download with faults on the
-# line, compared byte for byte with the firmware, and the same exchange's frames from the Linux build.
+# line, compared byte for byte with the firmware, and the same exchange's frames from the Linux build;
+# last, the ELF files the Linux build refuses, refused alike (a segment wrapping past 2^64, a table cut).
 #
 #   bash tests/win32/console.sh MINGW_BIN_DIR SIMULATOR [LINUX_VEXAL]
 set -uo pipefail
@@ -14,7 +15,7 @@ LINUX_VEXAL=${3:-}
 source "$here/../../scripts/win32-env.sh"
 source "$here/lib.sh"
 
-require_tools srec_cat
+require_tools srec_cat as ld python3
 win32_prefix && win32_lock && win32_start || fail "wine does not start"
 
 # run_console ARGS...: vexalc.exe in $WORK; status in STATUS, log in $WORK/out, seconds in ELAPSED.
@@ -113,8 +114,33 @@ check_port_option() {
   pass "--port COM2 reaches the board behind COM2 as COM1; --list-ports lists $(wc -l <"$WORK/out") port(s)"
 }
 
+# out_has TEXT: the console's output holds TEXT. The console breaks its lines after column 80, so the
+# text is looked for without line ends (grep -c reads to the end: behind grep -q under pipefail, tr
+# could die of SIGPIPE).
+out_has() { [ "$(tr -d '\r\n' <"$WORK/out" | grep -cF "$1")" -gt 0 ]; }
+
+# A 64-bit segment whose address plus size wraps past 2^64 (exit code 9), and a file cut inside its
+# program-header table (cut short, exit code 3): refused before the board gets a telegram.
+check_elf_refusals() {
+  printf '  .section .text, "ax"\n  .fill 5000, 1, 0x5A\n' >"$WORK/fw.s"
+  printf 'ENTRY(_start)\nSECTIONS { .text 0x8000 : { _start = .; *(.text) } }\n' >"$WORK/fw.ld"
+  (cd "$WORK" && as --64 -o fw.o fw.s && ld -m elf_x86_64 -T fw.ld -o fw.elf fw.o) || fail "linking fw.elf"
+  python3 "$here/../e2e/lib/elf_set_paddr.py" "$WORK/fw.elf" "$WORK/wrapped.elf" 0xFFFFFFFFFFFFFFF0
+  head -c 100 "$WORK/fw.elf" >"$WORK/table.elf"
+  start_sim
+  run_console "@load<wrapped.elf"
+  [ "$STATUS" -eq 9 ] && out_has "puts data at FFFFFFFFFFFFFFF0, outside memory" ||
+    fail "@load<wrapped.elf: status $STATUS; $(grep -A1 Error "$WORK/out" | tr '\n' ' ')"
+  run_console "@load<table.elf"
+  [ "$STATUS" -eq 3 ] && out_has "the file is cut short" ||
+    fail "@load<table.elf: status $STATUS; $(grep -A1 Error "$WORK/out" | tr '\n' ' ')"
+  stop_sim
+  pass "ELF files refused as on Linux: a segment wrapping past 2^64 (9), a table cut short (3)"
+}
+
 for row in "${CASES[@]}"; do run_case "$row"; done
 check_port_option
 check_download_with_faults
 check_same_frames_as_linux
+check_elf_refusals
 finish_checks

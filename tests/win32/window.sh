@@ -6,10 +6,12 @@
 #   - the window closed in the middle of a download: the process ends at once, with no end box;
 #   - a command line beyond the split's limits: two console lines (the "Error" line and the exit code)
 #     and the end box;
-#   - the download and the refusal write their events (VEXAL_EVENTS) as the other front-ends do.
+#   - the download and the refusal write their events (VEXAL_EVENTS) as the other front-ends do;
+#   - @load of an ELF file linked here with as and ld, to run elsewhere than it loads: status 0, and the
+#     board's memory holds the code at its physical address.
 #
 #   bash tests/win32/window.sh MINGW_BIN_DIR SIMULATOR
-# Needs wine, Xvfb, xdotool, ImageMagick and srec_cat. Exits non-zero on the first failure.
+# Needs wine, Xvfb, xdotool, ImageMagick, srec_cat, as and ld. Exits non-zero on the first failure.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 BIN=$(cd "${1:?usage: window.sh MINGW_BIN_DIR SIMULATOR}" && pwd)
@@ -25,7 +27,7 @@ BAR_START=40x20+104+405      # its left end, filled from the first line on
 LABEL=75x20+20+405
 STRIP=632x80+0+373
 
-require_tools wine_ok Xvfb xdotool import convert srec_cat
+require_tools wine_ok Xvfb xdotool import convert srec_cat as ld
 start_xvfb
 win32_prefix && win32_lock && win32_restart_on_display || fail "wine does not start"
 
@@ -124,7 +126,27 @@ check_refused_command_line() {
   pass "command line over 255 characters: refused in the console, end box, its events, status $WINDOW_STATUS"
 }
 
+# The ELF reader of the Win32 build: a 64-bit file linked to run at 900000 and loaded at 030000.
+check_elf_load() {
+  head -c 20000 /dev/urandom >"$WORK/code.bin"
+  printf '  .section .text, "ax"\n  .incbin "code.bin"\n' >"$WORK/fw.s"
+  printf 'ENTRY(_start)\nSECTIONS { .text 0x900000 : AT(0x030000) { _start = .; *(.text) } }\n' >"$WORK/fw.ld"
+  (cd "$WORK" && as --64 -o fw.o fw.s && ld -m elf_x86_64 -T fw.ld -o fw.elf fw.o) || fail "linking fw.elf"
+  start_sim --dump "$WORK/dump.bin"
+  start_window "@load<fw.elf"
+  local box  # the window itself is checked above: here only the end of the run is waited for
+  box=$(wait_for_window '^Vexal$' 120) || fail "no end box after @load<fw.elf: $(cat "$WORK/window.out")"
+  dismiss "$box"
+  wait_window_end 20 || fail "the process did not end after @load<fw.elf"
+  [ "$WINDOW_STATUS" -eq 0 ] || fail "@load<fw.elf: status $WINDOW_STATUS, expected 0: $(cat "$WORK/window.out")"
+  stop_sim
+  srec_cat "$WORK/code.bin" -binary -offset 0x030000 -fill 0xFF 0 0x1000000 -o "$WORK/image.bin" -binary
+  cmp -s "$WORK/image.bin" "$WORK/dump.bin" || fail "@load<fw.elf: the board's memory differs from the code at 030000"
+  pass "@load<fw.elf (as and ld, loaded by its physical address): status 0, memory equals the code"
+}
+
 check_download
+check_elf_load
 check_close_mid_transfer
 check_refused_command_line
 finish_checks
