@@ -82,6 +82,7 @@ bool CheckedFile::same_file(const char* other) const {
 // One read as the system gives it: what a FIFO's writer has written so far, at least a byte.
 std::size_t CheckedFile::read_some(std::uint8_t* bytes, std::size_t n) {
   for (;;) {
+    check_interrupt();  // a signal that came before the read began would not cut the read short
     const long got = read_from(fd_, bytes, n);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) cant("Error: Can't read file %s \n", name_);

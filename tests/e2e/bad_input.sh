@@ -190,7 +190,35 @@ check_files_read_once() {
   wait "$waiting"
   STATUS=$?
   expect "Ctrl-C while a command file (a FIFO) waits for its writer" 130 "Error: Interrupted." -
+  # Ctrl-C while @verify reads a FIFO whose writer stalls mid-line: the read is cut short at once.
+  check_stalled_fifo_verify
   stop_sim
+}
+
+# The writer opens the FIFO, writes half a record and stalls; once it has (its mark file says so), a
+# SIGINT must end vexal at once, not when the writer ends.
+check_stalled_fifo_verify() {
+  rm -f "$WORK/stalled.s28" "$WORK/stalled.mark"
+  mkfifo "$WORK/stalled.s28"
+  (cd "$WORK" && exec env VEXAL_COM1="$WORK/com1" timeout "$FIFO_BOUND_S" "$BIN/vexal" "@verify<stalled.s28" \
+    >"$WORK/vexal.log" 2>"$WORK/vexal.err") &
+  local running=$!
+  (printf 'S2070001' >&3 && : >"$WORK/stalled.mark" && exec sleep "$FIFO_BOUND_S") 3>"$WORK/stalled.s28" &
+  local writer=$!
+  local tries=0
+  while [[ ! -e $WORK/stalled.mark && $tries -lt 500 ]]; do
+    sleep 0.01
+    tries=$((tries + 1))
+  done
+  local start=$(date +%s%N)
+  kill -INT "$running"
+  wait "$running"
+  STATUS=$?
+  local took_ms=$((($(date +%s%N) - start) / 1000000))
+  kill "$writer" 2>/dev/null
+  wait "$writer" 2>/dev/null
+  expect "Ctrl-C while @verify reads a FIFO whose writer stalls mid-line" 130 "Error: Interrupted." -
+  [[ $took_ms -lt 1000 ]] || failed_case "Ctrl-C while @verify reads a stalled FIFO" "it took $took_ms ms"
 }
 
 # @verify must check something: a file with no data record is an error, S1 and S3 records are data.
