@@ -237,8 +237,9 @@ FileFigures measure_file(const std::string& command, const char* name, std::opti
     auto t0 = Clock::now();
     const std::clock_t c0 = std::clock();
     {
+      vx::CheckedFile file(name);
       vx::image::Image image;
-      vx::read_firmware(name, address, image);
+      vx::read_firmware(file, address, image);
     }
     mine.read_cpu_s = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
     mine.read_s = std::chrono::duration<double>(Clock::now() - t0).count();

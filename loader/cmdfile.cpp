@@ -1,9 +1,12 @@
 // Command files.
 //
-// zpracuj_soubor reads its file a line at a time through the loader's one line reader (lines.h: text
-// mode, lines of at most 245 characters, a longer one in pieces that are lines of their own). A regular
-// file is checked whole first (record_head.h: its records, line lengths and NUL bytes), so a bad one
-// sends nothing of itself; a FIFO or a terminal is checked a line at a time as it is read. Each line
+// zpracuj_soubor opens its file once (checked_file.h) and reads it a line at a time through the loader's
+// one line reader (lines.h: text mode, lines of at most 245 characters, a longer one in pieces that are
+// lines of their own). A regular file is checked whole first, in the one pass that also counts its lines
+// for the progress and makes its digest for the run's record (record_head.h: its records, line lengths
+// and NUL bytes), so a bad one sends nothing of itself; its lines are then read again through the same
+// open, each piece compared with its check before a line of it is carried out. A FIFO or a terminal is
+// checked a line at a time as it is read. While a file runs, the memory reads refuse to write over it. Each line
 // is classified by its first character and carried out at once; a conditional line whose test matches
 // hands its action back to be classified as a line of its own, so actions may be of any kind, other
 // conditionals included.
@@ -25,7 +28,7 @@
 #include "loader/lines.h"
 #include "loader/loader.h"
 #include "loader/state.h"
-#include "loader/file_record.h"
+#include "loader/checked_file.h"
 #include "loader/record_head.h"
 #include "serial/telegram.h"
 
@@ -64,6 +67,14 @@ struct NestingLevel {
   ~NestingLevel() { --loader_state().depth; }
   NestingLevel(const NestingLevel&) = delete;
   NestingLevel& operator=(const NestingLevel&) = delete;
+};
+
+// The command files being read, for the memory reads that must not write over one of them.
+struct OpenCommandFile {
+  explicit OpenCommandFile(const CheckedFile& file) { loader_state().command_files.push_back(&file); }
+  ~OpenCommandFile() { loader_state().command_files.pop_back(); }
+  OpenCommandFile(const OpenCommandFile&) = delete;
+  OpenCommandFile& operator=(const OpenCommandFile&) = delete;
 };
 
 struct FileRun {
@@ -182,18 +193,38 @@ void refuse_deeper_nesting(const char* soubor) {
 
 }  // namespace
 
+namespace {
+
+// The progress of this file: its line count from the check, or unknown; put back after a nested file.
+void start_progress(FileRun& run, const record::FileSurvey& survey) {
+  resetpbar();
+  pbar_restore(survey.lines, run.soubor);
+  run.own_count = survey.lines;
+}
+
+// What standard error says when the file's bytes are found changed under the run.
+std::string carried_out(const FileRun& run) {
+  if (run.line == 0) return "none of its lines had been carried out";
+  return "its lines 1 to " + std::to_string(run.line) + " had been carried out, none after them";
+}
+
+}  // namespace
+
 void zpracuj_soubor(const char* soubor) {
   refuse_deeper_nesting(soubor);
   NestingLevel level;
   FileRun run{soubor};
-  initpbar(soubor);
-  run.own_count = pbar_count();
-  LineReader f(soubor);
-  record_file_opened(loader_state().depth > 1 ? FileRole::Nested : FileRole::Command, soubor);
+  CheckedFile file(soubor);
+  LineReader::refuse_endless_device(file);
+  const OpenCommandFile open(file);
   mprintf("\nLoading: %s\n", soubor);
-  const record::FileSurvey survey = record::survey_file(soubor, record::Readers::Download);
+  const record::FileSurvey survey = record::survey_file(file, record::Readers::Download);
+  transfer_file_opened(file.record(loader_state().depth > 1 ? FileRole::Nested : FileRole::Command));
+  start_progress(run, survey);
+  file.describe_progress([&run] { return carried_out(run); });
   record::FileCheck check(soubor, record::Readers::Download);
   TransferScope transfer(Phase::Loading, soubor, survey.declared_bytes);
+  LineReader f(file);
   LineReader::Line line;
   while (f.next(line)) {
     check_interrupt();  // a job of lines that send nothing (comments, tests) still stops on Ctrl-C

@@ -1,8 +1,5 @@
 #include "loader/firmware_file.h"
 
-#include <sys/stat.h>
-
-#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,7 +7,6 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/elf_image.h"
-#include "loader/read_at.h"
 #include "protocol/hex.h"
 
 namespace vx {
@@ -30,51 +26,12 @@ constexpr std::size_t kShownBytes = 8;  // of a file of no known format
   finish(code);
 }
 
-class InputFile {
- public:
-  explicit InputFile(const char* name) : name_(name), f_(std::fopen(name, "rb")) {
-    if (!f_) {
-      mprintf("Error: Can't open file %s \n", name);
-      finish(ExitCode::FileFailed);
-    }
-  }
-  ~InputFile() { static_cast<void>(std::fclose(f_)); }  // only read: a failing close loses nothing
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-
-  std::size_t read(std::uint8_t* p, std::size_t n) {
-    const std::size_t got = std::fread(p, 1, n, f_);
-    if (got < n && std::ferror(f_)) refuse_read();
-    return got;
-  }
-  // A ReadAt over the file (loader/elf_image.h), which reads at offsets: a pipe or a device has none.
-  ReadAt at_offsets() {
-    return [this](std::uint64_t offset, std::uint8_t* bytes, std::size_t n) {
-      const auto got = read_at_offset(fileno(f_), offset, bytes, n);
-      if (!got) refuse_read();
-      return *got;
-    };
-  }
-  std::uint64_t regular_size() const {
-    const auto size = regular_file_size(fileno(f_));
-    if (size) return *size;
-    const std::string why = std::string(name_) + " is an ELF file, which is read at offsets: give it as a file, " +
-                            "not a pipe or a device.";
-    mprintf("Error: %s\n", why.c_str());
-    finish(ExitCode::FileFailed);
-  }
-  // False for a file that can't go back to its start (a FIFO).
-  bool rewind() { return std::fseek(f_, 0, SEEK_SET) == 0; }
-
- private:
-  [[noreturn]] void refuse_read() const {
-    mprintf("Error: Can't read file %s \n", name_);
-    finish(ExitCode::FileFailed);
-  }
-
-  const char* name_;
-  std::FILE* f_;
-};
+// The file's first bytes, enough to tell its format (a FIFO may hand them on in parts).
+std::size_t read_head(CheckedFile& file, std::vector<std::uint8_t>& piece) {
+  std::size_t got = 0;
+  for (std::size_t n = 1; got < kDetectBytes && n > 0; got += n) n = file.read(piece.data() + got, piece.size() - got);
+  return got;
+}
 
 std::string address_text(std::uint64_t address) {
   char text[24];
@@ -88,12 +45,19 @@ std::string place_text(image::Place place) {
   return text.empty() ? text : text + " ";
 }
 
+// An ELF file is read at its headers' offsets, which a pipe or a device has not.
+std::uint64_t elf_file_size(const CheckedFile& file) {
+  if (file.regular() && file.size()) return static_cast<std::uint64_t>(*file.size());
+  fail(ExitCode::FileFailed,
+       file.name() + " is an ELF file, which is read at offsets: give it as a file, not a pipe " + "or a device.");
+}
+
 // Reads the file from its start through the format's reader, every record to the sink. The first piece
 // of the file, already read, comes in `piece`.
-std::optional<Refusal> read_records(InputFile& file, Format format, std::optional<std::uint32_t> raw_address,
+std::optional<Refusal> read_records(CheckedFile& file, Format format, std::optional<std::uint32_t> raw_address,
                                     std::vector<std::uint8_t>& piece, std::size_t got, const image::RecordSink& sink,
                                     std::optional<std::uint64_t>& start) {
-  if (format == Format::Elf) return read_elf(file.regular_size(), file.at_offsets(), sink, start);
+  if (format == Format::Elf) return read_elf(elf_file_size(file), file.reader_at(), sink, start);
   if (raw_address) {
     for (std::uint64_t offset = 0; got > 0; offset += got, got = file.read(piece.data(), piece.size())) {
       const image::Place place{image::Place::Kind::Offset, offset};
@@ -110,7 +74,7 @@ std::optional<Refusal> read_records(InputFile& file, Format format, std::optiona
 }
 
 // The earlier record of an overlap, from a second reading of the file.
-std::string earlier_place(InputFile& file, Format format, std::optional<std::uint32_t> raw_address,
+std::string earlier_place(CheckedFile& file, Format format, std::optional<std::uint32_t> raw_address,
                           std::uint64_t address) {
   std::vector<std::uint8_t> piece(kPiece);
   if (!file.rewind()) return "an earlier record";
@@ -148,26 +112,20 @@ std::string earlier_place(InputFile& file, Format format, std::optional<std::uin
 
 }  // namespace
 
-Format regular_file_format(const char* file) {
-  struct stat st {};
-  if (::stat(file, &st) != 0 || !S_ISREG(st.st_mode)) return Format::Unknown;
-  std::FILE* f = std::fopen(file, "rb");
-  if (!f) return Format::Unknown;
-  std::array<std::uint8_t, kDetectBytes> head{};
-  const std::size_t got = std::fread(head.data(), 1, head.size(), f);
-  static_cast<void>(std::fclose(f));  // only read
-  return image::detect_format(head.data(), got);
-}
-
-void read_firmware(const char* name, std::optional<std::uint32_t> raw_address, image::Image& image) {
-  InputFile file(name);
+void read_firmware(CheckedFile& file, std::optional<std::uint32_t> raw_address, image::Image& image,
+                   image::Rewrites rewrites) {
+  const char* name = file.name().c_str();
+  file.start_check();
   std::vector<std::uint8_t> piece(kPiece);
-  const std::size_t got = file.read(piece.data(), piece.size());
+  const std::size_t got = read_head(file, piece);
   const Format format = raw_address ? Format::Unknown : image::detect_format(piece.data(), got);
   if (!raw_address && format == Format::Unknown) refuse_unknown(name, piece.data(), got);
-  image::ImageBuilder builder(image);
+  // An ELF file is read at its headers' offsets: after the check pass, through its checked pieces.
+  if (format == Format::Elf) file.end_check();
+  image::ImageBuilder builder(image, rewrites);
   auto sink = [&](const image::DataRecord& record) { return builder.add(record); };
   const auto refused = read_records(file, format, raw_address, piece, got, sink, image.start);
+  file.end_check();
   if (refused) {
     const bool overlap = refused->fault == Fault::Overlap;
     report(name, *refused, overlap ? earlier_place(file, format, raw_address, refused->address) : "");

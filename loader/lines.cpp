@@ -1,10 +1,5 @@
 #include "loader/lines.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <cstring>
 #include <string>
 
@@ -29,27 +24,19 @@ bool skipped_whole(char first) { return first == kComment || static_cast<signed 
 
 }  // namespace
 
+LineReader::LineReader(const char* name)
+    : owned_(std::make_unique<CheckedFile>(name)), file_(owned_.get()), held_(kNothingHeld) {
+  refuse_endless_device(*file_);
+}
+
+LineReader::LineReader(CheckedFile& file) : file_(&file), held_(kNothingHeld) { refuse_endless_device(file); }
+
 // A device that is not a terminal (/dev/zero, /dev/urandom, a serial port) has no lines to run, and
 // never ends: refused at once rather than read until something in it happens to stop the run. A
 // terminal (typed commands) and a FIFO (a script feeding the run) are read as files are.
-bool endless_device([[maybe_unused]] std::FILE* f) {
-#ifdef _WIN32
-  return false;  // a Windows device name (NUL, CON) is no endless stream of bytes
-#else
-  struct stat st {};
-  const int fd = fileno(f);
-  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && !isatty(fd);
-#endif
-}
-
-LineReader::LineReader(const char* name) : name_(name), f_(std::fopen(name, "rb")), held_(kNothingHeld) {
-  if (!f_) {
-    mprintf("Error: Can't open file %s \n", name);
-    finish(ExitCode::FileFailed);
-  }
-  if (!endless_device(f_)) return;
-  close();
-  const std::string text = "Error: " + name_ + " is a device, not a file of lines.";
+void LineReader::refuse_endless_device(const CheckedFile& file) {
+  if (!file.endless_device()) return;
+  const std::string text = "Error: " + file.name() + " is a device, not a file of lines.";
   mprintf("%s\n", text.c_str());
   finish(ExitCode::FileFailed);
 }
@@ -78,7 +65,6 @@ std::size_t LineReader::read_piece() {
     }
   }
   line_[n] = '\0';
-  refuse_failed_read();
   return n;
 }
 
@@ -91,17 +77,10 @@ void LineReader::step_over_overflow() {
   for (; c != EOF && c != kLineFeed; c = next_char())
     if (c == 0) refuse_line("holds a NUL byte");
   at_line_start_ = true;
-  refuse_failed_read();
-}
-
-void LineReader::refuse_failed_read() const {
-  if (!failed_) return;
-  mprintf("Error: Can't read file %s \n", name_.c_str());
-  finish(ExitCode::FileFailed);
 }
 
 void LineReader::refuse_line(const char* why) const {
-  const std::string text = "Error: Line " + std::to_string(number_) + " of " + name_ + " " + why + ".";
+  const std::string text = "Error: Line " + std::to_string(number_) + " of " + name() + " " + why + ".";
   mprintf("%s\n", text.c_str());
   finish(ExitCode::FileFailed);
 }
@@ -117,12 +96,9 @@ void LineReader::skip_byte_order_mark() {
     len_ -= pos_;
     pos_ = 0;
   }
-  while (f_ && len_ < sizeof kByteOrderMark) {
-    const std::size_t got = std::fread(buf_.data() + len_, 1, sizeof kByteOrderMark - len_, f_);
-    if (got == 0) {
-      failed_ = std::ferror(f_) != 0;
-      break;
-    }
+  while (file_ && len_ < sizeof kByteOrderMark) {
+    const std::size_t got = file_->read(buffer_end(), sizeof kByteOrderMark - len_);
+    if (got == 0) break;
     len_ += got;
   }
   if (len_ - pos_ >= sizeof kByteOrderMark &&
@@ -131,20 +107,19 @@ void LineReader::skip_byte_order_mark() {
 }
 
 void LineReader::close() {
-  if (f_) static_cast<void>(std::fclose(f_));
-  f_ = nullptr;
+  file_ = nullptr;
+  owned_.reset();
 }
 
 int LineReader::raw() {
   if (pos_ == len_) {
-    len_ = f_ ? std::fread(buf_.data(), 1, buf_.size(), f_) : 0;
-    pos_ = 0;
-    if (len_ == 0) {
-      failed_ = f_ && std::ferror(f_) != 0;
-      return EOF;
-    }
+    pos_ = len_ = 0;
+    len_ = file_ ? file_->read(buffer_end(), buf_.size()) : 0;
+    if (len_ == 0) return EOF;
   }
-  return static_cast<unsigned char>(buf_[pos_++]);
+  const auto c = static_cast<unsigned char>(buf_[pos_++]);
+  if (c == kLineFeed) ++line_feeds_;
+  return c;
 }
 
 // One character as text mode hands it on: CR LF as LF, EOF from a Ctrl-Z on.

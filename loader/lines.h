@@ -18,19 +18,22 @@
 //
 // A device that is not a terminal (/dev/zero, /dev/urandom) is refused when it is opened: "Error: NAME
 // is a device, not a file of lines." (exit code 3); it would never end.
-// A file that can't be opened or read ends the run (exit code 3) with "Error: Can't open file %s \n" or
-// "Error: Can't read file %s \n": a read error is never taken for the end of the file, which would report
-// a partial job as a success.
+// The file is read through one open (loader/checked_file.h), which reports a file that can't be opened or
+// read, heeds Ctrl-C in every wait, and for a checked file compares each piece with its check.
 #pragma once
 
 #include <array>
 #include <cstddef>
-#include <cstdio>
+#include <cstdint>
+#include <memory>
 #include <string>
+
+#include "loader/checked_file.h"
+#include "protocol/firmware.h"
 
 namespace vx {
 
-inline constexpr int kMaxFileLine = 245;  // characters per read, the line feed included
+inline constexpr int kMaxFileLine = static_cast<int>(image::kMaxSRecordLine) + 1;  // per read, the line feed included
 
 class LineReader {
  public:
@@ -42,15 +45,22 @@ class LineReader {
 
   // Opens the file, or ends the run.
   explicit LineReader(const char* name);
+  // Reads the open file from where it stands; it must outlive the reader.
+  explicit LineReader(CheckedFile& file);
   ~LineReader() { close(); }
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
   // The next line into `line`; false at the end of the file. A read error ends the run.
   bool next(Line& line);
-  const std::string& name() const { return name_; }
-  // The file was only read: a failing close loses nothing, so its result is not acted on.
+  const std::string& name() const { return file_->name(); }
+  // The line feeds read so far, those of lines skipped whole included.
+  unsigned line_feeds() const { return line_feeds_; }
+  // Reading ends: a file the reader opened itself is closed.
   void close();
+
+  // Ends the run when `file` is a device that would never end.
+  static void refuse_endless_device(const CheckedFile& file);
 
  private:
   int raw();
@@ -59,18 +69,20 @@ class LineReader {
   std::size_t read_piece();
   void step_over_overflow();
   [[noreturn]] void refuse_line(const char* why) const;
-  void refuse_failed_read() const;
+  std::uint8_t* buffer_end() { return reinterpret_cast<std::uint8_t*>(buf_.data()) + len_; }
 
-  std::string name_;
-  std::FILE* f_ = nullptr;
-  std::array<char, 4096> buf_{};
+  static constexpr std::size_t kReadAhead = 4096;  // bytes asked of the file at a time
+
+  std::unique_ptr<CheckedFile> owned_;
+  CheckedFile* file_;
+  std::array<char, kReadAhead> buf_{};
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
   int held_;
   bool ended_ = false;
-  bool failed_ = false;
   bool at_line_start_ = true;
   unsigned number_ = 0;
+  unsigned line_feeds_ = 0;
   std::array<char, kMaxFileLine + 1> line_{};
 };
 

@@ -11,7 +11,7 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "console/transfer.h"
-#include "loader/file_record.h"
+#include "loader/checked_file.h"
 #include "loader/firmware_file.h"
 #include "loader/loader.h"
 #include "loader/state.h"
@@ -53,9 +53,10 @@ void send_as_lines(const image::Image& image) {
 }  // namespace
 
 void load(const char* soubor, std::optional<std::uint32_t> address) {
+  CheckedFile file(soubor);
   image::Image image;
-  read_firmware(soubor, address, image);
-  record_file_opened(FileRole::Load, soubor);
+  read_firmware(file, address, image);
+  transfer_file_opened(file.record(FileRole::Load));
   if (image.size() == 0) {
     mprintf("Error: No data to load in file %s \n", soubor);
     finish(ExitCode::FileFailed);

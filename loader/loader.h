@@ -36,18 +36,16 @@ const char* zpracuj_prikaz(const char* p);
 void binget(std::int32_t odkud, std::int32_t kolik, const char* soubor);
 void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor);
 void binput(std::int32_t kam, const char* soubor);
-// "@verify<file" (verify.h tells what it expects): reads the file once, sends a pending block before
-// its first read, reads back every run of the file's records in read telegrams of 64 bytes as it goes,
-// stops at the first difference (exit code 9), refuses a file with nothing to check (9) and prints the
-// count on success.
-void verify(const char* soubor);
 // "@load<file" and "@load012300<file" (loader/firmware_file.h reads the file): the image goes as a
 // download of S2 records in address order would go, blocks then the S8 line; with "old", as S2 lines
 // then the S8 line.
 void load(const char* soubor, std::optional<std::uint32_t> address);
-// "@verify012300<file", and "@verify<file" of a file that is not S-record lines: checks what "@load"
-// would write.
-void verify_image(const char* soubor, std::optional<std::uint32_t> address);
+// "@verify<file" and "@verify012300<file" (verify.h tells what it expects): reads the file as "@load"
+// does, a later record's bytes standing where records overlap, sends a pending block before its first
+// read, reads back every run of the image in address order in read telegrams of 64 bytes, stops at the
+// first difference (exit code 9), refuses a file with nothing to check (9) and prints the count on
+// success.
+void verify(const char* soubor, std::optional<std::uint32_t> address);
 
 // --- S-records and blocks (srec.cpp) ---
 // A block of an image as records would fill it: the pending block goes first when it is another. `base`

@@ -14,10 +14,11 @@
 // board sent them. An answer of another length than its chunk asked for ends the run at that chunk
 // (exit code 9): its bytes can't be placed at their addresses, and taken as they came they would shift
 // every byte after them; the file keeps the chunks before it. "@verify" reads each run of consecutive
-// bytes its file gives (verify.h) with the raw reads' telegrams as the file is read, and compares chunk
-// by chunk.
+// bytes of its file's image (verify.h) with the raw reads' telegrams, and compares chunk by chunk.
 //
-// A range outside 000000-FFFFFF (a read telegram has six address digits) is refused before any telegram.
+// A range outside 000000-FFFFFF (a read telegram has six address digits) is refused before any telegram,
+// and so is a read whose output file is a command file being read (however named): writing it would
+// cut the job short under itself.
 // "@binput" reads its whole file before it sends anything, so a file that would run past the top of
 // the board's 24-bit address space, or that can't be read, is refused without touching the board.
 #include <algorithm>
@@ -36,9 +37,8 @@
 #include "console/transfer.h"
 #include "loader/firmware_file.h"
 #include "loader/loader.h"
-#include "loader/file_record.h"
-#include "loader/record_head.h"
-#include "loader/lines.h"
+#include "loader/checked_file.h"
+#include "loader/state.h"
 #include "loader/verify.h"
 #include "protocol/address.h"
 #include "protocol/block.h"
@@ -81,7 +81,6 @@ constexpr std::size_t kFileReadBlock = 4096;
 
 constexpr const char* kCantOpen = "Error: Can't open file %s \n";
 constexpr const char* kCantWrite = "Error: Can't write to file %s \n";
-constexpr const char* kCantRead = "Error: Can't read file %s \n";
 constexpr const char* kCantClose = "Error: Can't close file %s \n";
 constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
 constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
@@ -112,11 +111,6 @@ class File {
 
   void write(const char* p, std::size_t n) {
     if (std::fwrite(p, 1, n, f_) != n) fail(ExitCode::FileFailed, kCantWrite, name_);
-  }
-  std::size_t read(unsigned char* p, std::size_t n) {
-    std::size_t got = std::fread(p, 1, n, f_);
-    if (got < n && std::ferror(f_)) fail(ExitCode::FileFailed, kCantRead, name_);
-    return got;
   }
   // Flushing first tells a write that only fails on its way to the disk (a full disk) from a failed close.
   void close_written() {
@@ -251,8 +245,17 @@ void refuse_outside_memory(std::int32_t odkud, std::int32_t kolik, const std::st
   if (odkud < 0 || end > std::int64_t{kAddressSpace}) fail(ExitCode::MemoryFailed, kOutsideMemory, shown.c_str());
 }
 
+void refuse_writing_over_a_command_file(const char* soubor) {
+  for (const CheckedFile* file : loader_state().command_files)
+    if (file->same_file(soubor)) {
+      mprintf("%s\n", ("Error: Output file " + std::string(soubor) + " is a command file being read.").c_str());
+      finish(ExitCode::FileFailed);
+    }
+}
+
 void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t kolik, const char* soubor) {
   refuse_outside_memory(odkud, kolik, field_text(odkud) + "," + field_text(kolik));
+  refuse_writing_over_a_command_file(soubor);
   File file(soubor, format.mode);
   TransferScope transfer(Phase::Reading, soubor, kolik);
   read_chunks(format, odkud, kolik, [&](std::int64_t adr, int, std::string_view data) {
@@ -270,14 +273,14 @@ void read_memory(const ReadFormat& format, std::int32_t odkud, std::int32_t koli
 
 // --- writing memory ---
 
-std::vector<unsigned char> read_whole(File& file, std::size_t limit) {
+std::vector<unsigned char> read_whole(CheckedFile& file, std::size_t limit) {
   std::vector<unsigned char> data;
-  unsigned char block[kFileReadBlock];
+  std::uint8_t block[kFileReadBlock];
   // One byte past the limit is enough to know the file does not fit.
   while (data.size() <= limit) {
-    std::size_t got = file.read(block, sizeof block);
+    const std::size_t got = file.read(block, sizeof block);
     data.insert(data.end(), block, block + got);
-    if (got < sizeof block) break;
+    if (got == 0) break;
   }
   return data;
 }
@@ -384,13 +387,7 @@ const char* run_verify_command(std::string_view text) {
   std::string name;
   if (text.size() < kMinVerifyCommand || !firmware_operand(text.substr(kVerify.size()), address, name))
     return kSyntaxError;
-  // S-record lines (and what can't be looked at twice, a FIFO) are read as they come; the formats read
-  // whole are checked as "@load" reads them.
-  const image::Format format = regular_file_format(name.c_str());
-  if (!address && format != image::Format::IntelHex && format != image::Format::Elf)
-    verify(name.c_str());
-  else
-    verify_image(name.c_str(), address);
+  verify(name.c_str(), address);
   return nullptr;
 }
 
@@ -423,49 +420,27 @@ void hexget(std::int32_t odkud, std::int32_t kolik, const char* soubor) {
 
 void binput(std::int32_t kam, const char* soubor) {
   refuse_outside_memory(kam, 0, field_text(kam));
-  File file(soubor, "rb");
-  record_file_opened(FileRole::Binput, soubor);
+  CheckedFile file(soubor);
+  file.start_check();  // the one reading: the bytes sent and the digest recorded
   const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{kAddressSpace} - kam);
   std::vector<unsigned char> data = read_whole(file, static_cast<std::size_t>(room));
-  file.close();
   if (static_cast<std::int64_t>(data.size()) > room) fail(ExitCode::MemoryFailed, kDoesNotFit, soubor);
+  file.end_check();
+  transfer_file_opened(file.record(FileRole::Binput));
   TransferScope transfer(Phase::Writing, soubor, static_cast<std::int64_t>(data.size()));
   write_memory(kam, data);
 }
 
-// A file refused before its first run is complete leaves the board untouched.
-void verify(const char* soubor) {
-  ExpectedRuns runs(check_run);
-  // A regular file is checked whole and its declared data bytes counted for the total before the first
-  // read; a FIFO is read once, by the verify itself, and checked as it goes. Overlapping records may
-  // read twice what they declare once.
-  const record::FileSurvey survey = record::survey_file(soubor, record::Readers::Verify);
-  record::FileCheck check(soubor, record::Readers::Verify);
-  TransferScope transfer(Phase::Verifying, soubor, survey.declared_bytes);
-  LineReader file(soubor);
-  record_file_opened(FileRole::Verify, soubor);
-  LineReader::Line line;
-  while (file.next(line)) {
-    if (!survey.checked) check.line(line.text, line.number);
-    add_record_line(runs, line.text, record::Place{soubor, line.number});
-  }
-  runs.flush();
-  if (runs.handed_on() == 0) fail(ExitCode::MemoryFailed, kNothingToVerify, soubor);
-  print_verified(runs.handed_on());
-}
-
-// The image as "@load" reads it, its bytes in address order.
-void verify_image(const char* soubor, std::optional<std::uint32_t> address) {
+// The image as "@load" reads it, a later record's bytes standing where records overlap, compared in
+// address order. A file refused leaves the board unasked.
+void verify(const char* soubor, std::optional<std::uint32_t> address) {
+  CheckedFile file(soubor);
   image::Image image;
-  read_firmware(soubor, address, image);
-  record_file_opened(FileRole::Verify, soubor);
+  read_firmware(file, address, image, image::Rewrites::LaterWins);
+  transfer_file_opened(file.record(FileRole::Verify));
   ExpectedRuns runs(check_run);
   TransferScope transfer(Phase::Verifying, soubor, static_cast<std::int64_t>(image.size()));
-  image.for_each_block([&](std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask) {
-    for (std::size_t i = 0; i < kBlockSize; ++i)
-      if (mask_bit(mask, i)) runs.put(base + static_cast<std::uint32_t>(i), bytes[i]);
-  });
-  runs.flush();
+  add_image(runs, image);
   if (runs.handed_on() == 0) fail(ExitCode::MemoryFailed, kNothingToVerify, soubor);
   print_verified(runs.handed_on());
 }

@@ -1,7 +1,5 @@
 #include "loader/record_head.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string_view>
 
@@ -27,11 +25,6 @@ std::size_t address_bytes_of(char type, bool all_data_types) {
   if (!all_data_types) return 0;
   if (type == kS1 || type == kS3) return srecord::address_bytes_of(type);
   return 0;
-}
-
-bool is_regular_file(const char* fname) {
-  struct stat st {};
-  return ::stat(fname, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool is_record(const char* text, char type) { return text[0] == kMark && text[kTypePos] == type; }
@@ -137,16 +130,19 @@ std::uint32_t declared_data_bytes(const char* line, bool all_data_types) {
   return count < overhead ? 0 : count - overhead;
 }
 
-FileSurvey survey_file(const char* fname, Readers readers) {
+FileSurvey survey_file(CheckedFile& file, Readers readers) {
   FileSurvey survey;
-  if (!is_regular_file(fname)) return survey;
-  LineReader reader(fname);
-  FileCheck check(fname, readers);
+  if (!file.regular()) return survey;
+  file.start_check();
+  LineReader reader(file);
+  FileCheck check(file.name(), readers);
   LineReader::Line line;
   while (reader.next(line)) {
     check.line(line.text, line.number);
     survey.declared_bytes += declared_data_bytes(line.text, readers == Readers::Verify);
   }
+  survey.lines = static_cast<int>(reader.line_feeds());
+  file.end_check();
   survey.checked = true;
   return survey;
 }

@@ -7,16 +7,19 @@
 // not checked when the run was asked to ignore checksums (hand-made files whose checksums were never
 // right); every other rule stays.
 //
-// A command file or an @verify file that is a regular file is checked whole when it is opened, in the
-// pass that counts its data bytes for the progress: its record lines as above, a count record (S5, S6)
-// against the data records before it, and, through the line reader, its line lengths and NUL bytes. So
-// a bad file sends nothing of itself. A FIFO or a terminal can be read only once: its lines are checked
-// as they are read (FileCheck, line by line).
+// A command file that is a regular file is checked whole when it is opened, in the one pass that counts
+// its lines and data bytes for the progress and makes its digest for the run's record (the check pass of
+// loader/checked_file.h): its record lines as above, a count record (S5, S6) against the data records
+// before it, and, through the line reader, its line lengths and NUL bytes. So a bad file sends nothing
+// of itself, and the lines the run then carries out are the ones checked. A FIFO or a terminal can be
+// read only once: its lines are checked as they are read (FileCheck, line by line).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "console/progress.h"
+#include "loader/checked_file.h"
 #include "protocol/record.h"
 #include "protocol/srecord.h"
 
@@ -58,14 +61,16 @@ class FileCheck {
 // S3 for @verify, with `all_data_types`), 0 for any other line or a count that can't be read.
 std::uint32_t declared_data_bytes(const char* line, bool all_data_types = false);
 
-// A regular file is read once whole before its first line is acted on: every line through the line
-// reader and FileCheck (any fault ends the run as above), and the declared data bytes summed for the
-// progress. Any other file (a FIFO, a terminal) is left unread: `checked` false, its lines to be
-// checked as they are read.
+// A regular file is read whole in its check pass before its first line is acted on: every line through
+// the line reader and FileCheck (any fault ends the run as above), its line feeds counted and the declared
+// data bytes summed for the progress; the file then stands at its start for the run's reading. Any
+// other file (a FIFO, a terminal) is left unread: `checked` false, its lines to be checked as they are
+// read, their count unknown.
 struct FileSurvey {
   bool checked = false;
+  int lines = kUnknownCount;
   std::int64_t declared_bytes = 0;
 };
-FileSurvey survey_file(const char* fname, Readers readers);
+FileSurvey survey_file(CheckedFile& file, Readers readers);
 
 }  // namespace vx::record

@@ -7,10 +7,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "protocol/block.h"
 
 namespace vx {
+
+class CheckedFile;
 
 struct LoaderState {
   // --- driver (vexal.cpp) ---
@@ -20,8 +23,9 @@ struct LoaderState {
   bool ignore_checksums = false;  // the front-end's --ignore-checksums: a record's checksum is not checked
 
   // --- command files (cmdfile.cpp) ---
-  int depth = 0;                    // command files open now, the outermost included
-  bool text_record_hinted = false;  // the hint on S1/S3/S7/S9 lines sent as text was given
+  int depth = 0;                                  // command files open now, the outermost included
+  std::vector<const CheckedFile*> command_files;  // the ones being read now, outermost first
+  bool text_record_hinted = false;                // the hint on S1/S3/S7/S9 lines sent as text was given
 
   // --- S-records and blocks (srec.cpp) ---
   std::uint32_t binadr = 0;  // the first address of the block being assembled

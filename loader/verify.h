@@ -1,18 +1,17 @@
-// "@verify<file": read back what an S-record file puts into the board's memory and compare.
+// "@verify<file": read back what a firmware file puts into the board's memory and compare.
 //
-// The file is read once, a line at a time, and checked as it is read, so memory stays bounded by the
-// largest record however long the file is (a file that never ends, /dev/zero, is refused at its first
-// line by the line reader). The data records (S1, S2, S3 within the 24-bit address space, and S8 with
-// data, as the download has always taken it) are gathered into a run of consecutive addresses of at
-// most kVerifyRun bytes; a record that goes on where the run ends extends it, one that overlaps it
-// writes over it (the later record wins, as in a download), and any other hands the run on to be read
-// back and compared, then starts the next. A run that fills is handed on at kVerifyRun, a multiple of
-// the read telegram's 64 bytes, so the telegrams of a long contiguous file are those of one range.
+// The file is read as "@load" reads it (loader/firmware_file.h: every format, the same whole-file checks,
+// an image bounded by the 16 MiB address space however large the file), with one difference of policy:
+// where two records give one address different bytes, "@load" refuses the file, while "@verify" takes the
+// later record's bytes, wherever in the file it stands, since a download of the records one after
+// another leaves those on the board. So "@verify<FILE" checks exactly what "@load<FILE" writes, and what
+// a command file of the same records leaves.
 //
-// So ranges are read back in file order, and a record that writes over bytes of a run already handed on
-// (more than kVerifyRun bytes of records back) is not seen by that run: the board then holds the later
-// value and the earlier run reports the difference. A file without a data record checks nothing, which
-// is an error, not "Verified 0 bytes.".
+// The image's bytes go in address order into runs of consecutive addresses of at most kVerifyRun bytes;
+// a run is handed on to be read back and compared when the next byte does not go on where it ends, or
+// when it is full (kVerifyRun is a multiple of the read telegram's 64 bytes, so the telegrams of a long
+// contiguous image are those of one range). A file without data checks nothing, which is an error, not
+// "Verified 0 bytes.".
 //
 // The command itself, verify (loader.h), lives with the other memory commands (memcmd.cpp), whose read
 // loop it shares.
@@ -23,7 +22,7 @@
 #include <functional>
 #include <vector>
 
-#include "loader/record_head.h"
+#include "protocol/image.h"
 
 namespace vx {
 
@@ -39,6 +38,7 @@ class ExpectedRuns {
   using Check = std::function<void(const ExpectedRun&)>;
   explicit ExpectedRuns(Check check) : check_(std::move(check)) {}
 
+  // The next byte; addresses come in ascending order.
   void put(std::uint32_t address, std::uint8_t value);
   // Hands on the run being gathered, if any.
   void flush();
@@ -50,9 +50,7 @@ class ExpectedRuns {
   std::size_t handed_on_ = 0;
 };
 
-// One line of an S-record file, line `where` names. Data records add their bytes; any other line is
-// ignored. A record is read as the download reads it (loader/record_head.h) and fails the same way:
-// "Bad format" (exit code 3).
-void add_record_line(ExpectedRuns& runs, const char* line, const record::Place& where);
+// Every byte of the image, in address order, then the last run handed on.
+void add_image(ExpectedRuns& runs, const image::Image& image);
 
 }  // namespace vx

@@ -173,6 +173,8 @@ std::optional<Refusal> TextFirmwareReader::take_line() {
 }
 
 std::optional<Refusal> TextFirmwareReader::srecord_line(std::string_view line) {
+  if (line.size() > kMaxSRecordLine)
+    return refuse(Fault::BadRecord, "is longer than " + std::to_string(kMaxSRecordLine) + " characters");
   const srecord::Parsed parsed = srecord::parse_line(line);
   const srecord::Record& r = parsed.record;
   switch (parsed.fault) {

@@ -39,6 +39,10 @@ Format detect_format(const std::uint8_t* head, std::size_t n);
 using RecordSink = std::function<std::optional<Refusal>(const DataRecord&)>;
 
 inline constexpr std::size_t kMaxRecordLine = 600;  // the longest record of either format is 524
+// The longest S-record line, its blanks counted, its line end not: a command file's line holds at most
+// this, and so that a file reads as one image whichever command takes it, "@load" and "@verify" refuse a
+// longer S-record line too (the longest S2 record that fits holds 118 data bytes).
+inline constexpr std::size_t kMaxSRecordLine = 244;
 
 // Reads a text firmware file in pieces of any size: bytes in, data records out to the sink, refusal out.
 class TextFirmwareReader {

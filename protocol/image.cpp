@@ -42,6 +42,10 @@ bool Image::put(std::uint32_t address, std::uint8_t value) {
   return true;
 }
 
+void Image::replace(std::uint32_t address, std::uint8_t value) {
+  if (!put(address, value)) page_of(address).bytes[address % kPageSize] = value;
+}
+
 std::size_t Image::put_run(std::uint32_t address, const std::uint8_t* bytes, std::size_t n) {
   constexpr std::size_t kBitsPerMaskByte = 8;
   std::size_t done = 0;
@@ -83,8 +87,14 @@ std::optional<Refusal> ImageBuilder::add(const DataRecord& record) {
   if (record.size && (record.address >= kAddressSpace || record.size > kAddressSpace - record.address))
     return outside(record.place, record.address < kAddressSpace ? kAddressSpace : record.address);
   const auto address = static_cast<std::uint32_t>(record.address);
-  const std::size_t stored = image_.put_run(address, record.bytes, record.size);
-  if (stored == record.size) return std::nullopt;
+  std::size_t stored = 0;
+  for (;;) {
+    stored += image_.put_run(address + static_cast<std::uint32_t>(stored), record.bytes + stored, record.size - stored);
+    if (stored == record.size) return std::nullopt;
+    if (rewrites_ == Rewrites::Refused) break;
+    image_.replace(address + static_cast<std::uint32_t>(stored), record.bytes[stored]);
+    ++stored;
+  }
   return Refusal{Fault::Overlap, record.place, "writes other bytes where an earlier record wrote",
                  address + static_cast<std::uint32_t>(stored)};
 }

@@ -72,6 +72,8 @@ class Image {
   // Stores n bytes from `address` on (all inside the address space), up to the first one that differs
   // from a byte already there; returns how many were stored, n when all were.
   std::size_t put_run(std::uint32_t address, const std::uint8_t* bytes, std::size_t n);
+  // Stores one byte where another may stand already.
+  void replace(std::uint32_t address, std::uint8_t value);
   bool has(std::uint32_t address) const;
   std::uint8_t at(std::uint32_t address) const;  // 0 where nothing was placed
   std::size_t size() const { return bytes_; }    // the bytes placed
@@ -106,16 +108,22 @@ class Image {
   std::size_t pages_made_ = 0;
 };
 
+// What a record that gives an address a different byte than an earlier record did means: a fault of
+// the file (a download refuses it), or the later byte, as the board holds it after a download of records
+// that went one after another (what a verify of such a download compares with).
+enum class Rewrites { Refused, LaterWins };
+
 // Takes a file's data records in file order into an image, refusing a record that reaches past FFFFFF
-// (nothing of it is kept) or that gives an address a different byte than an earlier record did (the
-// same byte twice is fine: files often repeat a boundary).
+// (nothing of it is kept) or, under Rewrites::Refused, that gives an address a different byte than an
+// earlier record did (the same byte twice is fine: files often repeat a boundary).
 class ImageBuilder {
  public:
-  explicit ImageBuilder(Image& image) : image_(image) {}
+  explicit ImageBuilder(Image& image, Rewrites rewrites = Rewrites::Refused) : image_(image), rewrites_(rewrites) {}
   std::optional<Refusal> add(const DataRecord& record);
 
  private:
   Image& image_;
+  Rewrites rewrites_;
 };
 
 // The first of a file's records that covers `address`: fed the same records again after an overlap, it

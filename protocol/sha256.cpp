@@ -75,7 +75,7 @@ void Sha256::add(const std::uint8_t* data, std::size_t n) {
   }
 }
 
-std::string Sha256::hex_digest() {
+Sha256::Digest Sha256::digest() {
   const std::uint64_t bits = total_bytes_ * kBitsPerByte;
   std::array<std::uint8_t, kBlockSize + kLengthField> tail{};
   std::size_t tail_size = 0;
@@ -83,9 +83,14 @@ std::string Sha256::hex_digest() {
   while ((pending_size_ + tail_size) % kBlockSize != kBlockSize - kLengthField) tail[tail_size++] = 0;
   for (int shift = 56; shift >= 0; shift -= kBitsPerByte) tail[tail_size++] = static_cast<std::uint8_t>(bits >> shift);
   add(tail.data(), tail_size);
-  std::array<std::uint8_t, 32> digest{};
+  Digest digest{};
   for (std::size_t i = 0; i < state_.size(); ++i)
     for (std::size_t k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<std::uint8_t>(state_[i] >> (24 - 8 * k));
+  return digest;
+}
+
+std::string Sha256::hex_digest() {
+  const Digest digest = this->digest();
   std::string hex = hex_pairs(digest.data(), digest.size());
   // sha256sum and the reports write digests in lower case: the same text is the same file.
   std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char c) { return std::tolower(c); });

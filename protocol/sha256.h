@@ -17,9 +17,14 @@ namespace vx {
 
 class Sha256 {
  public:
+  static constexpr std::size_t kDigestSize = 32;
+  using Digest = std::array<std::uint8_t, kDigestSize>;
+
   Sha256();
   void add(const std::uint8_t* data, std::size_t n);
   void add(std::string_view bytes) { add(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()); }
+  // The digest's 32 bytes; the object is spent afterwards.
+  Digest digest();
   // The digest as 64 lower-case hex digits; the object is spent afterwards.
   std::string hex_digest();
 

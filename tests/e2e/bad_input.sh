@@ -183,7 +183,7 @@ check_files_read_once() {
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@binput000100<data.bin"
   expect "a memory write from a FIFO" 0 "Loading completed with no errors." 1
   grep -q 'W000100<010203' "$WORK/sim.log" || failed_case "a memory write from a FIFO" "the board did not get W000100<010203"
-  fifo check.s28 'S207000100010203F1\n'
+  fifo check.s28 'S207000100010203F1\nS804000000FB\n'
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<check.s28"
   expect "a verify of a FIFO" 0 "Verified 3 bytes." 1
   fifo flipped.s28 'S207000100010203F1\nS207000200010203EF\nS804000000FB\n'
@@ -211,19 +211,52 @@ check_files_read_once() {
   wait "$waiting"
   STATUS=$?
   expect "Ctrl-C while a command file (a FIFO) waits for its writer" 130 "Error: Interrupted." -
+  # Ctrl-C while @verify reads a FIFO whose writer stalls mid-line: the read is cut short at once.
+  check_stalled_fifo_verify
   stop_sim
 }
 
+# The writer opens the FIFO, writes half a record and stalls; once it has (its mark file says so), a
+# SIGINT must end vexal at once, not when the writer ends.
+check_stalled_fifo_verify() {
+  rm -f "$WORK/stalled.s28" "$WORK/stalled.mark"
+  mkfifo "$WORK/stalled.s28"
+  (cd "$WORK" && exec env VEXAL_COM1="$WORK/com1" timeout "$FIFO_BOUND_S" "$BIN/vexal" "@verify<stalled.s28" \
+    >"$WORK/vexal.log" 2>"$WORK/vexal.err") &
+  local running=$!
+  (printf 'S2070001' >&3 && : >"$WORK/stalled.mark" && exec sleep "$FIFO_BOUND_S") 3>"$WORK/stalled.s28" &
+  local writer=$!
+  local tries=0
+  while [[ ! -e $WORK/stalled.mark && $tries -lt 500 ]]; do
+    sleep 0.01
+    tries=$((tries + 1))
+  done
+  local start=$(date +%s%N)
+  kill -INT "$running"
+  wait "$running"
+  STATUS=$?
+  local took_ms=$((($(date +%s%N) - start) / 1000000))
+  kill "$writer" 2>/dev/null
+  wait "$writer" 2>/dev/null
+  expect "Ctrl-C while @verify reads a FIFO whose writer stalls mid-line" 130 "Error: Interrupted." -
+  [[ $took_ms -lt 1000 ]] || failed_case "Ctrl-C while @verify reads a stalled FIFO" "it took $took_ms ms"
+}
+
 # @verify must check something: a file with no data record is an error, S1 and S3 records are data.
+# It reads its file as @load does: a command file's lines are no firmware file.
 check_verify() {
   start_sim
+  printf 'S0030000FC\nS804000000FB\n' >"$WORK/header.s28"
+  run_counted "@verify<header.s28"
+  expect "@verify of a file without a data record" 9 "Error: No data record to verify in file header.s28" 0
   printf ';no records here\nI000000\n' >"$WORK/notes.s28"
   run_counted "@verify<notes.s28"
-  expect "@verify of a file without a data record" 9 "Error: No data record to verify in file notes.s28" 0
+  expect "@verify of a command file" 3 "Error: notes.s28 is no S-record, Intel HEX or ELF file" 0
   ln -sf /dev/zero "$WORK/zero.s28"
   RUN_TIMEOUT=$FIFO_BOUND_S run_counted "@verify<zero.s28"
-  expect "@verify of /dev/zero: refused at its opening, memory bounded" 3 "Error: zero.s28 is a device, not a file of lines." 0
-  printf 'S1050020616217\nS307000123456364C8\n' >"$WORK/s13.txt"
+  expect "@verify of /dev/zero: refused at its first bytes, memory bounded" 3 \
+    "Error: zero.s28 is no S-record, Intel HEX or ELF file (it begins with 00 00" 0
+  printf 'S1050020616217\nS307000123456364C8\nS9030000FC\n' >"$WORK/s13.txt"
   run_counted s13.txt
   run_counted "@verify<s13.txt"
   expect "@verify of S1 and S3 records the download sent as text" 0 "Verified 4 bytes." 2
@@ -266,7 +299,7 @@ check_records() {
   expect "a count one short of the pairs the line holds" 3 "Bad format:03F1" 0 "count.s28 line 1: the line holds more"
   printf '%s\n%s\n' "$good" "$(srec 2 000100 0102 00)" >"$WORK/verify-flip.s28"
   run_counted "@verify<verify-flip.s28"
-  expect "@verify of a record whose checksum is wrong" 3 "Bad format:00" 0
+  expect "@verify of a record whose checksum is wrong" 3 "Error: verify-flip.s28: line 2 has the checksum 00" 0
   printf '%s\n%s\nI000000\n%s\n%s\n' "$good" "$(srec 2 000200 0405)" "S20600030006ZZ00" "$s8" >"$WORK/late.s28"
   run_counted late.s28
   expect "a bad record after good ones and a command: the file sends nothing" 3 "Bad format:ZZ00" 0

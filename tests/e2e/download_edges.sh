@@ -25,4 +25,30 @@ to_srec closed.s28 32 0x050000 "$WORK/c.bin" -binary -offset 0x050000
 without_s8 closed.s28 open.s28
 EXPECT=written-error:3 download "records without an S8 line: the last block still goes, the run fails" "" open.s28
 
+# A build rewrites the firmware in place (the same file, the same length, other bytes) while a paced
+# download of it runs: the run ends with exit code 3 before a changed byte goes out, saying how far it
+# had come; it never reports success with a board that holds neither version.
+random_bin v1.bin 131072
+random_bin v2.bin 131072
+to_srec v1.s28 32 0x010000 "$WORK/v1.bin" -binary -offset 0x010000
+to_srec v2.s28 32 0x010000 "$WORK/v2.bin" -binary -offset 0x010000
+cp "$WORK/v1.s28" "$WORK/live.s28"
+start_sim --baud 115200
+(cd "$WORK" && exec env VEXAL_COM1="$WORK/com1" "$BIN/vexal" b115200 live.s28 >"$WORK/vexal.log" 2>"$WORK/vexal.err") &
+running=$!
+for ((tries = 0; tries < 1000; tries++)); do  # the first block accepted: its progress line
+  grep -q 'live.s28: .*%' "$WORK/vexal.err" 2>/dev/null && break
+  sleep 0.01
+done
+dd if="$WORK/v2.s28" of="$WORK/live.s28" conv=notrunc status=none
+wait "$running"
+STATUS=$?
+stop_sim
+if [[ $STATUS -ne 3 ]]; then report failed "a file rewritten in place during its download" "vexal ended with $STATUS"
+elif ! tr -d '\n' <"$WORK/vexal.log" | grep -qF "Error: File live.s28 changed while it was being sent."; then
+  report failed "a file rewritten in place during its download" "no line saying the file changed"
+elif ! grep -qF "live.s28: its lines 1 to " "$WORK/vexal.err"; then
+  report failed "a file rewritten in place during its download" "standard error does not say what was sent"
+else report ok "a file rewritten in place during its download ends the run with exit code 3"; fi
+
 finish_checks

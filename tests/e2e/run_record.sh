@@ -128,7 +128,7 @@ step_identity_not_utf8() {
 step_files_recorded() {
   head -c 3000 /dev/urandom >"$WORK/put.bin"
   printf 'S20801000001020304EC\nS804000000FB\n' >"$WORK/fw.s28"
-  printf 'S20801000001020304EC\n' >"$WORK/check.s28"
+  printf 'S20801000001020304EC\nS804000000FB\n' >"$WORK/check.s28"
   printf '@binput020000<put.bin\n@verify<check.s28\n' >"$WORK/inner.txt"
   printf '#inner.txt\n' >"$WORK/job.txt"
   start_sim

@@ -165,7 +165,7 @@ std::size_t ScriptedBoard::read_window(std::uint8_t* buf, std::size_t cap, const
 }
 
 LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress,
-                     const LinkSettings& settings, bool ignore_checksums) {
+                     const LinkSettings& settings, bool ignore_checksums, const ConsoleWatch& watch) {
   LoaderRun run;
   LineView view;
   fresh_run();
@@ -175,6 +175,7 @@ LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board,
   console_set_tap([&](char c) {
     run.stream.push_back(c);
     view.putc(c);
+    if (watch) watch(run.stream);
   });
   set_diagnostic_sink([&](const std::string& line) { run.diagnostics.push_back(line); });
   set_progress_view(progress);

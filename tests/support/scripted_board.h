@@ -113,9 +113,12 @@ struct LoaderRun {
 
 // Runs the loader in this process with the arguments (without the program's name) against `board`,
 // from a fresh run's state with `settings`; `progress`, when given, is the run's progress view.
-// With `ignore_checksums`, the run is as the front-ends' --ignore-checksums makes it.
+// With `ignore_checksums`, the run is as the front-ends' --ignore-checksums makes it. `watch`, when
+// given, sees the console's stream after each character, on the loader's thread, as it is printed (a
+// test acts at a point of the run: between a file's opening and its check, say).
+using ConsoleWatch = std::function<void(const std::string& stream)>;
 LoaderRun run_loader(const std::vector<std::string>& args, ScriptedBoard& board, ProgressView* progress = nullptr,
-                     const LinkSettings& settings = {}, bool ignore_checksums = false);
+                     const LinkSettings& settings = {}, bool ignore_checksums = false, const ConsoleWatch& watch = {});
 
 // The log lines a run prints before its work: banner skipped, settings line on. For comparisons.
 std::vector<std::string> log_from_settings(const LoaderRun& run);

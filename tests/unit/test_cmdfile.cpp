@@ -2,11 +2,14 @@
 // expected answers, nesting and the text-mode reading, against the scripted board.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "loader/loader.h"
+#include "protocol/firmware.h"
 #include "tests/support/scripted_board.h"
 
 namespace vx {
@@ -301,6 +304,103 @@ TEST(Files, OpenAndReadFailures) {
   EXPECT_EQ(dir.code, 3);
   EXPECT_TRUE(has(dir, "Error: Can't read file dir.txt"));
 }
+
+// --- one open per file ------------------------------------------------------------------------------
+
+// A memory read whose output is a command file being read, under any name, would cut the job short
+// under itself: refused before anything is sent, the file left as it was.
+TEST(Files, AReadNeverWritesOverACommandFileBeingRead) {
+  struct {
+    const char* edge;
+    const char* outer;
+    const char* inner;
+    const char* error;  // empty: the read runs
+  } cases[] = {
+      {"the file's own name", "@binget000000,000040>job.txt\nI000000\n", "", "job.txt"},
+      {"./ before the name", "@hexget000000,000010>./job.txt\nI000000\n", "", "./job.txt"},
+      {"a nested file writing over the outer one", "#inner.txt\nI000000\n", "@binget000000,000040>job.txt\n",
+       "job.txt"},
+      {"a nested file writing over itself", "#inner.txt\n", "@binget000000,000040>inner.txt\nI000000\n", "inner.txt"},
+#ifndef _WIN32
+      {"a hard link to the file", "@binget000000,000040>link.txt\nI000000\n", "", "link.txt"},
+#endif
+      {"another file", "@binget000000,000040>other.bin\n", "", ""},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    s.board.answers["R000000,40\n"] = "=" + std::string(128, '0');
+    s.dir.write("inner.txt", c.inner);
+    s.dir.write("job.txt", c.outer);
+#ifndef _WIN32
+    std::filesystem::create_hard_link(s.dir.path() + "/job.txt", s.dir.path() + "/link.txt");
+#endif
+    LoaderRun run = test::run_loader({"job.txt"}, s.board);
+    if (*c.error == '\0') {
+      EXPECT_EQ(run.code, 0) << c.edge << "\n" << run.stream;
+      continue;
+    }
+    EXPECT_EQ(run.code, 3) << c.edge << "\n" << run.stream;
+    EXPECT_TRUE(has(run, std::string("Error: Output file ") + c.error + " is a command file being read.")) << c.edge;
+    EXPECT_TRUE(sent(s.board).empty()) << c.edge;
+    EXPECT_EQ(s.dir.read("job.txt"), c.outer) << c.edge;
+  }
+}
+
+// n S2 records of 32 bytes from `address` on, each byte `fill`, and the S8 record.
+std::string records_of(std::size_t n, std::uint8_t fill) {
+  std::string text;
+  const std::vector<std::uint8_t> data(32, fill);
+  for (std::size_t i = 0; i < n; ++i)
+    text += image::s2_line('2', static_cast<std::uint32_t>(0x10000 + 32 * i), data.data(), data.size());
+  return text + image::s2_line('8', 0, nullptr, 0);
+}
+
+// A build rewrites the firmware in place (the same file, the same length, other bytes) while the
+// download runs: the run stops before a changed byte goes out, and says how far it had come.
+TEST(Files, AFileRewrittenDuringItsDownloadEndsTheRun) {
+  Script s;
+  const std::string first = records_of(3000, 0x11), second = records_of(3000, 0x22);  // 230 KB: 4 pieces
+  s.dir.write("job.txt", first);
+  bool rewritten = false;
+  s.board.handler = [&](const test::Bytes& request) {
+    if (!rewritten) {
+      std::fstream f(s.dir.path() + "/job.txt", std::ios::in | std::ios::out | std::ios::binary);
+      f.write(second.data(), static_cast<std::streamsize>(second.size()));
+      rewritten = true;
+    }
+    return s.board.answer_by_rules(request);
+  };
+  LoaderRun run = test::run_loader({"job.txt"}, s.board);
+  EXPECT_EQ(run.code, 3) << run.stream;
+  EXPECT_TRUE(has(run, "Error: File job.txt changed while it was being sent.")) << run.stream;
+  ASSERT_EQ(run.diagnostics.size(), 1u);
+  EXPECT_EQ(run.diagnostics[0].rfind("job.txt: its lines 1 to ", 0), 0u) << run.diagnostics[0];
+  for (const std::string& text : sent(s.board)) EXPECT_EQ(text.find("S804"), std::string::npos) << "the S8 went out";
+}
+
+#ifndef _WIN32
+// Another file renamed over the command file after vexal opened it: the file opened is the one checked
+// and sent. Here it is the one that alone is refused (its count record disagrees).
+TEST(Files, AFileRenamedOverTheOpenedOneChangesNothing) {
+  Script s;
+  const std::vector<std::uint8_t> data(32, 0x33);
+  const std::string record = image::s2_line('2', 0x10000, data.data(), data.size());
+  const std::string end = image::s2_line('8', 0, nullptr, 0);
+  s.dir.write("job.txt", record + "S5030002FA\n" + end);  // counts 2 data records: 1 stands before it
+  s.dir.write("good.txt", record + "S5030001FB\n" + end);
+  bool renamed = false;
+  auto rename_at_opening = [&](const std::string& stream) {
+    if (renamed || !stream.ends_with("Loading: job.txt")) return;
+    std::filesystem::rename(s.dir.path() + "/good.txt", s.dir.path() + "/job.txt");
+    renamed = true;
+  };
+  LoaderRun run = test::run_loader({"job.txt"}, s.board, nullptr, {}, false, rename_at_opening);
+  EXPECT_TRUE(renamed);
+  EXPECT_EQ(run.code, 3) << run.stream;
+  EXPECT_TRUE(has(run, "Error: Line 2 of job.txt counts 2 data records, the file holds 1 before it.")) << run.stream;
+  EXPECT_TRUE(sent(s.board).empty());
+}
+#endif
 
 }  // namespace
 }  // namespace vx
