@@ -41,6 +41,7 @@ wait_listening() {
   return 1
 }
 
+STATION_PORTS=()
 RFC_PORT=$(free_port)
 TCP_PORT=$(free_port)
 cat >"$WORK/ser2net.yaml" <<EOF
@@ -55,6 +56,19 @@ connection: &raw
   options:
     chardelay: false
 EOF
+# A fixture of eight boards behind the same ser2net, for the station.
+STATION_BOARDS=8
+for n in $(seq $STATION_BOARDS); do
+  port=$(free_port)
+  STATION_PORTS+=("$port")
+  cat >>"$WORK/ser2net.yaml" <<EOF
+connection: &st$n
+  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,$port
+  connector: serialdev,$WORK/st$n,38400n81,local
+  options:
+    chardelay: false
+EOF
+done
 ser2net -n -d -c "$WORK/ser2net.yaml" >"$WORK/ser2net.log" 2>&1 &
 EXTRA_PIDS+=($!)
 wait_listening "$RFC_PORT" && wait_listening "$TCP_PORT" || exit 1
@@ -184,6 +198,26 @@ size=$(stat -c %s "$WORK/cut.bin" 2>/dev/null || echo none)
 [[ $size != none && $size -gt 0 && $size -lt 6000 ]] || fail "cut @binget: the file holds $size bytes, not the part read"
 cmp -s "$WORK/cut.bin" <(head -c "$size" "$WORK/small.bin") || fail "cut @binget: the part kept differs from memory"
 stop_proxy
+
+# The station with eight boards behind one ser2net, from a ports file that names them.
+if [[ -x $BIN/vexal-station ]]; then
+  echo "# the fixture's boards" >"$WORK/ports.txt"
+  for n in $(seq $STATION_BOARDS); do
+    start_board "$WORK/st$n" --dump "$WORK/st$n.dump"
+    echo "rfc2217://127.0.0.1:${STATION_PORTS[n - 1]}  fixture-$n" >>"$WORK/ports.txt"
+  done
+  (cd "$WORK" && timeout 120 "$BIN/vexal-station" --ports-file ports.txt --vexal "$BIN/vexal" \
+    --report station.json -- small.s28 >station.out 2>&1)
+  status=$?
+  [[ $status -eq 0 ]] && echo "ok      the station with $STATION_BOARDS boards behind one ser2net" ||
+    { fail "the station ended with $status"; tail -n 5 "$WORK/station.out"; }
+  grep -q "fixture-$STATION_BOARDS" "$WORK/station.json" || fail "the station's report does not name the boards"
+  grep -q "rfc2217://127.0.0.1:${STATION_PORTS[0]}" "$WORK/station.json" || fail "the station's report does not name the URL"
+  for n in $(seq $STATION_BOARDS); do
+    stop_board "$WORK/st$n"
+    cmp -s "$WORK/st$n.dump" "$WORK/small.s28.image" || fail "station board $n: the memory differs"
+  done
+fi
 
 # Failures of the opening: the console's UART line, the reason on standard error, exit code 2.
 opening_fails() {
