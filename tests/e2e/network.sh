@@ -165,6 +165,13 @@ wait $run
   fail "rfc: the board's line was at '$speed' baud, not the 57600 asked"
 stop_board "$WORK/rfc"
 
+# A board that really is silent fails as it does on a local line (nine windows of 306 ms, about 3 s),
+# not later for the network's sake.
+start_board "$WORK/rfc" --think 20000
+PORT=${URL[rfc]} expect 5 "rfc: a silent board" "I000000"
+[[ $TOOK -le 5 ]] || fail "rfc: a silent board took $TOOK s to fail"
+kill_board "$WORK/rfc"
+
 # Faults between vexal and the server.
 for fault in "bytes" "delay 50" "notify" "no-options"; do
   # shellcheck disable=SC2086
