@@ -96,7 +96,8 @@ commands, reads and writes the board's memory, runs command files. Without argum
 board for its identity. Arguments are handled in order; the first error ends the run.
 
 Options (before "--"; every argument after "--" goes to the loader as it is):
-%o  -P, --port DEV      the device COM1 opens (ahead of VEXAL_COM1), e.g. /dev/ttyUSB0 or COM7
+%o  -P, --port DEV      the device COM1 opens (ahead of VEXAL_COM1), e.g. /dev/ttyUSB0 or COM7,
+                      or a board on another host: rfc2217://HOST:PORT or tcp://HOST:PORT
       --list-ports    list the serial ports present (device, by-id name, VID:PID, serial, description)
   -q, --quiet         no progress display
       --ignore-checksums
@@ -129,7 +130,7 @@ Command-file lines, by their first character:
   ?text!action  ??text!action  ??!action  ?!message  ~command without answer  other: raw command
 
 Environment:
-  VEXAL_COM1, VEXAL_COM2  the devices of COM1 and COM2 (default /dev/ttyS0, /dev/ttyS1)
+  VEXAL_COM1, VEXAL_COM2  the devices of COM1 and COM2 (default /dev/ttyS0, /dev/ttyS1), or URLs
   VEXAL_WINDOW=full       wait out the whole read window after every answer
   VEXAL_TRACE=FILE        append every frame sent and received to FILE
   VEXAL_EVENTS=FD|FILE    write machine-readable events (JSON lines) to a descriptor or a file

@@ -11,6 +11,7 @@
 #include "loader/state.h"
 #include "serial/port.h"
 #include "serial/port_list.h"
+#include "serial/port_url.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -60,6 +61,17 @@ class SessionHooks {
   EventChannel& events_;
 };
 
+// A device named by URL must be a good URL before anything is opened; "" when every one is (or none is
+// a URL), naming the option or the environment variable that gave the bad one.
+std::string url_refusal(const LinkSettings& link, const std::string& port_option) {
+  std::string why;
+  if (!port_option.empty() && is_port_url(port_option) && !parse_port_url(port_option, why))
+    return "--port " + port_option + ": " + why;
+  for (const auto& [com, device] : link.environment_devices)
+    if (is_port_url(device) && !parse_port_url(device, why)) return "VEXAL_" + com + "=" + device + ": " + why;
+  return {};
+}
+
 }  // namespace
 
 std::string RunOutcome::error_summary() const {
@@ -107,6 +119,11 @@ ProgramStart start_program(const std::vector<std::string>& args, const std::stri
       start.run.hint = " (see '" + program + " --help')";
       break;
     case A::Run:
+      if (std::string refusal = url_refusal(settings.link, cl.port); !refusal.empty()) {
+        start.run.refusal = "Error: " + refusal;
+        start.run.hint = " (see '" + program + " --help')";
+        break;
+      }
       start.run.loader_args = cl.loader_args;
       start.run.ignore_checksums = cl.ignore_checksums;
       break;

@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/jobs.sh
 
-TARGETS=(mprintf console binwrite cmdfile prikaz telegram firmware)
+TARGETS=(mprintf console binwrite cmdfile prikaz telegram firmware telnet)
 BUILD=$(realpath -m "${FUZZ_BUILD:-build-fuzz}")  # absolute: some targets change their folder
 SEEDS=$PWD/fuzz/corpus
 JOBS=${FUZZ_JOBS:-1}

@@ -6,6 +6,8 @@
 #include "console/finish.h"
 #include "protocol/frame.h"
 #include "serial/link.h"
+#include "serial/port_net.h"
+#include "serial/port_url.h"
 #include "serial/trace.h"
 
 namespace vx {
@@ -229,13 +231,31 @@ std::string environment_port_device(const std::string& com_name) {
   return device_in(link_settings().environment_devices, com_name);
 }
 
+namespace {
+// A URL names a network port; anything else is the platform's device. A malformed URL never gets here
+// (the front-ends refuse it), but is refused here too rather than taken for a device's name.
+OpenResult open_device(const std::string& com_name, const LineSettings& settings) {
+  const std::string device = platform_port_device(com_name);
+  if (!is_port_url(device)) return open_platform_port(com_name, settings);
+  std::string why;
+  const std::optional<PortUrl> url = parse_port_url(device, why);
+  if (!url) return OpenResult{nullptr, com_name + " (" + device + "): " + why};
+  return open_network_port(com_name, *url, settings);
+}
+}  // namespace
+
 void set_port_opener(PortOpener opener) { link_state().opener = std::move(opener); }
 
 OpenResult open_port(const std::string& com_name, const LineSettings& settings) {
   const PortOpener& opener = link_state().opener;
   if (opener) return opener(com_name, settings);
-  OpenResult r = open_platform_port(com_name, settings);
-  if (r.port) drop_until_silent(*r.port, 1, kMaxStaleWindows);
+  OpenResult r = open_device(com_name, settings);
+  if (!r.port) return r;
+  drop_until_silent(*r.port, 1, kMaxStaleWindows);
+  if (std::string lost = r.port->connection_lost(); !lost.empty()) {
+    r.port.reset();
+    r.why = com_name + " (" + platform_port_device(com_name) + "): " + lost + " (another client may hold the port)";
+  }
   return r;
 }
 

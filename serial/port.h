@@ -1,7 +1,8 @@
 // The serial port: the only thing that touches the device.
 //
-// One interface, one back-end per platform (port_posix.cpp, port_win32.cpp), picked by CMake. Tests
-// plug in a scripted port through set_port_opener.
+// One interface, one back-end per platform (port_posix.cpp, port_win32.cpp), picked by CMake, and the
+// network port (port_net.cpp) for a device named by URL. Tests plug in a scripted port through
+// set_port_opener.
 //
 // The read window: an exchange reads the board's answer until 15 ms pass after a received byte without
 // the next one, or `total` after the read began (1 ms per byte asked for + 50 ms, so 306 ms for 256),
@@ -123,6 +124,9 @@ class Port {
   // run's last answer. A port without an AnswerReader sees none.
   virtual std::size_t unsolicited_bytes() const { return 0; }
   virtual void listen_after_last_answer() {}
+  // Why the port's connection is gone (a network port whose peer closed it or whose network failed);
+  // empty while it stands, and always for a device.
+  virtual std::string connection_lost() const { return {}; }
 };
 
 struct OpenResult {
@@ -143,7 +147,9 @@ std::string platform_port_device(const std::string& com_name);
 using PortOpener = std::function<OpenResult(const std::string& com_name, const LineSettings&)>;
 OpenResult open_platform_port(const std::string& com_name, const LineSettings& settings);
 void set_port_opener(PortOpener opener);  // empty: the platform's; a fresh link has none
-// The platform's port (with its stale input dropped, see above), or the test's opener's.
+// The platform's port, or the network port a URL names (serial/port_net.h), with its stale input
+// dropped (see above); or the test's opener's. A network port whose connection closed during the drop
+// (a server that turns the client away) fails to open.
 OpenResult open_port(const std::string& com_name, const LineSettings& settings);
 
 // Full read windows whose bytes are dropped, until one stays silent (at least min_windows, at most

@@ -44,6 +44,8 @@ constexpr const char* kUnaskedDiagnostic =
     "sending each answer twice), so one answer could stand for the next request's. VEXAL_WINDOW=full waits "
     "out 15 ms of silence after every answer, which reads a repeat together with the answer it repeats";
 
+constexpr const char* kLostError = "Error: No response (connection lost).\n";
+
 constexpr const char* kEchoDiagnostic =
     "the line echoes what is sent (a loopback plug, TX tied to RX, or an RS-485 adapter that echoes); "
     "an echo is never taken for the board's answer";
@@ -83,6 +85,18 @@ std::size_t send_and_receive(LinkState& link, std::size_t delka) {
   std::memset(link.comdrv_rbuf + got, 0, kFrameBuf - got);
   if (!ft12::answer_complete(link.comdrv_rbuf, got)) got = read_into_rbuf(link, got);
   return got;
+}
+
+// A network port's connection gone mid-run will answer no attempt again: the run ends at this exchange
+// as a line that gave no answer, with the connection's reason on the diagnostics channel.
+void end_if_connection_lost(LinkState& link) {
+  if (!link.hPort) return;
+  const std::string lost = link.hPort->connection_lost();
+  if (lost.empty()) return;
+  mprintf(kLostError);
+  diagnostic(lost);
+  set_error_detail(lost, /*already_said=*/true);
+  finish(ExitCode::NoResponse);
 }
 
 void end_if_unasked_answers(LinkState& link) {
@@ -159,6 +173,7 @@ int posli_telegram(const unsigned char* tel, int delka) {
   // read before it still counts.
   if (!link.txrxok) check_interrupt();
   link.last.answered = link.txrxok == 1;
+  if (!link.txrxok) end_if_connection_lost(link);
   end_if_unasked_answers(link);
   return 0;
 }

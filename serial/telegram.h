@@ -23,6 +23,10 @@
 // posli_telegram and check_last_answer end the run with "Error: Unrequested answer.", exit code 5 (the
 // line failed, as when it gives no answer), and a line on the diagnostics channel that says the line
 // repeats answers and that VEXAL_WINDOW=full reads such a line.
+//
+// A network port whose connection is gone (Port::connection_lost) answers no attempt again: an exchange
+// without an answer then ends the run at once with "Error: No response (connection lost).", exit code 5
+// (a failed line), the connection's reason on the diagnostics channel.
 #pragma once
 
 #include <cstddef>

@@ -6,6 +6,7 @@
 
 #include "frontends/station/job.h"
 #include "frontends/station/placeholders.h"
+#include "frontends/station/port_file.h"
 #include "frontends/station/ports.h"
 #include "frontends/station/text.h"
 
@@ -24,6 +25,18 @@ std::string add_ports(Options& o, const std::string& value) {
   for (const std::string& port : split(value, ',')) {
     if (port.empty()) return "--ports needs device paths separated by commas";
     o.ports.push_back(port);
+    o.port_names.emplace_back();
+  }
+  return {};
+}
+
+std::string add_ports_file(Options& o, const std::string& path) {
+  std::vector<NamedPort> listed;
+  std::string why;
+  if (!read_ports_file(path, listed, why)) return why;
+  for (const NamedPort& port : listed) {
+    o.ports.push_back(port.device);
+    o.port_names.push_back(port.name);
   }
   return {};
 }
@@ -61,6 +74,7 @@ Setter flag_setter(bool Options::*field) {
 const std::map<std::string, OptionDef>& definitions() {
   static const std::map<std::string, OptionDef> kDefs{
       {"--ports", {true, add_ports}},
+      {"--ports-file", {true, add_ports_file}},
       {"--all", {false, flag_setter(&Options::all)}},
       {"--watch", {false, flag_setter(&Options::watch)}},
       {"--match", {true, add_match}},
@@ -101,8 +115,8 @@ std::string apply_option(const std::vector<std::string>& args, std::size_t& i, O
 
 std::string combination_problem(const Options& o) {
   const int sources = (o.ports.empty() ? 0 : 1) + (o.all ? 1 : 0) + (o.watch ? 1 : 0);
-  if (sources == 0) return "name the ports: --ports DEV,..., --all or --watch";
-  if (sources > 1) return "--ports, --all and --watch exclude each other";
+  if (sources == 0) return "name the ports: --ports DEV,..., --ports-file FILE, --all or --watch";
+  if (sources > 1) return "--ports (or --ports-file), --all and --watch exclude each other";
   if (o.watch && o.match.empty())
     return "--watch needs --match (a glob over the by-id name, or VID:PID,...): only boards are to be sent telegrams";
   if (!o.match.empty() && !o.all && !o.watch) return "--match goes with --all or --watch";
@@ -128,12 +142,15 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
 }
 
 std::string usage_text() {
-  return R"(Usage: vexal-station (--ports DEV,DEV,... | --all | --watch) [options] -- VEXAL-ARGUMENTS...
+  return R"(Usage: vexal-station (--ports DEV,DEV,... | --ports-file FILE | --all | --watch) [options] -- VEXAL-ARGUMENTS...
 Runs the same vexal job on many boards at once, each board on its own port in its own vexal
 ("vexal --port DEV VEXAL-ARGUMENTS"), shows each board's state and records each board's result.
 
 Ports:
-  --ports DEV,DEV,...  these ports (repeatable)
+  --ports DEV,DEV,...  these ports (repeatable); a port may be a board on another host:
+                       rfc2217://HOST:PORT or tcp://HOST:PORT (as ser2net exports it)
+  --ports-file FILE    the ports FILE lists, one a line: a device or URL, then optionally a name
+                       for the table, the reports and {name}; '#' begins a comment (repeatable)
   --all                every port "vexal --list-ports" finds (that --match lets through)
   --watch              keep running: start the job on each matching port as it appears; a port runs
                        the job again only after it went away and came back. Needs --match.

@@ -1,6 +1,6 @@
 // The station's command line:
 //
-//   vexal-station (--ports DEV,DEV,... | --all | --watch) [--match PATTERN] [--jobs N] [--identify]
+//   vexal-station (--ports DEV,DEV,... | --ports-file FILE | --all | --watch) [--match PATTERN] [--jobs N] [--identify]
 //                 [--logs DIR] [--report FILE.json] [--junit FILE.xml] [--station NAME] [--operator NAME]
 //                 [--vexal PATH] [--window] -- VEXAL-ARGUMENTS...
 //
@@ -19,7 +19,8 @@ namespace vx::station {
 constexpr int kUsageStatus = 2;
 
 struct Options {
-  std::vector<std::string> ports;  // --ports, in order
+  std::vector<std::string> ports;       // --ports and --ports-file, in order
+  std::vector<std::string> port_names;  // beside each of ports: the name its ports file gave, or ""
   bool all = false;
   bool watch = false;
   std::vector<std::string> match;  // --match values, each a glob or a VID:PID list

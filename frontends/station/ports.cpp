@@ -44,7 +44,10 @@ std::vector<PortInfo> parse_port_listing(std::string_view listing) {
   return ports;
 }
 
-std::string short_name(const PortInfo& port) { return port.by_id.empty() ? last_component(port.device) : port.by_id; }
+std::string short_name(const PortInfo& port) {
+  if (!port.name.empty()) return port.name;
+  return port.by_id.empty() ? last_component(port.device) : port.by_id;
+}
 
 PortInfo port_from_path(const std::string& path, const std::vector<PortInfo>& listing) {
   const std::string file = resolved(path);

@@ -1,4 +1,6 @@
-// The ports a station can drive, as `vexal --list-ports` lists them, and the --match filter.
+// The ports a station can drive, as `vexal --list-ports` lists them, and the --match filter. A port
+// given by --ports or --ports-file may also be a network URL (rfc2217://HOST:PORT, tcp://HOST:PORT),
+// which vexal opens; it is in no listing.
 //
 // The listing is one port a line, five TAB-separated fields (device, by-id name, VID:PID, USB serial
 // number, description), "-" where a field is unknown; a line of another shape is skipped, so a
@@ -21,12 +23,14 @@ struct PortInfo {
   std::string vid_pid;      // "0403:6001", "" when unknown
   std::string serial;       // USB serial number, "" when unknown
   std::string description;  // manufacturer and product, "" when unknown
+  std::string name = {};    // the name a ports file gives it (port_file.h), "" for none
 };
 
 // The ports in a listing; lines not of five fields are skipped.
 std::vector<PortInfo> parse_port_listing(std::string_view listing);
 
-// The by-id name, else the device's last path component.
+// The name a ports file gave, else the by-id name, else the device's last path component (for a
+// network URL, "HOST:PORT").
 std::string short_name(const PortInfo& port);
 
 // A port named on the command line: `path` as given (vexal opens it so), completed from the listing

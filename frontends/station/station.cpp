@@ -260,7 +260,10 @@ bool Station::prepare_boards() {
     ports = matching_ports(listing, matcher_);
   } else {
     list_ports(listing, true);  // only completes what is known of the ports given
-    for (const std::string& path : options_.ports) ports.push_back(port_from_path(path, listing));
+    for (std::size_t i = 0; i < options_.ports.size(); ++i) {
+      ports.push_back(port_from_path(options_.ports[i], listing));
+      if (i < options_.port_names.size()) ports.back().name = options_.port_names[i];
+    }
   }
   if (stopping_) {
     display_.note("vexal-station: stopped before any board started");

@@ -296,6 +296,11 @@ TEST(Choices, LoaderArgumentsAndPortEntries) {
   port.by_id.clear();
   EXPECT_EQ(vxw::device_of_entry(vxw::port_entry(port)), "/dev/ttyUSB0");
   EXPECT_EQ(vxw::device_of_entry("/dev/odd (name)x"), "/dev/odd (name)x");
+  // A board on another host is typed as its URL and goes to --port as it stands.
+  for (const char* url : {"rfc2217://rack-a:3001", "tcp://[::1]:4001"}) {
+    EXPECT_EQ(vxw::device_of_entry(url), url);
+    EXPECT_EQ(vxw::job_arguments({url, "fw.s28", 115200}), (Args{"--port", url, "b115200", "fw.s28"}));
+  }
 }
 
 }  // namespace
