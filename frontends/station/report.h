@@ -8,16 +8,17 @@
 //    "boards": [{"index", "port", "name", "by_id", "serial", "vid_pid", "identity", "vexal_version", "job",
 //                "files": [{"role", "path", "size", "sha256"}], "start", "end", "duration", "bytes",
 //                "written", "read", "text_retries", "block_retries", "exit_code", "error", "reason", "log",
-//                "result"}, ...]}
+//                "attempt", "units": {"serial", "mac", "key"}, "unit_file", "result"}, ...]}
 // where a field that is unknown is null: by_id, serial, vid_pid, identity, log, station and operator
-// when not given; vexal_version, written, read and the retries when vexal didn't say; start of a board
-// not yet started; end, duration, exit_code, error and reason of a board that hasn't ended. result is
-// board_result's: "waiting", "running", "passed", "failed" or "not started".
+// when not given; attempt, units and unit_file when the run keeps no unit values; vexal_version, written, read and the
+// retries when vexal didn't say; start of a board not yet started; end, duration, exit_code, error and reason of a
+// board that hasn't ended. result is board_result's: "waiting", "running", "passed", "failed" or "not started".
 //
 // JUnit: one <testsuite name="vexal-station"> with the run's properties and a <testcase> per board,
 // named after the board and its port; a failed board holds a <failure> with the exit code, error line
 // and reason, a board that hasn't ended (or never started) a <skipped> that says which; <system-out>
-// holds the identity, vexal's version, the files with their SHA-256 and the log file's path.
+// holds the identity, the unit values, the attempt's record number, vexal's version, the files with their SHA-256 and
+// the log file's path.
 //
 // Both files are written to a fresh temporary file in the target's folder (made with O_EXCL, so
 // nothing planted there is followed) and renamed over the target, so a reader never sees half a

@@ -246,7 +246,12 @@ done <<EOT
 --all --ports $WORK/g1|exclude each other
 --ports $WORK/g1 --match usb-*|--match goes with --all or --watch
 --ports $WORK/g1,$WORK/g1|the port $WORK/g1 is given twice
---ports $WORK/g1 -- {serial}.bin|unknown placeholder {serial}
+--ports $WORK/g1 -- {serail}.bin|unknown placeholder {serail}
+--ports $WORK/g1 -- {serial}.bin|{serial} in the job needs the serial pool (--serial)
+--ports $WORK/g1 --key $WORK/none.csv -- {key}|can't read $WORK/none.csv
+--ports $WORK/g1 --limit 0 -- x|--limit needs a number of boards
+--ports $WORK/g1 --serial 1 --db $WORK/no/such/units.db -- x|can't open the database $WORK/no/such/units.db
+--production $WORK/none.toml|$WORK/none.toml line
 --ports $WORK/g1 --jobs 0|--jobs needs a number
 --ports $WORK/g1 --logs /proc/none/logs|can't make the log folder /proc/none/logs
 --ports $WORK/g1 --report /proc/none/r.json|can't write /proc/none/r.json
