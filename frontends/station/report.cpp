@@ -165,6 +165,7 @@ std::string json_report(const RunSummary& run, const std::vector<const Board*>& 
                 {"ended", known_or_null(run.ended_utc)},
                 {"seconds", run.seconds},
                 {"cpu_seconds", run.cpu_seconds},
+                {"database_seconds", run.database_seconds ? json(*run.database_seconds) : json(nullptr)},
                 {"passed", count_of(boards, Phase::Done)},
                 {"failed", count_of(boards, Phase::Failed)},
                 {"not_started", count_of(boards, Phase::NotStarted)},

@@ -646,7 +646,8 @@ bool Station::write_reports(bool final) {
   if (options_.report_file.empty() && options_.junit_file.empty()) return true;
   RunSummary run{setup_.version, host_name(),       options_.station, options_.operator_name,
                  options_.job,   options_.identify, started_utc_,     final ? utc_now() : std::string(),
-                 since_start(),  own_cpu_seconds()};
+                 since_start(),  own_cpu_seconds(), std::nullopt};
+  if (setup_.units) run.database_seconds = setup_.units->seconds_spent();
   const std::vector<const Board*>& boards = all_boards();
   bool written = true;
   std::string why;

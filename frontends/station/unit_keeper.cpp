@@ -137,7 +137,25 @@ bool UnitKeeper::open(std::string& why) {
   return !error;
 }
 
+namespace {
+
+// Adds the time from its making to its end to `total`.
+class Stopwatch {
+ public:
+  explicit Stopwatch(std::chrono::steady_clock::duration& total) : total_(total) {}
+  ~Stopwatch() { total_ += std::chrono::steady_clock::now() - start_; }
+  Stopwatch(const Stopwatch&) = delete;
+  Stopwatch& operator=(const Stopwatch&) = delete;
+
+ private:
+  std::chrono::steady_clock::duration& total_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
 UnitKeeper::Begun UnitKeeper::begin(Board& board, std::string& why) {
+  const Stopwatch timed(spent_);
   why = store_.lost();
   if (!why.empty()) return Begun::Failed;
   if (journaled_) {
@@ -180,6 +198,7 @@ bool UnitKeeper::journal(const AttemptEnd& end, std::string& why) {
 
 std::string UnitKeeper::end(const Board& board) {
   if (board.attempt == 0) return {};
+  const Stopwatch timed(spent_);
   const AttemptEnd end = attempt_end(board);
   std::string why = store_.lost();  // a removed file would take the record and lose it with itself
   if (why.empty() && store_.record_end(end, why)) return {};

@@ -10,6 +10,7 @@
 // into the database the next time a station opens it; until then no new board starts (take fails too).
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "frontends/station/board.h"
@@ -38,6 +39,9 @@ class UnitKeeper {
   // Records the board's end; "" when recorded, else what failed (it went to the journal).
   std::string end(const Board& board);
 
+  // The wall time spent in begin() and end() so far: what the values and records cost the run.
+  double seconds_spent() const { return std::chrono::duration<double>(spent_).count(); }
+
  private:
   bool journal(const AttemptEnd& end, std::string& why);
   std::string journal_path() const;
@@ -47,6 +51,7 @@ class UnitKeeper {
   Attendant who_;
   std::string job_line_;
   bool journaled_ = false;  // a record went to the journal: no more boards start
+  std::chrono::steady_clock::duration spent_{};
 };
 
 // What the database keeps of an ended board (exposed for the tests).

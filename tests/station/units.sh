@@ -18,56 +18,17 @@ BIN=$(cd "$1" && pwd)
 SOURCE=$(cd "$2" && pwd)
 FAKE=$SOURCE/tests/station/fake_vexal.py
 STATION="$BIN/vexal-station"
-PG_BIN=/usr/lib/postgresql/15/bin
-PG_USER=vexal-pgtest  # made here when missing: the server refuses to run as root
 BOARDS_EACH=32
 SERIAL_ADDRESS=0FF000
 source "$SOURCE/scripts/lib/checks.sh"
 source "$SOURCE/tests/e2e/lib/board.sh"
 e2e_begin station-units
-PG_DIR=
-PG_URL=
-
-pg_stop() {
-  [[ -n $PG_DIR ]] && runuser -u "$PG_USER" -- "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -m fast -w stop >/dev/null 2>&1
-  return 0
-}
+source "$SOURCE/scripts/lib/pg.sh"
 cleanup() {
-  pg_stop
-  [[ -n $PG_DIR ]] && rm -rf "$PG_DIR"
+  pg_end
   e2e_end
 }
 trap cleanup EXIT
-
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# Starts PostgreSQL as $PG_USER in a scratch folder; sets PG_URL. Returns 1 when it can't be run here.
-pg_start() {
-  [[ -x $PG_BIN/initdb && -x $PG_BIN/pg_ctl ]] || { echo "SKIP: no PostgreSQL 15 server programs in $PG_BIN"; return 1; }
-  if [[ $(id -u) == 0 ]]; then
-    id -u "$PG_USER" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$PG_USER"
-  else
-    PG_USER=$(id -un)
-  fi
-  PG_DIR=$(mktemp -d /tmp/vexal-pg-XXXXXX)
-  chown "$PG_USER" "$PG_DIR"
-  chmod 755 "$PG_DIR"
-  local port
-  port=$(free_port)
-  runuser -u "$PG_USER" -- "$PG_BIN/initdb" -D "$PG_DIR/data" -U vexal -A trust --no-sync >"$PG_DIR/initdb.log" 2>&1 ||
-    { fail "initdb: $(tail -3 "$PG_DIR/initdb.log")"; return 1; }
-  PG_PORT=$port
-  pg_resume || return 1
-  PG_URL="postgresql://vexal@127.0.0.1:$port/postgres"
-}
-
-pg_resume() {
-  runuser -u "$PG_USER" -- "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w -t 30 \
-    -o "-k $PG_DIR -p $PG_PORT -c listen_addresses=127.0.0.1" start >/dev/null ||
-    { fail "PostgreSQL did not start: $(tail -3 "$PG_DIR/server.log")"; return 1; }
-}
 
 board_link() { printf '%s/b%02d\n' "$WORK" "$1"; }
 
@@ -212,7 +173,7 @@ grep -q "the database $WORK/gone.db is gone: no new board starts" "$WORK/vanish.
 [[ $(wc -l <"$WORK/vanish-record") == 1 ]] || fail "boards started after the database vanished"
 grep -q '"result":"passed"' "$WORK/gone.db.units/journal.jsonl" || fail "the running board's record is not in the journal"
 
-if pg_start; then
+if pg_begin; then
   echo "== two stations, $BOARDS_EACH boards each, one PostgreSQL server"
   two_stations "$PG_URL" postgresql
 
@@ -223,14 +184,14 @@ if pg_start; then
     -- 'S{serial}' >"$WORK/pgstop.out" 2>&1) &
   pg_station=$!
   for _ in $(seq 100); do [[ -s $FAKE_RECORD ]] && break; sleep 0.05; done
-  pg_stop
+  pg_pause
   wait "$pg_station"
   STATUS=$?
   unset FAKE_RECORD
   [[ $STATUS == 1 ]] || fail "a server stopped mid-run: status $STATUS"
   [[ $(wc -l <"$WORK/pg-record") == 1 ]] || fail "a board started while the server was down"
   grep -q "kept in the journal" "$WORK/pgstop.out" || fail "the record is not journaled: $(cat "$WORK/pgstop.out")"
-  pg_resume
+  pg_resume || fail "the server did not start again"
   fake_station "$WORK/out" --ports "$WORK/r1" --db "$PG_URL" --serial 1 -- 'S{serial}'
   [[ $STATUS == 0 ]] || fail "after the server came back: status $STATUS: $(cat "$WORK/out.err")"
   [[ -e vexal-station.units/journal.jsonl || -e $WORK/vexal-station.units/journal.jsonl ]] &&
