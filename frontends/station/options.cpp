@@ -142,7 +142,12 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   return true;
 }
 
-bool is_option(const std::string& name) { return definitions().count("--" + name) != 0; }
+bool is_option(const std::string& name, bool* takes_value) {
+  auto it = definitions().find("--" + name);
+  if (it == definitions().end()) return false;
+  if (takes_value) *takes_value = it->second.takes_value;
+  return true;
+}
 
 std::string usage_text() {
   return R"(Usage: vexal-station (--ports DEV,DEV,... | --all | --watch) [options] -- VEXAL-ARGUMENTS...

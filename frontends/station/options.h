@@ -51,7 +51,8 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
 
 std::string usage_text();
 
-// True when `name` (without its dashes) is one of the options above.
-bool is_option(const std::string& name);
+// True when `name` (without its dashes) is one of the options above; `takes_value` then says whether
+// it takes a value (else it is a flag).
+bool is_option(const std::string& name, bool* takes_value = nullptr);
 
 }  // namespace vx::station

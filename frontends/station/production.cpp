@@ -1,5 +1,7 @@
 #include "frontends/station/production.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -31,9 +33,12 @@ std::string from_folder(const std::filesystem::path& folder, const std::string& 
 bool option_arguments(const std::string& key, const toml::node& value, const std::filesystem::path& folder,
                       std::vector<std::string>& out) {
   const std::string option = "--" + key;
-  if (auto flag = value.value_exact<bool>()) {
-    if (*flag) out.push_back(option);
-    return true;
+  bool takes_value = false;
+  is_option(key, &takes_value);
+  auto flag = value.value_exact<bool>();
+  if (flag || !takes_value) {
+    if (flag && *flag) out.push_back(option);
+    return flag.has_value();
   }
   if (auto number = value.value_exact<std::int64_t>()) {
     out.insert(out.end(), {option, std::to_string(*number)});
@@ -64,11 +69,21 @@ bool job_arguments(const toml::node& value, std::vector<std::string>& job) {
   return true;
 }
 
+std::string read_whole(const std::string& path, std::string& why) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in) why = "can't read " + path + ": " + std::strerror(errno);
+  return text.str();
+}
+
 bool read_production(const std::string& file, std::vector<std::string>& options, std::vector<std::string>& job,
                      std::string& why) {
+  const std::string text = read_whole(file, why);
+  if (!why.empty()) return false;
   toml::table table;
   try {
-    table = toml::parse_file(file);
+    table = toml::parse(text, file);
   } catch (const toml::parse_error& error) {
     why = formatted("%s line %u: ", file.c_str(), static_cast<unsigned>(error.source().begin.line)) +
           std::string(error.description());
@@ -94,14 +109,6 @@ bool read_production(const std::string& file, std::vector<std::string>& options,
     options.insert(options.end(), {"--db", db.string()});
   }
   return true;
-}
-
-std::string read_whole(const std::string& path, std::string& why) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in) why = "can't read " + path + ": " + std::strerror(errno);
-  return text.str();
 }
 
 }  // namespace

@@ -13,6 +13,9 @@
 //     ... RETURNING; the list's row taken with FOR UPDATE SKIP LOCKED).
 //   - unit_values holds every value given, unique per pool: a fault anywhere else still can't record one
 //     value for two attempts.
+// The end of an attempt is written without a sync of its own (it reaches the disk with the next commit
+// that waits for one), saving each board one wait for the disk: a power cut just after a board ended can
+// leave its attempt "running", never its values unrecorded.
 // An attempt still "running" whose station is gone (killed, a power cut) is marked "unfinished" when a
 // station next opens the database on that host.
 //

@@ -255,13 +255,19 @@ Taken PgStore::take(const AttemptStart& start, const std::vector<PoolSpec>& pool
   return taken;
 }
 
+// Committed without waiting for the server's disk (synchronous_commit off for this transaction alone): the
+// end of an attempt is written with the next commit that waits; a crash of the server before that leaves
+// the attempt "running", and so "unfinished" later. The values it took are on disk either way.
 bool PgStore::record_end(const AttemptEnd& end, std::string& why) {
-  if (run(kPgRecordEndSql, {end.ended_utc, end.phase, end.result, std::to_string(end.exit_code), end.error, end.reason,
-                            std::to_string(end.bytes), param(end.text_retries), param(end.block_retries),
-                            end.vexal_version, end.identity, end.files, end.unit_file, std::to_string(end.id)}))
-    return true;
-  why = why_;
-  return false;
+  return in_transaction(
+      [&] {
+        return run("SET LOCAL synchronous_commit = off") &&
+               run(kPgRecordEndSql,
+                   {end.ended_utc, end.phase, end.result, std::to_string(end.exit_code), end.error, end.reason,
+                    std::to_string(end.bytes), param(end.text_retries), param(end.block_retries), end.vexal_version,
+                    end.identity, end.files, end.unit_file, std::to_string(end.id)});
+      },
+      why);
 }
 
 bool PgStore::history(const HistoryQuery& query, HistoryTable& out, std::string& why) {

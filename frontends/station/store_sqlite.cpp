@@ -85,6 +85,7 @@ class SqliteStore : public UnitStore {
   int declare_pool(const PoolSpec& pool);
   int mark_unfinished(const std::string& host);
   int take_value(const PoolSpec& pool, std::int64_t attempt, UnitValue& value, bool& exhausted);
+  int record_end_statement(const AttemptEnd& end);
 
   std::string path_;
   sqlite3* db_ = nullptr;
@@ -255,16 +256,27 @@ Taken SqliteStore::take(const AttemptStart& start, const std::vector<PoolSpec>& 
   return taken;
 }
 
+// Not synced on its own: the end of an attempt reaches the disk with the next commit that is (the WAL is
+// written in order), which saves a board one sync. A power cut before that leaves the attempt "running",
+// and so "unfinished" at the next start; the values it took are on disk either way.
 bool SqliteStore::record_end(const AttemptEnd& end, std::string& why) {
+  int code = exec("PRAGMA synchronous=NORMAL");
+  if (code == SQLITE_OK) code = record_end_statement(end);
+  const int restored = exec("PRAGMA synchronous=FULL");
+  if (code == SQLITE_OK) code = restored;
+  if (code == SQLITE_OK) return true;
+  why = failure(db_, path_, code);
+  return false;
+}
+
+int SqliteStore::record_end_statement(const AttemptEnd& end) {
   Statement update(db_, kRecordEndSql);
   update.bind(1, end.ended_utc).bind(2, end.phase).bind(3, end.result).bind(4, std::int64_t{end.exit_code});
   update.bind(5, end.error).bind(6, end.reason).bind(7, end.bytes).bind(8, end.text_retries);
   update.bind(9, end.block_retries).bind(10, end.vexal_version).bind(11, end.identity).bind(12, end.files);
   update.bind(13, end.unit_file).bind(14, end.id);
-  int code = update.step();
-  if (code == SQLITE_DONE) return true;
-  why = failure(db_, path_, code);
-  return false;
+  const int code = update.step();
+  return code == SQLITE_DONE ? SQLITE_OK : code;
 }
 
 bool SqliteStore::history(const HistoryQuery& query, HistoryTable& out, std::string& why) {

@@ -234,6 +234,9 @@ board dup2/board
 echo keep >"$WORK/outside"
 ln -s "$WORK/outside" "$WORK/link.json"
 mkfifo "$WORK/fifo.xml"
+printf 'jobs = [1\n' >"$WORK/broken.toml"
+printf 'colour = "red"\n' >"$WORK/unknown.toml"
+printf 'all = "yes"\n' >"$WORK/wrongkind.toml"
 export FAKE_RECORD=$WORK/refused-record
 while IFS='|' read -r args message; do
   read -ra words <<<"$args"
@@ -251,7 +254,10 @@ done <<EOT
 --ports $WORK/g1 --key $WORK/none.csv -- {key}|can't read $WORK/none.csv
 --ports $WORK/g1 --limit 0 -- x|--limit needs a number of boards
 --ports $WORK/g1 --serial 1 --db $WORK/no/such/units.db -- x|can't open the database $WORK/no/such/units.db
---production $WORK/none.toml|$WORK/none.toml line
+--production $WORK/none.toml|can't read $WORK/none.toml: No such file or directory
+--production $WORK/broken.toml|$WORK/broken.toml line 1:
+--production $WORK/unknown.toml|$WORK/unknown.toml: unknown key colour
+--production $WORK/wrongkind.toml|$WORK/wrongkind.toml: the value of all is of the wrong kind
 --ports $WORK/g1 --jobs 0|--jobs needs a number
 --ports $WORK/g1 --logs /proc/none/logs|can't make the log folder /proc/none/logs
 --ports $WORK/g1 --report /proc/none/r.json|can't write /proc/none/r.json
