@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The station's cost of unit values and records, beside the flash time: BOARDS boards (the station's
-# fake vexal, a job of 1 KiB, all at once) taking a serial and a MAC and writing {unit.bin}, from SQLite,
+# fake vexal, a job of 1 KiB, one after the other so that the boards' own processes don't crowd the
+# station off the processor while it waits for the database) taking a serial and a MAC and writing {unit.bin}, from SQLite,
 # then from PostgreSQL on the loopback (a server of the bench's own; skipped without the server's
 # programs). The station measures the wall time it spends taking the values and recording the attempts
 # (the commits waited for included: its report's database_seconds); printed per board beside a board's
@@ -52,14 +53,14 @@ UNITS=(--serial 1000 --mac 02:00:5E:10:00:00-02:00:5E:FF:FF:FF --layout 'serial 
 JOB=(-- '@binput0FF000<{unit.bin}' 'S{serial}')
 
 DB_SECONDS=
-echo "vexal-station: the cost of unit values per board, $BOARDS boards at once"
+echo "vexal-station: the cost of unit values per board, $BOARDS boards one after the other"
 echo "  on $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) before the run"
-boards "$BOARDS" 0.02
-run sqlite --db "$WORK/units.db" "${UNITS[@]}" "${JOB[@]}"
+boards "$BOARDS" 0
+run sqlite --jobs 1 --db "$WORK/units.db" "${UNITS[@]}" "${JOB[@]}"
 printf '  %-12s %8.2f ms a board for the values and the record (target under 5)\n' SQLite \
   "$(echo "1000 * $DB_SECONDS / $BOARDS" | bc -l)"
 if pg_begin; then
-  run postgresql --db "$PG_URL" "${UNITS[@]}" "${JOB[@]}"
+  run postgresql --jobs 1 --db "$PG_URL" "${UNITS[@]}" "${JOB[@]}"
   printf '  %-12s %8.2f ms a board for the values and the record (target under 20)\n' PostgreSQL \
     "$(echo "1000 * $DB_SECONDS / $BOARDS" | bc -l)"
 fi

@@ -232,8 +232,9 @@ class Station {
   std::size_t max_jobs_ = 0;
   std::vector<std::string> job_;  // what each board runs, placeholders unreplaced
   std::string last_listing_problem_;
-  bool refused_ = false;        // the boards found make the job refused: nothing runs
-  std::size_t passed_ = 0;      // boards that passed, for --limit
+  bool refused_ = false;    // the boards found make the job refused: nothing runs
+  std::size_t passed_ = 0;  // boards that passed, for --limit
+  bool limit_reached_ = false;
   bool reports_stale_ = false;  // a board ended since the reports were last written
   SteadyTime reports_written_at_{};
   std::vector<const Board*> board_list_;     // boards_ in order, for the views
@@ -478,6 +479,7 @@ void Station::count_end(const Board& board) {
   if (board.phase == Phase::Done) ++passed_;
   if (options_.limit != 0 && passed_ >= options_.limit && !stopping_) {
     display_.note(formatted("vexal-station: %zu boards passed (--limit): no new board starts", passed_));
+    limit_reached_ = true;
     stop_starting(formatted("--limit %u reached", options_.limit));
   }
 }
@@ -669,8 +671,10 @@ int Station::conclude() {
   const bool reports_written = write_reports(true);
   const std::vector<const Board*>& boards = all_boards();
   for (const std::string& line : summary_lines(boards, since_start())) display_.note(line);
-  const bool all_passed =
-      std::all_of(boards.begin(), boards.end(), [](const Board* b) { return b->phase == Phase::Done; });
+  // Boards left waiting once --limit was reached are no failure: the run did what it was asked.
+  const bool all_passed = std::all_of(boards.begin(), boards.end(), [this](const Board* b) {
+    return b->phase == Phase::Done || (limit_reached_ && b->phase == Phase::NotStarted);
+  });
   const bool none_expected = options_.watch;  // a quiet bench is no failure; an empty --all or --ports is
   return all_passed && reports_written && (!boards.empty() || none_expected) ? 0 : kFailedStatus;
 }

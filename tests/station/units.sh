@@ -7,7 +7,7 @@
 #     its own serial, no serial twice across both, and the records agree with the memories;
 #   - a station killed with SIGKILL in the middle of 16 boards, then started again on the same pool: no
 #     value given twice, the killed attempts recorded as unfinished;
-#   - refusals: an exhausted pool, a duplicate list row, a value too wide for its field, a database that
+#   - --limit; refusals: an exhausted pool, a duplicate list row, a value too wide for its field, a database that
 #     can't be opened or is locked, one that vanishes mid-run (its records go to the journal), a server
 #     stopped mid-run.
 #
@@ -126,6 +126,14 @@ grep -q '^vexal-station: the serial pool ran out: no new board starts$' "$WORK/o
 python3 -c 'import json, sys; r = json.load(open(sys.argv[1]))
 sys.exit(0 if [b["result"] for b in r["boards"]] == ["passed", "passed", "not started"]
          and r["boards"][0]["units"] == {"serial": "1"} else 1)' "$WORK/r.json" || fail "an exhausted pool's report"
+
+export FAKE_RECORD=$WORK/limit-record
+fake_station "$WORK/out" --ports "$WORK/r1,$WORK/r2,$WORK/r3" --jobs 1 --limit 2 --db "$WORK/limit.db" --serial 1 \
+  -- 'S{serial}'
+unset FAKE_RECORD
+[[ $STATUS == 0 ]] || fail "--limit 2: status $STATUS: $(cat "$WORK/out")"
+[[ $(wc -l <"$WORK/limit-record") == 2 ]] || fail "--limit 2 ran $(wc -l <"$WORK/limit-record") boards"
+grep -q '^vexal-station: 2 boards passed (--limit): no new board starts$' "$WORK/out" || fail "--limit 2: $(cat "$WORK/out")"
 
 printf 'id,key\n1,AA\n2,BB\n3,AA\n' >"$WORK/dup.csv"
 printf 'key\nAABB\nAABBCC\n' >"$WORK/wide.csv"
