@@ -25,7 +25,7 @@ bool enter_phase(Board& board, const Event& event, SteadyTime now) {
   auto it = phases_by_name().find(event.phase);
   if (it == phases_by_name().end()) return false;  // a phase of a newer vexal: the row keeps the last known
   if (it->second == board.phase && event.file == board.file) return false;
-  board.phase = it->second;
+  board.phase = board.reached = it->second;
   board.file = event.file;
   board.done = 0;
   board.total = 0;

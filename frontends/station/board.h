@@ -74,7 +74,13 @@ struct Board {
   Count bytes;          // data bytes written and read, where vexal's end event said so
   Count written, read;  // apart, where vexal said so
   Count text_retries, block_retries;
-  double seconds = 0;  // run time: the station's own measure
+  double seconds = 0;             // run time: the station's own measure
+  Phase reached = Phase::Queued;  // the last of vexal's phases the board entered, kept past its end
+
+  // Its unit values (units.h), when the run declares pools or keeps a database:
+  std::int64_t attempt = 0;                                // its record's number in the database; 0 when it has none
+  std::vector<std::pair<std::string, std::string>> units;  // pool and value, as the records show it
+  std::string unit_file;                                   // its {unit.bin}, "" when none
 
   bool finished() const { return phase == Phase::Done || phase == Phase::Failed || phase == Phase::NotStarted; }
   bool running() const { return !finished() && phase != Phase::Queued; }

@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "frontends/station/units.h"
+
 namespace vx::station {
 
 namespace {
@@ -83,6 +85,7 @@ std::optional<Collision> colliding_argument(const std::vector<std::string>& job,
                                             const std::vector<PlaceholderValues>& boards) {
   for (const std::string& argument : job) {
     if (replace_placeholders(argument, PlaceholderValues{}) == argument) continue;  // no placeholder: {index} gives 0
+    if (holds_unit_placeholder(argument)) continue;  // a board's own values: never two boards' alike
     std::map<std::string, std::size_t> first_with;
     for (std::size_t b = 0; b < boards.size(); ++b) {
       std::string value = replace_placeholders(argument, boards[b]);

@@ -11,8 +11,10 @@
 
 #include "frontends/station/child.h"
 #include "frontends/station/display.h"
+#include "frontends/station/history.h"
 #include "frontends/station/options.h"
 #include "frontends/station/ports.h"
+#include "frontends/station/production.h"
 #include "frontends/station/report.h"
 #include "frontends/station/station.h"
 #include "frontends/station/window.h"
@@ -51,18 +53,42 @@ std::string job_line(const std::vector<std::string>& job) {
   return line;
 }
 
-StationSetup setup_from(const Options& options) {
+StationSetup setup_from(const Options& options, UnitKeeper* units) {
   const char* dev_root = std::getenv("VEXAL_DEV_ROOT");
   return StationSetup{options, options.vexal.empty() ? default_vexal() : options.vexal,
-                      dev_root != nullptr && *dev_root != '\0' ? dev_root : kDefaultDevRoot, vx::kVexalVersion};
+                      dev_root != nullptr && *dev_root != '\0' ? dev_root : kDefaultDevRoot, vx::kVexalVersion, units};
 }
+
+// The run's unit values and record: the database opened and brought up to date, its pools declared, an
+// earlier run's journal replayed. Nothing when the run keeps none; false with the reason when the
+// database can't be used, so that no board starts.
+struct UnitRun {
+  UnitSetup setup;
+  std::unique_ptr<UnitStore> store;
+  std::unique_ptr<UnitKeeper> keeper;
+
+  bool open(const Options& options, std::string& why) {
+    if (!load_unit_setup(options, setup, why)) return false;
+    if (setup.db.empty()) return true;
+    const std::string host = host_name();
+    store = open_store(setup.db, why);
+    if (!store || !store->prepare(setup.pools, host, why)) return false;
+    keeper = std::make_unique<UnitKeeper>(setup, *store, Attendant{options.station, options.operator_name, host},
+                                          job_line(options.job));
+    return keeper->open(why);
+  }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args.front() == "history") return run_history({args.begin() + 1, args.end()}, stdout);
   Options options;
   std::string why;
-  if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), options, why)) return usage_error(why);
+  std::vector<std::string> expanded;
+  if (!expand_production(args, expanded, why)) return usage_error(why);
+  if (!parse_options(expanded, options, why)) return usage_error(why);
   if (options.help) {
     std::fputs(usage_text().c_str(), stdout);
     return 0;
@@ -73,6 +99,8 @@ int main(int argc, char** argv) {
   }
   why = setup_problem(options);
   if (!why.empty()) return usage_error(why);
+  UnitRun units;
+  if (!units.open(options, why)) return usage_error(why);
   ::signal(SIGPIPE, SIG_IGN);  // a closed standard output must not end the station while boards run
   std::unique_ptr<Display> display;
   if (options.window) {
@@ -82,7 +110,7 @@ int main(int argc, char** argv) {
     const bool live = ::isatty(STDOUT_FILENO) == 1;
     display = make_display(stdout, live, [] { return terminal_size(STDOUT_FILENO); });
   }
-  const int status = run_station(setup_from(options), *display);
+  const int status = run_station(setup_from(options, units.keeper.get()), *display);
   display->linger();
   return status;
 }

@@ -56,6 +56,13 @@ std::string set_jobs(Options& o, const std::string& value) {
   return {};
 }
 
+std::string set_limit(Options& o, const std::string& value) {
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), o.limit);
+  if (ec != std::errc() || end != value.data() + value.size() || o.limit == 0)
+    return "--limit needs a number of boards, 1 or more";
+  return {};
+}
+
 Setter text_setter(std::string Options::*field, const char* name) {
   return [field, name](Options& o, const std::string& value) {
     if (value.empty()) return std::string(name) + " needs a value";
@@ -87,6 +94,12 @@ const std::map<std::string, OptionDef>& definitions() {
       {"--operator", {true, text_setter(&Options::operator_name, "--operator")}},
       {"--identify", {false, flag_setter(&Options::identify)}},
       {"--window", {false, flag_setter(&Options::window)}},
+      {"--serial", {true, text_setter(&Options::serial, "--serial")}},
+      {"--mac", {true, text_setter(&Options::mac, "--mac")}},
+      {"--key", {true, text_setter(&Options::key, "--key")}},
+      {"--layout", {true, text_setter(&Options::layout, "--layout")}},
+      {"--db", {true, text_setter(&Options::db, "--db")}},
+      {"--limit", {true, set_limit}},
       {"--help", {false, flag_setter(&Options::help)}},
       {"--version", {false, flag_setter(&Options::version)}},
   };
@@ -121,7 +134,9 @@ std::string combination_problem(const Options& o) {
     return "--watch needs --match (a glob over the by-id name, or VID:PID,...): only boards are to be sent telegrams";
   if (!o.match.empty() && !o.all && !o.watch) return "--match goes with --all or --watch";
   std::string unknown = unknown_placeholder(o.job);
-  if (!unknown.empty()) return "unknown placeholder " + unknown + " in the job ({port}, {name} and {index} are known)";
+  if (!unknown.empty())
+    return "unknown placeholder " + unknown +
+           " in the job ({port}, {name}, {index}, {serial}, {mac}, {key}, {unit.bin} and {unit.address} are known)";
   return job_problem(o.job, o.identify);
 }
 
@@ -138,6 +153,13 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   why = o.help || o.version ? std::string() : combination_problem(o);
   if (!why.empty()) return false;
   out = std::move(o);
+  return true;
+}
+
+bool is_option(const std::string& name, bool* takes_value) {
+  auto it = definitions().find("--" + name);
+  if (it == definitions().end()) return false;
+  if (takes_value) *takes_value = it->second.takes_value;
   return true;
 }
 
@@ -162,6 +184,18 @@ Jobs:
   --vexal PATH         the vexal to run (default: the one beside vexal-station, else from PATH)
   In VEXAL-ARGUMENTS {port} is the device, {name} the port's short name (its by-id name, else the
   device's name) and {index} the job's number from 1.
+Unit values (each board its own, from pools that never give a value twice):
+  --serial FIRST[-LAST]  a counter, decimal or 0x hexadecimal: {serial}, {serial:08}, {serial:x}
+  --mac FROM-TO        addresses in order, 02:00:5E:10:00:00-02:00:5E:10:FF:FF: {mac}, {mac:x}
+  --key FILE.csv[:COLUMN]  one value a row, each used once: {key}
+  --layout FIELDS      the per-board file {unit.bin}: "0FF000: serial u32be, mac 6 bytes, key 16 bytes"
+                       (u8, u16be/le, u32be/le, u64be/le, N bytes, text N); {unit.address} is 0FF000
+  --db FILE|URL        the record of every attempt and the pools: a SQLite file (default
+                       vexal-station.db when a pool is declared) or postgresql://... for a line
+  --limit N            no new board starts once N boards passed
+  --production FILE    the options of one product from a TOML file (the command line adds to them)
+  vexal-station history [--db FILE|URL] [--serial S] [--mac M] [--port P] [--since T] [--until T]
+                        [--failed] [--csv]      the attempts recorded, as text or CSV
 Results:
   --logs DIR           each board's console log in DIR/NAME.log
   --report FILE.json   a JSON report, one entry per board

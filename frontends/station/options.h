@@ -2,7 +2,10 @@
 //
 //   vexal-station (--ports DEV,DEV,... | --ports-file FILE | --all | --watch) [--match PATTERN] [--jobs N] [--identify]
 //                 [--logs DIR] [--report FILE.json] [--junit FILE.xml] [--station NAME] [--operator NAME]
-//                 [--vexal PATH] [--window] -- VEXAL-ARGUMENTS...
+//                 [--vexal PATH] [--window] [--serial FIRST[-LAST]] [--mac FROM-TO] [--key FILE.csv[:COLUMN]]
+//                 [--layout FIELDS] [--db FILE|postgresql://...] [--limit N] -- VEXAL-ARGUMENTS...
+//   vexal-station --production FILE.toml [options]     (production.h)
+//   vexal-station history [--db ...] [filters] [--csv]  (history.h)
 //
 // Options take their value as the next argument or after '='. Everything after "--" is the job, given
 // to each board's vexal after "--port DEV" (none: vexal asks the board for its identity). The checks
@@ -33,6 +36,12 @@ struct Options {
   std::string operator_name;  // --operator
   bool identify = false;      // --identify: the identity query first in every job
   bool window = false;        // --window: the boards as tiles in a window (the log still on standard output)
+  std::string serial;         // --serial: the counter pool (units.h)
+  std::string mac;            // --mac: the address range
+  std::string key;            // --key: the list's CSV file, ":COLUMN" after it
+  std::string layout;         // --layout: the {unit.bin} file's fields
+  std::string db;             // --db: a SQLite file or a postgresql:// URL (store.h)
+  unsigned limit = 0;         // --limit: no board starts once this many passed; 0: no limit
   std::vector<std::string> job;
   bool help = false;
   bool version = false;
@@ -42,5 +51,9 @@ struct Options {
 bool parse_options(const std::vector<std::string>& args, Options& out, std::string& why);
 
 std::string usage_text();
+
+// True when `name` (without its dashes) is one of the options above; `takes_value` then says whether
+// it takes a value (else it is a flag).
+bool is_option(const std::string& name, bool* takes_value = nullptr);
 
 }  // namespace vx::station

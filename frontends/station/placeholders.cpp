@@ -5,21 +5,37 @@
 #include <cctype>
 #include <string_view>
 
+#include "frontends/station/units.h"
+
 namespace vx::station {
 
 namespace {
 
 constexpr std::array<std::string_view, 3> kPlaceholders{"{port}", "{name}", "{index}"};
 
-// The {word} at `at` (which holds '{'): its length with both braces, 0 when it isn't one.
+bool is_name_character(char c) { return std::islower(static_cast<unsigned char>(c)) || c == '.'; }
+
+// The {word} at `at` (which holds '{'): its length with both braces, 0 when it isn't one. A word is
+// lower-case letters (and dots, as in {unit.bin}), optionally a ':' and a format of letters and digits.
 std::size_t word_length(const std::string& text, std::size_t at) {
   std::size_t end = at + 1;
-  while (end < text.size() && std::islower(static_cast<unsigned char>(text[end]))) ++end;
-  return end > at + 1 && end < text.size() && text[end] == '}' ? end - at + 1 : 0;
+  while (end < text.size() && is_name_character(text[end])) ++end;
+  if (end == at + 1) return 0;
+  if (end < text.size() && text[end] == ':') {
+    const std::size_t format = ++end;
+    while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
+    if (end == format) return 0;
+  }
+  return end < text.size() && text[end] == '}' ? end - at + 1 : 0;
+}
+
+// {port}, {name} or {index}: known as soon as the board is.
+bool is_board_placeholder(std::string_view word) {
+  return std::find(kPlaceholders.begin(), kPlaceholders.end(), word) != kPlaceholders.end();
 }
 
 bool is_placeholder(std::string_view word) {
-  return std::find(kPlaceholders.begin(), kPlaceholders.end(), word) != kPlaceholders.end();
+  return is_board_placeholder(word) || is_unit_placeholder(std::string(word));
 }
 
 std::string value_of(std::string_view placeholder, const PlaceholderValues& values) {
@@ -35,7 +51,7 @@ std::string replace_placeholders(const std::string& argument, const PlaceholderV
   for (std::size_t at = 0; at < argument.size();) {
     std::size_t length = argument[at] == '{' ? word_length(argument, at) : 0;
     std::string_view word = std::string_view(argument).substr(at, length);
-    if (length > 0 && is_placeholder(word)) {
+    if (length > 0 && is_board_placeholder(word)) {
       replaced += value_of(word, values);
       at += length;
     } else {

@@ -2,6 +2,9 @@
 // short name) and {index} (the job's number, from 1), so each board can read into its own file or be
 // given its own data.
 //
+// The unit placeholders ({serial}, {mac}, {key}, {unit.bin}: units.h) are known here too, but replaced
+// only when the board's values have been taken, just before its job starts.
+//
 // Replacement is literal and single-pass: a value that itself holds "{index}" stays as it is. Any
 // other {word} of lower-case letters is a typo the station refuses before it starts a single job,
 // rather than send it to every board.

@@ -39,6 +39,14 @@ json file_entries(const Board& board) {
 // Known once the board ended: its end, run time, exit code, error line and reason.
 json end_field(const Board& board, const json& value) { return ended(board) ? value : json(nullptr); }
 
+// {"serial": "1000", "mac": "02:00:5E:10:00:00"}, null for a board given none.
+json unit_entries(const Board& board) {
+  if (board.units.empty()) return nullptr;
+  json units = json::object();
+  for (const auto& [pool, value] : board.units) units[pool] = value;
+  return units;
+}
+
 json board_entry(const Board& board) {
   const bool started = board.phase != Phase::Queued && board.phase != Phase::NotStarted;
   return json{{"index", board.index},
@@ -63,6 +71,9 @@ json board_entry(const Board& board) {
               {"error", end_field(board, board.error)},
               {"reason", end_field(board, known_or_null(board.reason))},
               {"log", known_or_null(board.log_path)},
+              {"attempt", board.attempt != 0 ? json(board.attempt) : json(nullptr)},
+              {"units", unit_entries(board)},
+              {"unit_file", known_or_null(board.unit_file)},
               {"result", board_result(board)}};
 }
 
@@ -96,6 +107,9 @@ std::string skipped_text(const Board& board) {
 std::string testcase_output(const Board& board) {
   std::string out;
   if (!board.identity.empty()) out += "identity: " + board.identity + "\n";
+  for (const auto& [pool, value] : board.units) out += pool + ": " + value + "\n";
+  if (board.attempt != 0) out += formatted("attempt: %lld\n", static_cast<long long>(board.attempt));
+  if (!board.unit_file.empty()) out += "unit file: " + board.unit_file + "\n";
   if (!board.vexal_version.empty()) out += "vexal: " + board.vexal_version + "\n";
   for (const JobFile& file : board.files)
     out += "file: " + file.role + " " + file.path +
@@ -151,6 +165,7 @@ std::string json_report(const RunSummary& run, const std::vector<const Board*>& 
                 {"ended", known_or_null(run.ended_utc)},
                 {"seconds", run.seconds},
                 {"cpu_seconds", run.cpu_seconds},
+                {"database_seconds", run.database_seconds ? json(*run.database_seconds) : json(nullptr)},
                 {"passed", count_of(boards, Phase::Done)},
                 {"failed", count_of(boards, Phase::Failed)},
                 {"not_started", count_of(boards, Phase::NotStarted)},

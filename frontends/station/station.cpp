@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
@@ -39,6 +40,12 @@ constexpr milliseconds kSettle{300};
 constexpr milliseconds kMinRelist{1000};
 constexpr milliseconds kFallbackRelist{2000};
 constexpr milliseconds kKillGrace{3000};
+// While boards run the reports are rewritten at most this often (and once more at the end): each
+// rewrite costs in proportion to the boards, so one after every board that ends would make the
+// station's own cost per board grow with the bench.
+constexpr milliseconds kReportInterval{1000};
+// Job pipes that are ready, taken from the epoll set in one wait.
+constexpr int kReadyAtOnce = 64;
 constexpr int kFailedStatus = 1;
 constexpr std::size_t kReadChunk = 4096;
 constexpr const char* kNoLog = "/dev/null";
@@ -58,11 +65,6 @@ std::size_t jobs_within_descriptor_limit() {
   }
   if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   return limit.rlim_cur > kReservedDescriptors ? (limit.rlim_cur - kReservedDescriptors) / kDescriptorsPerJob : 1;
-}
-
-std::string host_name() {
-  char name[256] = {};
-  return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
 }
 
 std::string utc_now() {
@@ -122,6 +124,43 @@ class SignalChannel {
   int fd_ = -1;
 };
 
+// An epoll set of descriptors, each tagged with a number; readable itself when one of them is.
+class EpollSet {
+ public:
+  ~EpollSet() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool open(std::string& why) {
+    fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (fd_ >= 0) return true;
+    why = std::string("can't wait for the jobs' events: ") + std::strerror(errno);
+    return false;
+  }
+  int fd() const { return fd_; }
+  // False with the reason when the kernel refuses (out of memory): the descriptor is not watched.
+  bool add(int fd, std::size_t tag, std::string& why) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = tag;
+    if (::epoll_ctl(fd_, EPOLL_CTL_ADD, fd, &event) == 0) return true;
+    why = std::string("can't wait for the job's events: ") + std::strerror(errno);
+    return false;
+  }
+  void remove(int fd) { ::epoll_ctl(fd_, EPOLL_CTL_DEL, fd, nullptr); }
+  // The tags of up to `most` descriptors that are ready.
+  std::vector<std::size_t> ready(int most) {
+    std::vector<epoll_event> events(static_cast<std::size_t>(most));
+    int got = ::epoll_wait(fd_, events.data(), most, 0);
+    std::vector<std::size_t> tags;
+    for (int i = 0; i < got; ++i)
+      tags.push_back(static_cast<std::size_t>(events[static_cast<std::size_t>(i)].data.u64));
+    return tags;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 struct RunningJob {
   std::size_t board;
   Child child;
@@ -145,9 +184,13 @@ class Station {
 
   void start_ready_jobs();
   void start_job(std::size_t board_index);
+  bool take_units(std::size_t board_index);
+  bool within_limit() const;
+  void count_end(const Board& board);
   void read_events(RunningJob& job);
   void reap_jobs();
-  void end_job(std::size_t running_index, int wait_status);
+  void end_job(std::size_t board_index, int wait_status);
+  void close_events(RunningJob& job);
   void settle(std::size_t board_index);
 
   void open_watch();
@@ -157,7 +200,7 @@ class Station {
 
   void on_signals();
   void escalate(int sig);
-  void stop_starting();
+  void stop_starting(const std::string& reason = {});
   void signal_jobs(int sig);
   void kill_if_due();
 
@@ -165,9 +208,10 @@ class Station {
   int poll_timeout() const;
   void poll_once();
   double since_start() const { return std::chrono::duration<double>(now_ - started_).count(); }
-  std::vector<const Board*> shown_boards() const;
-  std::vector<const Board*> all_boards() const;
+  const std::vector<const Board*>& shown_boards();
+  const std::vector<const Board*>& all_boards() const;
   bool write_reports(bool final = false);
+  void write_reports_if_due();
   int conclude();
 
   const StationSetup& setup_;
@@ -176,9 +220,10 @@ class Station {
   PortMatcher matcher_;
   SteadyTime started_{}, now_{};
   std::string started_utc_;
-  std::deque<Board> boards_;       // every job made, in order; a deque keeps the display's pointers valid
-  std::deque<std::size_t> queue_;  // boards waiting for a free job slot
-  std::vector<RunningJob> running_;
+  std::deque<Board> boards_;                   // every job made, in order; a deque keeps the display's pointers valid
+  std::deque<std::size_t> queue_;              // boards waiting for a free job slot
+  std::map<std::size_t, RunningJob> running_;  // by board
+  EpollSet job_pipes_;                         // the running jobs' event pipes, each tagged with its board
   std::set<std::string> log_names_;
   SignalChannel signals_;
   int stop_level_ = 0;  // 1 starts no more jobs, 2 has interrupted the running ones, 3 ends them
@@ -188,7 +233,13 @@ class Station {
   bool jobs_limited_by_option_ = false;  // --jobs, not the open-file limit, sets max_jobs_
   std::vector<std::string> job_;         // what each board runs, placeholders unreplaced
   std::string last_listing_problem_;
-  bool refused_ = false;  // the boards found make the job refused: nothing runs
+  bool refused_ = false;    // the boards found make the job refused: nothing runs
+  std::size_t passed_ = 0;  // boards that passed, for --limit
+  bool limit_reached_ = false;
+  bool reports_stale_ = false;  // a board ended since the reports were last written
+  SteadyTime reports_written_at_{};
+  std::vector<const Board*> board_list_;     // boards_ in order, for the views
+  std::vector<const Board*> watched_shown_;  // in watch mode, the boards shown_boards() gave last
 
   WatchTable table_;
   std::map<std::string, std::size_t> board_of_key_;  // the latest board of each watched port
@@ -199,7 +250,7 @@ class Station {
 
 int Station::run() {
   std::string why;
-  if (!signals_.open(why)) {
+  if (!signals_.open(why) || !job_pipes_.open(why)) {
     display_.note("vexal-station: " + why);
     return kFailedStatus;
   }
@@ -308,6 +359,7 @@ void Station::add_board(const PortInfo& port) {
   board.log_path = log_path_for(board.name, board.index);
   if (stopping_) skip_board(board);  // found by a listing that a Ctrl-C cut short
   boards_.push_back(std::move(board));
+  board_list_.push_back(&boards_.back());
   if (!stopping_) queue_.push_back(boards_.size() - 1);
   if (options_.watch) board_of_key_[port_key(port)] = boards_.size() - 1;
 }
@@ -325,14 +377,36 @@ std::string Station::log_path_for(const std::string& name, int index) {
 
 void Station::start_ready_jobs() {
   now_ = Clock::now();  // listing the ports may have taken a while since the loop last looked
-  while (!stopping_ && !queue_.empty() && running_.size() < max_jobs_) {
+  while (!stopping_ && !queue_.empty() && running_.size() < max_jobs_ && within_limit()) {
     std::size_t board_index = queue_.front();
     queue_.pop_front();
     start_job(board_index);
   }
 }
 
+// --limit N: a board starts only while those that passed and those running are fewer than N (one that
+// fails makes room for the next).
+bool Station::within_limit() const { return options_.limit == 0 || passed_ + running_.size() < options_.limit; }
+
+// The board's unit values, taken and committed before its job starts; false when none can be (a pool
+// ran out, the database can't give one): this board and every waiting one end as not started.
+bool Station::take_units(std::size_t board_index) {
+  if (setup_.units == nullptr) return true;
+  Board& board = boards_[board_index];
+  board.started_utc = utc_now();
+  std::string why;
+  const UnitKeeper::Begun begun = setup_.units->begin(board, why);
+  if (begun == UnitKeeper::Begun::Ready) return true;
+  const std::string stop = begun == UnitKeeper::Begun::Exhausted ? "the " + why + " pool ran out" : why;
+  std::fprintf(stderr, "vexal-station: %s: no new board starts\n", stop.c_str());
+  display_.note("vexal-station: " + stop + ": no new board starts");
+  queue_.push_front(board_index);
+  stop_starting(stop);
+  return false;
+}
+
 void Station::start_job(std::size_t board_index) {
+  if (!take_units(board_index)) return;
   Board& board = boards_[board_index];
   std::vector<std::string> args{"--port", board.port.device};
   args.insert(args.end(), board.job.begin(), board.job.end());
@@ -344,7 +418,9 @@ void Station::start_job(std::size_t board_index) {
     settle(board_index);
     return;
   }
-  running_.push_back(RunningJob{board_index, child, {}, true});
+  running_.emplace(board_index, RunningJob{board_index, child, {}, true});
+  // Unwatched, the pipe is still read when its vexal ends: the board's phases are missed, not its end.
+  if (!job_pipes_.add(child.events_fd, board_index, why)) display_.note("vexal-station: " + why);
 }
 
 void Station::read_events(RunningJob& job) {
@@ -355,8 +431,7 @@ void Station::read_events(RunningJob& job) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && errno == EAGAIN) return;
     if (got <= 0) {  // end of file: its vexal has ended (or closed the pipe)
-      ::close(job.child.events_fd);
-      job.pipe_open = false;
+      close_events(job);
       return;
     }
     job.lines.feed(std::string_view(buffer, static_cast<std::size_t>(got)), [&](std::string_view line) {
@@ -366,29 +441,56 @@ void Station::read_events(RunningJob& job) {
   }
 }
 
-void Station::reap_jobs() {
-  for (std::size_t i = running_.size(); i-- > 0;) {
-    int status = 0;
-    if (::waitpid(running_[i].child.pid, &status, WNOHANG) == running_[i].child.pid) end_job(i, status);
-  }
+void Station::close_events(RunningJob& job) {
+  job_pipes_.remove(job.child.events_fd);
+  ::close(job.child.events_fd);
+  job.pipe_open = false;
 }
 
-void Station::end_job(std::size_t running_index, int wait_status) {
-  RunningJob& job = running_[running_index];
+void Station::reap_jobs() {
+  std::vector<std::pair<std::size_t, int>> ended;
+  for (const auto& [board_index, job] : running_) {
+    int status = 0;
+    if (::waitpid(job.child.pid, &status, WNOHANG) == job.child.pid) ended.emplace_back(board_index, status);
+  }
+  for (const auto& [board_index, status] : ended) end_job(board_index, status);
+}
+
+void Station::end_job(std::size_t board_index, int wait_status) {
+  RunningJob& job = running_.at(board_index);
   read_events(job);  // what the pipe still holds; a writer it passed the pipe on to is not waited for
-  if (job.pipe_open) ::close(job.child.events_fd);
-  const std::size_t board_index = job.board;
+  if (job.pipe_open) close_events(job);
   finish_board(boards_[board_index], wait_status, now_, utc_now());
-  running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(running_index));
+  running_.erase(board_index);
   settle(board_index);
 }
 
 // A board has ended: shown, its port's watch state moved on, the reports brought up to date.
 void Station::settle(std::size_t board_index) {
   const Board& board = boards_[board_index];
+  count_end(board);
   display_.changed(board, since_start());
   if (options_.watch && table_.job_ended(port_key(board.port)) && !stopping_)
     add_board(table_.port(port_key(board.port)));
+  reports_stale_ = true;
+}
+
+// The board's record, and --limit's count.
+void Station::count_end(const Board& board) {
+  if (setup_.units) {
+    const std::string why = setup_.units->end(board);
+    if (!why.empty()) display_.note("vexal-station: " + why);
+  }
+  if (board.phase == Phase::Done) ++passed_;
+  if (options_.limit != 0 && passed_ >= options_.limit && !stopping_) {
+    display_.note(formatted("vexal-station: %zu boards passed (--limit): no new board starts", passed_));
+    limit_reached_ = true;
+    stop_starting(formatted("--limit %u reached", options_.limit));
+  }
+}
+
+void Station::write_reports_if_due() {
+  if (!reports_stale_ || now_ < reports_written_at_ + kReportInterval) return;
   write_reports();
 }
 
@@ -460,21 +562,23 @@ void Station::escalate(int sig) {
   }
 }
 
-void Station::stop_starting() {
+// No more jobs start; the waiting boards end as not started, `reason` (else a Ctrl-C) said why.
+void Station::stop_starting(const std::string& reason) {
   if (stopping_) return;
   stopping_ = true;
   for (std::size_t board_index : queue_) {
     skip_board(boards_[board_index]);
+    if (!reason.empty()) boards_[board_index].error = "not started: " + reason;
     display_.changed(boards_[board_index], since_start());
   }
   queue_.clear();
-  if (!running_.empty())
+  if (!running_.empty() && reason.empty())
     display_.note(formatted("vexal-station: stopping; waiting for %zu running jobs (Ctrl-C again interrupts them)",
                             running_.size()));
 }
 
 void Station::signal_jobs(int sig) {
-  for (const RunningJob& job : running_) {
+  for (const auto& [board_index, job] : running_) {
     if (::kill(-job.child.pid, sig) != 0) ::kill(job.child.pid, sig);  // its group, else the process
   }
 }
@@ -500,47 +604,41 @@ int Station::poll_timeout() const {
   if (!running_.empty()) consider(kLiveInterval);  // the live table's time and rate columns move on
   if (relist_at_) consider(*relist_at_ - now_);
   if (kill_at_) consider(*kill_at_ - now_);
+  if (reports_stale_) consider(reports_written_at_ + kReportInterval - now_);
   if (options_.watch && !watcher_ && !stopping_) consider(last_listed_ + kFallbackRelist - now_);
   if (auto display_due = display_.wake_interval()) consider(*display_due);
   if (!wait) return -1;
   return static_cast<int>(std::chrono::ceil<milliseconds>(*wait).count());
 }
 
+// One wait for whatever comes first. The jobs' pipes are one descriptor here (their epoll set), so a wait
+// costs the same with 500 boards running as with one, and only the pipes that are ready are read.
 void Station::poll_once() {
-  std::vector<pollfd> fds{{signals_.fd(), POLLIN, 0}};
+  std::vector<pollfd> fds{{signals_.fd(), POLLIN, 0}, {job_pipes_.fd(), POLLIN, 0}};
   if (watcher_) fds.push_back({watcher_->fd(), POLLIN, 0});
   if (display_.wake_fd() >= 0) fds.push_back({display_.wake_fd(), POLLIN, 0});
-  const std::size_t first_job = fds.size();
-  std::vector<std::size_t> job_of_fd;
-  for (std::size_t i = 0; i < running_.size(); ++i) {
-    if (!running_[i].pipe_open) continue;
-    fds.push_back({running_[i].child.events_fd, POLLIN, 0});
-    job_of_fd.push_back(i);
-  }
   int ready = ::poll(fds.data(), fds.size(), poll_timeout());
   now_ = Clock::now();
   display_.serve();  // a window's close arrives as a SIGINT, read below
   if (ready > 0) {
-    for (std::size_t f = first_job; f < fds.size(); ++f) {
-      if (fds[f].revents != 0) read_events(running_[job_of_fd[f - first_job]]);
+    if (fds[1].revents != 0) {
+      for (std::size_t board_index : job_pipes_.ready(kReadyAtOnce)) read_events(running_.at(board_index));
     }
-    if (watcher_ && fds[1].revents != 0) on_device_changes();
-    if (fds[0].revents != 0) on_signals();  // last: it may end jobs and so renumber running_
+    if (watcher_ && fds[2].revents != 0) on_device_changes();
+    if (fds[0].revents != 0) on_signals();  // last: it may end jobs
   }
   kill_if_due();
   relist_if_due();
+  write_reports_if_due();
 }
 
-std::vector<const Board*> Station::all_boards() const {
-  std::vector<const Board*> all;
-  for (const Board& board : boards_) all.push_back(&board);
-  return all;
-}
+const std::vector<const Board*>& Station::all_boards() const { return board_list_; }
 
 // Watch mode shows the latest job of each port still plugged in (or still running); otherwise every board.
-std::vector<const Board*> Station::shown_boards() const {
+const std::vector<const Board*>& Station::shown_boards() {
   if (!options_.watch) return all_boards();
-  std::vector<const Board*> shown;
+  std::vector<const Board*>& shown = watched_shown_;
+  shown.clear();
   for (const std::string& key : table_.shown()) {
     auto it = board_of_key_.find(key);
     if (it != board_of_key_.end()) shown.push_back(&boards_[it->second]);
@@ -550,11 +648,14 @@ std::vector<const Board*> Station::shown_boards() const {
 }
 
 bool Station::write_reports(bool final) {
+  reports_stale_ = false;
+  reports_written_at_ = now_;
   if (options_.report_file.empty() && options_.junit_file.empty()) return true;
   RunSummary run{setup_.version, host_name(),       options_.station, options_.operator_name,
                  options_.job,   options_.identify, started_utc_,     final ? utc_now() : std::string(),
-                 since_start(),  own_cpu_seconds()};
-  const std::vector<const Board*> boards = all_boards();
+                 since_start(),  own_cpu_seconds(), std::nullopt};
+  if (setup_.units) run.database_seconds = setup_.units->seconds_spent();
+  const std::vector<const Board*>& boards = all_boards();
   bool written = true;
   std::string why;
   if (!options_.report_file.empty() && !write_file_atomically(options_.report_file, json_report(run, boards), why)) {
@@ -573,12 +674,19 @@ int Station::conclude() {
   display_.show(shown_boards(), now_, true);
   display_.close();
   const bool reports_written = write_reports(true);
-  const std::vector<const Board*> boards = all_boards();
+  const std::vector<const Board*>& boards = all_boards();
   for (const std::string& line : summary_lines(boards, since_start())) display_.note(line);
-  const bool all_passed =
-      std::all_of(boards.begin(), boards.end(), [](const Board* b) { return b->phase == Phase::Done; });
+  // Boards left waiting once --limit was reached are no failure: the run did what it was asked.
+  const bool all_passed = std::all_of(boards.begin(), boards.end(), [this](const Board* b) {
+    return b->phase == Phase::Done || (limit_reached_ && b->phase == Phase::NotStarted);
+  });
   const bool none_expected = options_.watch;  // a quiet bench is no failure; an empty --all or --ports is
   return all_passed && reports_written && (!boards.empty() || none_expected) ? 0 : kFailedStatus;
+}
+
+std::string host_name() {
+  char name[256] = {};
+  return ::gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
 }
 
 int run_station(const StationSetup& setup, Display& display) {

@@ -14,6 +14,11 @@
 // to the hard one first; each running job holds one descriptor); the other boards wait their turn.
 // Before any board runs, a job whose placeholders would give two boards one file is refused (job.h).
 //
+// With unit values (unit_keeper.h) a board's values are taken, committed, just before its vexal starts,
+// and its attempt recorded when it ends. A pool that ran out, or a database that can't give a value,
+// starts no more boards (the running ones finish, the waiting ones end as not started), and so does
+// --limit N once N boards passed.
+//
 // In watch mode the ports are listed again (`vexal --list-ports`) when the device watcher reports a
 // change, 0.3 s after the last change so that udev has made its links, and never more often than
 // once a second; where inotify can't be used the ports are listed every 2 seconds instead.
@@ -24,6 +29,7 @@
 
 #include "frontends/station/display.h"
 #include "frontends/station/options.h"
+#include "frontends/station/unit_keeper.h"
 
 namespace vx::station {
 
@@ -32,7 +38,11 @@ struct StationSetup {
   std::string vexal;     // the program run for every job and for the port listing
   std::string dev_root;  // watched in watch mode: $VEXAL_DEV_ROOT, else /dev
   std::string version;
+  UnitKeeper* units = nullptr;  // the unit values and the record, when the run keeps them
 };
+
+// This machine's name, as the records and reports hold it.
+std::string host_name();
 
 // Runs the station to its end; the process's exit status (0 all boards passed, 1 otherwise).
 int run_station(const StationSetup& setup, Display& display);

@@ -225,6 +225,9 @@ board dup2/board
 echo keep >"$WORK/outside"
 ln -s "$WORK/outside" "$WORK/link.json"
 mkfifo "$WORK/fifo.xml"
+printf 'jobs = [1\n' >"$WORK/broken.toml"
+printf 'colour = "red"\n' >"$WORK/unknown.toml"
+printf 'all = "yes"\n' >"$WORK/wrongkind.toml"
 export FAKE_RECORD=$WORK/refused-record
 while IFS='|' read -r args message; do
   read -ra words <<<"$args"
@@ -237,7 +240,15 @@ done <<EOT
 --all --ports $WORK/g1|exclude each other
 --ports $WORK/g1 --match usb-*|--match goes with --all or --watch
 --ports $WORK/g1,$WORK/g1|the port $WORK/g1 is given twice
---ports $WORK/g1 -- {serial}.bin|unknown placeholder {serial}
+--ports $WORK/g1 -- {serail}.bin|unknown placeholder {serail}
+--ports $WORK/g1 -- {serial}.bin|{serial} in the job needs the serial pool (--serial)
+--ports $WORK/g1 --key $WORK/none.csv -- {key}|can't read $WORK/none.csv
+--ports $WORK/g1 --limit 0 -- x|--limit needs a number of boards
+--ports $WORK/g1 --serial 1 --db $WORK/no/such/units.db -- x|can't open the database $WORK/no/such/units.db
+--production $WORK/none.toml|can't read $WORK/none.toml: No such file or directory
+--production $WORK/broken.toml|$WORK/broken.toml line 1:
+--production $WORK/unknown.toml|$WORK/unknown.toml: unknown key colour
+--production $WORK/wrongkind.toml|$WORK/wrongkind.toml: the value of all is of the wrong kind
 --ports $WORK/g1 --jobs 0|--jobs needs a number
 --ports $WORK/g1 --logs /proc/none/logs|can't make the log folder /proc/none/logs
 --ports $WORK/g1 --report /proc/none/r.json|can't write /proc/none/r.json

@@ -33,6 +33,9 @@ struct Boards {
     passed.text_retries = 0;
     passed.block_retries = 2;
     passed.vexal_version = "0.96";
+    passed.attempt = 41;
+    passed.units = {{"serial", "1000"}, {"mac", "02:00:5E:10:00:00"}};
+    passed.unit_file = "line3.db.units/41.bin";
     passed.files = {{"command", "fw.s28", 181234, std::string(64, 'f')}};
     passed.ended_utc = "2026-12-08T05:08:44.623Z";
     passed.seconds = 7.5;
@@ -56,8 +59,8 @@ struct Boards {
   std::vector<const Board*> all() const { return {&passed, &failed, &skipped}; }
 };
 
-const RunSummary kRun{"0.95", "bench-host", "line 3", "", {"b115200", "{name}.bin"}, true, "2026-12-08T05:08:37.000Z",
-                      "",     9.5,          0.125};
+const RunSummary kRun{"0.95", "bench-host", "line 3", "",  {"b115200", "{name}.bin"}, true, "2026-12-08T05:08:37.000Z",
+                      "",     9.5,          0.125,    0.25};
 
 TEST(StationReport, JsonStationPart) {
   Boards b;
@@ -68,6 +71,7 @@ TEST(StationReport, JsonStationPart) {
   EXPECT_EQ(station.at("started"), "2026-12-08T05:08:37.000Z");
   EXPECT_DOUBLE_EQ(station.at("seconds").get<double>(), 9.5);
   EXPECT_DOUBLE_EQ(station.at("cpu_seconds").get<double>(), 0.125);
+  EXPECT_DOUBLE_EQ(station.at("database_seconds").get<double>(), 0.25);
   EXPECT_EQ(station.at("passed"), 1);
   EXPECT_EQ(station.at("failed"), 1);
   EXPECT_EQ(station.at("not_started"), 1);
@@ -108,6 +112,11 @@ TEST(StationReport, JsonBoardFields) {
   EXPECT_EQ(passed.at("exit_code"), 0);
   EXPECT_EQ(passed.at("error"), "");
   EXPECT_EQ(passed.at("log"), "logs/usb-FTDI_A1-if00-port0.log");
+  EXPECT_EQ(passed.at("attempt"), 41);
+  EXPECT_EQ(passed.at("units"), json({{"serial", "1000"}, {"mac", "02:00:5E:10:00:00"}}));
+  EXPECT_EQ(passed.at("unit_file"), "line3.db.units/41.bin");
+  EXPECT_TRUE(boards[1].at("units").is_null());
+  EXPECT_TRUE(boards[1].at("attempt").is_null());
   EXPECT_EQ(passed.at("result"), "passed");
 }
 
@@ -183,7 +192,8 @@ TEST(StationReport, JUnit) {
             "      <property name=\"job\" value=\"b115200 {name}.bin\"/>\n"
             "    </properties>\n"
             "    <testcase classname=\"vexal-station\" name=\"usb-FTDI_A1-if00-port0 (/dev/ttyUSB0)\" time=\"7.500\">\n"
-            "      <system-out>identity: VQ-3140 ZARVEN v1.28\nvexal: 0.96\nfile: command fw.s28 181234 bytes sha256 " +
+            "      <system-out>identity: VQ-3140 ZARVEN v1.28\nserial: 1000\nmac: 02:00:5E:10:00:00\nattempt: 41\n"
+            "unit file: line3.db.units/41.bin\nvexal: 0.96\nfile: command fw.s28 181234 bytes sha256 " +
                 std::string(64, 'f') +
                 "\nlog: logs/usb-FTDI_A1-if00-port0.log\n</system-out>\n"
                 "    </testcase>\n"
