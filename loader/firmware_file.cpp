@@ -50,6 +50,8 @@ std::string place_text(image::Place place) {
 std::optional<Refusal> read_records(CheckedFile& file, Format format, std::optional<std::uint32_t> raw_address,
                                     std::vector<std::uint8_t>& piece, std::size_t got, const image::RecordSink& sink,
                                     std::optional<std::uint64_t>& start) {
+  // The ELF reader takes the descriptor for now; once it reads at offsets it is given the checked
+  // pieces instead: read_elf(*file.size(), file.reader_at(), sink, start).
   if (format == Format::Elf) return read_elf(file.descriptor(), sink, start);
   if (raw_address) {
     for (std::uint64_t offset = 0; got > 0; offset += got, got = file.read(piece.data(), piece.size())) {
