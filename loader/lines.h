@@ -1,5 +1,6 @@
-// Text files a line at a time: command files and the files "@verify" reads both go through this reader,
-// so a file reads the same whichever of them takes it (a record the download refuses, @verify refuses).
+// Text files a line at a time: the reader of command files, nested ones included. (Firmware files, for
+// "@load" and "@verify", are read by loader/firmware_file.h; both refuse a record line longer than
+// this reader takes, image::kMaxSRecordLine.)
 //
 // It reads as a Windows text-mode read does, so a file written on either system reads the same: a CR
 // LF pair comes in as one line feed (a lone CR stays as it is) and a Ctrl-Z byte ends the file. A line

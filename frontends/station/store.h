@@ -61,7 +61,7 @@ struct AttemptEnd {
   std::string phase, result;
   int exit_code = 0;
   std::string error, reason;
-  std::int64_t bytes = 0;
+  std::optional<std::int64_t> bytes;  // unset where vexal ended without saying (killed, crashed)
   std::optional<std::int64_t> text_retries, block_retries;
   std::string vexal_version, identity;
   std::string files;  // JSON: [{"role", "path", "size", "sha256"}, ...]

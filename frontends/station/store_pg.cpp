@@ -264,7 +264,7 @@ bool PgStore::record_end(const AttemptEnd& end, std::string& why) {
         return run("SET LOCAL synchronous_commit = off") &&
                run(kPgRecordEndSql,
                    {end.ended_utc, end.phase, end.result, std::to_string(end.exit_code), end.error, end.reason,
-                    std::to_string(end.bytes), param(end.text_retries), param(end.block_retries), end.vexal_version,
+                    param(end.bytes), param(end.text_retries), param(end.block_retries), end.vexal_version,
                     end.identity, end.files, end.unit_file, std::to_string(end.id)});
       },
       why);

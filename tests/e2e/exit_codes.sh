@@ -56,8 +56,8 @@ interrupted() {
 printf 'X1\n' >"$WORK/negative.txt"
 printf '?abc\n' >"$WORK/unclosed.txt"
 printf 'S2090100000102030405E6\nS804000000FB\n' >"$WORK/fw.s28"
-printf 'S2090100000102030405E6\n' >"$WORK/check.s28"
-printf ';no records\n' >"$WORK/notes.s28"
+printf 'S2090100000102030405E6\nS804000000FB\n' >"$WORK/check.s28"
+printf 'S0030000FC\nS804000000FB\n' >"$WORK/notes.s28"
 printf 'X%0300d\n' 0 >"$WORK/long.txt"
 
 case_of 0 "Target ID:" "" 

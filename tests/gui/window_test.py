@@ -415,8 +415,10 @@ def scenario_verify_fail(bin_dir, work, env, screen):
     differing[len(firmware) // 2] ^= 0xFF
     with open(os.path.join(work, "other.bin"), "wb") as out:
         out.write(differing)
-    srec_cat(work, "other.bin", "-binary", "-offset", hex(FIRMWARE_BASE), "-o", "other.s28", "-motorola",
-             "-address-length=3", "-disable=header", "-disable=data-count", "-disable=exec-start-address")
+    # With its end record: @verify reads a firmware file whole, as @load does.
+    srec_cat(work, "other.bin", "-binary", "-offset", hex(FIRMWARE_BASE), "-execution-start-address=" +
+             hex(FIRMWARE_BASE), "-o", "other.s28", "-motorola", "-address-length=3", "-disable=header",
+             "-disable=data-count")
     with open(os.path.join(work, "job.txt"), "a") as job:
         job.write("@verify<other.s28\n")
     trace = os.path.join(work, "bar.trace")

@@ -1,7 +1,10 @@
-// The loader's line reader: what each read hands on, with its number, for the files both command files
-// and "@verify" read. How the interpreter and @verify act on the lines is tested with them.
+// The loader's line reader: what each read hands on, with its number, for command files; and the one
+// open it reads through (checked_file.h): the check pass, its digests, and a change found after it.
+// How the interpreter acts on the lines is tested with it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,6 +146,88 @@ TEST(LineReader, EndIsFinal) {
   ASSERT_TRUE(reader.next(line));
   EXPECT_FALSE(reader.next(line));
   EXPECT_FALSE(reader.next(line));
+}
+
+// --- one open, checked piece by piece ---------------------------------------------------------------
+
+struct CheckedCase {
+  const char* edge;
+  std::string content;
+  std::string rewritten;  // what the file holds after its check pass, in place
+  bool changed;           // the run's reading must find the change
+};
+
+// The check pass reads the file whole; the run's reading after it hands on the same bytes, or ends the
+// run at the first piece that no longer matches its check (exit code 3).
+TEST(CheckedFile, TheRunReadsWhatTheCheckRead) {
+  const std::string piece(kCheckedPiece, 'a');
+  const CheckedCase cases[] = {
+      {"an empty file", "", "", false},
+      {"one piece exactly", piece, piece, false},
+      {"a piece and a byte", piece + "b", piece + "b", false},
+      {"a byte changed in the second piece", piece + "b", piece + "c", true},
+      {"a byte changed in the first piece", piece + "b", "x" + piece.substr(1) + "b", true},
+      {"grown past a whole piece", piece, piece + "more", true},
+      {"cut short to a whole piece", piece + "b", piece, true},
+      {"grown from nothing", "", "new", true},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.write("f.txt", c.content);
+    fresh_console();
+    std::string read_back;
+    int code = 0;
+    try {
+      CheckedFile file("f.txt");
+      file.start_check();
+      std::vector<std::uint8_t> bytes(1000);
+      while (file.read(bytes.data(), bytes.size()) > 0) {
+      }
+      file.end_check();
+      std::ofstream(dir.path() + "/f.txt", std::ios::binary | std::ios::in | std::ios::out)
+          .write(c.rewritten.data(), static_cast<std::streamsize>(c.rewritten.size()));
+      if (c.rewritten.size() < c.content.size())
+        std::filesystem::resize_file(dir.path() + "/f.txt", c.rewritten.size());
+      for (std::size_t n = 0; (n = file.read(bytes.data(), bytes.size())) > 0;)
+        read_back.append(reinterpret_cast<const char*>(bytes.data()), n);
+    } catch (const RunEnded& e) {
+      code = e.code;
+    }
+    EXPECT_EQ(code, c.changed ? 3 : 0) << c.edge;
+    if (c.changed)
+      EXPECT_NE(console_snapshot().text.find("Error: File f.txt changed while it was being sent."), std::string::npos)
+          << c.edge;
+    else
+      EXPECT_EQ(read_back, c.content) << c.edge;
+  }
+}
+
+// The record carries the size and SHA-256 of what the check pass read (the standard's test vector),
+// the bytes after a Ctrl-Z that a line reader stops at included; a file read once only has none.
+TEST(CheckedFile, RecordIsOfTheBytesChecked) {
+  TempDir dir;
+  dir.write("abc.txt", "abc");
+  dir.write("z.txt",
+            "ab\x1A"
+            "c");
+  CheckedFile file("abc.txt");
+  file.start_check();
+  std::uint8_t bytes[8];
+  EXPECT_EQ(file.read(bytes, sizeof bytes), 3u);
+  file.end_check();
+  const FileRecord record = file.record(FileRole::Command);
+  EXPECT_EQ(record.size, 3);
+  EXPECT_EQ(record.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  CheckedFile cut("z.txt");
+  cut.start_check();
+  LineReader reader(cut);
+  LineReader::Line line;
+  while (reader.next(line)) {
+  }
+  cut.end_check();
+  EXPECT_EQ(cut.record(FileRole::Command).size, 4);
+  CheckedFile unchecked("abc.txt");
+  EXPECT_FALSE(unchecked.record(FileRole::Command).size);
 }
 
 }  // namespace
