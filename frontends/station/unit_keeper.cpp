@@ -42,7 +42,7 @@ json journal_line(const AttemptEnd& end) {
               {"exit_code", end.exit_code},
               {"error", end.error},
               {"reason", end.reason},
-              {"bytes", end.bytes},
+              {"bytes", count_json(end.bytes)},
               {"text_retries", count_json(end.text_retries)},
               {"block_retries", count_json(end.block_retries)},
               {"vexal_version", end.vexal_version},
@@ -62,7 +62,7 @@ std::optional<AttemptEnd> from_journal_line(const std::string& line) {
   end.exit_code = o.value("exit_code", 0);
   end.error = o.value("error", "");
   end.reason = o.value("reason", "");
-  end.bytes = o.value("bytes", std::int64_t{0});
+  end.bytes = json_count(o.value("bytes", json()));
   end.text_retries = json_count(o.value("text_retries", json()));
   end.block_retries = json_count(o.value("block_retries", json()));
   end.vexal_version = o.value("vexal_version", "");
