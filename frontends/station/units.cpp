@@ -404,8 +404,8 @@ std::string counter_text(std::uint64_t number, const std::string& format) {
   const char radix = format.empty() || format.back() == 'd' || std::isdigit(static_cast<unsigned char>(format.back()))
                          ? 'd'
                          : format.back();
-  const std::string spec = "%0" + width + (radix == 'd' ? "llu" : radix == 'x' ? "llx" : "llX");
-  return formatted(spec.c_str(), static_cast<unsigned long long>(number));
+  const std::string pattern = "%0" + width + (radix == 'd' ? "llu" : radix == 'x' ? "llx" : "llX");
+  return formatted(pattern.c_str(), static_cast<unsigned long long>(number));
 }
 
 // Every {word} of the arguments that is a unit placeholder, split.
