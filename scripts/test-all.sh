@@ -22,8 +22,9 @@ phase "Tests"
 phase "Debian package (from build/): contents, dependencies, programs run from a scratch root, lintian"
 scripts/package.sh build
 
+# Only what the tests below run: the test programs and the programs they start (vexal_tests).
 phase "Build with AddressSanitizer and UndefinedBehaviorSanitizer"
-scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug
+scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug --target vexal_tests
 phase "Tests under the sanitizers"
 (cd build-asan &&
   ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600 -L 'unit|integration')
