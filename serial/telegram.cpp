@@ -44,7 +44,7 @@ constexpr const char* kUnaskedDiagnostic =
     "sending each answer twice), so one answer could stand for the next request's. VEXAL_WINDOW=full waits "
     "out 15 ms of silence after every answer, which reads a repeat together with the answer it repeats";
 
-constexpr const char* kLostError = "Error: No response (connection lost).\n";
+constexpr const char* kNoResponseError = "Error: No response.\n";
 
 constexpr const char* kEchoDiagnostic =
     "the line echoes what is sent (a loopback plug, TX tied to RX, or an RS-485 adapter that echoes); "
@@ -93,7 +93,7 @@ void end_if_connection_lost(LinkState& link) {
   if (!link.hPort) return;
   const std::string lost = link.hPort->connection_lost();
   if (lost.empty()) return;
-  mprintf(kLostError);
+  mprintf(kNoResponseError);
   diagnostic(lost);
   set_error_detail(lost, /*already_said=*/true);
   finish(ExitCode::NoResponse);
@@ -226,7 +226,7 @@ void sendc(const char* p) {
     if (pokus) transfer_retried(Retry::Text);
   } while (pokus);
   if (link.unframed_bytes) set_error_detail(unframed_detail(link.unframed_bytes));
-  mprintf("Error: No response.\n");
+  mprintf(kNoResponseError);
   finish(ExitCode::NoResponse);
 }
 

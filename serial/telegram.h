@@ -25,7 +25,7 @@
 // repeats answers and that VEXAL_WINDOW=full reads such a line.
 //
 // A network port whose connection is gone (Port::connection_lost) answers no attempt again: an exchange
-// without an answer then ends the run at once with "Error: No response (connection lost).", exit code 5
+// without an answer then ends the run at once with "Error: No response." (as for a silent board), exit code 5
 // (a failed line), the connection's reason on the diagnostics channel.
 #pragma once
 
