@@ -13,6 +13,8 @@ phase "Layers: no include climbs a layer"
 scripts/check-layers.sh
 phase "Format: the C++ files as .clang-format lays them out"
 scripts/check-format.sh
+phase "Docs: every link and image of the README and docs/ leads to a file and heading"
+scripts/check-docs.sh
 # One Release build, with the Debian package's hardening flags, serves the tests, the package and the Win32
 # tests' simulator: the same programs are tested and packaged, and nothing is compiled twice.
 phase "Build (warnings are errors, hardened as the package is)"
