@@ -2,8 +2,8 @@
 # and checks what it made).
 #
 # The package holds the programs, their manual pages and changelog (compressed, as Debian keeps them),
-# the copyright file, the desktop entry of the window with its icon, the README, the simulator's
-# documentation and the example job. Its dependencies
+# the copyright file, the desktop entry of the window with its icon, the README with the user guide and
+# the pages and pictures they link to, and the example job. Its dependencies
 # come from dpkg-shlibdeps, which reads them off the programs themselves; where that tool is missing the
 # list below stands in, and it names what the programs link against on Debian 12.
 if(WIN32)
@@ -51,11 +51,14 @@ if(TARGET vexalw)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexalw.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexalw.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
-# The README's links point into docs/: the same layout keeps them working.
+# The README's links point into docs/, the user guide's (docs/guide/) into docs/ too: the same layout keeps
+# them working, and scripts/package.sh checks every link of the installed pages.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/docs/simulator.md ${CMAKE_SOURCE_DIR}/docs/screenshot-vexalw.png
-              ${CMAKE_SOURCE_DIR}/docs/screenshot-vexalw-port-failure.png
-        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+file(GLOB doc_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md ${CMAKE_SOURCE_DIR}/docs/*.png
+     ${CMAKE_SOURCE_DIR}/docs/*.json ${CMAKE_SOURCE_DIR}/docs/*.txt)
+install(FILES ${doc_files} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+file(GLOB guide_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/guide/*.md)
+install(FILES ${guide_pages} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs/guide)
 install(FILES ${CMAKE_SOURCE_DIR}/examples/download.txt ${CMAKE_SOURCE_DIR}/examples/firmware.s28
               DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 

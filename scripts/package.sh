@@ -43,6 +43,8 @@ check_contents() {
                   ./usr/share/doc/vexal/README.md ./usr/share/doc/vexal/docs/simulator.md
                   ./usr/share/doc/vexal/copyright ./usr/share/doc/vexal/changelog.gz
                   ./usr/share/doc/vexal/examples/download.txt ./usr/share/doc/vexal/examples/firmware.s28)
+  local page
+  for page in docs/guide/*.md; do expected+=("./usr/share/doc/vexal/$page"); done
   [ $with_window = 1 ] && expected+=(./usr/bin/vexalw ./usr/share/man/man1/vexalw.1.gz
                                      ./usr/share/applications/vexalw.desktop
                                      ./usr/share/icons/hicolor/scalable/apps/vexalw.svg)
@@ -98,6 +100,8 @@ check_unpacked() {
   # The unpacked station runs the vexal beside it.
   out=$("$root/usr/bin/vexal-station" --ports "$scratch/com1" -- 2>&1) || fail "vexal-station ended with status $?: $out"
   check_manual_pages "$root"
+  # The installed README and guide link to one another and to their pictures: every link leads to a file.
+  scripts/check-docs.sh "$root/usr/share/doc/vexal" >/dev/null || fail "a link of the installed documentation leads nowhere"
   [ $with_window = 1 ] && check_desktop_entry "$root/usr/share/applications/vexalw.desktop"
   return 0
 }
