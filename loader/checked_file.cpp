@@ -31,7 +31,6 @@ bool seek_to(int fd, std::uint64_t offset) { return ::_lseeki64(fd, static_cast<
 long read_from(int fd, std::uint8_t* bytes, std::size_t n) {
   return ::_read(fd, bytes, static_cast<unsigned>(std::min<std::size_t>(n, kCheckedPiece)));
 }
-bool is_terminal(int fd) { return ::_isatty(fd) != 0; }
 #else
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
 using Stat = struct stat;
