@@ -30,6 +30,9 @@ bool hex_number(std::string_view text, std::size_t digits, std::uint32_t& out) {
 }
 
 // Pairs of hex digits into bytes; false when a character isn't a digit (the caller checked the length).
+// The board reads its pairs here on purpose and not through the loader's protocol/record.h: it stands
+// for the other side of the line, so a fault in one decoder shows as a disagreement instead of hiding
+// on both sides at once.
 bool bytes_of_pairs(std::string_view text, Bytes& out) {
   out.clear();
   for (std::size_t i = 0; i + 1 < text.size(); i += 2) {

@@ -25,8 +25,10 @@
 // encoding a board that doesn't speak UTF-8 most likely meant; well-formed UTF-8 passes as it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -66,6 +68,28 @@ inline constexpr char kTextRetries[] = "text_retries";
 inline constexpr char kBlockRetries[] = "block_retries";
 inline constexpr char kSeconds[] = "seconds";
 }  // namespace event_key
+
+// The names a "phase" or "progress" event gives the transfer's phases (phase_name, console/transfer.h,
+// writes them from here), in the order of the Phase enumerators: each phase once, and no other name.
+// A program that reads the events keeps its own list of them; the contract test holds the two together.
+namespace event_phase {
+struct Named {
+  Phase phase;
+  const char* name;
+};
+inline constexpr Named kNames[] = {
+    {Phase::Opening, "opening"}, {Phase::Identity, "identity"}, {Phase::Loading, "loading"},
+    {Phase::Reading, "reading"}, {Phase::Writing, "writing"},   {Phase::Verifying, "verifying"},
+};
+
+// True when kNames holds each enumerator at its own place.
+constexpr bool names_every_phase_in_order() {
+  for (std::size_t i = 0; i < std::size(kNames); ++i)
+    if (kNames[i].phase != static_cast<Phase>(i)) return false;
+  return true;
+}
+static_assert(names_every_phase_in_order(), "a phase without its name, or the names out of order");
+}  // namespace event_phase
 
 // `text` as valid UTF-8 by the rule above.
 std::string valid_utf8(std::string_view text);

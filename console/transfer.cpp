@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "console/events.h"
 #include "console/state.h"
 
 namespace vx {
@@ -34,16 +35,17 @@ void tell_progress() {
 
 }  // namespace
 
+// Every enumerator is a case, so a phase added to the enumeration doesn't build before it has a name.
 const char* phase_name(Phase phase) {
   switch (phase) {
-    case Phase::Opening: return "opening";
-    case Phase::Identity: return "identity";
-    case Phase::Loading: return "loading";
-    case Phase::Reading: return "reading";
-    case Phase::Writing: return "writing";
-    case Phase::Verifying: return "verifying";
+    case Phase::Opening:
+    case Phase::Identity:
+    case Phase::Loading:
+    case Phase::Reading:
+    case Phase::Writing:
+    case Phase::Verifying: return event_phase::kNames[static_cast<std::size_t>(phase)].name;
   }
-  return "loading";
+  return event_phase::kNames[static_cast<std::size_t>(Phase::Loading)].name;
 }
 
 const char* file_role_name(FileRole role) {

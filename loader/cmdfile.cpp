@@ -44,9 +44,6 @@ constexpr char kExpectedAnswer = '!';
 constexpr char kTextEnd = '!';   // ends a test or expected text; before an action or a message
 constexpr char kElseIf = '?';    // ??text!action
 constexpr char kNoChoice = '!';  // ?!message
-constexpr char kSRecord = 'S';
-constexpr char kDataRecord = '2';
-constexpr char kTerminationRecord = '8';
 constexpr signed char kSpace = 0x20;
 constexpr std::size_t kLineBuffer = 256;
 
@@ -136,30 +133,32 @@ const char* conditional(FileRun& run, const char* p) {
 // S1, S3, S7 and S9 lines of a command file go to the board as text, a telegram and an answer each:
 // the first one a run sends says once, on standard error, that "@load" packs them into blocks.
 void hint_at_text_record(const FileRun& run, const char* p) {
-  if (p[0] != kSRecord || !std::strchr("1379", p[1]) || p[1] == '\0' || loader_state().text_record_hinted) return;
+  const char type = p[0] == record::kMark ? p[record::kTypePos] : '\0';
+  if (type == '\0' || !std::strchr("1379", type) || loader_state().text_record_hinted) return;
   loader_state().text_record_hinted = true;
-  diagnostic(std::string("line ") + std::to_string(run.line) + " of " + run.soubor + ": S" + p[1] +
+  diagnostic(std::string("line ") + std::to_string(run.line) + " of " + run.soubor + ": S" + type +
              " records in a command file go to the board one by one as text; @load<FILE packs them into blocks");
 }
 
-bool is_record(const char* p, char type) { return p[0] == kSRecord && p[1] == type; }
-
-bool is_packed_record(const char* p) {
-  return (is_record(p, kDataRecord) || is_record(p, kTerminationRecord)) && loader_state().olds24 == 0;
+// The records the download packs: S2 data and the S8 end.
+bool is_download_record(const char* p) {
+  return record::is_record(p, record::kDataType) || record::is_record(p, record::kTerminationType);
 }
+
+bool is_packed_record(const char* p) { return is_download_record(p) && loader_state().olds24 == 0; }
 
 // Under "old" the records go as text, read whole first as packed ones are (a conditional's action was
 // not in the file's check).
 void check_text_record(const FileRun& run, const char* p) {
-  if (loader_state().olds24 && (is_record(p, kDataRecord) || is_record(p, kTerminationRecord)))
+  if (loader_state().olds24 && is_download_record(p))
     static_cast<void>(record::read_record(p, record::Place{run.soubor, run.line}));
 }
 
 // Under "old" an S2 sent waits for its S8 all the same.
 void note_text_record(const FileRun& run, const char* p) {
   if (!loader_state().olds24) return;
-  if (is_record(p, kDataRecord)) loader_state().unconfirmed_records = run.soubor;
-  if (is_record(p, kTerminationRecord)) loader_state().unconfirmed_records.clear();
+  if (record::is_record(p, record::kDataType)) loader_state().unconfirmed_records = run.soubor;
+  if (record::is_record(p, record::kTerminationType)) loader_state().unconfirmed_records.clear();
 }
 
 // One line of any kind; a conditional's action comes back here without being counted or skipped.

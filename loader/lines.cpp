@@ -5,16 +5,17 @@
 
 #include "console/finish.h"
 #include "console/mprintf.h"
+#include "protocol/record.h"
 
 namespace vx {
 
 namespace {
 
+using record::kByteOrderMark;
 constexpr int kCtrlZ = 0x1A;
 constexpr int kCarriageReturn = '\r';
 constexpr int kLineFeed = '\n';
 constexpr int kNothingHeld = -2;
-constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
 constexpr signed char kSpace = 0x20;
 constexpr char kComment = ';';
 
@@ -101,8 +102,7 @@ void LineReader::skip_byte_order_mark() {
     if (got == 0) break;
     len_ += got;
   }
-  if (len_ - pos_ >= sizeof kByteOrderMark &&
-      std::memcmp(buf_.data() + pos_, kByteOrderMark, sizeof kByteOrderMark) == 0)
+  if (record::starts_with_byte_order_mark(reinterpret_cast<const std::uint8_t*>(buf_.data()) + pos_, len_ - pos_))
     pos_ += sizeof kByteOrderMark;
 }
 

@@ -18,14 +18,13 @@
 #include "protocol/block.h"
 #include "protocol/firmware.h"
 #include "protocol/image.h"
+#include "protocol/record.h"
 
 namespace vx {
 
 namespace {
 
 constexpr std::size_t kOldLineBytes = 32;
-constexpr char kDataType = '2';
-constexpr char kEndType = '8';
 
 void send_as_blocks(const image::Image& image) {
   image.for_each_block([](std::uint32_t base, const std::uint8_t* bytes, const std::uint8_t* mask) {
@@ -42,7 +41,7 @@ void send_as_lines(const image::Image& image) {
         ++i;
         continue;
       }
-      const std::string line = image::s2_line(kDataType, base + static_cast<std::uint32_t>(i), bytes + i, n);
+      const std::string line = image::s2_line(record::kDataType, base + static_cast<std::uint32_t>(i), bytes + i, n);
       raw_command(line.c_str(), CommandFrom::File);
       transfer_advance(static_cast<std::int64_t>(n));
       i += n;
@@ -64,7 +63,7 @@ void load(const char* soubor, std::optional<std::uint32_t> address) {
   // What records before this command left pending belongs to the board before the image does.
   if (block_pending()) sendbin();
   TransferScope transfer(Phase::Loading, soubor, static_cast<std::int64_t>(image.size()));
-  const std::string end = image::s2_line(kEndType, image::end_record_address(image), nullptr, 0);
+  const std::string end = image::s2_line(record::kTerminationType, image::end_record_address(image), nullptr, 0);
   if (loader_state().olds24) {
     send_as_lines(image);
     raw_command(end.c_str(), CommandFrom::File);

@@ -44,6 +44,7 @@
 #include "protocol/block.h"
 #include "protocol/image.h"
 #include "protocol/hex.h"
+#include "protocol/record.h"
 #include "serial/link.h"
 #include "serial/telegram.h"
 
@@ -173,11 +174,16 @@ void write_line_start(File& file, std::int64_t adr) {
   file.write(head, static_cast<std::size_t>(n));
 }
 
-// A pair's value as the C library converts it; a lone last digit is a pair of its own.
+// A pair's value; a lone last digit is a pair of its own. The answer's data holds nothing below '0'
+// (answer_data), so a pair that is not two digits reads as the C library's conversion has always read
+// it: its first digit alone, or 0 when it begins with none.
 unsigned char pair_value(std::string_view pair) {
-  char digits[3] = {};
-  pair.copy(digits, sizeof digits - 1);
-  return static_cast<unsigned char>(std::strtol(digits, nullptr, kFieldBase));
+  char digits[record::kPairWidth + 1] = {};
+  pair.copy(digits, record::kPairWidth);
+  const int whole = record::pair_at(digits);
+  if (whole >= 0) return static_cast<unsigned char>(whole);
+  const int first = hex_digit(digits[0]);
+  return static_cast<unsigned char>(first < 0 ? 0 : first);
 }
 
 void write_pair(File& file, const ReadFormat& format, std::string_view pair) {

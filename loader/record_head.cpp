@@ -9,7 +9,6 @@
 #include "loader/lines.h"
 #include "loader/loader.h"
 #include "loader/state.h"
-#include "protocol/hex.h"
 
 namespace vx::record {
 
@@ -27,7 +26,6 @@ std::size_t address_bytes_of(char type, bool all_data_types) {
   return 0;
 }
 
-bool is_record(const char* text, char type) { return text[0] == kMark && text[kTypePos] == type; }
 bool is_data_record(const char* text) {
   return text[0] == kMark && (text[kTypePos] == kS1 || text[kTypePos] == kDataType || text[kTypePos] == kS3);
 }
@@ -42,8 +40,6 @@ bool is_read_record(const char* text, Readers readers) {
 
 // Under "old" the records go as text: no "Packing..." line.
 bool packs_records() { return loader_state().olds24 == 0; }
-
-std::string hex_byte(std::uint8_t b) { return hex_pairs(&b, 1); }
 
 std::string where_text(const Place& where) { return where.file + " line " + std::to_string(where.line); }
 
@@ -123,9 +119,9 @@ std::uint32_t declared_data_bytes(const char* line, bool all_data_types) {
   if (line[0] != kMark || !line[kTypePos] || !line[kCountPos]) return 0;
   const std::size_t address_bytes = address_bytes_of(line[kTypePos], all_data_types);
   if (address_bytes == 0) return 0;
-  const int high = hex_digit(line[kCountPos]), low = hex_digit(line[kCountPos + 1]);
-  if (high < 0 || low < 0) return 0;
-  const unsigned count = static_cast<unsigned>(high * 16 + low);
+  const int pair = pair_at(line + kCountPos);
+  if (pair < 0) return 0;
+  const auto count = static_cast<unsigned>(pair);
   const unsigned overhead = static_cast<unsigned>(address_bytes) + 1;  // and the checksum byte
   return count < overhead ? 0 : count - overhead;
 }

@@ -20,7 +20,7 @@
 #include "console/outcome.h"
 #include "console/transfer.h"
 #include "protocol/block.h"
-#include "protocol/hex.h"
+#include "protocol/record.h"
 #include "loader/loader.h"
 #include "loader/record_head.h"
 #include "loader/state.h"
@@ -110,11 +110,9 @@ void store_data(const srecord::Record& r) {
 }  // namespace
 
 unsigned gethb(const char* p) {
-  int high = hex_digit(p[0]);
-  if (high < 0) bad_format(p);
-  int low = hex_digit(p[1]);
-  if (low < 0) bad_format(p);
-  return static_cast<unsigned>(high * 16 + low);
+  const int pair = record::pair_at(p);
+  if (pair < 0) bad_format(p);
+  return static_cast<unsigned>(pair);
 }
 
 void finish_download(const char* line) {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 #include "protocol/hex.h"
+#include "protocol/record.h"
 #include "protocol/srecord.h"
 
 namespace vx::image {
@@ -13,8 +13,6 @@ namespace vx::image {
 namespace {
 
 constexpr std::uint8_t kElfMagic[] = {0x7F, 'E', 'L', 'F'};
-constexpr std::uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
-constexpr char kSRecordMark = 'S';
 constexpr char kHexMark = ':';
 constexpr std::size_t kMaxLineBytes = kMaxRecordLine / 2;
 
@@ -37,10 +35,18 @@ constexpr std::uint64_t kHexSegmentSize = 0x10000;  // what a record's 2-byte of
 
 bool is_blank(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::string hex_byte(unsigned v) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%02X", v & 0xFFu);
-  return text;
+using record::hex_byte;
+
+// The position of the first character from `begin` on that is neither a blank nor a byte-order mark.
+std::size_t skip_marks_and_blanks(const std::uint8_t* text, std::size_t begin, std::size_t end) {
+  while (true) {
+    if (record::starts_with_byte_order_mark(text + begin, end - begin))
+      begin += sizeof record::kByteOrderMark;
+    else if (begin < end && is_blank(text[begin]))
+      ++begin;
+    else
+      return begin;
+  }
 }
 
 // The pairs from text[0] on, into out; false at a character that is no digit or an odd digit count.
@@ -48,10 +54,9 @@ bool decode_pairs(const std::uint8_t* text, std::size_t n, std::array<std::uint8
                   std::size_t& got) {
   if (n % 2 != 0 || n / 2 > out.size()) return false;
   for (got = 0; got < n / 2; ++got) {
-    const int high = hex_digit(static_cast<char>(text[2 * got]));
-    const int low = hex_digit(static_cast<char>(text[2 * got + 1]));
-    if (high < 0 || low < 0) return false;
-    out[got] = static_cast<std::uint8_t>(high * 16 + low);
+    const int pair = record::pair_at(reinterpret_cast<const char*>(text) + 2 * got);
+    if (pair < 0) return false;
+    out[got] = static_cast<std::uint8_t>(pair);
   }
   return true;
 }
@@ -68,7 +73,7 @@ std::uint64_t big_endian(const std::uint8_t* p, std::size_t n) {
 std::string segment_overrun(std::uint64_t offset, std::size_t size) {
   const std::uint64_t past = offset + size - kHexSegmentSize;
   return "runs " + std::to_string(past) + " bytes past the end of its 64 KiB segment (offset " +
-         hex_byte(static_cast<unsigned>(offset >> 8)) + hex_byte(static_cast<unsigned>(offset)) + " with " +
+         hex_byte(static_cast<std::uint8_t>(offset >> 8)) + hex_byte(static_cast<std::uint8_t>(offset)) + " with " +
          std::to_string(size) + " data bytes): readers differ on where those bytes go";
 }
 
@@ -92,17 +97,9 @@ const char* format_name(Format format) {
 
 Format detect_format(const std::uint8_t* head, std::size_t n) {
   if (n >= sizeof kElfMagic && std::memcmp(head, kElfMagic, sizeof kElfMagic) == 0) return Format::Elf;
-  std::size_t i = 0;
-  while (true) {
-    if (n - i >= sizeof kByteOrderMark && std::memcmp(head + i, kByteOrderMark, sizeof kByteOrderMark) == 0)
-      i += sizeof kByteOrderMark;
-    else if (i < n && is_blank(head[i]))
-      ++i;
-    else
-      break;
-  }
+  const std::size_t i = skip_marks_and_blanks(head, 0, n);
   if (i < n && head[i] == kHexMark) return Format::IntelHex;
-  if (i + 1 < n && head[i] == kSRecordMark && head[i + 1] >= '0' && head[i + 1] <= '9') return Format::SRecords;
+  if (i + 1 < n && head[i] == record::kMark && head[i + 1] >= '0' && head[i + 1] <= '9') return Format::SRecords;
   return Format::Unknown;
 }
 
@@ -144,15 +141,8 @@ std::optional<Refusal> TextFirmwareReader::refuse(Fault fault, std::string why) 
 
 std::optional<Refusal> TextFirmwareReader::take_line() {
   const auto* text = reinterpret_cast<const std::uint8_t*>(line_.data());
-  std::size_t begin = 0, end = line_.size();
-  while (true) {
-    if (end - begin >= sizeof kByteOrderMark && std::memcmp(text + begin, kByteOrderMark, sizeof kByteOrderMark) == 0)
-      begin += sizeof kByteOrderMark;
-    else if (begin < end && is_blank(text[begin]))
-      ++begin;
-    else
-      break;
-  }
+  std::size_t end = line_.size();
+  const std::size_t begin = skip_marks_and_blanks(text, 0, end);
   while (end > begin && is_blank(text[end - 1])) --end;
   const bool overlong = overlong_;
   overlong_ = false;
@@ -219,8 +209,8 @@ std::optional<Refusal> TextFirmwareReader::hex_line(const std::uint8_t* pairs, s
                                         std::to_string(got < kHexOverhead ? 0 : got - kHexOverhead) + " data bytes");
   const unsigned expected = (0x100u - (byte_sum(b.data(), got - 1) & 0xFFu)) & 0xFFu;
   if (b[got - 1] != expected)
-    return refuse(Fault::BadRecord,
-                  "has the checksum " + hex_byte(b[got - 1]) + " but its bytes give " + hex_byte(expected));
+    return refuse(Fault::BadRecord, "has the checksum " + hex_byte(b[got - 1]) + " but its bytes give " +
+                                        hex_byte(static_cast<std::uint8_t>(expected)));
   const std::uint64_t offset = big_endian(b.data() + 1, 2);
   const std::uint8_t type = b[3];
   const std::uint8_t* data = b.data() + kHexDataPos;
@@ -253,7 +243,7 @@ std::optional<Refusal> TextFirmwareReader::hex_line(const std::uint8_t* pairs, s
 }
 
 std::string s2_line(char type, std::uint32_t address, const std::uint8_t* data, std::size_t n) {
-  constexpr std::size_t kAddressBytes = 3;
+  using record::kAddressBytes;
   std::array<std::uint8_t, 1 + kAddressBytes + kMaxLineBytes> bytes{};
   n = std::min(n, kMaxLineBytes - kAddressBytes - 2);
   bytes[0] = static_cast<std::uint8_t>(kAddressBytes + n + 1);
@@ -262,7 +252,7 @@ std::string s2_line(char type, std::uint32_t address, const std::uint8_t* data, 
   std::copy(data, data + n, bytes.begin() + 1 + kAddressBytes);
   const std::size_t size = 1 + kAddressBytes + n;
   bytes[size] = static_cast<std::uint8_t>(~byte_sum(bytes.data(), size) & 0xFFu);
-  return std::string{kSRecordMark, type} + hex_pairs(bytes.data(), size + 1) + "\n";
+  return std::string{record::kMark, type} + hex_pairs(bytes.data(), size + 1) + "\n";
 }
 
 }  // namespace vx::image

@@ -2,9 +2,9 @@
 // first, upper case when written; read in either case.
 //
 // Every place that turns bytes into pairs (the write telegrams, the simulator's read answers, the trace
-// and the simulator's log) and every place that reads a digit (the S-record packing, the simulator's
-// telegram parsers) goes through these two, so the loader and the board can't come to disagree about
-// what a digit is.
+// and the simulator's log) and every place that reads a digit goes through these two, so the loader and
+// the board can't come to disagree about what a digit is. The loader's readers take whole pairs through
+// protocol/record.h; the simulator reads its own pairs from these digits.
 #pragma once
 
 #include <cstddef>

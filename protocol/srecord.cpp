@@ -1,23 +1,14 @@
 #include "protocol/srecord.h"
 
-#include "protocol/hex.h"
-
 namespace vx::srecord {
 
 namespace {
 
 constexpr unsigned kByteBits = 8;
-constexpr unsigned kNibbleBits = 4;
 constexpr unsigned kByteMask = 0xFF;
 constexpr std::size_t kChecksumBytes = 1;
 
-// The byte of the pair at `pos`, or -1 when the pair is not two hexadecimal digits inside the line.
-int pair_at(std::string_view line, std::size_t pos) {
-  if (pos + kPairWidth > line.size()) return -1;
-  const int high = hex_digit(line[pos]), low = hex_digit(line[pos + 1]);
-  if (high < 0 || low < 0) return -1;
-  return static_cast<int>(static_cast<unsigned>(high) << kNibbleBits | static_cast<unsigned>(low));
-}
+using record::pair_at;
 
 bool is_line_end_or_blank(char c) { return c == '\n' || c == '\r' || c == ' ' || c == '\t'; }
 

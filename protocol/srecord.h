@@ -20,13 +20,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "protocol/record.h"
+
 namespace vx::srecord {
 
-inline constexpr char kMark = 'S';
-inline constexpr std::size_t kTypePos = 1;
-inline constexpr std::size_t kCountPos = 2;
-inline constexpr std::size_t kAddressPos = 4;
-inline constexpr std::size_t kPairWidth = 2;
+using record::kCountPos;
+using record::kMark;
+using record::kPairWidth;
+using record::kTypePos;
+inline constexpr std::size_t kAddressPos = kCountPos + kPairWidth;
 inline constexpr std::size_t kMaxData = 255;  // a count pair holds at most 255
 
 enum class Fault {

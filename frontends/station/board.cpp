@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
+#include <optional>
+#include <string_view>
 
 #include "frontends/station/text.h"
 
@@ -12,20 +13,28 @@ namespace vx::station {
 
 namespace {
 
-const std::map<std::string, Phase>& phases_by_name() {
-  static const std::map<std::string, Phase> kPhases{{"opening", Phase::Opening}, {"identity", Phase::Identity},
-                                                    {"loading", Phase::Loading}, {"reading", Phase::Reading},
-                                                    {"writing", Phase::Writing}, {"verifying", Phase::Verifying}};
-  return kPhases;
-}
+// A board's phases and their names, both those vexal's events give (read back from "phase" events) and
+// the station's own. The station keeps its own list rather than vexal's: it knows vexal only through its
+// process, and the event contract test holds this list to what vexal writes.
+struct NamedPhase {
+  Phase phase;
+  const char* name;
+  bool from_vexal;
+};
+constexpr NamedPhase kPhaseNames[] = {
+    {Phase::Queued, "queued", false},    {Phase::Started, "started", false},        {Phase::Opening, "opening", true},
+    {Phase::Identity, "identity", true}, {Phase::Loading, "loading", true},         {Phase::Reading, "reading", true},
+    {Phase::Writing, "writing", true},   {Phase::Verifying, "verifying", true},     {Phase::Done, "done", false},
+    {Phase::Failed, "failed", false},    {Phase::NotStarted, "not started", false},
+};
 
 double seconds_between(SteadyTime from, SteadyTime to) { return std::chrono::duration<double>(to - from).count(); }
 
 bool enter_phase(Board& board, const Event& event, SteadyTime now) {
-  auto it = phases_by_name().find(event.phase);
-  if (it == phases_by_name().end()) return false;  // a phase of a newer vexal: the row keeps the last known
-  if (it->second == board.phase && event.file == board.file) return false;
-  board.phase = board.reached = it->second;
+  const std::optional<Phase> phase = vexal_phase_named(event.phase);
+  if (!phase) return false;  // a phase of a newer vexal: the row keeps the last known
+  if (*phase == board.phase && event.file == board.file) return false;
+  board.phase = board.reached = *phase;
   board.file = event.file;
   board.done = 0;
   board.total = 0;
@@ -57,20 +66,15 @@ std::string signal_error(int signal_number) {
 }  // namespace
 
 const char* phase_name(Phase phase) {
-  switch (phase) {
-    case Phase::Queued: return "queued";
-    case Phase::Started: return "started";
-    case Phase::Opening: return "opening";
-    case Phase::Identity: return "identity";
-    case Phase::Loading: return "loading";
-    case Phase::Reading: return "reading";
-    case Phase::Writing: return "writing";
-    case Phase::Verifying: return "verifying";
-    case Phase::Done: return "done";
-    case Phase::Failed: return "failed";
-    case Phase::NotStarted: return "not started";
-  }
+  for (const NamedPhase& named : kPhaseNames)
+    if (named.phase == phase) return named.name;
   return "?";
+}
+
+std::optional<Phase> vexal_phase_named(std::string_view name) {
+  for (const NamedPhase& named : kPhaseNames)
+    if (named.from_vexal && name == named.name) return named.phase;
+  return std::nullopt;
 }
 
 const char* board_result(const Board& board) {

@@ -17,7 +17,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "frontends/station/events.h"
@@ -31,6 +33,9 @@ enum class Phase { Queued, Started, Opening, Identity, Loading, Reading, Writing
 
 // "loading", "done", ...
 const char* phase_name(Phase phase);
+// The phase a vexal "phase" event names ("loading"), or nothing for a name that is none of vexal's phases
+// (one of a newer vexal, or a phase only the station gives a board, such as "done").
+std::optional<Phase> vexal_phase_named(std::string_view name);
 
 // The exit code of a run that ended by a signal: as a shell reports it.
 constexpr int kSignalCodeBase = 128;

@@ -1,4 +1,5 @@
-// Hex digits read and byte pairs written: the one place the loader and the simulator take them from.
+// Hex digits read and byte pairs written: the one place the loader and the simulator take them from;
+// and the records module's pairs, bytes and byte-order mark, which every reader of the loader shares.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "protocol/hex.h"
+#include "protocol/record.h"
 
 namespace vx {
 namespace {
@@ -58,6 +60,80 @@ TEST(HexPairs, UpperCaseHighDigitFirst) {
       {"a longer separator", {0x00, 0x80}, ", ", "00, 80"},
   };
   for (const auto& c : cases) EXPECT_EQ(hex_pairs(c.bytes.data(), c.bytes.size(), c.between), c.text) << c.edge;
+}
+
+struct PairCase {
+  const char* edge;
+  std::string text;
+  std::size_t pos;
+  int value;
+};
+
+TEST(RecordPair, TwoDigitsInsideTheText) {
+  const PairCase cases[] = {
+      {"upper case", "C4", 0, 0xC4},
+      {"the mark is no digit", "S2", 0, -1},
+      {"a pair", "7F", 0, 0x7F},
+      {"lower case", "ab", 0, 0xAB},
+      {"mixed case", "fE", 0, 0xFE},
+      {"the lowest", "00", 0, 0x00},
+      {"the highest", "FF", 0, 0xFF},
+      {"from a position", "S214", 2, 0x14},
+      {"a digit and a letter past F", "1G", 0, -1},
+      {"a letter past F and a digit", "G1", 0, -1},
+      {"a blank second", "1 ", 0, -1},
+      {"one digit left at the end", "S21", 2, -1},
+      {"at the very end", "S2", 2, -1},
+      {"past the end", "S2", 5, -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(record::pair_at(c.text, c.pos), c.value) << c.edge;
+    if (c.pos + 1 < c.text.size()) {
+      EXPECT_EQ(record::pair_at(c.text.c_str() + c.pos), c.value) << c.edge;
+    }
+  }
+}
+
+TEST(RecordPair, ZeroTerminatedTextIsNotReadPastItsEnd) {
+  const char cut[] = {'A', '\0', 'B'};  // the 'B' past the end must not make a pair
+  EXPECT_EQ(record::pair_at(cut), -1);
+  const char empty[] = {'\0', '5'};
+  EXPECT_EQ(record::pair_at(empty), -1);
+}
+
+TEST(RecordByte, TwoUpperCaseDigits) {
+  EXPECT_EQ(record::hex_byte(0x00), "00");
+  EXPECT_EQ(record::hex_byte(0x0A), "0A");
+  EXPECT_EQ(record::hex_byte(0xbc), "BC");
+  EXPECT_EQ(record::hex_byte(0xFF), "FF");
+}
+
+struct MarkCase {
+  const char* edge;
+  std::vector<std::uint8_t> bytes;
+  bool marked;
+};
+
+TEST(RecordByteOrderMark, OnlyTheWholeMarkFirst) {
+  const MarkCase cases[] = {
+      {"the mark", {0xEF, 0xBB, 0xBF}, true},
+      {"the mark before a record", {0xEF, 0xBB, 0xBF, 'S', '2'}, true},
+      {"two bytes of it", {0xEF, 0xBB}, false},
+      {"its last byte wrong", {0xEF, 0xBB, 0xBE}, false},
+      {"a record first", {'S', 0xEF, 0xBB, 0xBF}, false},
+      {"nothing", {}, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(record::starts_with_byte_order_mark(c.bytes.data(), c.bytes.size()), c.marked) << c.edge;
+}
+
+TEST(RecordIsRecord, TheMarkAndTheType) {
+  EXPECT_TRUE(record::is_record("S2140000", record::kDataType));
+  EXPECT_TRUE(record::is_record("S804000000FB", record::kTerminationType));
+  EXPECT_FALSE(record::is_record("s2140000", record::kDataType));
+  EXPECT_FALSE(record::is_record("S1130000", record::kDataType));
+  EXPECT_FALSE(record::is_record("S", record::kDataType));
+  EXPECT_FALSE(record::is_record("", record::kDataType));
 }
 
 }  // namespace
