@@ -222,29 +222,43 @@ bool parse_list(const std::string& csv_text, const std::string& file_name, const
 
 namespace {
 
-const std::map<std::string, LayoutField>& number_types() {
-  static const std::map<std::string, LayoutField> kTypes{
-      {"u8", {{}, LayoutField::Kind::Number, 1, false}},   {"u16be", {{}, LayoutField::Kind::Number, 2, false}},
-      {"u16le", {{}, LayoutField::Kind::Number, 2, true}}, {"u32be", {{}, LayoutField::Kind::Number, 4, false}},
-      {"u32le", {{}, LayoutField::Kind::Number, 4, true}}, {"u64be", {{}, LayoutField::Kind::Number, 8, false}},
-      {"u64le", {{}, LayoutField::Kind::Number, 8, true}}};
+// A field's kind and width, without its pool's name: the number types' table and the other forms give one.
+struct FieldShape {
+  LayoutField::Kind kind = LayoutField::Kind::Number;
+  std::size_t size = 0;
+  bool little_endian = false;
+};
+
+const std::map<std::string, FieldShape>& number_types() {
+  using Kind = LayoutField::Kind;
+  static const std::map<std::string, FieldShape> kTypes{
+      {"u8", {Kind::Number, 1, false}},    {"u16be", {Kind::Number, 2, false}}, {"u16le", {Kind::Number, 2, true}},
+      {"u32be", {Kind::Number, 4, false}}, {"u32le", {Kind::Number, 4, true}},  {"u64be", {Kind::Number, 8, false}},
+      {"u64le", {Kind::Number, 8, true}}};
   return kTypes;
 }
 
-// "serial u32be", "mac 6 bytes", "key text 12" into `out`.
+// The shape a field's words after its pool's name give, if any.
+std::optional<FieldShape> field_shape(const std::vector<std::string>& words) {
+  std::uint64_t size = 0;
+  if (words.size() == 2 && number_types().count(words[1]) != 0) return number_types().at(words[1]);
+  if (words.size() == 3 && words[2] == "bytes" && parse_number(words[1], size) && size > 0)
+    return FieldShape{LayoutField::Kind::Bytes, static_cast<std::size_t>(size), false};
+  if (words.size() == 3 && words[1] == "text" && parse_number(words[2], size) && size > 0)
+    return FieldShape{LayoutField::Kind::Text, static_cast<std::size_t>(size), false};
+  return std::nullopt;
+}
+
+// "serial u32be", "mac 6 bytes", "key text 12" into `out`. Set member by member: a whole LayoutField
+// assigned from a temporary trips GCC 12's -Wfree-nonheap-object under ThreadSanitizer, wrongly.
 bool parse_field(const std::string& text, LayoutField& out) {
   const std::vector<std::string> words = split(tidied(text), ' ');
-  std::uint64_t size = 0;
-  if (words.size() == 2 && number_types().count(words[1]) != 0) {
-    out = number_types().at(words[1]);
-  } else if (words.size() == 3 && words[2] == "bytes" && parse_number(words[1], size) && size > 0) {
-    out = LayoutField{{}, LayoutField::Kind::Bytes, static_cast<std::size_t>(size), false};
-  } else if (words.size() == 3 && words[1] == "text" && parse_number(words[2], size) && size > 0) {
-    out = LayoutField{{}, LayoutField::Kind::Text, static_cast<std::size_t>(size), false};
-  } else {
-    return false;
-  }
+  const std::optional<FieldShape> shape = field_shape(words);
+  if (!shape) return false;
   out.pool = words[0];
+  out.kind = shape->kind;
+  out.size = shape->size;
+  out.little_endian = shape->little_endian;
   return true;
 }
 

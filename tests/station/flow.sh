@@ -181,6 +181,8 @@ json_check "$WORK/r.json" '[b["result"] for b in r["boards"]] == ["passed", "not
 board f1 bytes=409600 step=0.1
 board f2 bytes=409600 step=0.1
 station_in_background "$WORK/log" --ports "$WORK/f1,$WORK/f2" --report "$WORK/r.json" -- fw.s28
+# Both jobs loading, so both have their signal handling in place: a loaded machine may start f2's first.
+wait_for "$WORK/log" "f1  loading"
 wait_for "$WORK/log" "f2  loading"
 kill -INT "$STATION_PID"
 wait_for "$WORK/log" "stopping"
