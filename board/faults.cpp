@@ -1,11 +1,11 @@
 #include "board/faults.h"
 
 #include <array>
-#include <charconv>
 #include <cstdlib>
 #include <utility>
 
 #include "board/telegrams.h"
+#include "cli/option_table.h"
 #include "protocol/frame.h"
 
 namespace vx::board {
@@ -34,11 +34,6 @@ constexpr std::array<KindName, 12> kKinds{{
 constexpr std::uint8_t kDamage = 0xFF;  // XORed into a damaged byte: never leaves it as it was
 constexpr double kTwoToMinus53 = 1.0 / 9007199254740992.0;
 constexpr unsigned kUnusedBits = 11;  // of 64, to keep the 53 a double holds
-
-bool parse_unsigned(std::string_view s, unsigned& out) {
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && end == s.data() + s.size() && !s.empty();
-}
 
 bool parse_rate(std::string_view s, double& out) {
   std::string text(s);
@@ -72,7 +67,7 @@ constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr unsigned kPrintables = 0x7F - kFirstPrintable;
 
 std::string read_every(FaultRule& r, std::string_view, std::string_view value) {
-  if (!parse_unsigned(value, r.every) || r.every == 0) return "every needs a whole number of 1 or more";
+  if (!cli::parse_number(value, r.every) || r.every == 0) return "every needs a whole number of 1 or more";
   return {};
 }
 
@@ -82,20 +77,20 @@ std::string read_rate(FaultRule& r, std::string_view, std::string_view value) {
 }
 
 std::string read_after(FaultRule& r, std::string_view, std::string_view value) {
-  if (!parse_unsigned(value, r.after)) return "after needs a whole number";
+  if (!cli::parse_number(value, r.after)) return "after needs a whole number";
   return {};
 }
 
 std::string read_delay(FaultRule& r, std::string_view key, std::string_view value) {
   unsigned ms = 0;
-  if (!parse_unsigned(value, ms) || ms == 0) return std::string(key) + " needs a number of milliseconds, 1 or more";
+  if (!cli::parse_number(value, ms) || ms == 0) return std::string(key) + " needs a number of milliseconds, 1 or more";
   r.delay = Millis(ms);
   return {};
 }
 
 std::string read_bytes_within(FaultRule& r, std::string_view value, unsigned least, unsigned most) {
   unsigned n = 0;
-  if (!parse_unsigned(value, n) || n < least || n > most)
+  if (!cli::parse_number(value, n) || n < least || n > most)
     return "bytes needs a number from " + std::to_string(least) + " to " + std::to_string(most);
   r.bytes = n;
   return {};

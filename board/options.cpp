@@ -1,26 +1,14 @@
 #include "board/options.h"
 
-#include <charconv>
-#include <functional>
 #include <map>
+
+#include "cli/option_table.h"
 
 namespace vx::board {
 
 namespace {
 
-using Handler = std::function<std::string(Options&, const std::string&)>;
-
-struct OptionDef {
-  bool takes_value;
-  Handler apply;
-};
-
-template <typename T>
-bool parse_number(std::string_view s, T& out, int base = 10) {
-  if (base == 16 && (s.starts_with("0x") || s.starts_with("0X"))) s.remove_prefix(2);
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out, base);
-  return !s.empty() && ec == std::errc() && end == s.data() + s.size();
-}
+using cli::parse_number;
 
 std::string set_baud(Options& o, const std::string& v) {
   if (!parse_number(v, o.baud) || o.baud == 0 || o.baud > kMaxBaud) return "--baud needs a rate in bits per second";
@@ -108,8 +96,8 @@ std::string set_text(std::string& field, const char* name, const std::string& v)
   return {};
 }
 
-const std::map<std::string, OptionDef>& definitions() {
-  static const std::map<std::string, OptionDef> kDefs{
+const cli::OptionTable<Options>& definitions() {
+  static const cli::OptionTable<Options> kDefs{
       {"--link", {true, [](Options& o, const std::string& v) { return set_text(o.link, "--link", v); }}},
       {"--device", {true, [](Options& o, const std::string& v) { return set_text(o.device, "--device", v); }}},
       {"--log", {true, [](Options& o, const std::string& v) { return set_text(o.log, "--log", v); }}},
@@ -128,18 +116,8 @@ const std::map<std::string, OptionDef>& definitions() {
           o.board.old_bios = true;
           return std::string();
         }}},
-      {"--help",
-       {false,
-        [](Options& o, const std::string&) {
-          o.help = true;
-          return std::string();
-        }}},
-      {"--version",
-       {false,
-        [](Options& o, const std::string&) {
-          o.version = true;
-          return std::string();
-        }}},
+      {"--help", {false, cli::flag(&Options::help)}},
+      {"--version", {false, cli::flag(&Options::version)}},
   };
   return kDefs;
 }
@@ -149,29 +127,7 @@ const std::map<std::string, OptionDef>& definitions() {
 bool parse_options(const std::vector<std::string>& args, Options& out, std::string& why) {
   Options o;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i], value;
-    std::size_t eq = name.find('=');
-    bool inline_value = name.starts_with("--") && eq != std::string::npos;
-    if (inline_value) {
-      value = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    auto it = definitions().find(name);
-    if (it == definitions().end()) {
-      why = "unknown option " + args[i] + " (--help lists them)";
-      return false;
-    }
-    if (it->second.takes_value && !inline_value) {
-      if (i + 1 >= args.size()) {
-        why = name + " needs a value";
-        return false;
-      }
-      value = args[++i];
-    } else if (!it->second.takes_value && inline_value) {
-      why = name + " takes no value";
-      return false;
-    }
-    why = it->second.apply(o, value);
+    why = cli::apply_option(definitions(), args, i, o, "--help lists them");
     if (!why.empty()) return false;
   }
   out = std::move(o);

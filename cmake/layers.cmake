@@ -4,7 +4,9 @@
 # scripts/check-layers.sh reads the same rule off the sources.
 #
 #   vexal_layer(TARGET FOLDER [LOWER_FOLDER...])
-# TARGET must exist; FOLDER is the target's own folder, relative to the source root.
+# TARGET must exist; FOLDER is the target's own folder, relative to the source root. A header-only
+# (INTERFACE) library hands the directory to what links it; any other target uses it and hands it on.
+# cli/ (the command-line helpers) is below every layer: the folders that may use it name it.
 function(vexal_layer target folder)
   set(dir ${CMAKE_BINARY_DIR}/layers/${target})
   foreach(seen ${folder} ${ARGN})
@@ -14,5 +16,10 @@ function(vexal_layer target folder)
       file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${seen} ${dir}/${seen} SYMBOLIC)
     endif()
   endforeach()
-  target_include_directories(${target} PUBLIC ${dir})
+  get_target_property(kind ${target} TYPE)
+  if(kind STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${dir})
+  else()
+    target_include_directories(${target} PUBLIC ${dir})
+  endif()
 endfunction()

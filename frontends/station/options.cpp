@@ -1,9 +1,6 @@
 #include "frontends/station/options.h"
 
-#include <charconv>
-#include <functional>
-#include <map>
-
+#include "cli/option_table.h"
 #include "frontends/station/job.h"
 #include "frontends/station/placeholders.h"
 #include "frontends/station/port_file.h"
@@ -14,12 +11,8 @@ namespace vx::station {
 
 namespace {
 
-using Setter = std::function<std::string(Options&, const std::string&)>;
-
-struct OptionDef {
-  bool takes_value;
-  Setter apply;
-};
+using Setter = cli::Setter<Options>;
+using cli::flag;
 
 std::string add_ports(Options& o, const std::string& value) {
   for (const std::string& port : split(value, ',')) {
@@ -50,16 +43,12 @@ std::string add_match(Options& o, const std::string& value) {
 }
 
 std::string set_jobs(Options& o, const std::string& value) {
-  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), o.jobs);
-  if (ec != std::errc() || end != value.data() + value.size() || o.jobs == 0)
-    return "--jobs needs a number of boards, 1 or more";
+  if (!cli::parse_number(value, o.jobs) || o.jobs == 0) return "--jobs needs a number of boards, 1 or more";
   return {};
 }
 
 std::string set_limit(Options& o, const std::string& value) {
-  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), o.limit);
-  if (ec != std::errc() || end != value.data() + value.size() || o.limit == 0)
-    return "--limit needs a number of boards, 1 or more";
+  if (!cli::parse_number(value, o.limit) || o.limit == 0) return "--limit needs a number of boards, 1 or more";
   return {};
 }
 
@@ -71,19 +60,12 @@ Setter text_setter(std::string Options::*field, const char* name) {
   };
 }
 
-Setter flag_setter(bool Options::*field) {
-  return [field](Options& o, const std::string&) {
-    o.*field = true;
-    return std::string();
-  };
-}
-
-const std::map<std::string, OptionDef>& definitions() {
-  static const std::map<std::string, OptionDef> kDefs{
+const cli::OptionTable<Options>& definitions() {
+  static const cli::OptionTable<Options> kDefs{
       {"--ports", {true, add_ports}},
       {"--ports-file", {true, add_ports_file}},
-      {"--all", {false, flag_setter(&Options::all)}},
-      {"--watch", {false, flag_setter(&Options::watch)}},
+      {"--all", {false, flag(&Options::all)}},
+      {"--watch", {false, flag(&Options::watch)}},
       {"--match", {true, add_match}},
       {"--jobs", {true, set_jobs}},
       {"--logs", {true, text_setter(&Options::logs_dir, "--logs")}},
@@ -92,38 +74,18 @@ const std::map<std::string, OptionDef>& definitions() {
       {"--vexal", {true, text_setter(&Options::vexal, "--vexal")}},
       {"--station", {true, text_setter(&Options::station, "--station")}},
       {"--operator", {true, text_setter(&Options::operator_name, "--operator")}},
-      {"--identify", {false, flag_setter(&Options::identify)}},
-      {"--window", {false, flag_setter(&Options::window)}},
+      {"--identify", {false, flag(&Options::identify)}},
+      {"--window", {false, flag(&Options::window)}},
       {"--serial", {true, text_setter(&Options::serial, "--serial")}},
       {"--mac", {true, text_setter(&Options::mac, "--mac")}},
       {"--key", {true, text_setter(&Options::key, "--key")}},
       {"--layout", {true, text_setter(&Options::layout, "--layout")}},
       {"--db", {true, text_setter(&Options::db, "--db")}},
       {"--limit", {true, set_limit}},
-      {"--help", {false, flag_setter(&Options::help)}},
-      {"--version", {false, flag_setter(&Options::version)}},
+      {"--help", {false, flag(&Options::help)}},
+      {"--version", {false, flag(&Options::version)}},
   };
   return kDefs;
-}
-
-// Applies args[i] (and its value); i is left on the last argument used.
-std::string apply_option(const std::vector<std::string>& args, std::size_t& i, Options& o) {
-  std::string name = args[i], value;
-  std::size_t eq = name.find('=');
-  const bool inline_value = eq != std::string::npos;
-  if (inline_value) {
-    value = name.substr(eq + 1);
-    name.resize(eq);
-  }
-  auto it = definitions().find(name);
-  if (it == definitions().end()) return "unknown option " + args[i] + " (--help lists them; the job goes after --)";
-  if (it->second.takes_value && !inline_value) {
-    if (i + 1 >= args.size()) return name + " needs a value";
-    value = args[++i];
-  } else if (!it->second.takes_value && inline_value) {
-    return name + " takes no value";
-  }
-  return it->second.apply(o, value);
 }
 
 std::string combination_problem(const Options& o) {
@@ -146,7 +108,7 @@ bool parse_options(const std::vector<std::string>& args, Options& out, std::stri
   Options o;
   std::size_t i = 0;
   for (; i < args.size() && args[i] != "--"; ++i) {
-    why = apply_option(args, i, o);
+    why = cli::apply_option(definitions(), args, i, o, "--help lists them; the job goes after --");
     if (!why.empty()) return false;
   }
   if (i < args.size()) o.job.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
