@@ -6,8 +6,8 @@
 #include <map>
 
 #include "frontends/station/options.h"
+#include "frontends/station/os/store.h"
 #include "frontends/station/production.h"
-#include "frontends/station/store.h"
 
 namespace vx::station {
 

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "frontends/station/child.h"
-#include "frontends/station/display.h"
 #include "frontends/station/history.h"
+#include "frontends/station/model/report.h"
 #include "frontends/station/options.h"
-#include "frontends/station/ports.h"
+#include "frontends/station/os/child.h"
+#include "frontends/station/os/ports.h"
 #include "frontends/station/production.h"
-#include "frontends/station/report.h"
 #include "frontends/station/station.h"
-#include "frontends/station/window.h"
+#include "frontends/station/views/display.h"
+#include "frontends/station/views/window.h"
 #include "vexal_version.h"
 
 namespace {

@@ -1,11 +1,11 @@
 #include "frontends/station/options.h"
 
 #include "cli/option_table.h"
-#include "frontends/station/job.h"
-#include "frontends/station/placeholders.h"
-#include "frontends/station/port_file.h"
-#include "frontends/station/ports.h"
-#include "frontends/station/text.h"
+#include "frontends/station/model/job.h"
+#include "frontends/station/model/placeholders.h"
+#include "frontends/station/os/port_file.h"
+#include "frontends/station/os/ports.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <toml++/toml.h>
 
-#include "frontends/station/store.h"
-#include "frontends/station/text.h"
+#include "frontends/station/os/store.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

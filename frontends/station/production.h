@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "frontends/station/model/units.h"
 #include "frontends/station/options.h"
-#include "frontends/station/units.h"
 
 namespace vx::station {
 

@@ -19,14 +19,14 @@
 #include <optional>
 #include <set>
 
-#include "frontends/station/child.h"
-#include "frontends/station/devwatch.h"
-#include "frontends/station/job.h"
-#include "frontends/station/placeholders.h"
-#include "frontends/station/ports.h"
-#include "frontends/station/report.h"
-#include "frontends/station/text.h"
-#include "frontends/station/watch.h"
+#include "frontends/station/model/job.h"
+#include "frontends/station/model/placeholders.h"
+#include "frontends/station/model/report.h"
+#include "frontends/station/model/watch.h"
+#include "frontends/station/os/child.h"
+#include "frontends/station/os/devwatch.h"
+#include "frontends/station/os/ports.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -27,9 +27,9 @@
 #include <memory>
 #include <string>
 
-#include "frontends/station/display.h"
 #include "frontends/station/options.h"
 #include "frontends/station/unit_keeper.h"
+#include "frontends/station/views/display.h"
 
 namespace vx::station {
 

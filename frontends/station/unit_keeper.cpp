@@ -10,7 +10,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

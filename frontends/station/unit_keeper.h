@@ -13,9 +13,9 @@
 #include <chrono>
 #include <string>
 
-#include "frontends/station/board.h"
+#include "frontends/station/model/board.h"
+#include "frontends/station/os/store.h"
 #include "frontends/station/production.h"
-#include "frontends/station/store.h"
 
 namespace vx::station {
 

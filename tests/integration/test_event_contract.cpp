@@ -12,11 +12,11 @@
 #include <sstream>
 
 #include "console/events.h"
-#include "frontends/station/board.h"
-#include "frontends/station/ports.h"
+#include "frontends/station/model/board.h"
+#include "frontends/station/os/ports.h"
 #include "serial/port_list.h"
 
-#include "frontends/station/events.h"
+#include "frontends/station/model/events.h"
 #include "tests/support/scripted_board.h"
 #include "tests/support/sim_process.h"
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "frontends/station/board.h"
+#include "frontends/station/model/board.h"
 
 namespace vx::station {
 

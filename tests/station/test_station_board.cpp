@@ -3,7 +3,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include "frontends/station/board.h"
+#include "frontends/station/model/board.h"
 #include "station_test_support.h"
 
 namespace vx::station {

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "frontends/station/child.h"
+#include "frontends/station/os/child.h"
 
 namespace vx::station {
 namespace {

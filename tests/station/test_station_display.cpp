@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frontends/station/display.h"
+#include "frontends/station/views/display.h"
 #include "station_test_support.h"
 
 namespace vx::station {

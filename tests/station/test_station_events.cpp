@@ -1,7 +1,7 @@
 // Reading vexal's event stream: lines out of pipe pieces, events out of lines.
 #include <gtest/gtest.h>
 
-#include "frontends/station/events.h"
+#include "frontends/station/model/events.h"
 
 namespace vx::station {
 namespace {

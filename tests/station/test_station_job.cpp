@@ -1,7 +1,7 @@
 // What every board runs, and the jobs whose placeholder-built files two boards would share.
 #include <gtest/gtest.h>
 
-#include "frontends/station/job.h"
+#include "frontends/station/model/job.h"
 
 namespace vx::station {
 namespace {

@@ -1,7 +1,7 @@
 // {port}, {name} and {index} in a job's arguments.
 #include <gtest/gtest.h>
 
-#include "frontends/station/placeholders.h"
+#include "frontends/station/model/placeholders.h"
 
 namespace vx::station {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "frontends/station/options.h"
-#include "frontends/station/port_file.h"
-#include "frontends/station/ports.h"
+#include "frontends/station/os/port_file.h"
+#include "frontends/station/os/ports.h"
 
 namespace vx::station {
 namespace {

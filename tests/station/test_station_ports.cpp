@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "frontends/station/ports.h"
+#include "frontends/station/os/ports.h"
 
 namespace vx::station {
 namespace {

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "frontends/station/report.h"
+#include "frontends/station/model/report.h"
 
 namespace vx::station {
 namespace {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <set>
 
-#include "frontends/station/store.h"
+#include "frontends/station/os/store.h"
 
 namespace vx::station {
 namespace {

@@ -1,7 +1,7 @@
 // The live table, the log lines and the summary, as a person reads them.
 #include <gtest/gtest.h>
 
-#include "frontends/station/table.h"
+#include "frontends/station/views/table.h"
 #include "station_test_support.h"
 
 namespace vx::station {

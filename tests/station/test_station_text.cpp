@@ -1,7 +1,7 @@
 // The text helpers the station's parsers and screens share.
 #include <gtest/gtest.h>
 
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 namespace {

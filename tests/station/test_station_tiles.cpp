@@ -1,7 +1,7 @@
 // The window's tiles, header and grid as a person reads them off the window.
 #include <gtest/gtest.h>
 
-#include "frontends/station/tiles.h"
+#include "frontends/station/views/tiles.h"
 #include "station_test_support.h"
 
 namespace vx::station {

@@ -2,8 +2,8 @@
 // placeholders.
 #include <gtest/gtest.h>
 
-#include "frontends/station/placeholders.h"
-#include "frontends/station/units.h"
+#include "frontends/station/model/placeholders.h"
+#include "frontends/station/model/units.h"
 
 namespace vx::station {
 namespace {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "frontends/station/devwatch.h"
-#include "frontends/station/watch.h"
+#include "frontends/station/model/watch.h"
+#include "frontends/station/os/devwatch.h"
 
 namespace vx::station {
 namespace {

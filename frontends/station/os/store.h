@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "frontends/station/units.h"
+#include "frontends/station/model/units.h"
 
 namespace vx::station {
 

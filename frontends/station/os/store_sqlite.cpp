@@ -10,8 +10,8 @@
 #include <cstring>
 #include <functional>
 
-#include "frontends/station/store.h"
-#include "frontends/station/store_sql.h"
+#include "frontends/station/os/store.h"
+#include "frontends/station/os/store_sql.h"
 
 namespace vx::station {
 

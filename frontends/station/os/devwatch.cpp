@@ -1,4 +1,4 @@
-#include "frontends/station/devwatch.h"
+#include "frontends/station/os/devwatch.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>

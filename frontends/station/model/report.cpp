@@ -1,4 +1,4 @@
-#include "frontends/station/report.h"
+#include "frontends/station/model/report.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -12,8 +12,8 @@
 #include <functional>
 #include <memory>
 
-#include "frontends/station/store.h"
-#include "frontends/station/store_sql.h"
+#include "frontends/station/os/store.h"
+#include "frontends/station/os/store_sql.h"
 
 namespace vx::station {
 

@@ -23,7 +23,7 @@
 #include <memory>
 #include <string>
 
-#include "frontends/station/display.h"
+#include "frontends/station/views/display.h"
 
 namespace vx::station {
 

@@ -1,4 +1,4 @@
-#include "frontends/station/ports.h"
+#include "frontends/station/os/ports.h"
 
 #include <fnmatch.h>
 
@@ -6,7 +6,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -1,11 +1,11 @@
-#include "frontends/station/units.h"
+#include "frontends/station/model/units.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <map>
 
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -1,8 +1,8 @@
-#include "frontends/station/job.h"
+#include "frontends/station/model/job.h"
 
 #include <map>
 
-#include "frontends/station/units.h"
+#include "frontends/station/model/units.h"
 
 namespace vx::station {
 

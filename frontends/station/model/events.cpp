@@ -1,4 +1,4 @@
-#include "frontends/station/events.h"
+#include "frontends/station/model/events.h"
 
 #include <map>
 #include <nlohmann/json.hpp>

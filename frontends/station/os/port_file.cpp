@@ -1,4 +1,4 @@
-#include "frontends/station/port_file.h"
+#include "frontends/station/os/port_file.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "frontends/station/store.h"
+#include "frontends/station/os/store.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "frontends/station/store_sql.h"
-#include "frontends/station/text.h"
+#include "frontends/station/os/store_sql.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -1,9 +1,9 @@
-#include "frontends/station/tiles.h"
+#include "frontends/station/views/tiles.h"
 
 #include <algorithm>
 
-#include "frontends/station/table.h"
-#include "frontends/station/text.h"
+#include "frontends/station/views/table.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -1,4 +1,4 @@
-#include "frontends/station/child.h"
+#include "frontends/station/os/child.h"
 
 #include <fcntl.h>
 #include <poll.h>

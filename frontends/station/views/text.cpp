@@ -1,4 +1,4 @@
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "frontends/station/board.h"
-#include "frontends/station/table.h"
+#include "frontends/station/model/board.h"
+#include "frontends/station/views/table.h"
 
 namespace vx::station {
 

@@ -1,5 +1,5 @@
 // The station built without FLTK: no window, and --window is refused with the reason.
-#include "frontends/station/window.h"
+#include "frontends/station/views/window.h"
 
 namespace vx::station {
 

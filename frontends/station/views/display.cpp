@@ -1,4 +1,4 @@
-#include "frontends/station/display.h"
+#include "frontends/station/views/display.h"
 
 #include <sys/ioctl.h>
 

@@ -1,4 +1,4 @@
-#include "frontends/station/board.h"
+#include "frontends/station/model/board.h"
 
 #include <sys/wait.h>
 
@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -1,8 +1,8 @@
 // Ours first: X11's headers, which FLTK's bring in, define macros (None, Status) that would rewrite our names.
-#include "frontends/station/window.h"
+#include "frontends/station/views/window.h"
 
-#include "frontends/station/text.h"
-#include "frontends/station/tiles.h"
+#include "frontends/station/views/text.h"
+#include "frontends/station/views/tiles.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>

@@ -1,10 +1,10 @@
-#include "frontends/station/table.h"
+#include "frontends/station/views/table.h"
 
 #include <algorithm>
 #include <array>
 #include <map>
 
-#include "frontends/station/text.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -1,4 +1,4 @@
-#include "frontends/station/watch.h"
+#include "frontends/station/model/watch.h"
 
 #include <set>
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "frontends/station/placeholders.h"
+#include "frontends/station/model/placeholders.h"
 
 namespace vx::station {
 

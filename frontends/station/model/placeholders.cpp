@@ -1,11 +1,11 @@
-#include "frontends/station/placeholders.h"
+#include "frontends/station/model/placeholders.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <string_view>
 
-#include "frontends/station/units.h"
+#include "frontends/station/model/units.h"
 
 namespace vx::station {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "frontends/station/store.h"
-#include "frontends/station/text.h"
+#include "frontends/station/os/store.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "frontends/station/ports.h"
+#include "frontends/station/os/ports.h"
 
 namespace vx::station {
 

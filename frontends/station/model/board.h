@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frontends/station/events.h"
-#include "frontends/station/ports.h"
+#include "frontends/station/model/events.h"
+#include "frontends/station/os/ports.h"
 
 namespace vx::station {
 

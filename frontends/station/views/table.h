@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "frontends/station/board.h"
+#include "frontends/station/model/board.h"
 
 namespace vx::station {
 
