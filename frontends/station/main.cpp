@@ -15,6 +15,7 @@
 #include "frontends/station/os/child.h"
 #include "frontends/station/os/ports.h"
 #include "frontends/station/production.h"
+#include "frontends/station/run_record.h"
 #include "frontends/station/station.h"
 #include "frontends/station/views/display.h"
 #include "frontends/station/views/window.h"

@@ -1,14 +1,17 @@
 // The station: runs one vexal per board, at most --jobs at a time, and follows each through its
 // events until it ends.
 //
-// Everything happens on one thread in one poll loop: the signals (through a signalfd: SIGCHLD for
-// ended jobs, SIGINT, SIGTERM, SIGHUP), every running job's event pipe, and in watch mode the device
-// watcher; the loop sleeps until one of them has something or the live table is due again. A job
-// ends when its vexal has been reaped; what its pipe still held is read first. The first Ctrl-C
-// starts no more jobs (queued boards end as not started) and the station ends when the running jobs
-// have ended; a second Ctrl-C, or SIGTERM / SIGHUP, passes SIGINT on to every running vexal; a third
-// sends SIGTERM and, kKillGrace later, SIGKILL to the jobs still running. The signals are also taken
-// while the ports are listed, so a Ctrl-C then stops the listing.
+// Everything happens on one thread in one poll loop (station.cpp): the signals (through a signalfd: SIGCHLD
+// for ended jobs, SIGINT, SIGTERM, SIGHUP; os/signal_channel.h), every running job's event pipe (one epoll
+// set, os/job_pool.h), and in watch mode the device watcher (watch_mode.h); the loop sleeps until one of them
+// has something or something is due (the live table, a relist, a kill, the reports). What happens to each
+// board is board_runs.h's; what each stop signal asks is model/stop_policy.h's; the reports are
+// run_record.h's. A job ends when its vexal has been reaped; what its pipe still held is read first. The
+// first Ctrl-C starts no more jobs (queued boards end as not started) and the station ends when the running
+// jobs have ended; a second Ctrl-C, or SIGTERM / SIGHUP, passes SIGINT on to every running vexal; a third
+// sends SIGTERM and, kKillGrace later, SIGKILL to the jobs still running. The signals are also taken while
+// the ports are listed, so a Ctrl-C then stops the listing. Everything the station says goes through its
+// display, standard error included (a refusal, a pool that ran out).
 //
 // Jobs run at once: --jobs, and never more than the open-file limit allows (the soft limit is raised
 // to the hard one first; each running job holds one descriptor); the other boards wait their turn.
@@ -40,9 +43,6 @@ struct StationSetup {
   std::string version;
   UnitKeeper* units = nullptr;  // the unit values and the record, when the run keeps them
 };
-
-// This machine's name, as the records and reports hold it.
-std::string host_name();
 
 // Runs the station to its end; the process's exit status (0 all boards passed, 1 otherwise).
 int run_station(const StationSetup& setup, Display& display);

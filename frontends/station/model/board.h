@@ -22,12 +22,11 @@
 #include <string_view>
 #include <vector>
 
+#include "frontends/station/model/clock.h"
 #include "frontends/station/model/events.h"
 #include "frontends/station/os/ports.h"
 
 namespace vx::station {
-
-using SteadyTime = std::chrono::steady_clock::time_point;
 
 enum class Phase { Queued, Started, Opening, Identity, Loading, Reading, Writing, Verifying, Done, Failed, NotStarted };
 

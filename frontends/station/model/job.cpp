@@ -3,6 +3,7 @@
 #include <map>
 
 #include "frontends/station/model/units.h"
+#include "frontends/station/views/text.h"
 
 namespace vx::station {
 
@@ -94,6 +95,15 @@ std::optional<Collision> colliding_argument(const std::vector<std::string>& job,
     }
   }
   return std::nullopt;
+}
+
+std::string shown_command(const std::string& vexal, const std::vector<std::string>& job) {
+  std::string line = last_component(vexal) + " --port {port}";
+  for (const std::string& argument : job) {
+    bool plain = !argument.empty() && argument.find_first_of(" \t'\"<>|&;") == std::string::npos;
+    line += plain ? " " + argument : " '" + argument + "'";
+  }
+  return line;
 }
 
 }  // namespace vx::station

@@ -41,4 +41,8 @@ struct Collision {
 std::optional<Collision> colliding_argument(const std::vector<std::string>& job,
                                             const std::vector<PlaceholderValues>& boards);
 
+// The job as a person would type it, for the station's first line: "vexal --port {port}" and the
+// job's arguments, those with blanks, quotes or shell characters in single quotes.
+std::string shown_command(const std::string& vexal, const std::vector<std::string>& job);
+
 }  // namespace vx::station

@@ -108,4 +108,14 @@ std::vector<PortInfo> matching_ports(const std::vector<PortInfo>& listing, const
   return matched;
 }
 
+std::vector<PortInfo> ports_from_paths(const std::vector<std::string>& paths, const std::vector<std::string>& names,
+                                       const std::vector<PortInfo>& listing) {
+  std::vector<PortInfo> ports;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    ports.push_back(port_from_path(paths[i], listing));
+    if (i < names.size()) ports.back().name = names[i];
+  }
+  return ports;
+}
+
 }  // namespace vx::station

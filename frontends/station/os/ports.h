@@ -37,6 +37,11 @@ std::string short_name(const PortInfo& port);
 // entry whose device is the same file, and named after the by-id link when `path` is one.
 PortInfo port_from_path(const std::string& path, const std::vector<PortInfo>& listing);
 
+// The ports --ports and --ports-file give, in order: each as port_from_path makes it, named by its
+// ports file: the name beside it in `names` ("" for none).
+std::vector<PortInfo> ports_from_paths(const std::vector<std::string>& paths, const std::vector<std::string>& names,
+                                       const std::vector<PortInfo>& listing);
+
 // The first of `paths` that names the same file as one before it (two jobs can't share a port), or "".
 std::string repeated_port(const std::vector<std::string>& paths);
 

@@ -91,6 +91,8 @@ void LiveDisplay::close() {
 
 }  // namespace
 
+void Display::error_line(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
 std::unique_ptr<Display> make_display(std::FILE* out, bool live, SizeSource size) {
   if (live) return std::make_unique<LiveDisplay>(out, std::move(size));
   return std::make_unique<LogDisplay>(out);

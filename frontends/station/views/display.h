@@ -8,6 +8,8 @@
 // cursor's feet.
 //
 // Log: one line per board per change of phase, one at its end, and the notes; nothing is redrawn.
+//
+// Every display writes its error lines to standard error: the station prints through its display alone.
 #pragma once
 
 #include <chrono>
@@ -43,6 +45,10 @@ class Display {
   virtual std::optional<std::chrono::milliseconds> wake_interval() const { return std::nullopt; }
   // After the station's end: a window stays until the person closes it; a terminal has nothing to wait for.
   virtual void linger() {}
+
+  // A line for standard error, whatever shows the boards: a refusal before any board ran, or why no
+  // new board starts, which the person must see even where standard output goes to a file.
+  virtual void error_line(const std::string& line);
 };
 
 constexpr std::chrono::milliseconds kLiveInterval{250};
