@@ -41,6 +41,7 @@
 #include "loader/state.h"
 #include "loader/verify.h"
 #include "protocol/address.h"
+#include "protocol/answer.h"
 #include "protocol/block.h"
 #include "protocol/image.h"
 #include "protocol/hex.h"
@@ -163,14 +164,14 @@ constexpr ReadFormat kRawFormat{kRawChunk, "wb", false};
 constexpr ReadFormat kDumpFormat{kDumpChunk, "wt", true};
 
 void check_read_answer(const ReadFormat& format, std::string_view a) {
-  bool refused = format.hex_dump && a.find_first_of("!?") != std::string_view::npos;
-  if (a.empty() || a.front() != '=' || refused) fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
+  bool refused = format.hex_dump && a.find_first_of(answers::kNegativeMarks) != std::string_view::npos;
+  if (a.empty() || a.front() != answers::kData || refused) fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
 }
 
 void write_line_start(File& file, std::int64_t adr) {
   char head[16];
   int n = std::snprintf(head, sizeof head, "%06X: ", static_cast<unsigned>(adr));
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) fail(ExitCode::FileFailed, kCantWrite, file.name());
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) fail(ExitCode::FileFailed, kCantWriteFile, file.name());
   file.write(head, static_cast<std::size_t>(n));
 }
 
@@ -296,7 +297,7 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
     std::size_t n = std::min<std::size_t>(kWriteChunk, data.size() - done);
     send_write(kam + static_cast<std::int64_t>(done), hex_pairs(data.data() + done, n).c_str());
     std::string_view a = answer();
-    if (a.empty() || a.front() != '*') fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
+    if (a.empty() || a.front() != answers::kAccepted) fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
     transfer_advance(static_cast<std::int64_t>(n));
   }
 }

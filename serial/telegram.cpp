@@ -206,7 +206,7 @@ void sendc(const char* p) {
   std::memset(request, 0, sizeof link.request);
   std::memcpy(request, ft12::kPrefix, ft12::kPrefixSize);
   std::memcpy(request + ft12::kPrefixSize, text, len);
-  const int delka = static_cast<int>(ft12::kPrefixSize + len + 2);
+  const int delka = static_cast<int>(ft12::kPrefixSize + len + ft12::kTrailerSize);
   const auto* frame = reinterpret_cast<const unsigned char*>(request);
   if (!await_answer) {
     posli_telegram(frame, delka);
