@@ -14,6 +14,7 @@
 #include "vexal_version.h"
 #include "loader/loader.h"
 #include "loader/state.h"
+#include "protocol/line.h"
 #include "serial/link.h"
 #include "serial/comdrv.h"
 #include "serial/telegram.h"
@@ -22,8 +23,7 @@ namespace vx {
 
 namespace {
 
-constexpr std::uint32_t kDefaultBaud = 38400;
-constexpr short kDefaultPort = 0x3F8;
+constexpr short kDefaultPort = kCom1Address;
 constexpr signed char kDefaultIrq = 4;
 constexpr signed char kDefaultMode = 0;
 constexpr int kBaudDigits = 6;

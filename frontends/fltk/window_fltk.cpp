@@ -496,7 +496,7 @@ class ChooseDialog : public Fl_Window {
     port_.value(offered.c_str());
     file_.value(last.file.c_str());
     browse_.callback(on_browse, this);
-    for (int rate : vxw::kBaudRates) {
+    for (int rate : vx::kBaudRates) {
       baud_.add(std::to_string(rate).c_str());
       if (rate == last.baud) baud_.value(baud_.size() - 2);  // size() counts the menu's end mark
     }
@@ -513,7 +513,7 @@ class ChooseDialog : public Fl_Window {
     while (shown()) Fl::wait();
     if (!started_) return std::nullopt;
     return vxw::Choices{vxw::device_of_entry(port_.value()), file_.value(),
-                        vxw::kBaudRates[static_cast<std::size_t>(std::max(baud_.value(), 0))]};
+                        vx::kBaudRates[static_cast<std::size_t>(std::max(baud_.value(), 0))]};
   }
 
  private:
