@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "console/finish.h"
+#include "console/messages.h"
 #include "console/mprintf.h"
 #include "console/transfer.h"
 #include "loader/firmware_file.h"
@@ -81,9 +82,6 @@ constexpr int kDumpChunk = 16;
 constexpr int kWriteChunk = 64;
 constexpr std::size_t kFileReadBlock = 4096;
 
-constexpr const char* kCantOpen = "Error: Can't open file %s \n";
-constexpr const char* kCantWrite = "Error: Can't write to file %s \n";
-constexpr const char* kCantClose = "Error: Can't close file %s \n";
 constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
 constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
 constexpr const char* kDoesNotFit = "Error: File doesn't fit below address 1000000: %s \n";
@@ -101,7 +99,7 @@ constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X
 class File {
  public:
   File(const char* name, const char* mode) : name_(name), f_(std::fopen(name, mode)) {
-    if (!f_) fail(ExitCode::FileFailed, kCantOpen, name_);
+    if (!f_) fail(ExitCode::FileFailed, kCantOpenFile, name_);
   }
   ~File() {
     if (f_) std::fclose(f_);
@@ -112,17 +110,17 @@ class File {
   const char* name() const { return name_; }
 
   void write(const char* p, std::size_t n) {
-    if (std::fwrite(p, 1, n, f_) != n) fail(ExitCode::FileFailed, kCantWrite, name_);
+    if (std::fwrite(p, 1, n, f_) != n) fail(ExitCode::FileFailed, kCantWriteFile, name_);
   }
   // Flushing first tells a write that only fails on its way to the disk (a full disk) from a failed close.
   void close_written() {
-    if (std::fflush(f_) != 0) fail(ExitCode::FileFailed, kCantWrite, name_);
+    if (std::fflush(f_) != 0) fail(ExitCode::FileFailed, kCantWriteFile, name_);
     close();
   }
   void close() {
     FILE* f = f_;
     f_ = nullptr;
-    if (std::fclose(f) != 0) fail(ExitCode::FileFailed, kCantClose, name_);
+    if (std::fclose(f) != 0) fail(ExitCode::FileFailed, kCantCloseFile, name_);
   }
 
  private:

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "console/finish.h"
+#include "console/messages.h"
 #include "console/mprintf.h"
 #include "console/outcome.h"
 #include "loader/lines.h"
@@ -55,7 +56,7 @@ void leave_detail(const srecord::Parsed& p, const Place& where) {
 }
 
 [[noreturn]] void refuse_line(const Place& where, const std::string& why) {
-  const std::string text = "Error: Line " + std::to_string(where.line) + " of " + where.file + " " + why + ".";
+  const std::string text = line_refusal(where.line, where.file, why);
   mprintf("%s\n", text.c_str());
   finish(ExitCode::FileFailed);
 }

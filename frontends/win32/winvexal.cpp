@@ -37,7 +37,6 @@
 #include "loader/cli.h"
 #include "console/console.h"
 #include "console/finish.h"
-#include "console/mprintf.h"
 #include "loader/run.h"
 #include "loader/session.h"
 #include "console/progress.h"
@@ -228,7 +227,7 @@ LRESULT CALLBACK WndProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
 void show_answer(const std::string& text) {
   for (char c : text) vx::li_putc(c);
   if (text.empty() || text.back() != '\n') vx::li_putc('\n');
-  vx::mprintf("Exit code %d", vx::exit_status(vx::ExitCode::Done));
+  vx::print_exit_code(vx::ExitCode::Done);
 }
 
 // The command line after the program's name, split at single spaces; beyond its limits it is refused.
