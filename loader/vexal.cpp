@@ -136,7 +136,7 @@ void argument_loop(std::uint32_t argc, char** argv) {
       continue;
     }
     if (!a[0]) continue;
-    std::strncpy(command, a, sizeof command - 2);  // arguments hold at most 127 characters; room for the line feed
+    std::strncpy(command, a, sizeof command - 2);  // arguments hold at most kMaxArgLength; room for the line feed
     command[sizeof command - 2] = 0;
     if (command[0] == '@') {
       memory_command(command);
