@@ -179,7 +179,7 @@ LineModel line_model(const Options& o) {
 
 bool open_line(const Options& o, LineEnd& line, std::string& why) {
   if (o.device.empty()) return line.open_pseudo_terminal(o.baud, why);
-  return line.open_serial_device(o.device, o.baud ? o.baud : kDeviceDefaultBaud, o.parity, why);
+  return line.open_serial_device(o.device, o.baud ? o.baud : kDefaultBaud, o.parity, why);
 }
 
 int fail(const std::string& why) {

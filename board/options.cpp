@@ -32,7 +32,8 @@ std::string set_think(Options& o, const std::string& v) {
 }
 
 std::string answer_text_problem(const std::string& what, const std::string& text) {
-  if (text.size() > kMaxAnswerText) return what + " is longer than an answer frame holds (246 characters)";
+  if (text.size() > kMaxAnswerText)
+    return what + " is longer than an answer frame holds (" + std::to_string(kMaxAnswerText) + " characters)";
   return {};
 }
 

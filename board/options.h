@@ -16,7 +16,6 @@
 
 namespace vx::board {
 
-inline constexpr unsigned kDeviceDefaultBaud = 38400;  // the loader's default rate
 inline constexpr unsigned kMaxBaud = 4000000;
 
 struct LoadSpec {

@@ -1,6 +1,7 @@
 #include "board/session.h"
 
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "protocol/text.h"
@@ -8,11 +9,6 @@
 namespace vx::board {
 
 namespace {
-
-constexpr std::size_t kControlAt = 4;
-constexpr std::size_t kAddressAt = 5;
-constexpr std::size_t kTagAt = 6;
-constexpr std::size_t kTrailerSize = 2;  // checksum, end
 
 // The request's text (not for a block, which is binary), what the board did, and the answer's text.
 // A text that is not printable is left out: its bytes are on the line already.
@@ -32,15 +28,15 @@ Micros LineModel::byte_time() const {
 }
 
 bool is_request_for_board(const Bytes& frame) {
-  return frame.size() >= ft12::kTextOffset + kTrailerSize && frame[kControlAt] == ft12::kControl &&
-         frame[kAddressAt] == ft12::kAddress && frame[kTagAt] == ft12::kUserTag0 &&
-         frame[kTagAt + 1] == ft12::kUserTag1;
+  return frame.size() >= ft12::kTextOffset + ft12::kTrailerSize && frame[ft12::kControlAt] == ft12::kControl &&
+         frame[ft12::kAddressAt] == ft12::kAddress && frame[ft12::kTagAt] == ft12::kUserTag0 &&
+         frame[ft12::kTagAt + 1] == ft12::kUserTag1;
 }
 
 std::string_view request_text(const Bytes& frame) {
-  if (frame.size() < ft12::kTextOffset + kTrailerSize) return {};
+  if (frame.size() < ft12::kTextOffset + ft12::kTrailerSize) return {};
   return std::string_view(reinterpret_cast<const char*>(frame.data()) + ft12::kTextOffset,
-                          frame.size() - ft12::kTextOffset - kTrailerSize);
+                          frame.size() - ft12::kTextOffset - ft12::kTrailerSize);
 }
 
 Session::Session(Board& board, FaultPlan faults, LineModel model, Log log)
@@ -87,7 +83,8 @@ Micros Session::answer_time(Micros now, std::size_t request_size) const {
 void Session::on_frame(Micros now, const Bytes& frame) {
   if (frame.size() > ft12::kBufSize) {
     ++counts_.ignored;
-    log_.bytes(now, "in", frame, "longer than the board's 256-byte frame buffer: no answer");
+    log_.bytes(now, "in", frame,
+               "longer than the board's " + std::to_string(ft12::kBufSize) + "-byte frame buffer: no answer");
     return;
   }
   if (!is_request_for_board(frame)) {

@@ -1,9 +1,9 @@
 // The telegrams the board understands, taken apart without touching the memory.
 //
 // Each parser returns the refusal the board answers for a malformed telegram, or an empty string when it
-// filled its result. Refusals follow one rule: '?' when the board can't make out what was meant (the form
-// is wrong), '!' when it understood and refuses (bad digits, a range beyond the memory, a block whose CRC
-// or encoding doesn't hold). Either makes the loader stop, which is what a broken request deserves.
+// filled its result. Refusals follow protocol/answer.h's rule, '?' for a form the board can't make out and
+// '!' for what it understood and refuses; either makes the loader stop, which is what a broken request
+// deserves.
 //
 //   read     "R" address(6 hex) "," count(2 hex)            answer "=" and count bytes as upper-case pairs
 //   write    "W" address(6 hex) "<" pairs                    answer "*"
@@ -21,12 +21,14 @@
 #include <vector>
 
 #include "board/memory.h"
+#include "protocol/answer.h"
+#include "protocol/frame.h"
 
 namespace vx::board {
 
 // Answer texts.
-inline constexpr std::string_view kDone = "*";
-inline constexpr std::string_view kRecordEnd = "%*";
+inline constexpr std::string_view kDone = answers::kAcceptedText;
+inline constexpr std::string_view kRecordEnd = answers::kRecordsEnded;
 inline constexpr std::string_view kUnknownCommand = "?unknown command";
 inline constexpr std::string_view kBadForm = "?syntax";
 inline constexpr std::string_view kBadDigit = "!bad hex digit";
@@ -44,13 +46,13 @@ inline constexpr std::string_view kBadRecord = "?bad record";
 inline constexpr char kReadLetter = 'R';
 inline constexpr char kWriteLetter = 'W';
 inline constexpr char kRecordLetter = 'S';
-inline constexpr char kAnswerData = '=';
+inline constexpr char kAnswerData = answers::kData;
 inline constexpr std::size_t kAddressDigits = 6;
 inline constexpr std::size_t kCountDigits = 2;
 
-// The longest answer text an answer frame carries (L at most 250, four bytes before the text), and so the
-// most bytes one read telegram can ask for: '=' and two digits a byte.
-inline constexpr std::size_t kMaxAnswerText = 246;
+// The longest answer text an answer frame carries, and so the most bytes one read telegram can ask for:
+// '=' and two digits a byte.
+inline constexpr std::size_t kMaxAnswerText = ft12::kMaxText;
 inline constexpr unsigned kMaxReadCount = (kMaxAnswerText - 1) / 2;
 
 std::string_view command_of(std::string_view text);

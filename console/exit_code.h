@@ -2,7 +2,7 @@
 // --help, the window's end box and the event channel all take their codes and words from (the
 // README's exit-code table is checked against it by tests/unit/test_outcome.cpp).
 //
-// A run the loader ends carries one of these; a run a signal ends carries 128 + the signal, as a shell
+// A run the loader ends carries one of these; a run a signal ends carries signal_exit_status, as a shell
 // reports it (console/finish.h), which is why RunEnded and RunOutcome hold a plain int.
 #pragma once
 
@@ -42,6 +42,12 @@ inline constexpr ExitCodeMeaning kExitCodes[] = {
 
 // The process status for a code.
 constexpr int exit_status(ExitCode code) { return static_cast<int>(code); }
+
+// The status of a run a signal ended: 128 + the signal, as a shell reports a process it ended.
+constexpr int signal_exit_status(int signal_number) {
+  constexpr int kSignalStatusBase = 128;
+  return kSignalStatusBase + signal_number;
+}
 
 // The meaning of a run's exit status; "the run was ended" for one no code has (a signal's).
 constexpr const char* exit_code_meaning(int status) {

@@ -18,12 +18,15 @@
 namespace vx {
 
 struct RunEnded {
-  int code;        // exit_status of the ExitCode, or 128 + the signal
+  int code;        // exit_status of the ExitCode, or signal_exit_status of the signal
   int signal = 0;  // the signal that interrupted the run, 0 when it ended by itself
 };
 
 // Prints "Exit code N" and ends the run with that code (after an interruption: as interrupted).
 [[noreturn]] void finish(ExitCode code);
+// Prints "Exit code N", the console's last line of every run, without ending anything: for a front-end
+// that ends a run the loader never began (a refused command line, the text of --help).
+void print_exit_code(ExitCode code);
 
 void request_interrupt(int signal_number) noexcept;
 int interrupt_signal() noexcept;  // the signal that interrupted the run, 0 when none

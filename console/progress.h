@@ -1,4 +1,5 @@
-// The progress of a command file: `pbfsize` line feeds counted beforehand, position line * 100 / count.
+// The progress of a command file: `pbfsize` line feeds counted beforehand (the file's check pass,
+// loader/record_head.h), position line * 100 / count.
 //
 // The core keeps the count and the shown/not-shown state; a front-end supplies a ProgressView that
 // draws it (the window's bar, the terminal's status). All calls come from the loader's thread. The
@@ -20,7 +21,6 @@ class ProgressView {
 // nullptr: nothing is drawn (the counting still happens).
 void set_progress_view(ProgressView* view);
 
-void initpbar(const char* fname);
 void setpbar(int a);
 void resetpbar();
 
@@ -28,10 +28,9 @@ void resetpbar();
 int pbar_count();
 void pbar_restore(int count, const char* fname);
 
-// Line feeds in a regular file, read in pieces of 65536 bytes; 0 when it can't be read; kUnknownCount
-// for anything else (a FIFO, a device), which is not read at all.
+// The count of a file that is not counted (a FIFO, a device, read once only or never ending): the bar
+// shows no position for it.
 inline constexpr int kUnknownCount = -1;
-int count_line_feeds(const char* fname);
 
 // The position shown for line a of a file with `count` line feeds; a count of 0 shows full.
 int pbar_position(int a, int count);

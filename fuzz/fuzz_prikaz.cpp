@@ -23,6 +23,7 @@
 #include "fuzz/record_model.h"
 #include "fuzz/sparse_board.h"
 #include "loader/loader.h"
+#include "protocol/firmware.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ constexpr std::size_t kMaxCommands = 4;
 constexpr std::size_t kReadName = 21;
 constexpr std::size_t kWriteName = 14;
 constexpr std::size_t kVerifyName = 8;
-constexpr std::size_t kMaxPlainLine = 244;  // fits one read of a line, with its line feed
+constexpr std::size_t kMaxPlainLine = vx::image::kMaxSRecordLine;  // fits one read of a line, with its line feed
 
 bool known_exit_code(int code) { return code == 3 || code == 5 || code == 7 || code == 9; }
 

@@ -154,9 +154,9 @@ class InstantPort : public Port {
   Bytes pending_;
 };
 
-inline constexpr short kCom1 = 0x3F8;
+inline constexpr short kCom1 = kCom1Address;
 inline constexpr signed char kIrq = 4;
-inline constexpr int kBaud = 38400;
+inline constexpr int kBaud = static_cast<int>(kDefaultBaud);
 
 // Resets the loader and opens COM1 on an instant board; the console goes to `console`.
 inline void fresh_loader_on(Answerer answer, std::string& console) {

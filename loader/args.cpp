@@ -4,12 +4,12 @@
 
 #include "console/console.h"
 #include "console/exit_code.h"
-#include "console/mprintf.h"
+#include "console/finish.h"
 
 namespace vx {
 
 ArgVector::ArgVector() {
-  for (int k = 0; k < 128; ++k) cmdpar2[k] = cmdpar[k];
+  for (int k = 0; k <= kMaxArgs; ++k) cmdpar2[k] = cmdpar[k];
 }
 
 namespace {
@@ -92,7 +92,7 @@ std::string skip_program_name(const std::string& full) {
 int refuse_run(const std::string& error) {
   for (char c : error) li_putc(c);
   li_putc('\n');
-  mprintf("Exit code %d", exit_status(ExitCode::ArgumentsRefused));
+  print_exit_code(ExitCode::ArgumentsRefused);
   return exit_status(ExitCode::ArgumentsRefused);
 }
 

@@ -15,8 +15,8 @@ inline constexpr int kMaxArgLength = 127;  // characters, plus the terminating z
 inline constexpr int kMaxCommandLine = 255;
 
 struct ArgVector {
-  char cmdpar[128][128] = {};
-  char* cmdpar2[128] = {};
+  char cmdpar[kMaxArgs + 1][kMaxArgLength + 1] = {};  // row 0 is the program's, left empty
+  char* cmdpar2[kMaxArgs + 1] = {};
   int cmdno = 0;  // number of arguments; argc for vexal is cmdno + 1
   ArgVector();
   ArgVector(const ArgVector&) = delete;

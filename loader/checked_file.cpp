@@ -17,6 +17,7 @@
 
 #include "console/diag.h"
 #include "console/finish.h"
+#include "console/messages.h"
 #include "console/mprintf.h"
 
 namespace vx {
@@ -40,7 +41,7 @@ long read_from(int fd, std::uint8_t* bytes, std::size_t n) { return ::read(fd, b
 bool is_terminal(int fd) { return ::isatty(fd) != 0; }
 #endif
 
-[[noreturn]] void cant(CheckedFormat<const char*> what, const std::string& name) {
+[[noreturn]] void cant(FileMessage what, const std::string& name) {
   mprintf(what, name.c_str());
   finish(ExitCode::FileFailed);
 }
@@ -54,7 +55,7 @@ CheckedFile::CheckedFile(std::string name) : name_(std::move(name)) {
     if (fd_ >= 0 || errno != EINTR) break;
     check_interrupt();
   }
-  if (fd_ < 0) cant("Error: Can't open file %s \n", name_);
+  if (fd_ < 0) cant(kCantOpenFile, name_);
   Stat st{};
   if (stat_of(fd_, st) != 0) return;  // nothing known of it: read as a stream, faults reported there
   regular_ = S_ISREG(st.st_mode);
@@ -84,14 +85,14 @@ std::size_t CheckedFile::read_some(std::uint8_t* bytes, std::size_t n) {
     check_interrupt();  // a signal that came before the read began would not cut the read short
     const long got = read_from(fd_, bytes, n);
     if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) cant("Error: Can't read file %s \n", name_);
+    if (errno != EINTR) cant(kCantReadFile, name_);
     check_interrupt();
   }
 }
 
 // Piece `index` from the disk into piece_, whole: kCheckedPiece bytes, fewer only at the end.
 std::size_t CheckedFile::read_piece(std::uint64_t index) {
-  if (!seek_to(fd_, index * kCheckedPiece)) cant("Error: Can't read file %s \n", name_);
+  if (!seek_to(fd_, index * kCheckedPiece)) cant(kCantReadFile, name_);
   piece_.resize(kCheckedPiece);
   std::size_t got = 0;
   for (std::size_t n = 1; got < kCheckedPiece && n > 0; got += n)

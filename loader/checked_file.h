@@ -18,8 +18,8 @@
 //
 // Every wait heeds an interruption (console/finish.h): an open or read a signal cut short ends the run as
 // interrupted, and every piece of a check pass looks for one, so Ctrl-C stops a long check at once.
-// A file that can't be opened or read ends the run (exit code 3) with "Error: Can't open file %s \n" or
-// "Error: Can't read file %s \n".
+// A file that can't be opened or read ends the run (exit code 3) with kCantOpenFile or kCantReadFile
+// (console/messages.h).
 #pragma once
 
 #include <array>

@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "console/exit_code.h"
+#include "protocol/line.h"
+#include "serial/comdrv.h"
 
 namespace vx {
 namespace {
@@ -87,8 +89,8 @@ std::string program_name(const char* argv0, const char* fallback) {
 namespace vx {
 namespace {
 
-// "%s" stands for the program's name, "%o" for the front-end's own options, "%x" for the exit codes'
-// paragraph.
+// "%s" stands for the program's name, "%o" for the front-end's own options, "%b" for the baud rates,
+// "%x" for the exit codes' paragraph.
 constexpr std::string_view kUsage =
     R"(Usage: %s [OPTION]... [p3f8|p2f8] [iN] [bBAUD] [m0..m4] [old] [ram] [FILE]... [COMMAND]...
 Serial-line loader for the VQ-3140 board (BIOS ZARVEN): downloads S-record firmware, sends
@@ -108,7 +110,7 @@ Options (before "--"; every argument after "--" goes to the loader as it is):
   ?                   the loader's own usage lines
 
 Loader arguments (case-sensitive; the last of a kind wins):
-  bBAUD               2400, 4800, 9600, 19200, 38400 (default), 57600, 115200
+  bBAUD               %b
   p3f8, p2f8          COM1 (default) or COM2
   iN                  the IRQ (recorded only)
   m0..m4              parity: 0 none, 1 odd, 2 even, 3 odd, 4 none
@@ -164,6 +166,17 @@ std::string wrapped(const std::string& flat, std::size_t width) {
   return text;
 }
 
+// "2400, ..., 38400 (default), ..." from the rates the port takes.
+std::string baud_rates_text() {
+  std::string text;
+  for (int rate : kBaudRates) {
+    if (!text.empty()) text += ", ";
+    text += std::to_string(rate);
+    if (rate == static_cast<int>(kDefaultBaud)) text += " (default)";
+  }
+  return text;
+}
+
 // "Exit codes: 0 done; 1 ...; 9 ...." from the codes' own list.
 std::string exit_codes_paragraph() {
   std::string flat = "Exit codes:";
@@ -177,6 +190,7 @@ std::string exit_codes_paragraph() {
 
 std::string usage_text(const std::string& program, std::string_view own_options) {
   std::string text(kUsage);
+  text.replace(text.find("%b"), 2, baud_rates_text());  // first: the others are texts from outside
   text.replace(text.find("%s"), 2, program);
   text.replace(text.find("%o"), 2, own_options);
   text.replace(text.find("%x"), 2, exit_codes_paragraph());

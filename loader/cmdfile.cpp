@@ -217,11 +217,11 @@ void zpracuj_soubor(const char* soubor) {
   LineReader::refuse_endless_device(file);
   const OpenCommandFile open(file);
   mprintf("\nLoading: %s\n", soubor);
-  const record::FileSurvey survey = record::survey_file(file, record::Readers::Download);
+  const record::FileSurvey survey = record::survey_file(file);
   transfer_file_opened(file.record(loader_state().depth > 1 ? FileRole::Nested : FileRole::Command));
   start_progress(run, survey);
   file.describe_progress([&run] { return carried_out(run); });
-  record::FileCheck check(soubor, record::Readers::Download);
+  record::FileCheck check(soubor);
   TransferScope transfer(Phase::Loading, soubor, survey.declared_bytes);
   LineReader f(file);
   LineReader::Line line;

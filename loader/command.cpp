@@ -9,14 +9,13 @@
 #include "console/finish.h"
 #include "console/mprintf.h"
 #include "loader/loader.h"
+#include "protocol/answer.h"
 #include "serial/link.h"
 #include "serial/telegram.h"
 
 namespace vx {
 
 namespace {
-
-constexpr char kNegativeMarks[] = "!?";
 
 // The formats stay literal at each call, so the formatter sees them as written.
 void show_sent(const char* text, CommandFrom from) {
@@ -47,7 +46,7 @@ void raw_command(const char* text, CommandFrom from) {
   sendc(text);
   note_identity_answer(text);
   mprintf("\rAnswer: %s", link_state().o);
-  if (answer().find_first_of(kNegativeMarks) != std::string_view::npos) {
+  if (answer().find_first_of(answers::kNegativeMarks) != std::string_view::npos) {
     mprintf("Error: Negative response.\n");
     finish(negative_exit(from));
   }

@@ -10,7 +10,7 @@
 // digest the run records, and an ELF file's segments are read through the pieces that pass checked.
 //
 // Every failure prints one line and ends the run:
-//   "Error: Can't open file %s \n", "Error: Can't read file %s \n"                           exit code 3
+//   kCantOpenFile, kCantReadFile (console/messages.h)                                         exit code 3
 //   a file of no known format and no address: what it begins with and how to give an address  exit code 3
 //   an ELF file given as a pipe or a device, which can't be read at offsets                    exit code 3
 //   a record that breaks its format, a file not shown whole, an overlap naming both places     exit code 3

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console/finish.h"
+#include "console/messages.h"
 #include "console/mprintf.h"
 #include "protocol/record.h"
 
@@ -74,14 +75,14 @@ std::size_t LineReader::read_piece() {
 // and never handed on (a zero byte in the tail is refused all the same).
 void LineReader::step_over_overflow() {
   int c = next_char();
-  if (c != EOF && !skipped_whole(line_[0])) refuse_line("is longer than 244 characters");
+  if (c != EOF && !skipped_whole(line_[0])) refuse_line(image::overlong_line_reason());
   for (; c != EOF && c != kLineFeed; c = next_char())
     if (c == 0) refuse_line("holds a NUL byte");
   at_line_start_ = true;
 }
 
-void LineReader::refuse_line(const char* why) const {
-  const std::string text = "Error: Line " + std::to_string(number_) + " of " + name() + " " + why + ".";
+void LineReader::refuse_line(const std::string& why) const {
+  const std::string text = line_refusal(number_, name(), why);
   mprintf("%s\n", text.c_str());
   finish(ExitCode::FileFailed);
 }

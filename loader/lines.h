@@ -10,7 +10,8 @@
 //
 // No line is half read or silently cut:
 //  - a line that does not fit the interpreter's buffer (kMaxFileLine characters, its line feed counted)
-//    ends the run with "Error: Line N of NAME is longer than 244 characters." (exit code 3) before any
+//    ends the run with "Error: Line N of NAME is longer than 244 characters." (exit code 3; the number
+//    is image::kMaxSRecordLine, the words image::overlong_line_reason's) before any
 //    part of it is acted on; only a line that is skipped anyway (one beginning with ';', a blank, a
 //    control character or a byte from 0x80) is read to its end and handed on cut, to be skipped whole;
 //  - a line that holds a zero byte (anywhere, in place of its line feed too) ends the run with "Error:
@@ -69,7 +70,7 @@ class LineReader {
   void skip_byte_order_mark();
   std::size_t read_piece();
   void step_over_overflow();
-  [[noreturn]] void refuse_line(const char* why) const;
+  [[noreturn]] void refuse_line(const std::string& why) const;
   std::uint8_t* buffer_end() { return reinterpret_cast<std::uint8_t*>(buf_.data()) + len_; }
 
   static constexpr std::size_t kReadAhead = 4096;  // bytes asked of the file at a time

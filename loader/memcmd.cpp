@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "console/finish.h"
+#include "console/messages.h"
 #include "console/mprintf.h"
 #include "console/transfer.h"
 #include "loader/firmware_file.h"
@@ -41,6 +42,7 @@
 #include "loader/state.h"
 #include "loader/verify.h"
 #include "protocol/address.h"
+#include "protocol/answer.h"
 #include "protocol/block.h"
 #include "protocol/image.h"
 #include "protocol/hex.h"
@@ -80,9 +82,6 @@ constexpr int kDumpChunk = 16;
 constexpr int kWriteChunk = 64;
 constexpr std::size_t kFileReadBlock = 4096;
 
-constexpr const char* kCantOpen = "Error: Can't open file %s \n";
-constexpr const char* kCantWrite = "Error: Can't write to file %s \n";
-constexpr const char* kCantClose = "Error: Can't close file %s \n";
 constexpr const char* kUnexpected = "Error: Unexpected response: %s\n";
 constexpr const char* kBadLength = "Error: Bad length (%d/%d).\n";
 constexpr const char* kDoesNotFit = "Error: File doesn't fit below address 1000000: %s \n";
@@ -100,7 +99,7 @@ constexpr const char* kDifference = "Error: Verify failed at %06X: expected %02X
 class File {
  public:
   File(const char* name, const char* mode) : name_(name), f_(std::fopen(name, mode)) {
-    if (!f_) fail(ExitCode::FileFailed, kCantOpen, name_);
+    if (!f_) fail(ExitCode::FileFailed, kCantOpenFile, name_);
   }
   ~File() {
     if (f_) std::fclose(f_);
@@ -111,17 +110,17 @@ class File {
   const char* name() const { return name_; }
 
   void write(const char* p, std::size_t n) {
-    if (std::fwrite(p, 1, n, f_) != n) fail(ExitCode::FileFailed, kCantWrite, name_);
+    if (std::fwrite(p, 1, n, f_) != n) fail(ExitCode::FileFailed, kCantWriteFile, name_);
   }
   // Flushing first tells a write that only fails on its way to the disk (a full disk) from a failed close.
   void close_written() {
-    if (std::fflush(f_) != 0) fail(ExitCode::FileFailed, kCantWrite, name_);
+    if (std::fflush(f_) != 0) fail(ExitCode::FileFailed, kCantWriteFile, name_);
     close();
   }
   void close() {
     FILE* f = f_;
     f_ = nullptr;
-    if (std::fclose(f) != 0) fail(ExitCode::FileFailed, kCantClose, name_);
+    if (std::fclose(f) != 0) fail(ExitCode::FileFailed, kCantCloseFile, name_);
   }
 
  private:
@@ -163,14 +162,14 @@ constexpr ReadFormat kRawFormat{kRawChunk, "wb", false};
 constexpr ReadFormat kDumpFormat{kDumpChunk, "wt", true};
 
 void check_read_answer(const ReadFormat& format, std::string_view a) {
-  bool refused = format.hex_dump && a.find_first_of("!?") != std::string_view::npos;
-  if (a.empty() || a.front() != '=' || refused) fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
+  bool refused = format.hex_dump && a.find_first_of(answers::kNegativeMarks) != std::string_view::npos;
+  if (a.empty() || a.front() != answers::kData || refused) fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
 }
 
 void write_line_start(File& file, std::int64_t adr) {
   char head[16];
   int n = std::snprintf(head, sizeof head, "%06X: ", static_cast<unsigned>(adr));
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) fail(ExitCode::FileFailed, kCantWrite, file.name());
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof head) fail(ExitCode::FileFailed, kCantWriteFile, file.name());
   file.write(head, static_cast<std::size_t>(n));
 }
 
@@ -296,7 +295,7 @@ void write_memory(std::int64_t kam, const std::vector<unsigned char>& data) {
     std::size_t n = std::min<std::size_t>(kWriteChunk, data.size() - done);
     send_write(kam + static_cast<std::int64_t>(done), hex_pairs(data.data() + done, n).c_str());
     std::string_view a = answer();
-    if (a.empty() || a.front() != '*') fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
+    if (a.empty() || a.front() != answers::kAccepted) fail(ExitCode::NegativeAnswer, kUnexpected, link_state().o);
     transfer_advance(static_cast<std::int64_t>(n));
   }
 }

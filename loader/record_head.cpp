@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "console/finish.h"
+#include "console/messages.h"
 #include "console/mprintf.h"
 #include "console/outcome.h"
 #include "loader/lines.h"
@@ -18,23 +19,14 @@ constexpr char kS3 = '3';
 constexpr char kS5 = '5';
 constexpr char kS6 = '6';
 
-// The address bytes of a data record type that counts, 0 for one that doesn't.
-std::size_t address_bytes_of(char type, bool all_data_types) {
-  if (type == kDataType) return kAddressBytes;
-  if (!all_data_types) return 0;
-  if (type == kS1 || type == kS3) return srecord::address_bytes_of(type);
-  return 0;
-}
-
 bool is_data_record(const char* text) {
   return text[0] == kMark && (text[kTypePos] == kS1 || text[kTypePos] == kDataType || text[kTypePos] == kS3);
 }
 
-// The record lines a file's readers take from it.
-bool is_read_record(const char* text, Readers readers) {
+// The record lines the download takes from a command file.
+bool is_read_record(const char* text) {
   if (text[0] != kMark) return false;
   const char type = text[kTypePos];
-  if (readers == Readers::Verify) return type == kS1 || type == kDataType || type == kS3 || type == kTerminationType;
   return type == kDataType || type == kTerminationType;
 }
 
@@ -55,7 +47,7 @@ void leave_detail(const srecord::Parsed& p, const Place& where) {
 }
 
 [[noreturn]] void refuse_line(const Place& where, const std::string& why) {
-  const std::string text = "Error: Line " + std::to_string(where.line) + " of " + where.file + " " + why + ".";
+  const std::string text = line_refusal(where.line, where.file, why);
   mprintf("%s\n", text.c_str());
   finish(ExitCode::FileFailed);
 }
@@ -92,10 +84,9 @@ srecord::Record read_record(const char* line, const Place& where) {
 
 void FileCheck::line(const char* text, unsigned number) {
   const Place where{file_, number};
-  if (is_read_record(text, readers_)) {
+  if (is_read_record(text)) {
     // A packed download shows a bad record on its "Packing..." line: a file refused whole reads the same.
-    const bool packed = readers_ == Readers::Download && packs_records();
-    if (packed && checked_record(text).fault != srecord::Fault::None) mprintf("\rPacking...");
+    if (packs_records() && checked_record(text).fault != srecord::Fault::None) mprintf("\rPacking...");
     static_cast<void>(read_record(text, where));
   }
   if (is_data_record(text)) ++data_records_;
@@ -115,27 +106,25 @@ void FileCheck::count_record(const char* text, const Place& where) {
                          std::to_string(data_records_) + " before it");
 }
 
-std::uint32_t declared_data_bytes(const char* line, bool all_data_types) {
-  if (line[0] != kMark || !line[kTypePos] || !line[kCountPos]) return 0;
-  const std::size_t address_bytes = address_bytes_of(line[kTypePos], all_data_types);
-  if (address_bytes == 0) return 0;
+std::uint32_t declared_data_bytes(const char* line) {
+  if (line[0] != kMark || line[kTypePos] != kDataType || !line[kCountPos]) return 0;
   const int pair = pair_at(line + kCountPos);
   if (pair < 0) return 0;
   const auto count = static_cast<unsigned>(pair);
-  const unsigned overhead = static_cast<unsigned>(address_bytes) + 1;  // and the checksum byte
+  const unsigned overhead = static_cast<unsigned>(kAddressBytes) + 1;  // and the checksum byte
   return count < overhead ? 0 : count - overhead;
 }
 
-FileSurvey survey_file(CheckedFile& file, Readers readers) {
+FileSurvey survey_file(CheckedFile& file) {
   FileSurvey survey;
   if (!file.regular()) return survey;
   file.start_check();
   LineReader reader(file);
-  FileCheck check(file.name(), readers);
+  FileCheck check(file.name());
   LineReader::Line line;
   while (reader.next(line)) {
     check.line(line.text, line.number);
-    survey.declared_bytes += declared_data_bytes(line.text, readers == Readers::Verify);
+    survey.declared_bytes += declared_data_bytes(line.text);
   }
   survey.lines = static_cast<int>(reader.line_feeds());
   file.end_check();

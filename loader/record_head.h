@@ -37,29 +37,23 @@ struct Place {
 // bytes; the data must end inside the 24-bit address space.
 srecord::Record read_record(const char* line, const Place& where);
 
-// Which record lines a file's check reads: a command file's download records (S2, S8, packed or, under
-// "old", sent as text: the board writes what it is sent either way), or every record @verify compares
-// (S1, S2, S3, S8).
-enum class Readers { Download, Verify };
-
 // The checks of one file, a line at a time: its record lines, and each count record (S5, S6) against
 // the number of data records (S1, S2, S3) before it in the file. A count record that disagrees ends the
 // run: "Error: Line N of NAME counts X data records, the file holds Y before it." (exit code 3).
 class FileCheck {
  public:
-  FileCheck(std::string file, Readers readers) : file_(std::move(file)), readers_(readers) {}
+  explicit FileCheck(std::string file) : file_(std::move(file)) {}
   void line(const char* text, unsigned number);
 
  private:
   void count_record(const char* text, const Place& where);
   std::string file_;
-  Readers readers_;
   std::uint32_t data_records_ = 0;
 };
 
-// For the progress only: the data bytes a data record's count declares (S2 for the download; S1, S2 and
-// S3 for @verify, with `all_data_types`), 0 for any other line or a count that can't be read.
-std::uint32_t declared_data_bytes(const char* line, bool all_data_types = false);
+// For the progress only: the data bytes an S2 record's count declares, 0 for any other line or a count
+// that can't be read.
+std::uint32_t declared_data_bytes(const char* line);
 
 // A regular file is read whole in its check pass before its first line is acted on: every line through
 // the line reader and FileCheck (any fault ends the run as above), its line feeds counted and the declared
@@ -71,6 +65,6 @@ struct FileSurvey {
   int lines = kUnknownCount;
   std::int64_t declared_bytes = 0;
 };
-FileSurvey survey_file(CheckedFile& file, Readers readers);
+FileSurvey survey_file(CheckedFile& file);
 
 }  // namespace vx::record

@@ -32,6 +32,12 @@
 
 namespace vx {
 
+// The texts both windows show (the FLTK one and the Win32 one): the label beside the progress bar, and
+// the caption and first line of the box that says the run is over.
+inline constexpr char kWindowLoadingText[] = "Loading...";
+inline constexpr char kWindowEndCaption[] = "Vexal";
+inline constexpr char kWindowEndText[] = "Vexal has finished";
+
 // What the environment says for the program, read once.
 struct RunSettings {
   LinkSettings link;          // VEXAL_COM1, VEXAL_COM2, VEXAL_WINDOW=full, VEXAL_TRACE (and --port)

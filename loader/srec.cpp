@@ -19,6 +19,7 @@
 #include "console/mprintf.h"
 #include "console/outcome.h"
 #include "console/transfer.h"
+#include "protocol/answer.h"
 #include "protocol/block.h"
 #include "protocol/record.h"
 #include "loader/loader.h"
@@ -41,11 +42,6 @@ constexpr std::size_t kChecksumAndEnd = 2;
 using record::bad_format;
 using record::kTerminationType;
 
-constexpr char kBlockAccepted = '*';
-constexpr char kRefusal = '!';
-constexpr char kS8Confirmation[] = "%*";
-constexpr char kNegativeMarks[] = "!?";
-
 // The answer text of the last exchange, zero-terminated whatever the buffer holds after byte 8.
 struct AnswerText {
   char text[ft12::kBufSize - ft12::kTextOffset + 1] = {};
@@ -56,13 +52,13 @@ struct AnswerText {
 };
 
 bool block_answer_accepted(const char* a) {
-  if (a[0] == kBlockAccepted) return true;
-  return a[0] != '\0' && a[0] != kRefusal && a[1] == kBlockAccepted;
+  if (a[0] == answers::kAccepted) return true;
+  return a[0] != '\0' && a[0] != answers::kRefused && a[1] == answers::kAccepted;
 }
 
 bool s8_answer_accepted(const char* a) {
-  return std::strncmp(a, kS8Confirmation, std::strlen(kS8Confirmation)) == 0 &&
-         std::strpbrk(a, kNegativeMarks) == nullptr;
+  return std::strncmp(a, answers::kRecordsEnded, std::strlen(answers::kRecordsEnded)) == 0 &&
+         std::strpbrk(a, answers::kNegativeMarks) == nullptr;
 }
 
 std::size_t build_block_telegram(unsigned char (&tel)[ft12::kBufSize], const BlockPayload& payload) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "loader/args.h"
 #include "protocol/block.h"
 
 namespace vx {
@@ -17,10 +18,10 @@ class CheckedFile;
 
 struct LoaderState {
   // --- driver (vexal.cpp) ---
-  std::uint32_t olds24 = 0;       // index of the argument "old", 0 when none: S2/S8 lines go as text
-  std::uint32_t ramc = 0;         // index of the argument "ram", 0 when none
-  char command[256] = {};         // the command argument being handled, with room for its line feed
-  bool ignore_checksums = false;  // the front-end's --ignore-checksums: a record's checksum is not checked
+  std::uint32_t olds24 = 0;              // index of the argument "old", 0 when none: S2/S8 lines go as text
+  std::uint32_t ramc = 0;                // index of the argument "ram", 0 when none
+  char command[kMaxArgLength + 2] = {};  // the command argument being handled, with room for its line feed
+  bool ignore_checksums = false;         // the front-end's --ignore-checksums: a record's checksum is not checked
 
   // --- command files (cmdfile.cpp) ---
   int depth = 0;                                  // command files open now, the outermost included

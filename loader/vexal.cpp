@@ -14,6 +14,7 @@
 #include "vexal_version.h"
 #include "loader/loader.h"
 #include "loader/state.h"
+#include "protocol/line.h"
 #include "serial/link.h"
 #include "serial/comdrv.h"
 #include "serial/telegram.h"
@@ -22,8 +23,7 @@ namespace vx {
 
 namespace {
 
-constexpr std::uint32_t kDefaultBaud = 38400;
-constexpr short kDefaultPort = 0x3F8;
+constexpr short kDefaultPort = kCom1Address;
 constexpr signed char kDefaultIrq = 4;
 constexpr signed char kDefaultMode = 0;
 constexpr int kBaudDigits = 6;
@@ -136,7 +136,7 @@ void argument_loop(std::uint32_t argc, char** argv) {
       continue;
     }
     if (!a[0]) continue;
-    std::strncpy(command, a, sizeof command - 2);  // arguments hold at most 127 characters; room for the line feed
+    std::strncpy(command, a, sizeof command - 2);  // arguments hold at most kMaxArgLength; room for the line feed
     command[sizeof command - 2] = 0;
     if (command[0] == '@') {
       memory_command(command);

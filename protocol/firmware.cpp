@@ -162,9 +162,10 @@ std::optional<Refusal> TextFirmwareReader::take_line() {
   return result;
 }
 
+std::string overlong_line_reason() { return "is longer than " + std::to_string(kMaxSRecordLine) + " characters"; }
+
 std::optional<Refusal> TextFirmwareReader::srecord_line(std::string_view line) {
-  if (line.size() > kMaxSRecordLine)
-    return refuse(Fault::BadRecord, "is longer than " + std::to_string(kMaxSRecordLine) + " characters");
+  if (line.size() > kMaxSRecordLine) return refuse(Fault::BadRecord, overlong_line_reason());
   const srecord::Parsed parsed = srecord::parse_line(line);
   const srecord::Record& r = parsed.record;
   switch (parsed.fault) {

@@ -43,6 +43,9 @@ inline constexpr std::size_t kMaxRecordLine = 600;  // the longest record of eit
 // this, and so that a file reads as one image whichever command takes it, "@load" and "@verify" refuse a
 // longer S-record line too (the longest S2 record that fits holds 118 data bytes).
 inline constexpr std::size_t kMaxSRecordLine = 244;
+// What a refusal says of a line longer than that, the command file's and the firmware file's alike:
+// "is longer than 244 characters".
+std::string overlong_line_reason();
 
 // Reads a text firmware file in pieces of any size: bytes in, data records out to the sink, refusal out.
 class TextFirmwareReader {

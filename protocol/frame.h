@@ -27,12 +27,18 @@ inline constexpr std::uint8_t kAnswerControl = 0x08;  // what the simulator puts
 inline constexpr std::uint8_t kUserTag0 = 0x47;       // the two user-data bytes before the text
 inline constexpr std::uint8_t kUserTag1 = 0xF5;
 inline constexpr std::size_t kBufSize = 256;
-inline constexpr unsigned kMaxL = 250;
-inline constexpr unsigned kMinAnswerL = 4;     // control, address, the two tag bytes
-inline constexpr std::size_t kHeaderSize = 4;  // start, L, L, start
-inline constexpr std::size_t kOverhead = 6;    // header, checksum, end
-inline constexpr std::size_t kTextOffset = 8;  // the answer text starts here
-inline constexpr std::size_t kPrefixSize = 8;
+inline constexpr std::size_t kHeaderSize = 4;   // start, L, L, start
+inline constexpr std::size_t kTrailerSize = 2;  // checksum, end
+inline constexpr std::size_t kOverhead = kHeaderSize + kTrailerSize;
+inline constexpr unsigned kMaxL = kBufSize - kOverhead;
+inline constexpr std::size_t kControlAt = kHeaderSize;
+inline constexpr std::size_t kAddressAt = kControlAt + 1;
+inline constexpr std::size_t kTagAt = kAddressAt + 1;                  // the two user-data tag bytes
+inline constexpr unsigned kMinAnswerL = 4;                             // control, address, the two tag bytes
+inline constexpr std::size_t kTextOffset = kHeaderSize + kMinAnswerL;  // the text starts here
+inline constexpr std::size_t kPrefixSize = kTextOffset;
+// The longest text one frame carries, a request's command text or an answer's text alike: 246.
+inline constexpr std::size_t kMaxText = kMaxL - kMinAnswerL;
 
 // The eight bytes that begin every request; the two 0x01 bytes stand for L. As a zero-terminated string
 // every byte must be non-zero, since requests are measured with strlen.

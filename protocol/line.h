@@ -11,8 +11,12 @@ using Micros = std::chrono::microseconds;
 
 enum class Parity { None, Odd, Even };
 
+// The rate the loader opens its port at when no bBAUD argument names one, and so the rate the board
+// simulator's device runs at unless told otherwise.
+inline constexpr unsigned kDefaultBaud = 38400;
+
 struct LineSettings {
-  unsigned baud = 38400;
+  unsigned baud = kDefaultBaud;
   Parity parity = Parity::None;
 };
 

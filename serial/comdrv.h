@@ -1,7 +1,7 @@
 // The serial driver's face to the loader: the port set-up, the settings in effect, and the driver hooks.
 //
-// zapni_UART checks, in this order, the baud rate (2400 .. 115200), the port address (0x3F8 is COM1,
-// 0x2F8 is COM2) and the opening; it returns 0 on success and 1 otherwise, and only on success records
+// zapni_UART checks, in this order, the baud rate (one of kBaudRates), the port address (kCom1Address
+// or kCom2Address) and the opening; it returns 0 on success and 1 otherwise, and only on success records
 // its four arguments in the link's comdrv_port, comdrv_irq, comdrv_baud and comdrv_mode (link.h).
 // Line: 8 data bits, one stop bit, parity by mode & 3 (0 none, 1 odd, 2 even, 3 odd), no flow control,
 // DTR and RTS off.
@@ -11,6 +11,12 @@
 #pragma once
 
 namespace vx {
+
+// The rates the loader takes (bBAUD), slowest first.
+inline constexpr int kBaudRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
+// The port addresses the loader takes (pADDR), and the ports they stand for.
+inline constexpr short kCom1Address = 0x3F8;  // COM1, the default
+inline constexpr short kCom2Address = 0x2F8;  // COM2
 
 int zapni_UART(short port, signed char irq, int baud, signed char mode);
 

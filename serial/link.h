@@ -31,11 +31,11 @@ struct LastRequest {
 };
 
 struct LinkState {
-  unsigned char txbuff[256] = {};
-  unsigned char comdrv_rbuf[256] = {};
+  unsigned char txbuff[ft12::kBufSize] = {};
+  unsigned char comdrv_rbuf[ft12::kBufSize] = {};
   int txrxok = 0;
-  char o[256] = {};        // the answer text of the last text telegram
-  char request[256] = {};  // the request being built by sendc: prefix, command text, terminating zero
+  char o[ft12::kBufSize] = {};        // the answer text of the last text telegram
+  char request[ft12::kBufSize] = {};  // the request being built by sendc: prefix, command text, terminating zero
   LastRequest last;
   bool echo_reported = false;         // the line's echo has been reported (once a run)
   std::size_t unframed_bytes = 0;     // bytes in the unanswered windows of the current sendc (telegram.cpp)

@@ -40,18 +40,33 @@
 #include <vector>
 
 #include "console/clock.h"
+#include "protocol/frame.h"
 #include "protocol/line.h"
 
 namespace vx {
 
+// The read window's timing, the Win32 driver's read time-outs, which every platform keeps: the silence
+// after a byte that ends the window, and its total, kReadBase and kReadPerByte for every byte asked for.
+inline constexpr Millis kByteGap{15};
+inline constexpr Millis kReadPerByte{1};
+inline constexpr Millis kReadBase{50};
+// The longest a write of a frame may take, the Win32 driver's write time-outs: kWriteBase and
+// kWritePerByte for every byte.
+inline constexpr Millis kWritePerByte{2};
+inline constexpr Millis kWriteBase{200};
+
+// The total of a read window for `asked` bytes, and the bound of a write of `n`.
+constexpr Millis read_total(std::size_t asked) { return kReadBase + kReadPerByte * static_cast<long>(asked); }
+constexpr Millis write_limit(std::size_t n) { return kWriteBase + kWritePerByte * static_cast<long>(n); }
+
 struct ReadWindow {
-  Micros inter_byte{Millis(15)};
-  Micros total{Millis(306)};
+  Micros inter_byte{kByteGap};
+  Micros total{read_total(ft12::kBufSize)};
   bool end_at_frame = false;  // end as soon as a complete answer frame is in
 
-  // The Win32 time-outs of a read of `asked` bytes: 15 ms between bytes, asked * 1 + 50 ms in all.
+  // The Win32 time-outs of a read of `asked` bytes.
   static ReadWindow for_read_of(std::size_t asked, bool end_at_frame = false) {
-    return ReadWindow{Millis(15), Millis(static_cast<long>(asked) + 50), end_at_frame};
+    return ReadWindow{kByteGap, read_total(asked), end_at_frame};
   }
   // How long to wait for the next byte; zero or less means the window has closed.
   Micros wait_for_next(Micros since_start, std::optional<Micros> since_last_byte) const;
@@ -92,7 +107,7 @@ class AnswerReader {
   // One request's windows and the rest of them dropped, as the line delivered them.
   struct Exchange {
     std::vector<std::uint8_t> request;
-    std::uint8_t bytes[3 * 256] = {};
+    std::uint8_t bytes[3 * ft12::kBufSize] = {};
     std::size_t size = 0;
     void take(const std::uint8_t* p, std::size_t n);
   };

@@ -29,11 +29,13 @@ namespace {
 
 constexpr DWORD kIoWaitMs = 1000;  // the longest wait for one write or one read
 constexpr DWORD kQueueSize = 300;  // the driver's input and output queues
-constexpr DWORD kReadInterval = 15;
-constexpr DWORD kReadMultiplier = 1;
-constexpr DWORD kReadConstant = 50;
-constexpr DWORD kWriteMultiplier = 2;
-constexpr DWORD kWriteConstant = 200;
+// The driver's time-outs in its milliseconds, from the window's timing every platform keeps (port.h).
+constexpr DWORD in_driver_ms(Millis t) { return static_cast<DWORD>(t.count()); }
+constexpr DWORD kReadInterval = in_driver_ms(kByteGap);
+constexpr DWORD kReadMultiplier = in_driver_ms(kReadPerByte);
+constexpr DWORD kReadConstant = in_driver_ms(kReadBase);
+constexpr DWORD kWriteMultiplier = in_driver_ms(kWritePerByte);
+constexpr DWORD kWriteConstant = in_driver_ms(kWriteBase);
 constexpr DWORD kDcbLength = 28;
 static_assert(sizeof(DCB) == kDcbLength, "the DCB record the driver expects");
 

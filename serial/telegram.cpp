@@ -39,18 +39,20 @@ constexpr int kMaxStragglerWindows = 8;
 // a read would take one chunk's bytes for the next one's, a write's '*' could stand for a refusal.
 // Such bytes are never taken as an answer, and the run ends at once with the code of a failed line.
 constexpr const char* kUnaskedError = "Error: Unrequested answer.\n";
-constexpr const char* kUnaskedDiagnostic =
-    " bytes came when no request was waiting for an answer: the line repeats answers (a board or adapter "
-    "sending each answer twice), so one answer could stand for the next request's. VEXAL_WINDOW=full waits "
-    "out 15 ms of silence after every answer, which reads a repeat together with the answer it repeats";
+std::string unasked_diagnostic(std::size_t bytes) {
+  const std::string gap = std::to_string(kByteGap.count()) + " ms";
+  return std::to_string(bytes) +
+         " bytes came when no request was waiting for an answer: the line repeats answers (a board or adapter "
+         "sending each answer twice), so one answer could stand for the next request's. VEXAL_WINDOW=full waits "
+         "out " +
+         gap + " of silence after every answer, which reads a repeat together with the answer it repeats";
+}
 
 constexpr const char* kNoResponseError = "Error: No response.\n";
 
 constexpr const char* kEchoDiagnostic =
     "the line echoes what is sent (a loopback plug, TX tied to RX, or an RS-485 adapter that echoes); "
     "an echo is never taken for the board's answer";
-
-Millis write_limit(std::size_t n) { return Millis(2 * static_cast<long>(n) + 200); }
 
 std::size_t read_into_rbuf(LinkState& link, std::size_t from) {
   const std::size_t got = link.hPort->read_window(link.comdrv_rbuf + from, kFrameBuf - from,
@@ -103,7 +105,7 @@ void end_if_unasked_answers(LinkState& link) {
   const std::size_t bytes = link.hPort ? link.hPort->unsolicited_bytes() : 0;
   if (bytes == 0) return;
   mprintf(kUnaskedError);
-  diagnostic(std::to_string(bytes) + kUnaskedDiagnostic);
+  diagnostic(unasked_diagnostic(bytes));
   finish(ExitCode::NoResponse);
 }
 
@@ -206,7 +208,7 @@ void sendc(const char* p) {
   std::memset(request, 0, sizeof link.request);
   std::memcpy(request, ft12::kPrefix, ft12::kPrefixSize);
   std::memcpy(request + ft12::kPrefixSize, text, len);
-  const int delka = static_cast<int>(ft12::kPrefixSize + len + 2);
+  const int delka = static_cast<int>(ft12::kPrefixSize + len + ft12::kTrailerSize);
   const auto* frame = reinterpret_cast<const unsigned char*>(request);
   if (!await_answer) {
     posli_telegram(frame, delka);

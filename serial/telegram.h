@@ -33,12 +33,13 @@
 #include <memory>
 #include <string_view>
 
+#include "protocol/frame.h"
 #include "serial/port.h"
 
 namespace vx {
 
 inline constexpr int kTelegramAttempts = 9;
-inline constexpr std::size_t kMaxCommandText = 246;  // prefix + text + checksum + end fit 256 bytes
+inline constexpr std::size_t kMaxCommandText = ft12::kMaxText;  // prefix + text + checksum + end fit a frame buffer
 
 // txbuff, comdrv_rbuf, txrxok and `o` are members of the link's state (serial/link.h).
 

@@ -13,10 +13,6 @@ namespace vx {
 
 namespace {
 
-constexpr int kBaudRates[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-constexpr short kCom1Address = 0x3F8;
-constexpr short kCom2Address = 0x2F8;
-
 bool baud_supported(int baud) {
   for (int rate : kBaudRates)
     if (rate == baud) return true;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <system_error>
 
@@ -20,7 +21,7 @@ int parsed_baud(const std::string& value) {
   int baud = 0;
   auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), baud);
   const bool known = ec == std::errc() && end == value.data() + value.size() &&
-                     std::find(kBaudRates.begin(), kBaudRates.end(), baud) != kBaudRates.end();
+                     std::find(std::begin(vx::kBaudRates), std::end(vx::kBaudRates), baud) != std::end(vx::kBaudRates);
   return known ? baud : kDefaultBaud;
 }
 

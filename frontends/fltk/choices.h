@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "serial/comdrv.h"
 #include "serial/port_list.h"
 
 namespace vxw {
 
 inline constexpr int kDefaultBaud = 115200;
-// The rates the loader takes (bBAUD), slowest first.
-inline const std::vector<int> kBaudRates{2400, 4800, 9600, 19200, 38400, 57600, 115200};
+// The rates offered are the loader's own (vx::kBaudRates, serial/comdrv.h).
 
 struct Choices {
   std::string port;  // the device ("/dev/ttyUSB0")

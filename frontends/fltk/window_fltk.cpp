@@ -94,7 +94,6 @@ constexpr int kSmallestFontSize = 8;
 constexpr int kLinePitch = 17;
 
 // The progress strip.
-constexpr char kLoadingText[] = "Loading...";
 constexpr int kLabelLeft = 20, kLabelTop = 405, kLabelRight = 95, kLabelBottom = 425;
 constexpr int kLabelFontSize = 14;
 constexpr int kBarLabelFontSize = 12;
@@ -105,8 +104,6 @@ const Fl_Color kFailTroughColor = fl_rgb_color(245, 196, 196);
 constexpr char kStoppedText[] = "stopped";
 
 // The end box.
-constexpr char kEndCaption[] = "Vexal";
-constexpr char kEndText[] = "Vexal has finished";
 constexpr int kBoxWidth = 380, kBoxHeight = 150;
 constexpr int kIconX = 20, kIconY = 20, kIconSize = 40;
 constexpr int kVerdictX = 76, kVerdictY = 10, kVerdictWidth = 290, kVerdictHeight = 30;
@@ -354,7 +351,7 @@ class ConsoleWindow : public Fl_Window {
     fl_push_clip(kLabelLeft, kLabelTop, width, height);
     fl_color(FL_FOREGROUND_COLOR);
     fl_font(FL_HELVETICA, kLabelFontSize);
-    fl_draw(kLoadingText, kLabelLeft, kLabelTop, width, height, FL_ALIGN_CENTER, nullptr, 0);
+    fl_draw(vx::kWindowLoadingText, kLabelLeft, kLabelTop, width, height, FL_ALIGN_CENTER, nullptr, 0);
     fl_pop_clip();
     fl_end_offscreen();
   }
@@ -402,7 +399,7 @@ bool passed(int code) { return code == 0; }
 
 // "Vexal has finished", then the exit code and what it means.
 std::string end_text(int code) {
-  return std::string(kEndText) + "\n\nExit code " + std::to_string(code) + ": " + vx::exit_code_meaning(code);
+  return std::string(vx::kWindowEndText) + "\n\nExit code " + std::to_string(code) + ": " + vx::exit_code_meaning(code);
 }
 
 // Its own small window rather than fl_alert: an FLTK modal box would swallow the main window's close
@@ -412,7 +409,7 @@ class EndBox : public Fl_Window {
   // With `offer_again` its buttons are Again (Return) and Close; else OK alone.
   EndBox(const Fl_Window& over, int code, bool offer_again)
       : Fl_Window(over.x() + (over.w() - kBoxWidth) / 2, over.y() + (over.h() - kBoxHeight) / 2, kBoxWidth, kBoxHeight,
-                  kEndCaption),
+                  vx::kWindowEndCaption),
         icon_(kIconX, kIconY, kIconSize, passed(code)),
         verdict_(kVerdictX, kVerdictY, kVerdictWidth, kVerdictHeight, passed(code) ? "PASS" : "FAIL"),
         text_(kTextX, kTextY, kTextWidth, kTextHeight),
@@ -496,7 +493,7 @@ class ChooseDialog : public Fl_Window {
     port_.value(offered.c_str());
     file_.value(last.file.c_str());
     browse_.callback(on_browse, this);
-    for (int rate : vxw::kBaudRates) {
+    for (int rate : vx::kBaudRates) {
       baud_.add(std::to_string(rate).c_str());
       if (rate == last.baud) baud_.value(baud_.size() - 2);  // size() counts the menu's end mark
     }
@@ -513,7 +510,7 @@ class ChooseDialog : public Fl_Window {
     while (shown()) Fl::wait();
     if (!started_) return std::nullopt;
     return vxw::Choices{vxw::device_of_entry(port_.value()), file_.value(),
-                        vxw::kBaudRates[static_cast<std::size_t>(std::max(baud_.value(), 0))]};
+                        vx::kBaudRates[static_cast<std::size_t>(std::max(baud_.value(), 0))]};
   }
 
  private:

@@ -35,7 +35,7 @@ void end_by_signal(int signal_number) {
   static_cast<void>(::sigaction(signal_number, &action, nullptr));
   static_cast<void>(::raise(signal_number));
   // Not reached: the default action of SIGINT, SIGTERM and SIGHUP ends the process.
-  std::_Exit(128 + signal_number);
+  std::_Exit(signal_exit_status(signal_number));
 }
 
 }  // namespace vx

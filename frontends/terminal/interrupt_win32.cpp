@@ -23,7 +23,7 @@ void catch_interruptions() {
 void end_by_signal(int signal_number) {
   static_cast<void>(std::signal(signal_number, SIG_DFL));
   static_cast<void>(std::raise(signal_number));
-  std::_Exit(128 + signal_number);
+  std::_Exit(signal_exit_status(signal_number));
 }
 
 }  // namespace vx

@@ -37,7 +37,6 @@
 #include "loader/cli.h"
 #include "console/console.h"
 #include "console/finish.h"
-#include "console/mprintf.h"
 #include "loader/run.h"
 #include "loader/session.h"
 #include "console/progress.h"
@@ -57,14 +56,11 @@ constexpr SIZE_T kWorkerStack = 90000;
 constexpr int kProgressStrip = 80;  // the bottom of the client area, below the console
 
 constexpr char kProgressClass[] = "msctls_progress32";
-constexpr char kLabel[] = "Loading...";
 constexpr RECT kLabelRect{20, 405, 95, 425};
 constexpr int kBarX = 100, kBarY = 400, kBarWidth = 400, kBarHeight = 30;
 constexpr int kBarFull = 100;
 
 constexpr char kProgram[] = "vexal";  // the name its usage text and its refusals give
-constexpr char kEndText[] = "Vexal has finished";
-constexpr char kEndCaption[] = "Vexal";
 
 // What the worker asks of the GUI thread.
 enum : UINT {
@@ -156,7 +152,7 @@ void draw_label() {
   RECT r = kLabelRect;
   HGDIOBJ font = SelectObject(hdcBuffer, GetStockObject(SYSTEM_FONT));
   SetBkMode(hdcBuffer, TRANSPARENT);
-  DrawTextA(hdcBuffer, kLabel, static_cast<int>(sizeof kLabel - 1), &r, DT_CENTER);
+  DrawTextA(hdcBuffer, vx::kWindowLoadingText, static_cast<int>(sizeof vx::kWindowLoadingText - 1), &r, DT_CENTER);
   SetBkMode(hdcBuffer, OPAQUE);
   SelectObject(hdcBuffer, font);
   show_from_buffer(hwnd, r);
@@ -228,7 +224,7 @@ LRESULT CALLBACK WndProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
 void show_answer(const std::string& text) {
   for (char c : text) vx::li_putc(c);
   if (text.empty() || text.back() != '\n') vx::li_putc('\n');
-  vx::mprintf("Exit code %d", vx::exit_status(vx::ExitCode::Done));
+  vx::print_exit_code(vx::ExitCode::Done);
 }
 
 // The command line after the program's name, split at single spaces; beyond its limits it is refused.
@@ -250,7 +246,7 @@ DWORD WINAPI wvexal_thread(LPVOID parameter) {
     static_cast<void>(vx::run_session(start.run, nullptr, [&progress] { vx::set_progress_view(&progress); }));
   }
   // Without a box (MessageBoxA returns 0) there is nothing to wait for: the run ends as well.
-  static_cast<void>(MessageBoxA(nullptr, kEndText, kEndCaption, MB_OK | MB_ICONEXCLAMATION));
+  static_cast<void>(MessageBoxA(nullptr, vx::kWindowEndText, vx::kWindowEndCaption, MB_OK | MB_ICONEXCLAMATION));
   SendMessageA(hwnd, WM_VEXAL_RUN_ENDED, 0, 0);
   std::exit(0);
 }
@@ -271,7 +267,7 @@ bool register_class(HINSTANCE hInstance) {
 int cannot_start(const char* what) {
   const std::string text =
       std::string("Error: can't ") + what + " (system error " + std::to_string(GetLastError()) + ")";
-  MessageBoxA(nullptr, text.c_str(), kEndCaption, MB_OK | MB_ICONERROR);
+  MessageBoxA(nullptr, text.c_str(), vx::kWindowEndCaption, MB_OK | MB_ICONERROR);
   return 1;
 }
 

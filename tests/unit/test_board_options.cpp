@@ -20,6 +20,7 @@ TEST(Options, Refused) {
       {{"--parity", "mark"}, "none, odd or even"},
       {{"--answer", "NOEQUALS"}, "TEXT=ANSWER"},
       {{"--answer", "X=" + std::string(247, 'a')}, "longer than an answer frame"},
+      {{"--identity", std::string(247, 'a')}, "--identity is longer than an answer frame holds (246 characters)"},
       {{"--load", "image.bin"}, "FILE@ADDR"},
       {{"--load", "image.bin@1000000"}, "FILE@ADDR"},
       {{"--dump", "out.bin@FFFFFF,2"}, "inside the 16 MiB"},

@@ -86,11 +86,26 @@ TEST(CommandLine, UsageNamesTheProgramTheOptionsTheCommandsAndTheExitCodes) {
   std::string usage = usage_text("vexalw");
   EXPECT_EQ(usage.rfind("Usage: vexalw [OPTION]...", 0), 0u);
   std::replace(usage.begin(), usage.end(), '\n', ' ');  // a phrase may wrap
-  for (const char* part :
-       {"--port DEV", "--ignore-checksums", "--list-ports", "--quiet", "--version", "@binget012300,000100>dump.bin",
-        "@hexget", "@binput012300<image.bin", "@verify<firmware.s28", "@load<firmware.elf", "@load012300<image.bin",
-        "Intel HEX", "#nested file", "VEXAL_COM1", "VEXAL_EVENTS", "VEXAL_TRACE", "VEXAL_WINDOW", "Exit codes: 0 done;",
-        "9 a memory command failed"})
+  for (const char* part : {"--port DEV",
+                           "--ignore-checksums",
+                           "--list-ports",
+                           "--quiet",
+                           "--version",
+                           "@binget012300,000100>dump.bin",
+                           "@hexget",
+                           "@binput012300<image.bin",
+                           "@verify<firmware.s28",
+                           "@load<firmware.elf",
+                           "@load012300<image.bin",
+                           "Intel HEX",
+                           "#nested file",
+                           "VEXAL_COM1",
+                           "VEXAL_EVENTS",
+                           "VEXAL_TRACE",
+                           "VEXAL_WINDOW",
+                           "Exit codes: 0 done;",
+                           "9 a memory command failed",
+                           "bBAUD               2400, 4800, 9600, 19200, 38400 (default), 57600, 115200"})
     EXPECT_NE(usage.find(part), std::string::npos) << part;
   EXPECT_EQ(version_text("vexal"), std::string("vexal ") + kVexalVersion + " (VQ-3140 loader, ZARVEN v1.28)\n");
 }

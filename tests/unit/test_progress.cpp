@@ -1,9 +1,6 @@
-// The progress core: counting, positions, and the calls a ProgressView receives while command files
-// run, nested ones included.
+// The progress core: positions, and the calls a ProgressView receives while command files run, nested
+// ones included.
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 #include <string>
 #include <vector>
@@ -37,35 +34,6 @@ TEST(Position, PercentOfTheCount) {
   };
   for (const auto& c : cases) EXPECT_EQ(pbar_position(c.line, c.count), c.position) << c.line << "/" << c.count;
 }
-
-TEST(Counting, LineFeedsInPieces) {
-  test::TempDir dir;
-  struct Case {
-    const char* edge;
-    std::size_t size;
-    int count;
-  } cases[] = {
-      {"empty", 0, 0},
-      {"exactly one piece, empty last piece", 65536, 65536},
-      {"one piece and one byte", 65537, 65537},
-  };
-  for (const auto& c : cases) {
-    dir.write("f", std::string(c.size, '\n'));
-    EXPECT_EQ(count_line_feeds("f"), c.count) << c.edge;
-  }
-  EXPECT_EQ(count_line_feeds("absent"), 0);
-}
-
-#ifndef _WIN32
-// Read once only, or never ending: not read at all (a FIFO without a writer would block the count).
-TEST(Counting, OnlyRegularFilesAreRead) {
-  test::TempDir dir;
-  ASSERT_EQ(::mkfifo("fifo", 0600), 0);
-  EXPECT_EQ(count_line_feeds("fifo"), kUnknownCount);
-  EXPECT_EQ(count_line_feeds("/dev/zero"), kUnknownCount);
-  EXPECT_EQ(count_line_feeds("."), kUnknownCount);
-}
-#endif
 
 TEST(Calls, WhileCommandFilesRun) {
   struct Case {
