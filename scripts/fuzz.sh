@@ -5,6 +5,7 @@
 #   scripts/fuzz.sh long SECONDS [T...]   each target (or the ones named) for SECONDS, growing its own
 #                                         corpus in BUILD/corpus/<target> from the committed seeds
 #   scripts/fuzz.sh runs N [T...]         each target for N executions, likewise
+#   scripts/fuzz.sh build                 only builds the targets (CI builds them ahead of their run)
 #
 # Environment: FUZZ_BUILD (default build-fuzz), FUZZ_JOBS (targets run at once, default 1),
 # FUZZ_SHORT_SECONDS (default 15). Prints one line per target (executions, rate, corpus, findings) and
@@ -22,13 +23,14 @@ JOBS=${FUZZ_JOBS:-1}
 INPUT_TIMEOUT=10   # seconds for one input: every target's runs are bounded far below this
 MAX_LEN=4096
 
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 mode=${1:-}
 case $mode in
   short) limit=(-max_total_time="${FUZZ_SHORT_SECONDS:-15}"); shift ;;
   long) [[ ${2:-} =~ ^[0-9]+$ ]] || usage; limit=(-max_total_time="$2"); shift 2 ;;
   runs) [[ ${2:-} =~ ^[0-9]+$ ]] || usage; limit=(-runs="$2"); shift 2 ;;
+  build) shift ;;
   *) usage ;;
 esac
 [[ $# -gt 0 ]] && TARGETS=("$@")
@@ -37,6 +39,7 @@ CXX=${FUZZ_CXX:-clang++-14}
 command -v "$CXX" >/dev/null || { echo "$CXX is needed: scripts/install-deps.sh --fuzz"; exit 1; }
 cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER="$CXX" >/dev/null
 cmake --build "$BUILD" -j"$VEXAL_JOBS" >/dev/null
+[[ $mode == build ]] && exit 0
 
 # run_target NAME: one target against its corpus.
 run_target() {

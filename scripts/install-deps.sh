@@ -9,7 +9,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make clang-format binutils libgtest-dev googletest python3 srecord xxd file dpkg-dev lintian groff-base
-          desktop-file-utils libfltk1.3-dev libelf-dev xvfb xdotool imagemagick x11-utils nlohmann-json3-dev tmux ser2net
+          desktop-file-utils libfltk1.3-dev libelf-dev xvfb xdotool imagemagick x11-utils nlohmann-json3-dev tmux procps ser2net
           libsqlite3-dev libpq-dev libtomlplusplus-dev postgresql-15 sqlite3)
 for arg in "$@"; do
   case "$arg" in

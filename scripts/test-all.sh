@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, builds (normal, then AddressSanitizer + UndefinedBehaviorSanitizer),
-# runs the unit, integration, end-to-end and window tests, and the acceptance cases beside the project.
+# Every test: installs what is missing, builds (normal, then AddressSanitizer + UndefinedBehaviorSanitizer,
+# the Win32 cross build, the fuzz targets, ThreadSanitizer), runs the unit, integration, end-to-end and
+# window tests, and the acceptance cases beside the project.
+#
+# After the Release build, the other builds run one after another in a background lane at the lowest
+# priority (scripts/lib/lane.sh), in the order the test phases need them, while the foreground runs the
+# tests that mostly wait on lines and simulators: the two kinds of work share the processors instead of
+# taking turns. Each phase that needs a build waits for it and prints its output then.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/jobs.sh
 source scripts/lib/checks.sh
 source scripts/lib/phases.sh
-phase "Installing what is missing"
-scripts/install-deps.sh
+source scripts/lib/lane.sh
+phase "Installing what is missing (build, tests, Win32, fuzzing: one installation)"
+scripts/install-deps.sh --win32 --fuzz
 
 phase "Layers: no include climbs a layer"
 scripts/check-layers.sh
@@ -15,34 +22,49 @@ phase "Format: the C++ files as .clang-format lays them out"
 scripts/check-format.sh
 phase "Docs: every link and image of the README and docs/ leads to a file and heading"
 scripts/check-docs.sh
-# One Release build, with the Debian package's hardening flags, serves the tests, the package and the Win32
-# tests' simulator: the same programs are tested and packaged, and nothing is compiled twice.
+# One Release build, with the Debian package's hardening flags, serves the tests, the package, the fault
+# campaign, the acceptance cases and the Win32 tests' simulator: the same programs are tested and
+# packaged, and nothing is compiled twice.
 phase "Build (warnings are errors, hardened as the package is)"
 VEXAL_BUILD_TYPE=Release scripts/build.sh build -DVEXAL_HARDENING=ON
+
+# The background lane: each build only what its tests below run.
+later_builds() {
+  lane_step win32 scripts/win32-build.sh build-mingw
+  # The test programs and the programs they start (vexal_tests).
+  lane_step asan scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug \
+    --target vexal_tests
+  lane_step fuzz scripts/fuzz.sh build
+  lane_step tsan env VEXAL_BUILD_TYPE=RelWithDebInfo scripts/build.sh build-tsan -DVEXAL_TSAN=ON \
+    --target test_console test_window_parts vexalw vq3140-sim vexal-station
+}
+lane_start later_builds
+trap lane_stop EXIT
+
 phase "Tests"
 (cd build && ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600)
 phase "Debian package (from build/): contents, dependencies, programs run from a scratch root, lintian"
 scripts/package.sh build
+phase "Fault campaign, short: downloads and memory round trips through a board with random faults"
+tests/faults/campaign.py --bin build/bin --runs 100
+phase "Acceptance cases (independent; a failed case fails)"
+acceptance_report acceptance build/bin/vexal strict
 
-# Only what the tests below run: the test programs and the programs they start (vexal_tests).
-phase "Build with AddressSanitizer and UndefinedBehaviorSanitizer"
-scripts/build.sh build-asan -DVEXAL_SANITIZE=ON -DVEXAL_WINDOW=OFF -DCMAKE_BUILD_TYPE=Debug --target vexal_tests
-phase "Tests under the sanitizers"
+phase "Win32 tests under wine (the Win32 build from the background lane)"
+lane_await win32
+VEXAL_LINUX_BUILD=build scripts/win32-test.sh
+
+phase "Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+lane_await asan
 (cd build-asan &&
   ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$VEXAL_JOBS" --timeout 600 -L 'unit|integration')
 
-phase "Win32 build and its tests under wine"
-VEXAL_LINUX_BUILD=build scripts/win32-test.sh
-
-# --- Bad input and faults: fuzzing, a short fault campaign, the threads under ThreadSanitizer ----------
+# --- Bad input and faults: fuzzing, the threads under ThreadSanitizer ----------------------------------
 phase "Fuzzing: each target 10 s on the committed seeds (clang, ASan + UBSan; a finding fails)"
-scripts/install-deps.sh --fuzz
+lane_await fuzz
 FUZZ_SHORT_SECONDS=10 FUZZ_JOBS=2 scripts/fuzz.sh short
-phase "Fault campaign, short: downloads and memory round trips through a board with random faults"
-tests/faults/campaign.py --bin build/bin --runs 100
 phase "Console and window tests under ThreadSanitizer"
-VEXAL_BUILD_TYPE=RelWithDebInfo scripts/build.sh build-tsan -DVEXAL_TSAN=ON \
-  --target test_console test_window_parts vexalw vq3140-sim vexal-station
+lane_await tsan
 tsan_reports=$(mktemp -d)
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 log_path=$tsan_reports/report" \
   ctest --output-on-failure --timeout 600 -L 'unit|gui' -E '_NOT_BUILT$')
@@ -54,7 +76,5 @@ fi
 rm -rf "$tsan_reports"
 # --- end of bad input and faults -----------------------------------------------------------------------
 
-phase "Acceptance cases (independent; a failed case fails)"
-acceptance_report acceptance build/bin/vexal strict
 phases_end
 echo "== All tests passed"
