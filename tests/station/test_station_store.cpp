@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <set>
+#include <thread>
 
 #include "frontends/station/os/store.h"
 
@@ -87,6 +90,51 @@ TEST_F(StationStore, TwoConnectionsOnOneFileNeverShareAValue) {
   }
   EXPECT_EQ(given, (std::set<std::uint64_t>{1000, 1001, 1002, 1003, 1004}));
   EXPECT_EQ(first->take(start("b1"), {serial_}).outcome, Taken::Outcome::Exhausted);
+}
+
+// A station that commits board after board keeps the write lock nearly all the time (on a slow disk,
+// for longer than kBusyWait in all): the other station waits its turn instead of giving up, because the
+// lock is in use, not stuck.
+TEST_F(StationStore, AWaitGoesOnWhileTheOtherSideCommits) {
+  auto waiting = opened({serial_});
+  sql("CREATE TABLE busy_work(n INTEGER)");
+  const auto hog_for = kBusyWait + std::chrono::milliseconds(1500);
+  std::promise<void> locked;
+  std::thread hog([&] {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 10000);
+    const auto until = std::chrono::steady_clock::now() + hog_for;
+    bool first_held = false;
+    while (std::chrono::steady_clock::now() < until) {
+      ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE; INSERT INTO busy_work VALUES(1)", nullptr, nullptr, nullptr),
+                SQLITE_OK);
+      if (!first_held) locked.set_value();
+      first_held = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the lock held, as for a slow commit
+      ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    sqlite3_close(db);
+  });
+  locked.get_future().wait();  // the other side holds the lock first
+  Taken taken = waiting->take(start("b1"), {serial_});
+  hog.join();
+  EXPECT_EQ(taken.outcome, Taken::Outcome::Taken) << taken.why;
+}
+
+// Two stations started together on a new file both make it a WAL database; neither is refused for it.
+TEST_F(StationStore, TwoStationsOpeningANewFileAtOnce) {
+  constexpr int kRounds = 40;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string path = folder_ + "/new" + std::to_string(round) + ".db";
+    std::string why_a, why_b;
+    std::unique_ptr<UnitStore> a, b;
+    std::thread other([&] { b = open_store(path, why_b); });
+    a = open_store(path, why_a);
+    other.join();
+    ASSERT_TRUE(a) << "round " << round << ": " << why_a;
+    ASSERT_TRUE(b) << "round " << round << ": " << why_b;
+  }
 }
 
 TEST_F(StationStore, ADeclarationAgainNeverMovesTheCounterBack) {

@@ -9,7 +9,8 @@
 //     so a value a board is flashed with is on disk first. A value is never put back: a failed attempt,
 //     a station killed mid-run or a power cut after the commit leaves it spent.
 //   - Two stations (or two processes) on one pool serialise on the transaction: SQLite's write lock
-//     (BEGIN IMMEDIATE, waited for at most kBusyWait), PostgreSQL's row lock on the pool's row (UPDATE
+//     (BEGIN IMMEDIATE, waited for as long as the other side keeps committing, and at most kBusyWait
+//     without a commit), PostgreSQL's row lock on the pool's row (UPDATE
 //     ... RETURNING; the list's row taken with FOR UPDATE SKIP LOCKED).
 //   - unit_values holds every value given, unique per pool: a fault anywhere else still can't record one
 //     value for two attempts.
@@ -44,7 +45,8 @@ namespace vx::station {
 inline constexpr int kSchemaVersion = 1;
 // The SQLite file of a run that names none.
 inline constexpr const char* kDefaultDatabase = "vexal-station.db";
-// The longest a station waits for another to release the database before it gives up.
+// The longest a station waits for another to release the database, while the other commits nothing,
+// before it gives up.
 inline constexpr std::chrono::milliseconds kBusyWait{5000};
 
 struct AttemptStart {

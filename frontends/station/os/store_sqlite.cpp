@@ -1,14 +1,22 @@
 // The SQLite store (store.h): one file, in WAL mode so that a reader (history, a second station) never
-// waits for a writer, synchronous=FULL so that a commit is on disk when it returns, and a busy timeout of
-// kBusyWait so that two stations on one file take turns instead of failing, and give up after a bound.
+// waits for a writer, synchronous=FULL so that a commit is on disk when it returns, and a busy handler
+// (LockWait) so that two stations on one file take turns instead of failing.
+//
+// The wait's bound is kBusyWait without progress, not in all: while the other station keeps committing
+// (its write-ahead log changes), the lock is in use, not stuck, and the wait goes on. On a slow disk a
+// station preparing many boards holds the lock for commit after commit, and SQLite's own timeout would
+// make the other give up although nothing is wrong; a process that holds the lock and does nothing
+// still ends the wait after kBusyWait.
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "frontends/station/os/store.h"
 #include "frontends/station/os/store_sql.h"
@@ -67,9 +75,51 @@ std::string failure(sqlite3* db, const std::string& path, int code) {
   return "the database " + path + ": " + sqlite3_errmsg(db);
 }
 
+// The busy handler's state: when the other side last made progress, seen as a change of the
+// write-ahead log's size or modification time.
+class LockWait {
+ public:
+  explicit LockWait(std::string wal_path) : wal_path_(std::move(wal_path)) {}
+  // SQLite's busy handler: `tries` is 0 on the first call of a wait. Returns 1 to try again, 0 to give up.
+  static int on_busy(void* self, int tries) { return static_cast<LockWait*>(self)->still_waiting(tries) ? 1 : 0; }
+  // One more turn of a wait whose first turn has `tries` 0: sleeps a moment and returns true, or returns
+  // false once kBusyWait has passed without the other side committing.
+  bool still_waiting(int tries) {
+    const Clock::time_point now = Clock::now();
+    const Stamp stamp = wal_stamp();
+    if (tries == 0 || !(stamp == last_)) {
+      last_ = stamp;
+      progress_ = now;
+    }
+    if (now - progress_ >= kBusyWait) return false;
+    std::this_thread::sleep_for(kPoll);
+    return true;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kPoll{10};
+
+  struct Stamp {
+    off_t size = -1;
+    long long modified_ns = -1;
+    bool operator==(const Stamp&) const = default;
+  };
+
+  Stamp wal_stamp() const {
+    struct stat info {};
+    if (::stat(wal_path_.c_str(), &info) != 0) return {};
+    return {info.st_size, static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+  }
+
+  std::string wal_path_;
+  Stamp last_;
+  Clock::time_point progress_;
+};
+
 class SqliteStore : public UnitStore {
  public:
-  explicit SqliteStore(std::string path) : path_(std::move(path)) {}
+  explicit SqliteStore(std::string path) : path_(std::move(path)), lock_wait_(path_ + "-wal") {}
   ~SqliteStore() override { sqlite3_close(db_); }
   bool open(std::string& why);
   bool prepare(const std::vector<PoolSpec>& pools, const std::string& host, std::string& why) override;
@@ -80,6 +130,7 @@ class SqliteStore : public UnitStore {
 
  private:
   int exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+  int use_wal();
   bool in_transaction(const std::function<int()>& work, std::string& why);
   int migrate();
   int declare_pool(const PoolSpec& pool);
@@ -88,6 +139,7 @@ class SqliteStore : public UnitStore {
   int record_end_statement(const AttemptEnd& end);
 
   std::string path_;
+  LockWait lock_wait_;
   sqlite3* db_ = nullptr;
   ino_t inode_ = 0;
   dev_t device_ = 0;
@@ -95,12 +147,8 @@ class SqliteStore : public UnitStore {
 
 bool SqliteStore::open(std::string& why) {
   int code = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (code == SQLITE_OK) code = sqlite3_busy_timeout(db_, static_cast<int>(kBusyWait.count()));
-  if (code == SQLITE_OK) {
-    Statement wal(db_, "PRAGMA journal_mode=WAL");
-    code = wal.step();
-    if (code == SQLITE_ROW && wal.text(0) != "wal") code = SQLITE_READONLY;
-  }
+  if (code == SQLITE_OK) code = sqlite3_busy_handler(db_, &LockWait::on_busy, &lock_wait_);
+  if (code == SQLITE_OK) code = use_wal();
   if (code == SQLITE_ROW) code = exec("PRAGMA synchronous=FULL");
   if (code != SQLITE_OK) {
     why = db_ ? failure(db_, path_, code) : "can't open the database " + path_;
@@ -114,6 +162,18 @@ bool SqliteStore::open(std::string& why) {
     device_ = info.st_dev;
   }
   return true;
+}
+
+// Switches the file to WAL mode (SQLITE_ROW when it is in it). Two stations opening a new file at once
+// both switch it, and SQLite answers the loser's switch with SQLITE_BUSY at once, without its busy
+// handler: the switch is tried again for as long as a lock wait lasts.
+int SqliteStore::use_wal() {
+  for (int tries = 0;; ++tries) {
+    Statement wal(db_, "PRAGMA journal_mode=WAL");
+    const int code = wal.step();
+    if (code == SQLITE_ROW) return wal.text(0) == "wal" ? SQLITE_ROW : SQLITE_READONLY;
+    if (code != SQLITE_BUSY || !lock_wait_.still_waiting(tries)) return code;
+  }
 }
 
 std::string SqliteStore::lost() const {
