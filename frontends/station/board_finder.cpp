@@ -1,5 +1,7 @@
 #include "frontends/station/board_finder.h"
 
+#include <chrono>
+
 #include "frontends/station/model/job.h"
 #include "frontends/station/views/text.h"
 
@@ -61,8 +63,10 @@ void BoardFinder::open_watch(WatchMode& watch, SteadyTime now) {
   display_.note("watching " + setup_.dev_root + " for ports matching " + patterns +
                 " (Ctrl-C ends): " + shown_command(setup_.vexal, runs_.boards().job()));
   std::string why;
-  if (!watch.open(setup_.dev_root, now, why))
-    display_.note("vexal-station: " + why + "; listing the ports every 2 s instead");
+  if (watch.open(setup_.dev_root, now, why)) return;
+  const auto every = std::chrono::duration_cast<std::chrono::seconds>(kFallbackRelist).count();
+  display_.note("vexal-station: " + why +
+                formatted("; listing the ports every %lld s instead", static_cast<long long>(every)));
 }
 
 void BoardFinder::relist(WatchMode& watch, const WaitInterrupt& interrupt) {
