@@ -119,6 +119,7 @@ void BoardRuns::stop_starting(SteadyTime now, const std::string& reason) {
   if (stopping_) return;
   now_ = now;
   stopping_ = true;
+  if (watch_) watch_->stop_listing();  // a relist would find ports no job starts on
   for (std::size_t board_index : pool_.take_waiting()) {
     skip_board(boards_[board_index]);
     if (!reason.empty()) boards_[board_index].error = "not started: " + reason;

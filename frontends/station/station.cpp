@@ -5,10 +5,9 @@
 
 #include <optional>
 
+#include "frontends/station/board_finder.h"
 #include "frontends/station/board_runs.h"
-#include "frontends/station/model/job.h"
 #include "frontends/station/model/stop_policy.h"
-#include "frontends/station/os/port_lister.h"
 #include "frontends/station/os/signal_channel.h"
 #include "frontends/station/run_record.h"
 #include "frontends/station/views/text.h"
@@ -32,14 +31,11 @@ class Station {
         display_(display),
         record_(setup.options, setup.version, setup.units),
         runs_(setup, display, record_),
-        lister_(setup.vexal) {}
+        finder_(setup, display, runs_) {}
   int run();
 
  private:
-  bool list_ports(std::vector<PortInfo>& listing, bool quiet);
-  bool prepare_boards();
-  void announce();
-  void open_watch();
+  WaitInterrupt interrupt();
   void relist_if_due();
 
   void on_signals();
@@ -55,14 +51,12 @@ class Station {
   const StationSetup& setup_;
   const Options& options_ = setup_.options;
   Display& display_;
-  PortMatcher matcher_;
   SteadyTime now_{};
   RunRecord record_;
   BoardRuns runs_;
   SignalChannel signals_;
   StopPolicy stop_;
-  PortLister lister_;
-  bool refused_ = false;            // the boards found make the job refused: nothing runs
+  BoardFinder finder_;
   std::optional<WatchMode> watch_;  // in watch mode
 };
 
@@ -72,18 +66,17 @@ int Station::run() {
     display_.note("vexal-station: " + why);
     return kFailedStatus;
   }
-  for (const std::string& pattern : options_.match) {
-    if (!matcher_.add(pattern, why)) {  // checked with the options already
-      display_.note("vexal-station: " + why);
-      return kUsageStatus;
-    }
+  if (!finder_.open(why)) {  // the patterns were checked with the options already
+    display_.note("vexal-station: " + why);
+    return kUsageStatus;
   }
   now_ = Clock::now();
   record_.start(now_);
   if (options_.watch) {
-    open_watch();
-  } else if (!prepare_boards()) {
-    return refused_ ? kUsageStatus : conclude();
+    finder_.open_watch(watch_.emplace(), now_);
+    runs_.watch_with(&*watch_);
+  } else if (const Found found = finder_.prepare(interrupt()); found != Found::Boards) {
+    return found == Found::Refused ? kUsageStatus : conclude();
   }
   // Its folder was checked: something else stands in the way.
   if (!record_.write(runs_.boards().all(), now_, false, display_)) return kFailedStatus;
@@ -97,72 +90,17 @@ int Station::run() {
   return conclude();
 }
 
-bool Station::list_ports(std::vector<PortInfo>& listing, bool quiet) {
-  // Signals are taken while the ports are listed: a Ctrl-C then stops the listing too.
-  const WaitInterrupt interrupt{signals_.fd(), [this] {
-                                  on_signals();
-                                  return !runs_.stopping();
-                                }};
-  std::string news;
-  if (lister_.list(interrupt, listing, news)) return true;
-  if (!quiet && !runs_.stopping() && !news.empty()) display_.note("vexal-station: " + news);
-  return false;
-}
-
-// --all: the ports listed that match; --ports: those given, completed by what the listing knows.
-bool Station::prepare_boards() {
-  std::vector<PortInfo> listing;
-  std::vector<PortInfo> ports;
-  bool listed = true;
-  if (options_.all) {
-    listed = list_ports(listing, false);
-    ports = matching_ports(listing, matcher_);
-  } else {
-    static_cast<void>(list_ports(listing, true));  // only completes what is known of the ports given
-    ports = ports_from_paths(options_.ports, options_.port_names, listing);
-  }
-  if (runs_.stopping()) display_.note("vexal-station: stopped before any board started");
-  if (runs_.stopping() || !listed) return false;  // list_ports said why it failed
-  // A refusal of the command line, as main's: one line on standard error, before anything ran.
-  const std::string collision = colliding_boards_problem(ports, runs_.boards().job());
-  refused_ = !collision.empty();
-  if (refused_) {
-    display_.error_line(collision);
-    return false;
-  }
-  for (const PortInfo& port : ports) runs_.add(port);
-  announce();
-  return !runs_.boards().empty();
-}
-
-// The boards found, the job they run, and whether they wait their turn.
-void Station::announce() {
-  const BoardList& boards = runs_.boards();
-  if (boards.empty())
-    display_.note("vexal-station: no ports found" + std::string(matcher_.empty() ? "" : " that match"));
-  display_.note(formatted("%zu ports: ", boards.size()) + shown_command(setup_.vexal, boards.job()));
-  const JobCapacity& capacity = runs_.capacity();
-  if (boards.size() > capacity.jobs)
-    display_.note(formatted("vexal-station: %zu jobs at once at most (%s); the others wait their turn", capacity.jobs,
-                            capacity.set_by_option ? "--jobs" : "the open-file limit"));
-}
-
-void Station::open_watch() {
-  std::string patterns;
-  for (const std::string& pattern : options_.match) patterns += (patterns.empty() ? "" : " or ") + pattern;
-  display_.note("watching " + setup_.dev_root + " for ports matching " + patterns +
-                " (Ctrl-C ends): " + shown_command(setup_.vexal, runs_.boards().job()));
-  std::string why;
-  if (!watch_.emplace().open(setup_.dev_root, now_, why))
-    display_.note("vexal-station: " + why + "; listing the ports every 2 s instead");
-  runs_.watch_with(&*watch_);
+// Signals are taken while the ports are listed: a Ctrl-C then stops the listing too.
+WaitInterrupt Station::interrupt() {
+  return {signals_.fd(), [this] {
+            on_signals();
+            return !runs_.stopping();
+          }};
 }
 
 void Station::relist_if_due() {
   if (!watch_ || runs_.stopping() || !watch_->relist_due(now_)) return;
-  std::vector<PortInfo> listing;
-  if (!list_ports(listing, false)) return;
-  for (const PortInfo& port : watch_->scan(matching_ports(listing, matcher_))) runs_.add(port);
+  finder_.relist(*watch_, interrupt());
 }
 
 void Station::on_signals() {

@@ -23,8 +23,10 @@
 // --limit N once N boards passed.
 //
 // In watch mode the ports are listed again (`vexal --list-ports`) when the device watcher reports a
-// change, 0.3 s after the last change so that udev has made its links, and never more often than
-// once a second; where inotify can't be used the ports are listed every 2 seconds instead.
+// change, kSettle after the last change so that udev has made its links, and never sooner than
+// kMinRelist after the last listing; where inotify can't be used the ports are listed every
+// kFallbackRelist instead (model/relist_timer.h). Board preparation (the port listing for --all and
+// --ports, the opening notes) is board_finder.h's.
 #pragma once
 
 #include <memory>

@@ -44,6 +44,11 @@ class WatchMode {
   // The keys of the ports whose row is shown.
   std::vector<std::string> shown() const { return table_.shown(); }
 
+  // The station stops starting jobs: no more listings (relist_timer.h's stop).
+  void stop_listing() {
+    if (relist_) relist_->stop();
+  }
+
   // When the loop is to wake for a listing (relist_timer.h's next).
   std::optional<SteadyTime> next(bool stopping) const { return relist_ ? relist_->next(stopping) : std::nullopt; }
 

@@ -14,7 +14,7 @@ using std::chrono::milliseconds;
 
 // One step of a scenario, at kT0 + at_ms.
 struct Step {
-  enum Kind { Start, Change, Due, Listed, Next } kind;
+  enum Kind { Start, Change, Due, Listed, Next, Stop } kind;
   int at_ms;
   bool due = false;              // Due: the answer expected
   std::optional<int> next = {};  // Next: the wake time expected (ms after kT0), none
@@ -80,6 +80,34 @@ const Scenario kScenarios[] = {
       {Step::Due, 4500, true},
       {Step::Listed, 4500},
       {Step::Next, 4500, false, 6500}}},
+    {"stopped with a listing due: nothing stays due, none is next",
+     false,
+     {{Step::Start, 0},
+      {Step::Due, 0, true},
+      {Step::Listed, 0},
+      {Step::Change, 5000},
+      {Step::Stop, 5100},
+      {Step::Next, 6000, false, std::nullopt, true},
+      {Step::Due, 6000, false},
+      {Step::Change, 7000},
+      {Step::Next, 8000, false, std::nullopt, true},
+      {Step::Due, 8000, false}}},
+    {"without a watcher, asked before the station stops: no next listing while stopping",
+     true,
+     {{Step::Start, 0},
+      {Step::Due, 0, true},
+      {Step::Listed, 0},
+      {Step::Due, 1000, false},
+      {Step::Next, 3000, false, std::nullopt, true}}},
+    {"stopped without a watcher: none is next, nothing is due",
+     true,
+     {{Step::Start, 0},
+      {Step::Due, 0, true},
+      {Step::Listed, 0},
+      {Step::Due, 1000, false},
+      {Step::Stop, 1000},
+      {Step::Next, 3000, false, std::nullopt, false},
+      {Step::Due, 3000, false}}},
     {"without a watcher, stopping: no next listing",
      true,
      {{Step::Start, 0}, {Step::Due, 0, true}, {Step::Listed, 0}, {Step::Next, 0, false, std::nullopt, true}}},
@@ -91,6 +119,7 @@ void run_step(RelistTimer& timer, const Step& step, const char* name) {
     case Step::Start: timer.start(at); break;
     case Step::Change: timer.device_changed(at); break;
     case Step::Listed: timer.listed(at); break;
+    case Step::Stop: timer.stop(); break;
     case Step::Due: EXPECT_EQ(timer.due(at), step.due) << name << " at " << step.at_ms; break;
     case Step::Next: {
       const std::optional<SteadyTime> expected =

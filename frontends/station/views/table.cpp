@@ -79,13 +79,19 @@ Layout layout_for(const std::vector<const Board*>& boards, std::size_t budget) {
   return w;
 }
 
+// `text` right-aligned in `width` columns; longer text is kept whole.
+std::string right_aligned(const std::string& text, std::size_t width) {
+  return std::string(width - std::min(width, text.size()), ' ') + text;
+}
+
 std::string row(const Layout& w, const std::array<std::string, 8>& cells, int columns) {
-  std::string line = formatted("%3s", cells[0].c_str()) + "  " + fitted(middle_shortened(cells[1], w.port), w.port);
-  if (w.identity > 0) line += "  " + fitted(cells[2], w.identity);
-  line += "  " + fitted(cells[3], w.phase) + formatted("  %5s", cells[4].c_str());
-  if (w.rate > 0) line += formatted("  %10s", cells[5].c_str());
-  if (w.time > 0) line += formatted("  %7s", cells[6].c_str());
-  line += "  " + cells[7];
+  const std::string gap(kGap, ' ');
+  std::string line = right_aligned(cells[0], kIndexWidth) + gap + fitted(middle_shortened(cells[1], w.port), w.port);
+  if (w.identity > 0) line += gap + fitted(cells[2], w.identity);
+  line += gap + fitted(cells[3], w.phase) + gap + right_aligned(cells[4], kPercentWidth);
+  if (w.rate > 0) line += gap + right_aligned(cells[5], w.rate);
+  if (w.time > 0) line += gap + right_aligned(cells[6], w.time);
+  line += gap + cells[7];
   line.resize(std::min(line.size(), static_cast<std::size_t>(std::max(columns - 1, 0))));
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
