@@ -4,8 +4,10 @@
 # and once with the full window (VEXAL_WINDOW=full). Both must leave the firmware in the board's memory
 # and send the very same frames as each other and as the Linux build; the early end must be clearly
 # faster. The same again with answers that come split (a pause under 15 ms), after noise, or late: both
-# windows must send the same frames (not compared with Linux there: when a late answer meets a retry
-# depends on each platform's own timing).
+# windows must send the same requests, in the same order (not compared with Linux there: when a late
+# answer meets a retry depends on each platform's own timing). How many times a request is repeated is
+# left out of that comparison: whether a split or late answer costs a retry depends on when the pieces
+# arrive, which a loaded machine moves by more than the faults' margins.
 #
 # Prints each run's throughput and its ratio to the line's limit: the time the line needs to carry
 # every request and answer frame one after the other (10 bits a byte), from the simulator's frame log.
@@ -90,6 +92,13 @@ same_frames() {  # A B WHAT
     fail "$3: the frames differ: $(diff "$WORK/$1.frames" "$WORK/$2.frames" | head -4 | cut -c1-120)"
 }
 
+same_requests() {  # A B WHAT: the frames of A and B, each run of one repeated request counted once
+  uniq "$WORK/$1.frames" >"$WORK/$1.requests"
+  uniq "$WORK/$2.frames" >"$WORK/$2.requests"
+  cmp -s "$WORK/$1.requests" "$WORK/$2.requests" ||
+    fail "$3: the requests differ: $(diff "$WORK/$1.requests" "$WORK/$2.requests" | head -4 | cut -c1-120)"
+}
+
 echo "     download of $((KIB * 1024)) bytes in 32-byte records at $BAUD baud through vq3140-sim"
 download early early
 early_span=$SPAN
@@ -115,6 +124,6 @@ fi
 echo "     the same with faults: ${FAULTS[*]}"
 download early_faults early "${FAULTS[@]}"
 download full_faults full "${FAULTS[@]}"
-same_frames early_faults full_faults "faults: early end against the full window"
-pass "split, noisy and late answers: the firmware in memory and the same $(wc -l <"$WORK/early_faults.frames") frames with either window"
+same_requests early_faults full_faults "faults: early end against the full window"
+pass "split, noisy and late answers: the firmware in memory and the same $(wc -l <"$WORK/early_faults.requests") requests with either window"
 finish_checks
