@@ -58,8 +58,8 @@ lane_await() {
   return 1
 }
 
-# lane_kill_tree PID: PID and everything it started; each parent goes before its children, so it
-# starts no new ones.
+# lane_kill_tree PID: PID and everything it started, each parent before its children, so that a build
+# tool gone from under its jobs starts no new ones.
 lane_kill_tree() {
   local children child
   children=$(pgrep -P "$1" || true)
